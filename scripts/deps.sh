@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, if any is missing (needs root).
+set -euo pipefail
+packages=(g++ cmake make libgtest-dev libgmock-dev qt6-base-dev fonts-dejavu-core)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    apt-get update
+    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,82 @@
+#pragma once
+// TSimulator: a simulated IXA controller on the master side of a pseudo-terminal. The console (or
+// a test) opens SlavePath() like any serial device. The simulator answers the controller's
+// plain-text protocol: it echoes each command line "<address>:<command>" as received, then sends
+// "OK", or one value line and "OK", or "Error N" and "OK". It answers only its own network
+// address (parameter "NA"); commands for other addresses get no answer at all, like a unit that
+// is not on the line.
+//
+// Threads: the simulator serves the line on a thread of its own. Every public operation may be
+// called from any thread at any time.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct TSimOptions {
+    double Version = 4.2;      // answered to "VER?" (as "4.2"; VersionText overrides the line)
+    std::string VersionText;   // if not empty, the exact version line
+    bool EnglishUnits = false; // "CU" at start; values in inches / pounds instead of mm / N / kg
+    int NetAddress = 0;        // "NA" at start
+    bool ToolConnected = true; // a tool is plugged in at start
+    bool Paced = false;        // every byte (both ways) takes the 9600-baud byte time
+    bool CrLf = false;         // end the simulator's lines with CR LF instead of LF
+};
+
+// Faults that the next exchanges suffer (tests and demonstrations).
+enum class TSimFault {
+    None,
+    Silent,    // read commands, answer nothing (controller unplugged / powered off)
+    WrongEcho, // echo the line with its last byte missing
+    DropLine,  // leave out the first line after the echo (the value, or the lone "OK")
+    LateLine,  // hold the reply (after the echo) for DelayMs before sending it
+    MissingOk, // send the value or error line but not the "OK" after it
+    Noise,     // instead of the reply, stream NoiseBytes bytes with no line end
+    CloseLine, // close the line: the console's reads and writes then fail (not undone)
+};
+
+class TSimulator {
+public:
+    explicit TSimulator(TSimOptions options = {});
+    ~TSimulator();
+    TSimulator(const TSimulator&) = delete;
+    TSimulator& operator=(const TSimulator&) = delete;
+
+    // The device path the console opens, e.g. "/dev/pts/7".
+    std::string SlavePath() const;
+
+    // Fault injection: the fault applies to the next `count` commands addressed to this unit
+    // (count < 0: until cleared). Silent applies to every command while it lasts.
+    void InjectFault(TSimFault fault, int count = 1, unsigned delayMs = 0, size_t noiseBytes = 8192);
+    void ClearFaults();
+
+    // The next command whose text (without address prefix) equals `command` is echoed as usual
+    // and then answered with exactly these lines (each followed by the line end) instead of the
+    // controller's own reply. Scripts queue up and are used once each, in order.
+    void ScriptReply(const std::string& command, std::vector<std::string> lines);
+
+    // Every line received from the console, as received (address prefix included, no line end).
+    std::vector<std::string> Received() const;
+    void ClearReceived();
+    // Waits (up to timeoutMs) until at least `count` lines have been received since the last
+    // ClearReceived; returns whether they arrived.
+    bool WaitReceived(size_t count, unsigned timeoutMs) const;
+
+    // The device model, as a person at the machine would change it.
+    void SetToolConnected(bool connected);
+    void SetMountingAngle(double degrees); // slide acceleration = sin(angle), as a fraction of g
+
+    // Direct access to a parameter's value as the controller would answer "NAME?" (or
+    // "NAME? I" with index), and setting it without the range checks of the protocol.
+    std::string Parameter(const std::string& name, int index = -1) const;
+    void SetParameter(const std::string& name, const std::string& value, int index = -1);
+
+private:
+    struct TImpl;
+    std::unique_ptr<TImpl> Impl;
+};
+
+} // namespace sim

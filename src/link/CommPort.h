@@ -1,0 +1,74 @@
+#pragma once
+// TCommPort: the one serial port to the controller, used synchronously; reading polls the count
+// of waiting bytes.
+//
+// Errors: Open and Close raise nothing (the outcome shows in Opened); every other refused system
+// call throws ECommPort by value with its code into CommPortErrorText and the system's error number.
+// Threads: no lock of its own. The controller link serialises its traffic with the link lock; the
+// terminal uses the port directly while the monitor is paused.
+
+#include "platform/SerialDevice.h"
+#include "platform/SysUtils.h"
+
+#include <cstdint>
+#include <exception>
+
+extern const char* const CommPortErrorText[21];
+
+class ECommPort : public std::exception {
+public:
+    explicit ECommPort(uint8_t code, uint32_t lastError = 0) : Code(code), LastError(lastError) {}
+    const char* what() const noexcept override { return Code < 21 ? CommPortErrorText[Code] : "?"; }
+
+    uint8_t Code;
+    uint32_t LastError; // errno of the failed call
+};
+
+class TCommPort {
+public:
+    TCommPort();
+    ~TCommPort(); // closes the port if open
+    TCommPort(const TCommPort&) = delete;
+    TCommPort& operator=(const TCommPort&) = delete;
+
+    // Line setting changes: kept while closed, applied at once while open (code 1, 4, 5 or 3 and the
+    // old value restored when the system refuses).
+    void SetBaudRate(int rate);
+    void SetByteSize(uint8_t size);
+    void SetParity(uint8_t parity);
+    void SetStopBits(uint8_t stopBits);
+
+    void Open(const AnsiString& name); // no-op while open; failure leaves the port closed
+    void Close();
+    bool IsOpen() const { return Opened; }
+
+    void PutChar(char c);                 // code 10
+    void PutString(const AnsiString& s);  // code 10
+    int InQueue();                        // code 20; 0 while closed
+    int GetChar();                        // code 11; -1 while closed or when no byte came in time
+    void Purge();                         // code 14
+
+    // Reads up to the terminator within timeLimit ms for the whole line and returns the line
+    // without it (code 12 and the partial line lost on time-out). With maxLength, reading stops
+    // once the line has grown past maxLength bytes without a terminator and that over-long line is
+    // returned, so that a stream without line ends cannot grow it without bound.
+    AnsiString ReadUntil(char terminator, unsigned timeLimit, size_t maxLength = SIZE_MAX);
+
+    // Why the last Open failed ("Permission denied: /dev/ttyUSB0 (...)"); empty after a good Open.
+    const AnsiString& OpenFailure() const { return OpenFailureText; }
+    int OpenError() const { return OpenErrorNumber; } // errno of the last failed Open, 0 if none
+
+    AnsiString Name;
+    bool Opened = false;
+    TCommTimeouts Timeouts;
+    TDcb Dcb;
+
+private:
+    template <typename T> void ApplySetting(uint8_t code, T TDcb::*field, T value);
+    [[noreturn]] void Fail(uint8_t code);
+    void FailOpen(const AnsiString& name);
+
+    TSerialDevice Handle;
+    AnsiString OpenFailureText;
+    int OpenErrorNumber = 0;
+};

@@ -1,0 +1,195 @@
+#pragma once
+// TIxaInterface: the link with the IXA controller over a TCommPort. Plain-text protocol: the host
+// sends "<Address>:<command>" and LF; the controller echoes that line, then answers "OK", or one
+// value line and "OK", or one line beginning "Error" and "OK". Lines end in LF (a CR before it is
+// dropped). Numbers on the wire use "." whatever the user's locale.
+//
+// Errors:
+//   EIxaInterface - link or protocol failure, code into IxaInterfaceErrorText:
+//                   0 port not open, 1 not connected, 2 line timed out or port failed (clears
+//                   Connected), 3 wrong echo (clears Connected) or bad reply (missing "OK", over-long
+//                   line), 4 file, 5 refused controller, 6 a text value with a line break (nothing sent).
+//   EIxa          - the controller answered with an "Error" line; ErrorNumber from "Error %ld".
+//   ECommPort     - a refused write (code 10) passes through unchanged.
+//   EConvertError - an integer or real reply that is not a number.
+//
+// Threads and the link lock: every parameter operation and Connect hold Lock (recursive) from the
+// sending of their command until their last reply line is read, and release it on every path.
+// SendString, ReadString, WriteString, CheckReply and the *Reply operations do not lock; a caller
+// that strings them together holds Lock itself (TLinkLock). Connected, Version, Address and Timeout
+// are plain shared values (atomic), read by both threads without the lock.
+
+#include "link/CommPort.h"
+#include "platform/SysUtils.h"
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <vector>
+
+using TStringList = std::vector<AnsiString>;
+
+extern const char* const IxaInterfaceErrorText[7];
+
+class EIxaInterface : public Exception {
+public:
+    explicit EIxaInterface(uint8_t code);
+    uint8_t Code;
+};
+
+class EIxa : public Exception {
+public:
+    explicit EIxa(const AnsiString& line); // message = the line; ErrorNumber read with "Error %ld"
+    int32_t ErrorNumber;
+};
+
+class TIxaInterface;
+
+// Holds the link lock for one scope.
+class TLinkLock {
+public:
+    explicit TLinkLock(TIxaInterface& link);
+    ~TLinkLock();
+    TLinkLock(const TLinkLock&) = delete;
+    TLinkLock& operator=(const TLinkLock&) = delete;
+
+private:
+    std::recursive_mutex& Mutex;
+};
+
+class TIxaInterface {
+public:
+    static constexpr size_t MaxReplyLine = 4096; // a longer line is a bad reply
+
+    TIxaInterface();
+    explicit TIxaInterface(TCommPort* port);
+    virtual ~TIxaInterface();
+    TIxaInterface(const TIxaInterface&) = delete;
+    TIxaInterface& operator=(const TIxaInterface&) = delete;
+
+    // Protocol
+    void AssertOpen();
+    void AssertConnected();
+    void Connect(); // the "VER?" handshake; outcome in Connected and Version
+    void WriteString(const AnsiString& text);
+    AnsiString ReadString();
+    void SendString(const AnsiString& command);
+    void CheckReply(const AnsiString& reply);
+    void VoidReply();
+    int IntReply();
+    double RealReply();
+    AnsiString StringReply();
+
+    // Generic parameter operations (each one whole exchange under the lock)
+    AnsiString GetStringProp(const AnsiString& name);
+    int GetIntProp(const AnsiString& name);
+    double GetRealProp(const AnsiString& name);
+    AnsiString GetStringArrayProp(const AnsiString& name, int index);
+    int GetIntArrayProp(const AnsiString& name, int index);
+    double GetRealArrayProp(const AnsiString& name, int index);
+    void SetStringProp(const AnsiString& name, const AnsiString& value);
+    void SetIntProp(const AnsiString& name, int value);
+    void SetRealProp(const AnsiString& name, double value);
+    void SetIntArrayProp(const AnsiString& name, int index, int value);
+    void SetRealArrayProp(const AnsiString& name, int index, double value);
+
+    // Typed accessors
+    AnsiString GetVersion();
+    AnsiString GetControllerName();
+    void SetControllerName(const AnsiString& value);
+    AnsiString GetToolType();
+    void SetToolType(const AnsiString& value);
+    int GetNetAddress();
+    void SetNetAddress(int value);
+    int GetToolNumber();
+    void SetToolNumber(int value);
+    int GetPositionLimit();
+    int GetCommandForceInterface();
+    void SetCommandForceInterface(int value);
+    int GetActiveRetractInterface();
+    void SetActiveRetractInterface(int value);
+    int GetToolNumberInterface();
+    void SetToolNumberInterface(int value);
+    void SetCommandForceLevel(int value);
+    int GetDinFunction(int index);
+    void SetDinFunction(int index, int value);
+    int GetDoutFunction(int index);
+    void SetDoutFunction(int index, int value);
+    int GetAoutFunction(int index);
+    void SetAoutFunction(int index, int value);
+    double GetCommandForce();
+    void SetCommandForce(double value);
+    double GetCommandPosition();
+    void SetCommandPosition(double value);
+    double GetMaxForce();
+    double GetMaxWeight();
+    double GetMaxPosition();
+    double GetActualForce();
+    double GetPosition();
+    double GetSlideAcceleration();
+    double GetCurrentToolWeight();
+    double GetNegPositionLimit();
+    void SetNegPositionLimit(double value);
+    double GetPosPositionLimit();
+    void SetPosPositionLimit(double value);
+    double GetForceScale();
+    void SetForceScale(double value);
+    double GetForceOffset();
+    void SetForceOffset(double value);
+    double GetAccScale();
+    void SetAccScale(double value);
+    double GetAccOffset();
+    void SetAccOffset(double value);
+    double GetPosScale();
+    void SetPosScale(double value);
+    double GetPosOffset();
+    void SetPosOffset(double value);
+    double GetAin();
+    double GetAout(int index);
+    double GetContourForce(int index);
+    void SetContourForce(int index, double value);
+    double GetToolWeight(int tool);
+    void SetToolWeight(int tool, double value);
+    double GetForceLevel(int index);
+    void SetForceLevel(int index, double value);
+    bool GetToolConnected();
+    bool GetActive();
+    void SetActive(bool value);
+    bool GetContourMode();
+    void SetContourMode(bool value);
+    bool GetPositionMode();
+    void SetPositionMode(bool value);
+    bool GetEstop();
+    void SetEstop(bool value);
+    bool GetSerialOverride();
+    void SetSerialOverride(bool value);
+    bool GetEnglishUnits();
+    void SetEnglishUnits(bool value);
+    int GetAllDins();
+    int GetAllDouts();
+    TStringList& GetDinFunctions();
+    TStringList& GetDoutFunctions();
+    TStringList& GetAoutFunctions();
+
+    // Whether the last handshake met a controller below version 4.0 (its text is code 5's message).
+    bool Refused() const { return RefusedVersion; }
+
+    // The last command line sent (with its address prefix), shared by all links.
+    static AnsiString LastCommand();
+
+    TCommPort* Port = nullptr;
+    std::recursive_mutex Lock;
+    std::atomic<int> Timeout{1000};
+    std::atomic<int> Address{0};
+    std::atomic<bool> Connected{false};
+    std::atomic<double> Version{0.0};
+    bool EnglishUnits = false;
+    AnsiString LengthUnits, ForceUnits, WeightUnits;
+    TStringList DinFunctionNames, DoutFunctionNames, AoutFunctionNames;
+
+private:
+    void SetUnitTexts(bool english);
+    TStringList& LoadFunctionNames(TStringList& list, const char* countName, const char* nameName);
+    std::atomic<bool> RefusedVersion{false};
+};

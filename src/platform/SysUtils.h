@@ -1,0 +1,44 @@
+#pragma once
+// Small services of the run-time that every layer uses: the 8-bit text type, the base exception
+// with its message, the conversion error, the millisecond clock and the program's command line.
+// Plain C++, no toolkit.
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <vector>
+
+using AnsiString = std::string; // 8-bit bytes, no encoding conversion
+
+// The base exception: carries the message that the error display shows.
+class Exception : public std::exception {
+public:
+    explicit Exception(AnsiString message) : Message(std::move(message)) {}
+    const char* what() const noexcept override { return Message.c_str(); }
+    AnsiString Message;
+};
+
+// Raised by the text-to-number conversions below.
+class EConvertError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// String to integer as the console accepts it: optional blanks, an optional sign, decimal digits,
+// optional trailing blanks, within 32 bits. Anything else raises EConvertError
+// ("'abc' is not a valid integer value"). Independent of the locale.
+int StrToInt(const AnsiString& text);
+
+// Milliseconds since an arbitrary start; wraps like a 32-bit tick counter (compare by unsigned difference).
+uint32_t GetTickCount();
+
+// Pauses the calling thread for about ms milliseconds.
+void SleepMs(unsigned ms);
+
+// The program's command line, program path first. The entry point records it once.
+void SetCommandLine(int argc, const char* const* argv);
+void SetCommandLine(std::vector<AnsiString> args);
+const std::vector<AnsiString>& CommandLine();
+
+// Where the controller-error log lives: COMMLOG.LOG in the home folder ("C:\COMMLOG.LOG" on Windows).
+AnsiString CommLogPath();
