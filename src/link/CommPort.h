@@ -42,11 +42,11 @@ public:
     void Close();
     bool IsOpen() const { return Opened; }
 
-    void PutChar(char c);                 // code 10
-    void PutString(const AnsiString& s);  // code 10
-    int InQueue();                        // code 20; 0 while closed
-    int GetChar();                        // code 11; -1 while closed or when no byte came in time
-    void Purge();                         // code 14
+    void PutChar(char c);                // code 10
+    void PutString(const AnsiString& s); // code 10
+    int InQueue();                       // code 20; 0 while closed
+    int GetChar();                       // code 11; -1 while closed or when no byte came in time
+    void Purge();                        // code 14
 
     // Reads up to the terminator within timeLimit ms for the whole line and returns the line
     // without it (code 12 and the partial line lost on time-out). With maxLength, reading stops

@@ -8,7 +8,9 @@
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::mutex commandLineMutex;
 std::vector<AnsiString> commandLine;
@@ -36,7 +38,9 @@ uint32_t GetTickCount() {
     return static_cast<uint32_t>(ms);
 }
 
-void SleepMs(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SleepMs(unsigned ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 void SetCommandLine(int argc, const char* const* argv) {
     std::vector<AnsiString> args;

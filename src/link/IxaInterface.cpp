@@ -1,0 +1,199 @@
+// The controller link: framing, echo check, reply grammar, handshake, comm log.
+
+#include "link/IxaInterface.h"
+
+#include "link/WireFormat.h"
+
+#include <cstdio>
+#include <mutex>
+
+const char* const IxaInterfaceErrorText[7] = {
+    "Communication port not open!",
+    "IXA not connected!",
+    "IXA disconnected!",
+    "IXA Communication Error!",
+    "Couldn't open file!",
+    "This software is not compatible with an IXA40 Controller!",
+    "A text sent to the IXA may not contain a line break!",
+};
+
+namespace {
+
+// Shared by every link of the program.
+std::mutex sharedMutex;
+AnsiString lastCommand;
+FILE* commLog = nullptr;
+
+void CloseCommLog() {
+    std::lock_guard guard(sharedMutex);
+    if (commLog) {
+        std::fclose(commLog);
+        commLog = nullptr;
+    }
+}
+
+} // namespace
+
+EIxaInterface::EIxaInterface(uint8_t code)
+    : Exception(code < 7 ? IxaInterfaceErrorText[code] : "IXA Communication Error!"), Code(code) {}
+
+EIxa::EIxa(const AnsiString& line) : Exception(line), ErrorNumber(ScanErrorNumber(line)) {}
+
+TLinkLock::TLinkLock(TIxaInterface& link) : Mutex(link.Lock) {
+    Mutex.lock();
+}
+TLinkLock::~TLinkLock() {
+    Mutex.unlock();
+}
+
+TIxaInterface::TIxaInterface() {
+    for (const AnsiString& arg : CommandLine()) {
+        if (arg != "-commlog")
+            continue;
+        CloseCommLog();
+        std::lock_guard guard(sharedMutex);
+        commLog = std::fopen(CommLogPath().c_str(), "w");
+    }
+}
+
+TIxaInterface::TIxaInterface(TCommPort* port) : TIxaInterface() {
+    Port = port;
+    SetEnglishUnits(false);
+}
+
+TIxaInterface::~TIxaInterface() {
+    CloseCommLog();
+}
+
+AnsiString TIxaInterface::LastCommand() {
+    std::lock_guard guard(sharedMutex);
+    return lastCommand;
+}
+
+void TIxaInterface::AssertOpen() {
+    if (!Port || !Port->IsOpen())
+        throw EIxaInterface(0);
+}
+
+void TIxaInterface::AssertConnected() {
+    if (!Connected)
+        throw EIxaInterface(1);
+}
+
+void TIxaInterface::WriteString(const AnsiString& text) {
+    AssertOpen();
+    Port->PutString(text);
+    Port->PutChar('\n');
+}
+
+AnsiString TIxaInterface::ReadString() {
+    AssertOpen();
+    AnsiString line;
+    try {
+        line = Port->ReadUntil('\n', unsigned(Timeout.load()), MaxReplyLine);
+    } catch (const ECommPort&) {
+        Connected = false;
+        throw EIxaInterface(2);
+    }
+    if (line.size() > MaxReplyLine)
+        throw EIxaInterface(3); // a stream without line ends is no reply
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
+}
+
+void TIxaInterface::SendString(const AnsiString& command) {
+    // A line break inside a value would reach the controller as a second command.
+    if (command.find_first_of("\r\n") != AnsiString::npos)
+        throw EIxaInterface(6);
+    const AnsiString line = std::to_string(Address.load()) + ":" + command;
+    {
+        std::lock_guard guard(sharedMutex);
+        lastCommand = line;
+    }
+    WriteString(line);
+    if (ReadString() != line) {
+        Connected = false;
+        throw EIxaInterface(3);
+    }
+}
+
+void TIxaInterface::CheckReply(const AnsiString& reply) {
+    if (reply == "OK")
+        return;
+    if (ReadString() != "OK")
+        throw EIxaInterface(3);
+    if (reply.compare(0, 5, "Error") == 0) {
+        {
+            std::lock_guard guard(sharedMutex);
+            if (commLog) {
+                std::fprintf(commLog, "%s --> %s\n", lastCommand.c_str(), reply.c_str());
+                std::fflush(commLog);
+            }
+        }
+        throw EIxa(reply);
+    }
+}
+
+void TIxaInterface::VoidReply() {
+    CheckReply(ReadString());
+}
+
+int TIxaInterface::IntReply() {
+    AnsiString line = ReadString();
+    CheckReply(line);
+    return StrToInt(line);
+}
+
+double TIxaInterface::RealReply() {
+    AnsiString line = ReadString();
+    CheckReply(line);
+    double value = 0;
+    if (!ScanReal(line, value))
+        throw EConvertError("'" + line + "' is not a valid floating point value");
+    return value;
+}
+
+AnsiString TIxaInterface::StringReply() {
+    AnsiString line = ReadString();
+    CheckReply(line);
+    return line;
+}
+
+void TIxaInterface::Connect() {
+    Connected = false;
+    if (!Port)
+        return;
+    // Purge and the short time limit come under the lock, so that a reconnect from one thread
+    // cannot cut into an exchange that the other thread has in progress.
+    TLinkLock lock(*this);
+    struct TRestoreTimeout {
+        std::atomic<int>& Timeout;
+        ~TRestoreTimeout() { Timeout = 1000; }
+    } restore{Timeout};
+    RefusedVersion = false;
+    try {
+        Port->Purge();
+        Timeout = 500;
+        SendString("VER?");
+        AnsiString versionLine = ReadString();
+        AnsiString status = ReadString();
+        if (status != "OK")
+            return;
+        double version = 0;
+        if (!ScanReal(versionLine, version))
+            version = 0;
+        Version = version;
+        if (version < 4.0) {
+            Version = 0;
+            RefusedVersion = true;
+            return;
+        }
+        GetDinFunctions();
+        GetDoutFunctions();
+        GetAoutFunctions();
+        Connected = true;
+    } catch (const ECommPort&) {
+    } catch (const EIxaInterface&) {
+    }
+}

@@ -1,0 +1,257 @@
+// The serial port on a pseudo-terminal whose master side the test drives byte by byte.
+
+#include "link/CommPort.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// A raw pseudo-terminal: the test writes to and reads from the master; a slave descriptor of its
+// own keeps the line up while the port closes and reopens and lets the test read the line settings.
+struct TRawPty {
+    int Master = -1, Slave = -1;
+    std::string Path;
+
+    TRawPty() {
+        char name[128];
+        if (openpty(&Master, &Slave, name, nullptr, nullptr) != 0)
+            throw std::runtime_error("openpty failed");
+        Path = name;
+        termios t{};
+        tcgetattr(Slave, &t);
+        cfmakeraw(&t);
+        tcsetattr(Slave, TCSANOW, &t);
+    }
+    ~TRawPty() {
+        CloseMaster();
+        ::close(Slave);
+    }
+    void CloseMaster() {
+        if (Master >= 0)
+            ::close(Master);
+        Master = -1;
+    }
+    void Send(const std::string& bytes) {
+        ASSERT_EQ(::write(Master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    }
+    std::string ReceiveAll(int waitMs = 50) {
+        std::string got;
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+        fcntl(Master, F_SETFL, O_NONBLOCK);
+        while (std::chrono::steady_clock::now() < end) {
+            char buf[256];
+            ssize_t n = ::read(Master, buf, sizeof buf);
+            if (n > 0)
+                got.append(buf, size_t(n));
+            else
+                usleep(1000);
+        }
+        return got;
+    }
+    termios Settings() const {
+        termios t{};
+        tcgetattr(Slave, &t);
+        return t;
+    }
+};
+
+class CommPortTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Port.Open(Pty.Path);
+        ASSERT_TRUE(Port.Opened) << Port.OpenFailure();
+    }
+    TRawPty Pty;
+    TCommPort Port;
+};
+
+long Elapsed(std::chrono::steady_clock::time_point since) {
+    return long(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since)
+            .count());
+}
+
+} // namespace
+
+TEST(CommPortClosed, FailedOpenLeavesThePortClosedAndSaysWhy) {
+    TCommPort port;
+    port.Open("/dev/korva-no-such-port");
+    EXPECT_FALSE(port.Opened);
+    EXPECT_EQ(port.Name, "");
+    EXPECT_EQ(port.OpenError(), ENOENT);
+    EXPECT_EQ(port.OpenFailure(), "No such device: /dev/korva-no-such-port");
+
+    port.Open("/dev/null"); // opens as a file, but it is no serial line
+    EXPECT_FALSE(port.Opened);
+    EXPECT_EQ(port.OpenFailure(), "Not a serial device: /dev/null");
+}
+
+TEST(CommPortClosed, OperationsOnAClosedPortDoNothing) {
+    TCommPort port;
+    EXPECT_EQ(port.GetChar(), -1);
+    EXPECT_EQ(port.InQueue(), 0);
+    EXPECT_NO_THROW(port.PutString("0:CF?"));
+    EXPECT_NO_THROW(port.Purge());
+    EXPECT_NO_THROW(port.Close());
+    auto start = std::chrono::steady_clock::now();
+    try {
+        port.ReadUntil('\n', 60);
+        FAIL() << "a closed port cannot deliver a line";
+    } catch (const ECommPort& e) {
+        EXPECT_EQ(e.Code, 12);
+        EXPECT_STREQ(e.what(), "Timeout reading from serial port!");
+    }
+    EXPECT_GE(Elapsed(start), 55);
+}
+
+TEST(CommPortClosed, PortNamesMapToDevices) {
+    EXPECT_EQ(TSerialDevice::DevicePath("COM1"), "/dev/ttyS0");
+    EXPECT_EQ(TSerialDevice::DevicePath("COM10"), "/dev/ttyS9");
+    EXPECT_EQ(TSerialDevice::DevicePath("/dev/ttyUSB0"), "/dev/ttyUSB0");
+    EXPECT_EQ(TSerialDevice::DevicePath("ttyUSB1"), "/dev/ttyUSB1");
+}
+
+TEST(CommPortClosed, ErrorTable) {
+    EXPECT_STREQ(CommPortErrorText[0], "Bad serial port specification.");
+    EXPECT_STREQ(CommPortErrorText[10], "Error writing to serial port!");
+    EXPECT_STREQ(CommPortErrorText[20], "Error CLEARCOMMERROR");
+    ECommPort e(14, 5);
+    ECommPort copy = e;
+    EXPECT_EQ(copy.Code, 14);
+    EXPECT_EQ(copy.LastError, 5u);
+    EXPECT_STREQ(copy.what(), "Error purging serial port!");
+}
+
+TEST_F(CommPortTest, OpensARawLineWithTheImposedSettings) {
+    termios t = Pty.Settings();
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B9600));
+    EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t(CS8));
+    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB), 0u);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    EXPECT_EQ(t.c_iflag & (ICRNL | INLCR | IXON), 0u);
+    EXPECT_EQ(Port.Timeouts.ReadIntervalTimeout, 15u);
+    EXPECT_EQ(Port.Timeouts.ReadTotalTimeoutConstant, 250u);
+    EXPECT_EQ(Port.Dcb.DCBlength, 28u);
+    EXPECT_EQ(Port.Dcb.RtsControl, TDcb::RtsToggle);
+    EXPECT_EQ(Port.Dcb.DtrControl, TDcb::DtrDisable);
+}
+
+TEST_F(CommPortTest, SecondOpenIsIgnoredAndSecondProgramIsKeptOut) {
+    Port.Open("/dev/korva-other");
+    EXPECT_TRUE(Port.Opened);
+    EXPECT_EQ(Port.Name, Pty.Path);
+
+    TCommPort other;
+    other.Open(Pty.Path);
+    EXPECT_FALSE(other.Opened);
+    EXPECT_EQ(other.OpenFailure(), "Device or resource busy: " + Pty.Path + " is in use by another program");
+}
+
+TEST_F(CommPortTest, CloseAndReopenKeepsTheLineSettings) {
+    Port.SetBaudRate(19200);
+    EXPECT_EQ(cfgetospeed(&static_cast<const termios&>(Pty.Settings())), speed_t(B19200));
+    Port.Close();
+    EXPECT_FALSE(Port.Opened);
+    EXPECT_EQ(Port.Name, "");
+
+    Port.SetBaudRate(9600); // kept while closed, applied at the next open
+    EXPECT_EQ(cfgetospeed(&static_cast<const termios&>(Pty.Settings())), speed_t(B19200));
+    Port.Open(Pty.Path);
+    ASSERT_TRUE(Port.Opened) << Port.OpenFailure();
+    EXPECT_EQ(cfgetospeed(&static_cast<const termios&>(Pty.Settings())), speed_t(B9600));
+}
+
+TEST_F(CommPortTest, RefusedSettingRestoresTheOldValue) {
+    try {
+        Port.SetBaudRate(12345);
+        FAIL();
+    } catch (const ECommPort& e) {
+        EXPECT_EQ(e.Code, 1);
+        EXPECT_EQ(e.LastError, uint32_t(EINVAL));
+    }
+    EXPECT_EQ(Port.Dcb.BaudRate, 9600u);
+    try {
+        Port.SetByteSize(9);
+        FAIL();
+    } catch (const ECommPort& e) {
+        EXPECT_EQ(e.Code, 4);
+    }
+    EXPECT_EQ(Port.Dcb.ByteSize, 8);
+    EXPECT_THROW(Port.SetStopBits(7), ECommPort);
+    EXPECT_EQ(Port.Dcb.StopBits, TDcb::OneStopBit);
+    EXPECT_THROW(Port.SetParity(9), ECommPort);
+    EXPECT_EQ(Port.Dcb.Parity, TDcb::NoParity);
+    // A pseudo-terminal keeps 8 bits without parity whatever it is told: the read-back catches that.
+    try {
+        Port.SetParity(TDcb::EvenParity);
+        FAIL();
+    } catch (const ECommPort& e) {
+        EXPECT_EQ(e.Code, 5);
+    }
+    EXPECT_EQ(Port.Dcb.Parity, TDcb::NoParity);
+}
+
+TEST_F(CommPortTest, ReadUntilKeepsTheCarriageReturn) {
+    Pty.Send("12.5\r\nOK\n");
+    EXPECT_EQ(Port.ReadUntil('\n', 1000), "12.5\r");
+    EXPECT_EQ(Port.ReadUntil('\n', 1000), "OK");
+    Pty.Send("\n");
+    EXPECT_EQ(Port.ReadUntil('\n', 1000), "");
+}
+
+TEST_F(CommPortTest, ReadUntilTimesOutOnAnUnfinishedLineAndLosesIt) {
+    Pty.Send("OK");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(Port.ReadUntil('\n', 100), ECommPort);
+    EXPECT_GE(Elapsed(start), 95);
+    EXPECT_LT(Elapsed(start), 400);
+    Pty.Send("\n");
+    EXPECT_EQ(Port.ReadUntil('\n', 1000), ""); // the "OK" went with the failed read
+}
+
+TEST_F(CommPortTest, ReadUntilStopsAnOverlongLine) {
+    Pty.Send(std::string(300, 'x'));
+    auto start = std::chrono::steady_clock::now();
+    AnsiString line = Port.ReadUntil('\n', 5000, 100);
+    EXPECT_EQ(line, std::string(101, 'x'));
+    EXPECT_LT(Elapsed(start), 2000);
+}
+
+TEST_F(CommPortTest, BytesGoOutAsWrittenAndPurgeDiscardsInput) {
+    Port.PutString("3:CF?");
+    Port.PutChar('\n');
+    EXPECT_EQ(Pty.ReceiveAll(), "3:CF?\n");
+
+    Pty.Send("stale\n");
+    for (int i = 0; i < 200 && Port.InQueue() < 6; ++i)
+        usleep(1000);
+    EXPECT_EQ(Port.InQueue(), 6);
+    EXPECT_EQ(Port.GetChar(), 's');
+    Port.Purge();
+    EXPECT_EQ(Port.InQueue(), 0);
+}
+
+TEST_F(CommPortTest, ALostLineFailsReadsAndWrites) {
+    Pty.CloseMaster();
+    try {
+        Port.InQueue();
+        FAIL() << "a hung-up line must not look like an idle one";
+    } catch (const ECommPort& e) {
+        EXPECT_EQ(e.Code, 20);
+        EXPECT_EQ(e.LastError, uint32_t(EIO));
+    }
+    try {
+        Port.PutString("0:VER?");
+        FAIL();
+    } catch (const ECommPort& e) {
+        EXPECT_EQ(e.Code, 10);
+    }
+}
