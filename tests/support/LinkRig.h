@@ -1,0 +1,48 @@
+#pragma once
+// A simulated controller on a pseudo-terminal, the console's port opened on it and a link on the
+// port: the whole real path, no mock.
+
+#include "link/CommPort.h"
+#include "link/IxaInterface.h"
+#include "sim/Simulator.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+
+struct TLinkRig {
+    explicit TLinkRig(sim::TSimOptions options = {}, bool connect = true) : Sim(options) {
+        Port.Open(Sim.SlavePath());
+        if (connect)
+            Link.Connect();
+    }
+    // The lines the console sent since the last call, once `count` of them have arrived.
+    std::vector<std::string> Sent(size_t count = 1, unsigned timeoutMs = 2000) {
+        Sim.WaitReceived(count, timeoutMs);
+        auto lines = Sim.Received();
+        Sim.ClearReceived();
+        return lines;
+    }
+
+    sim::TSimulator Sim;
+    TCommPort Port;
+    TIxaInterface Link{&Port};
+};
+
+inline long MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    return long(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                    .count());
+}
+
+// Expects fn to raise EIxaInterface with the code; returns false (and reports) otherwise.
+inline void ExpectLinkError(const std::function<void()>& fn, int code, const char* what = "") {
+    try {
+        fn();
+        ADD_FAILURE() << what << ": no EIxaInterface " << code;
+    } catch (const EIxaInterface& e) {
+        EXPECT_EQ(e.Code, code) << what << ": " << e.Message;
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << what << ": unexpected " << e.what();
+    }
+}
