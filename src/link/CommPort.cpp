@@ -1,7 +1,5 @@
 #include "link/CommPort.h"
 
-#include <cerrno>
-
 const char* const CommPortErrorText[21] = {
     "Bad serial port specification.",
     "Bad serial port baudrate Specification.",
@@ -25,29 +23,6 @@ const char* const CommPortErrorText[21] = {
     "Error SETCOMMTIMEOUTS",
     "Error CLEARCOMMERROR",
 };
-
-namespace {
-
-// What the user is told about a port that would not open.
-AnsiString DescribeOpenFailure(int error, const AnsiString& path) {
-    switch (error) {
-    case EACCES:
-    case EPERM:
-        return "Permission denied: " + path + " (add your user to the dialout group and log in again)";
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-        return "No such device: " + path;
-    case EBUSY:
-        return "Device or resource busy: " + path + " is in use by another program";
-    case ENOTTY:
-        return "Not a serial device: " + path;
-    default:
-        return TSerialDevice::ErrorText(error) + ": " + path;
-    }
-}
-
-} // namespace
 
 TCommPort::TCommPort() = default;
 
@@ -85,7 +60,7 @@ void TCommPort::SetStopBits(uint8_t stopBits) {
 
 void TCommPort::FailOpen(const AnsiString& name) {
     OpenErrorNumber = Handle.LastError();
-    OpenFailureText = DescribeOpenFailure(OpenErrorNumber, TSerialDevice::DevicePath(name));
+    OpenFailureText = TSerialDevice::DescribeOpenFailure(OpenErrorNumber, TSerialDevice::DevicePath(name));
     Handle.Close();
 }
 

@@ -72,6 +72,8 @@ public:
     static AnsiString DevicePath(const AnsiString& name);
     // The system's text for an error number ("Permission denied").
     static AnsiString ErrorText(int error);
+    // What the user is told about a port that would not open, with a hint where one helps.
+    static AnsiString DescribeOpenFailure(int error, const AnsiString& path);
 
 private:
     struct TNative;

@@ -91,6 +91,24 @@ AnsiString TSerialDevice::ErrorText(int error) {
     return std::strerror(error);
 }
 
+AnsiString TSerialDevice::DescribeOpenFailure(int error, const AnsiString& path) {
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return "Permission denied: " + path + " (add your user to the dialout group and log in again)";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return "No such device: " + path;
+    case EBUSY:
+        return "Device or resource busy: " + path + " is in use by another program";
+    case ENOTTY:
+        return "Not a serial device: " + path;
+    default:
+        return ErrorText(error) + ": " + path;
+    }
+}
+
 bool TSerialDevice::Open(const AnsiString& name) {
     if (IsOpen())
         return true;

@@ -1,0 +1,148 @@
+// Win32 backend of the serial device: a COM port opened with CreateFileA, used synchronously.
+
+#include "platform/SerialDevice.h"
+
+#include <windows.h>
+
+struct TSerialDevice::TNative {
+    HANDLE Handle = INVALID_HANDLE_VALUE;
+    DCB Kept{}; // the line record as the system reported it
+};
+
+TSerialDevice::TSerialDevice() : Native(std::make_unique<TNative>()) {}
+
+TSerialDevice::~TSerialDevice() {
+    Close();
+}
+
+bool TSerialDevice::IsOpen() const {
+    return Native->Handle != INVALID_HANDLE_VALUE;
+}
+
+AnsiString TSerialDevice::DevicePath(const AnsiString& name) {
+    // COM10 and above need the device namespace; the short names work either way.
+    if (name.size() > 3 && _strnicmp(name.c_str(), "COM", 3) == 0)
+        return "\\\\.\\" + name;
+    return name;
+}
+
+AnsiString TSerialDevice::ErrorText(int error) {
+    char buffer[256] = {};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, DWORD(error), 0,
+                   buffer, sizeof buffer, nullptr);
+    AnsiString text = buffer;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.'))
+        text.pop_back();
+    return text;
+}
+
+AnsiString TSerialDevice::DescribeOpenFailure(int error, const AnsiString& path) {
+    switch (error) {
+    case ERROR_ACCESS_DENIED:
+        return "Device or resource busy: " + path + " is in use by another program";
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return "No such device: " + path;
+    default:
+        return ErrorText(error) + ": " + path;
+    }
+}
+
+namespace {
+
+bool Keep(int& error, BOOL ok) {
+    if (!ok)
+        error = int(GetLastError());
+    return ok != FALSE;
+}
+
+} // namespace
+
+bool TSerialDevice::Open(const AnsiString& name) {
+    if (IsOpen())
+        return true;
+    HANDLE h = CreateFileA(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        Error = int(GetLastError());
+        return false;
+    }
+    Native->Handle = h;
+    Error = 0;
+    return true;
+}
+
+bool TSerialDevice::GetState(TDcb& dcb) {
+    DCB d{};
+    d.DCBlength = sizeof d;
+    if (!Keep(Error, GetCommState(Native->Handle, &d)))
+        return false;
+    Native->Kept = d;
+    dcb.BaudRate = d.BaudRate;
+    dcb.ByteSize = d.ByteSize;
+    dcb.Parity = d.Parity;
+    dcb.StopBits = d.StopBits;
+    dcb.DtrControl = uint8_t(d.fDtrControl);
+    dcb.RtsControl = uint8_t(d.fRtsControl);
+    return true;
+}
+
+bool TSerialDevice::SetState(const TDcb& dcb) {
+    DCB d = Native->Kept;
+    d.DCBlength = dcb.DCBlength;
+    d.BaudRate = dcb.BaudRate;
+    d.ByteSize = dcb.ByteSize;
+    d.Parity = dcb.Parity;
+    d.StopBits = dcb.StopBits;
+    d.fDtrControl = dcb.DtrControl;
+    d.fRtsControl = dcb.RtsControl;
+    if (!Keep(Error, SetCommState(Native->Handle, &d)))
+        return false;
+    Native->Kept = d;
+    return true;
+}
+
+bool TSerialDevice::SetupQueues(uint32_t inputSize, uint32_t outputSize) {
+    return Keep(Error, SetupComm(Native->Handle, inputSize, outputSize));
+}
+
+bool TSerialDevice::SetTimeouts(const TCommTimeouts& t) {
+    COMMTIMEOUTS c{t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
+                   t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant};
+    return Keep(Error, SetCommTimeouts(Native->Handle, &c));
+}
+
+bool TSerialDevice::Write(const char* data, size_t count) {
+    DWORD written = 0;
+    return Keep(Error, WriteFile(Native->Handle, data, DWORD(count), &written, nullptr));
+}
+
+bool TSerialDevice::ReadByte(uint8_t& byte, bool& got) {
+    DWORD read = 0;
+    if (!Keep(Error, ReadFile(Native->Handle, &byte, 1, &read, nullptr)))
+        return false;
+    got = read == 1;
+    return true;
+}
+
+bool TSerialDevice::BytesWaiting(uint32_t& count) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!Keep(Error, ClearCommError(Native->Handle, &errors, &status)))
+        return false;
+    count = status.cbInQue;
+    return true;
+}
+
+bool TSerialDevice::Purge() {
+    return Keep(Error, PurgeComm(Native->Handle, PURGE_TXCLEAR | PURGE_RXCLEAR));
+}
+
+bool TSerialDevice::Close() {
+    if (!IsOpen())
+        return true;
+    if (!Keep(Error, CloseHandle(Native->Handle)))
+        return false;
+    Native->Handle = INVALID_HANDLE_VALUE;
+    return true;
+}
