@@ -2,6 +2,8 @@
 
 #include "LinkRig.h"
 
+#include "link/WireFormat.h"
+
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
@@ -160,13 +162,37 @@ TEST_F(LinkTest, LockIsReleasedAfterEveryKindOfFailure) {
         const char* Name;
         std::function<void()> Fail;
     } rows[] = {
-        {"timeout", [&] { Rig.Sim.InjectFault(TSimFault::Silent, 1); Link.GetActive(); }},
-        {"wrong echo", [&] { Rig.Sim.InjectFault(TSimFault::WrongEcho); Link.GetActive(); }},
-        {"device error", [&] { Rig.Sim.ScriptReply("ACT?", {"Error 5", "OK"}); Link.GetActive(); }},
-        {"bad reply", [&] { Rig.Sim.ScriptReply("ACT?", {"1", "Error"}); Link.GetActive(); }},
-        {"not an integer", [&] { Rig.Sim.ScriptReply("ACT?", {"x", "OK"}); Link.GetActive(); }},
+        {"timeout",
+         [&] {
+             Rig.Sim.InjectFault(TSimFault::Silent, 1);
+             Link.GetActive();
+         }},
+        {"wrong echo",
+         [&] {
+             Rig.Sim.InjectFault(TSimFault::WrongEcho);
+             Link.GetActive();
+         }},
+        {"device error",
+         [&] {
+             Rig.Sim.ScriptReply("ACT?", {"Error 5", "OK"});
+             Link.GetActive();
+         }},
+        {"bad reply",
+         [&] {
+             Rig.Sim.ScriptReply("ACT?", {"1", "Error"});
+             Link.GetActive();
+         }},
+        {"not an integer",
+         [&] {
+             Rig.Sim.ScriptReply("ACT?", {"x", "OK"});
+             Link.GetActive();
+         }},
         {"line break", [&] { Link.SetToolType("a\nb"); }},
-        {"handshake error", [&] { Rig.Sim.ScriptReply("NDIF?", {"Error 1", "OK"}); Link.Connect(); }},
+        {"handshake error",
+         [&] {
+             Rig.Sim.ScriptReply("NDIF?", {"Error 1", "OK"});
+             Link.Connect();
+         }},
     };
     for (auto& row : rows) {
         EXPECT_ANY_THROW(row.Fail()) << row.Name;

@@ -31,8 +31,9 @@ struct TLinkRig {
 };
 
 inline long MillisecondsSince(std::chrono::steady_clock::time_point start) {
-    return long(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
-                    .count());
+    return long(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count());
 }
 
 // Expects fn to raise EIxaInterface with the code; returns false (and reports) otherwise.
