@@ -4,7 +4,12 @@
 // plain-text protocol: it echoes each command line "<address>:<command>" as received, then sends
 // "OK", or one value line and "OK", or "Error N" and "OK". It answers only its own network
 // address (parameter "NA"); commands for other addresses get no answer at all, like a unit that
-// is not on the line.
+// is not on the line; so do lines without an address prefix.
+//
+// Errors it answers: "Error 1" unknown command, "Error 2" malformed command or bad index,
+// "Error 3" value out of range, "Error 4" read-only parameter, "Error 5" refused in the present
+// state (activating during an emergency stop, weighing with no tool). SetParameter and Parameter
+// throw std::invalid_argument for an unknown name, a bad index or a value they cannot read.
 //
 // Threads: the simulator serves the line on a thread of its own. Every public operation may be
 // called from any thread at any time.
@@ -59,6 +64,7 @@ public:
     void ScriptReply(const std::string& command, std::vector<std::string> lines);
 
     // Every line received from the console, as received (address prefix included, no line end).
+    // A line counts as received once it has been handled, so its effect is already visible.
     std::vector<std::string> Received() const;
     void ClearReceived();
     // Waits (up to timeoutMs) until at least `count` lines have been received since the last

@@ -1,0 +1,88 @@
+// korva-sim: the simulated IXA controller as a program. Prints the device path to connect to
+// (one line, nothing else on standard output) and serves it until interrupted.
+
+#include "Simulator.h"
+
+#include <charconv>
+#include <csignal>
+#include <cstring>
+#include <exception>
+#include <iostream>
+#include <pthread.h>
+#include <string_view>
+
+namespace {
+
+const char* const Usage =
+    "Usage: korva-sim [options]\n"
+    "Simulates an IXA controller on a pseudo-terminal and prints its device path.\n"
+    "  --version X   controller version to report (default 4.2; below 4.0 the console refuses it)\n"
+    "  --english     start in English units (In., Lbf., Lb.) instead of mm, N, kg\n"
+    "  --address N   network address 0..15 (default 0)\n"
+    "  --paced       every byte takes its time at 9600 baud\n"
+    "  --crlf        end lines with CR LF instead of LF\n"
+    "  --no-tool     start with no tool plugged in\n"
+    "  --help        show this text\n";
+
+template <typename T> bool Parse(std::string_view text, T& value) {
+    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return !text.empty() && ec == std::errc() && ptr == text.data() + text.size();
+}
+
+int Refuse(const std::string& message) {
+    std::cerr << "korva-sim: " << message << "\n" << Usage;
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    sim::TSimOptions options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--help" || arg == "-h") {
+            std::cout << Usage;
+            return 0;
+        } else if (arg == "--version") {
+            if (!hasValue || !Parse(argv[i + 1], options.Version) || options.Version < 0)
+                return Refuse("--version needs a number such as 4.1");
+            options.VersionText = argv[++i]; // answered as typed
+        } else if (arg == "--address") {
+            if (!hasValue || !Parse(argv[i + 1], options.NetAddress) || options.NetAddress < 0 ||
+                options.NetAddress > 15)
+                return Refuse("--address needs a number from 0 to 15");
+            ++i;
+        } else if (arg == "--english") {
+            options.EnglishUnits = true;
+        } else if (arg == "--paced") {
+            options.Paced = true;
+        } else if (arg == "--crlf") {
+            options.CrLf = true;
+        } else if (arg == "--no-tool") {
+            options.ToolConnected = false;
+        } else {
+            return Refuse("unknown option " + std::string(arg));
+        }
+    }
+
+    // Block the stop signals before the serving thread exists, so that it inherits the mask and
+    // only sigwait below sees them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    try {
+        sim::TSimulator simulator(options);
+        std::cout << simulator.SlavePath() << std::endl;
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+    } catch (const std::exception& e) {
+        std::cerr << "korva-sim: " << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}

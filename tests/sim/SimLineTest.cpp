@@ -1,0 +1,236 @@
+// The simulator's line: the pseudo-terminal, addresses, faults, scripts, line ends and pacing.
+
+#include "TestLine.h"
+#include "sim/Simulator.h"
+
+#include <atomic>
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <termios.h>
+#include <thread>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using std::chrono::milliseconds;
+using TClock = TTestLine::TClock;
+
+TEST(SimLine, SlaveIsRawBeforeAnyoneOpensIt) {
+    sim::TSimulator sim;
+    TTestLine line(sim.SlavePath());
+    ASSERT_GE(line.Fd, 0);
+    termios tio{};
+    ASSERT_EQ(tcgetattr(line.Fd, &tio), 0);
+    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+    EXPECT_EQ(tio.c_iflag & (ICRNL | INLCR | IXON), 0u);
+    EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), tcflag_t(CLOCAL | CREAD));
+}
+
+TEST(SimLine, ReopeningThePortKeepsTheLine) {
+    sim::TSimulator sim;
+    TTestLine line(sim.SlavePath());
+    for (int round = 0; round < 3; ++round) {
+        EXPECT_EQ(line.Exchange("0:VER?"), (Lines{"0:VER?", "4.2", "OK"})) << round;
+        line.Close();
+        // A command sent while nobody has the port open is still answered into the void and
+        // must not wedge the line.
+        std::this_thread::yield();
+        line.Open(sim.SlavePath());
+        ASSERT_GE(line.Fd, 0);
+    }
+}
+
+TEST(SimLine, OnlyItsOwnAddressIsAnswered) {
+    sim::TSimulator sim(With([](sim::TSimOptions& o) { o.NetAddress = 3; }));
+    TTestLine line(sim.SlavePath());
+    ASSERT_TRUE(line.Send("0:VER?"));
+    ASSERT_TRUE(line.Send("garbage without address"));
+    ASSERT_TRUE(sim.WaitReceived(2, 1000));
+    EXPECT_TRUE(line.Quiet(100));
+    EXPECT_EQ(line.Exchange("3:VER?"), (Lines{"3:VER?", "4.2", "OK"}));
+    // A new address takes effect after the reply, which still comes from the old one.
+    EXPECT_EQ(line.Exchange("3:NA 5"), (Lines{"3:NA 5", "OK"}));
+    ASSERT_TRUE(line.Send("3:VER?"));
+    EXPECT_TRUE(line.Quiet(100));
+    EXPECT_EQ(line.Exchange("5:VER?"), (Lines{"5:VER?", "4.2", "OK"}));
+    EXPECT_EQ(sim.Received(),
+              (Lines{"0:VER?", "garbage without address", "3:VER?", "3:NA 5", "3:VER?", "5:VER?"}));
+}
+
+TEST(SimLine, ReceivedAndWaitReceived) {
+    sim::TSimulator sim;
+    TTestLine line(sim.SlavePath());
+    EXPECT_FALSE(sim.WaitReceived(1, 50));
+    ASSERT_TRUE(line.SendRaw("0:CF 12.500\r\n"));
+    ASSERT_TRUE(sim.WaitReceived(1, 1000));
+    EXPECT_EQ(sim.Received(), Lines{"0:CF 12.500"}); // CR LF both taken as the line end
+    EXPECT_EQ(sim.Parameter("CF"), "12.500");        // handled by the time it counts as received
+    EXPECT_EQ(line.ReadLine(500), "0:CF 12.500");
+    sim.ClearReceived();
+    EXPECT_TRUE(sim.Received().empty());
+    EXPECT_FALSE(sim.WaitReceived(1, 20));
+}
+
+struct TFaultCase {
+    const char* Name;
+    sim::TSimFault Fault;
+    unsigned DelayMs;
+    size_t NoiseBytes;
+};
+
+class SimFault : public ::testing::TestWithParam<TFaultCase> {};
+
+// Each fault spoils exactly the next command, in its own way, and the one after is sound again.
+TEST_P(SimFault, SpoilsOneExchange) {
+    const TFaultCase& c = GetParam();
+    sim::TSimulator sim;
+    TTestLine line(sim.SlavePath());
+    sim.InjectFault(c.Fault, 1, c.DelayMs, c.NoiseBytes);
+    const auto start = TClock::now();
+    ASSERT_TRUE(line.Send("0:CF?"));
+    switch (c.Fault) {
+    case sim::TSimFault::Silent:
+        EXPECT_TRUE(line.Quiet(150));
+        break;
+    case sim::TSimFault::WrongEcho:
+        EXPECT_EQ(line.ReadLine(500), "0:CF");
+        EXPECT_EQ(line.ReadLine(500), "50.000");
+        EXPECT_EQ(line.ReadLine(500), "OK");
+        break;
+    case sim::TSimFault::DropLine:
+        EXPECT_EQ(line.ReadLine(500), "0:CF?");
+        EXPECT_EQ(line.ReadLine(500), "OK");
+        break;
+    case sim::TSimFault::LateLine:
+        EXPECT_EQ(line.ReadLine(500), "0:CF?");
+        EXPECT_LT(TClock::now() - start, milliseconds(c.DelayMs - 50));
+        EXPECT_EQ(line.ReadLine(c.DelayMs + 500), "50.000");
+        EXPECT_GE(TClock::now() - start, milliseconds(c.DelayMs));
+        EXPECT_EQ(line.ReadLine(500), "OK");
+        break;
+    case sim::TSimFault::MissingOk:
+        EXPECT_EQ(line.ReadLine(500), "0:CF?");
+        EXPECT_EQ(line.ReadLine(500), "50.000");
+        break;
+    case sim::TSimFault::Noise: {
+        EXPECT_EQ(line.ReadLine(500), "0:CF?");
+        const std::string noise = line.ReadRaw(c.NoiseBytes + 1, 300);
+        EXPECT_EQ(noise.size(), c.NoiseBytes);
+        EXPECT_EQ(noise.find_first_of("\r\n"), std::string::npos);
+        break;
+    }
+    default:
+        FAIL();
+    }
+    EXPECT_TRUE(line.Quiet(50)) << "nothing more";
+    EXPECT_EQ(line.Exchange("0:CF?"), (Lines{"0:CF?", "50.000", "OK"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, SimFault,
+                         ::testing::Values(TFaultCase{"Silent", sim::TSimFault::Silent, 0, 0},
+                                           TFaultCase{"WrongEcho", sim::TSimFault::WrongEcho, 0, 0},
+                                           TFaultCase{"DropLine", sim::TSimFault::DropLine, 0, 0},
+                                           TFaultCase{"LateLine", sim::TSimFault::LateLine, 300, 0},
+                                           TFaultCase{"MissingOk", sim::TSimFault::MissingOk, 0, 0},
+                                           TFaultCase{"Noise", sim::TSimFault::Noise, 0, 5000}),
+                         [](const auto& p) { return std::string(p.param.Name); });
+
+TEST(SimFaults, CountsAndClearing) {
+    sim::TSimulator sim;
+    TTestLine line(sim.SlavePath());
+    sim.InjectFault(sim::TSimFault::Silent, -1);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(line.Send("0:VER?"));
+        EXPECT_TRUE(line.Quiet(60)) << i;
+    }
+    sim.ClearFaults();
+    EXPECT_EQ(line.Exchange("0:VER?").size(), 3u);
+
+    sim.InjectFault(sim::TSimFault::DropLine, 2);
+    EXPECT_EQ(line.Exchange("0:VER?"), (Lines{"0:VER?", "OK"}));
+    ASSERT_TRUE(line.Send("5:VER?")); // another unit's command does not use one up
+    EXPECT_TRUE(line.Quiet(60));
+    EXPECT_EQ(line.Exchange("0:VER?"), (Lines{"0:VER?", "OK"}));
+    EXPECT_EQ(line.Exchange("0:VER?"), (Lines{"0:VER?", "4.2", "OK"}));
+}
+
+TEST(SimFaults, CloseLineFailsTheConsoleSide) {
+    sim::TSimulator sim;
+    TTestLine line(sim.SlavePath());
+    sim.InjectFault(sim::TSimFault::CloseLine);
+    ASSERT_TRUE(line.Send("0:VER?"));
+    ASSERT_TRUE(sim.WaitReceived(1, 1000));
+    // The console sees the line hang up: its poll reports it and its writes fail.
+    pollfd p{line.Fd, POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 1000), 1);
+    EXPECT_NE(p.revents & POLLHUP, 0);
+    EXPECT_EQ(write(line.Fd, "0:VER?\n", 7), -1);
+    EXPECT_EQ(errno, EIO);
+}
+
+TEST(SimScript, RepliesOnceInstead) {
+    sim::TSimulator sim;
+    TTestLine line(sim.SlavePath());
+    sim.ScriptReply("VER?", {"3.9", "OK"});
+    sim.ScriptReply("CF 12.500", {"Error 12", "OK"});
+    sim.ScriptReply("VER?", {"12.5", "Error"});
+    EXPECT_EQ(line.Exchange("0:VER?"), (Lines{"0:VER?", "3.9", "OK"}));
+    EXPECT_EQ(line.Exchange("0:CF 12.500"), (Lines{"0:CF 12.500", "Error 12", "OK"}));
+    EXPECT_EQ(sim.Parameter("CF"), "50.000"); // the script stood in for the controller
+    ASSERT_TRUE(line.Send("0:VER?"));
+    EXPECT_EQ(line.ReadLine(500), "0:VER?");
+    EXPECT_EQ(line.ReadLine(500), "12.5");
+    EXPECT_EQ(line.ReadLine(500), "Error");
+    EXPECT_EQ(line.Exchange("0:VER?"), (Lines{"0:VER?", "4.2", "OK"}));
+}
+
+TEST(SimLineEnds, CrLfOption) {
+    sim::TSimulator sim(With([](sim::TSimOptions& o) { o.CrLf = true; }));
+    TTestLine line(sim.SlavePath());
+    ASSERT_TRUE(line.Send("0:VER?"));
+    EXPECT_EQ(line.ReadRaw(18, 500), "0:VER?\r\n4.2\r\nOK\r\n");
+    EXPECT_TRUE(line.Quiet(50));
+}
+
+TEST(SimPacing, BytesTakeTheirTimeAt9600Baud) {
+    sim::TSimulator sim(With([](sim::TSimOptions& o) { o.Paced = true; }));
+    TTestLine line(sim.SlavePath());
+    const auto start = TClock::now();
+    // 10 bytes in, 10 + 15 + 3 out: 38 byte times of 1.04 ms
+    EXPECT_EQ(line.Exchange("0:DIFD? 7"), (Lines{"0:DIFD? 7", "Emergency Stop", "OK"}));
+    const auto took = TClock::now() - start;
+    EXPECT_GE(took, milliseconds(39));
+    EXPECT_LT(took, milliseconds(500));
+}
+
+TEST(SimThreads, CallsFromAnotherThreadDuringTraffic) {
+    sim::TSimulator sim;
+    TTestLine line(sim.SlavePath());
+    std::atomic<bool> done{false};
+    std::thread other([&] {
+        for (int i = 0; !done; ++i) {
+            sim.SetMountingAngle(i % 90);
+            (void)sim.Parameter("AF");
+            sim.SetParameter("FL", std::to_string(i % 100), 5);
+            (void)sim.Received();
+            sim.ClearFaults();
+        }
+    });
+    for (int i = 0; i < 50; ++i)
+        ASSERT_EQ(line.Exchange("0:CF?"), (Lines{"0:CF?", "50.000", "OK"})) << i;
+    done = true;
+    other.join();
+}
+
+TEST(SimThreads, DestructionDoesNotWaitForAReply) {
+    auto sim = std::make_unique<sim::TSimulator>();
+    TTestLine line(sim->SlavePath());
+    ASSERT_TRUE(line.Send("0:ATW 0")); // three seconds of weighing
+    ASSERT_TRUE(sim->WaitReceived(1, 1000));
+    const auto start = TClock::now();
+    sim.reset();
+    EXPECT_LT(TClock::now() - start, milliseconds(500));
+}
+
+} // namespace
