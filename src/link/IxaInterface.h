@@ -172,6 +172,18 @@ public:
     TStringList& GetDoutFunctions();
     TStringList& GetAoutFunctions();
 
+    // Configuration transfer and the long maintenance commands (each under the lock for its whole run).
+    // A download sends every line of the file as a command; an upload writes the dump lines of the
+    // command ("DCC" controller, "DTC" tool configuration) to the file, replacing it only once the
+    // whole dump has arrived.
+    void DownloadCfg(const AnsiString& fileName);
+    void UploadCfg(const AnsiString& command, const AnsiString& fileName);
+    void UploadIxaCfg(const AnsiString& fileName);
+    void UploadToolCfg(const AnsiString& fileName);
+    void AutoWeigh(); // "ATW <tool>", up to 20 s
+    // "SC 1" or "SC", up to 4 s. Raises nothing; returns whether the controller confirmed the save.
+    bool SaveConfiguration(bool full);
+
     // Whether the last handshake met a controller below version 4.0 (its text is code 5's message).
     bool Refused() const { return RefusedVersion; }
 

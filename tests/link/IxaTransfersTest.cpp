@@ -1,0 +1,151 @@
+// Configuration files to and from the simulated controller, weighing and saving.
+
+#include "LinkRig.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+using sim::TSimFault;
+
+namespace {
+
+class TransfersTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Rig.Link.Connected);
+        Rig.Sim.ClearReceived();
+        Dir = std::filesystem::temp_directory_path() / ("korva-cfg-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(Dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(Dir); }
+
+    std::string File(const std::string& name) const { return (Dir / name).string(); }
+    static void Write(const std::string& path, const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+    }
+    static std::string Read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream all;
+        all << in.rdbuf();
+        return all.str();
+    }
+    static std::vector<std::string> Lines(const std::string& text) {
+        std::vector<std::string> lines;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+
+    TLinkRig Rig;
+    TIxaInterface& Link = Rig.Link;
+    std::filesystem::path Dir;
+};
+
+} // namespace
+
+TEST_F(TransfersTest, UploadedConfigurationDownloadsBackLineByLine) {
+    Link.SetForceLevel(3, 12.5);
+    Link.SetControllerName("Cell 4");
+    Rig.Sim.ClearReceived();
+    const std::string cfg = File("cell.cfg");
+    Link.UploadIxaCfg(cfg);
+    EXPECT_EQ(Rig.Sent(), std::vector<std::string>{"0:DCC"});
+    auto lines = Lines(Read(cfg));
+    ASSERT_GT(lines.size(), 10u);
+    for (const auto& line : lines)
+        EXPECT_NE(line, "OK");
+
+    Link.SetForceLevel(3, 1);
+    Link.SetControllerName("Other");
+    Rig.Sim.ClearReceived();
+    Link.DownloadCfg(cfg);
+    std::vector<std::string> expected;
+    for (const auto& line : lines)
+        expected.push_back("0:" + line);
+    EXPECT_EQ(Rig.Sent(lines.size()), expected);
+    EXPECT_EQ(Link.GetForceLevel(3), 12.5);
+    EXPECT_EQ(Link.GetControllerName(), "Cell 4");
+    EXPECT_TRUE(Link.Connected);
+}
+
+TEST_F(TransfersTest, DownloadSendsEveryLineWhole) {
+    const std::string longName(300, 'n');
+    Rig.Sim.ScriptReply("TT " + longName, {"OK"});
+    Write(File("edge.cfg"), "CN A\r\n\nTT " + longName + "\nCN B");
+    Link.DownloadCfg(File("edge.cfg"));
+    EXPECT_EQ(Rig.Sent(4), (std::vector<std::string>{"0:CN A", "0:", "0:TT " + longName, "0:CN B"}));
+    EXPECT_EQ(Rig.Sim.Parameter("CN"), "B");
+}
+
+TEST_F(TransfersTest, DownloadStopsAtTheFirstRefusedLine) {
+    Write(File("bad.cfg"), "CN A\nCF 900.000\nCN B\n");
+    try {
+        Link.DownloadCfg(File("bad.cfg"));
+        FAIL();
+    } catch (const EIxa& e) {
+        EXPECT_EQ(e.ErrorNumber, 3);
+    }
+    EXPECT_EQ(Rig.Sent(2), (std::vector<std::string>{"0:CN A", "0:CF 900.000"}));
+    EXPECT_EQ(Rig.Sim.Parameter("CN"), "A");
+
+    ExpectLinkError([&] { Link.DownloadCfg(File("missing.cfg")); }, 4, "missing file");
+    EXPECT_FALSE(Rig.Sim.WaitReceived(1, 100));
+}
+
+TEST_F(TransfersTest, UploadWritesTheDumpLinesOnly) {
+    Rig.Sim.ScriptReply("DTC", {"TN 1", "TT Gripper Error Free", "TW 1 2.500", "OK"});
+    Link.UploadToolCfg(File("tool.cfg"));
+    EXPECT_EQ(Read(File("tool.cfg")), "TN 1\nTT Gripper Error Free\nTW 1 2.500\n");
+    ExpectLinkError([&] { Link.UploadIxaCfg((Dir / "no-such-dir" / "x.cfg").string()); }, 4, "bad folder");
+}
+
+TEST_F(TransfersTest, FailedUploadLeavesTheOldFileAsItWas) {
+    const std::string cfg = File("keep.cfg");
+    Write(cfg, "CN Old\n");
+    Rig.Sim.ScriptReply("DCC", {"CN New", "FL 0 1.000", "Error 7", "OK"});
+    try {
+        Link.UploadIxaCfg(cfg);
+        FAIL();
+    } catch (const EIxa& e) {
+        EXPECT_EQ(e.ErrorNumber, 7);
+    }
+    EXPECT_EQ(Read(cfg), "CN Old\n");
+    EXPECT_FALSE(std::filesystem::exists(cfg + ".part"));
+
+    Link.Connect(); // the "OK" after the error line is still waiting
+    ASSERT_TRUE(Link.Connected);
+    Link.Timeout = 200;
+    Rig.Sim.ScriptReply("DCC", {"CN New"}); // the dump breaks off
+    ExpectLinkError([&] { Link.UploadIxaCfg(cfg); }, 2, "dump broken off");
+    EXPECT_EQ(Read(cfg), "CN Old\n");
+}
+
+TEST_F(TransfersTest, WeighingAllowsTwentySecondsPerLine) {
+    Link.SetToolNumber(2);
+    Rig.Sim.ClearReceived();
+    Rig.Sim.ScriptReply("ATW 2", {"OK"});
+    Rig.Sim.InjectFault(TSimFault::LateLine, 2, 1100); // longer than the usual 1000 ms
+    Link.AutoWeigh();
+    EXPECT_EQ(Rig.Sent(2), (std::vector<std::string>{"0:TN?", "0:ATW 2"}));
+    EXPECT_EQ(Link.Timeout, 1000);
+
+    Rig.Sim.ScriptReply("ATW 2", {"Error 5", "OK"});
+    EXPECT_THROW(Link.AutoWeigh(), EIxa);
+    EXPECT_EQ(Link.Timeout, 1000);
+}
+
+TEST_F(TransfersTest, SavingReportsWithoutRaising) {
+    EXPECT_TRUE(Link.SaveConfiguration(false));
+    EXPECT_TRUE(Link.SaveConfiguration(true));
+    EXPECT_EQ(Rig.Sent(2), (std::vector<std::string>{"0:SC", "0:SC 1"}));
+
+    Rig.Sim.InjectFault(TSimFault::Silent, 1);
+    auto start = std::chrono::steady_clock::now();
+    bool saved = true;
+    EXPECT_NO_THROW(saved = Link.SaveConfiguration(false));
+    EXPECT_FALSE(saved);
+    EXPECT_GE(MillisecondsSince(start), 3900);
+    EXPECT_EQ(Link.Timeout, 1000);
+}
