@@ -1,0 +1,143 @@
+#pragma once
+// TIxaMonitor: the one background thread. While the link is down it tries one handshake per pass
+// (every 1000 ms); when the link's Connected flag comes up it delivers every value once and then
+// polls every 200 ms, delivering only values that changed; when the flag drops it reports the tool
+// and the link as gone. Every value goes to the windows through an event run on the main thread.
+//
+// Threads:
+//   - The events run on the main thread (Synchronize); the monitor holds no link lock meanwhile, so
+//     handlers may use the link. Slots may be assigned and emptied by the main thread at any time;
+//     whether a slot is assigned is decided on the main thread when its event is dispatched.
+//   - The monitor talks to the controller only through the link's operations, each one exchange
+//     under the link lock, so the windows' own link calls interleave with the polling exchange by
+//     exchange.
+//   - Online, ToolPresent, Period, ForceRefresh and the last delivered values are atomics: read them
+//     from any thread; a stale value is expected.
+//   - ConnectAndRefresh and SetPolling belong to the main thread; the constructor and destructor too.
+// Errors: every error inside a pass (link, controller, port, or a handler's, raised again by
+// Synchronize) ends that pass silently; the next pass comes after Period. ConnectAndRefresh called
+// on the main thread passes its errors to the caller.
+// Pausing: SetPolling(false) takes effect between two exchanges, never inside one, and returns only
+// once the monitor is parked. Do not call it while holding the link lock.
+
+#include "link/IxaInterface.h"
+#include "platform/Thread.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+class TIxaMonitor;
+
+// An event slot: a handler that can be empty. The first argument of every handler is the monitor.
+// Invoke takes a copy of the handler under the slot's mutex and runs it outside, so a handler may
+// assign or empty slots itself.
+template <typename... Args> class TMonitorEvent {
+public:
+    using THandler = std::function<void(TIxaMonitor&, Args...)>;
+
+    TMonitorEvent& operator=(THandler handler) {
+        std::lock_guard lock(Mutex);
+        Handler = std::move(handler);
+        return *this;
+    }
+    explicit operator bool() const {
+        std::lock_guard lock(Mutex);
+        return static_cast<bool>(Handler);
+    }
+    // Runs the handler if one is assigned; returns whether one was.
+    bool Invoke(TIxaMonitor& sender, Args... args) const {
+        THandler handler;
+        {
+            std::lock_guard lock(Mutex);
+            handler = Handler;
+        }
+        if (!handler)
+            return false;
+        handler(sender, args...);
+        return true;
+    }
+
+private:
+    mutable std::mutex Mutex;
+    THandler Handler;
+};
+
+class TIxaMonitor final : public TThread {
+public:
+    static constexpr uint32_t OfflinePeriod = 1000;
+    static constexpr uint32_t OnlinePeriod = 200;
+    static constexpr uint32_t SlowGroupEvery = 4; // passes
+
+    // Starts polling at once; the events may be wired afterwards (they run on the main thread, which
+    // is still busy here).
+    explicit TIxaMonitor(TIxaInterface& link);
+    // Stops the thread and waits for it, serving its pending main-thread calls meanwhile. Returns after
+    // the exchange in progress and the event it delivers; the sleep is cut short. Leaves the link alone.
+    ~TIxaMonitor() override;
+
+    // Handshake, then every value delivered (forced). On the main thread its events run directly and
+    // its errors reach the caller.
+    void ConnectAndRefresh();
+    // false: pause between two exchanges and wait until parked; true: the next pass delivers every
+    // value it reads. Either way the port's buffers are then emptied after 100 ms, before polling
+    // goes on.
+    void SetPolling(bool enabled);
+
+    TMonitorEvent<> OnConnect;
+    TMonitorEvent<> OnDisconnect;
+    TMonitorEvent<> OnToolConnect;
+    TMonitorEvent<> OnToolDisconnect;
+    TMonitorEvent<double> OnCommandForce;
+    TMonitorEvent<double> OnActualForce;
+    TMonitorEvent<double> OnPosition;
+    TMonitorEvent<double> OnSlideAcceleration;
+    TMonitorEvent<double> OnToolWeight;
+    TMonitorEvent<bool> OnActive;
+    TMonitorEvent<int32_t> OnToolNumber;
+    TMonitorEvent<uint8_t> OnMode; // 0 force mode, 1 position mode, 2 contour mode
+    // digital inputs, digital outputs, analogue input, analogue output 0, analogue output 1
+    TMonitorEvent<int32_t, int32_t, double, double, double> OnIo;
+
+    TIxaInterface& Link;
+    std::atomic<bool> Online{false};      // lags Link.Connected by at most one pass
+    std::atomic<bool> ToolPresent{false}; // last answer to the tool-connected query
+
+    // Last delivered values (compared exactly).
+    std::atomic<double> CommandForce{0}, ActualForce{0}, Position{0}, SlideAcceleration{0}, ToolWeight{0};
+    std::atomic<bool> Active{false};
+    std::atomic<int32_t> ToolNumber{0};
+    std::atomic<uint8_t> Mode{0};
+    // The I/O snapshot handed to OnIo; not change-filtered.
+    std::atomic<int32_t> DigitalInputs{0}, DigitalOutputs{0};
+    std::atomic<double> AnalogInput{0}, AnalogOutput0{0}, AnalogOutput1{0};
+
+    std::atomic<uint32_t> Period{OfflinePeriod}; // ms between passes
+    std::atomic<bool> ForceRefresh{false};       // the next pass delivers every value it reads
+    // Paces the slow group; one count for the life of the monitor, not reset on reconnect.
+    std::atomic<uint32_t> SlowPollCountdown{0};
+
+private:
+    void Execute() override;
+    void Pass(bool forced);
+    void CheckState();
+    void Gate();
+    void PurgePort();
+
+    template <typename T, typename... Args>
+    void Deliver(std::atomic<T>& last, T now, bool forced, const TMonitorEvent<Args...>& event);
+    template <typename... Args, typename... Values>
+    void Raise(const TMonitorEvent<Args...>& event, Values... values);
+
+    void ReadActive(bool forced);
+    void ReadMode(bool forced);
+    void ReadToolNumber(bool forced);
+    void ReadToolWeight(bool forced);
+    void ReadCommandForce(bool forced);
+    void ReadActualForce(bool forced);
+    void ReadPosition(bool forced);
+    void ReadSlideAcceleration(bool forced);
+    void ReadToolPresence(bool forced);
+    void ReadIo();
+};
