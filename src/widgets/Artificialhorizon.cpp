@@ -46,30 +46,19 @@ void TArtificialHorizon::SetLevel(int value) {
 }
 
 void TArtificialHorizon::SetBorderStyle(TBorderStyle value) {
-    if (value == FBorderStyle)
-        return;
-    FBorderStyle = value;
-    repaint();
+    SetAndRepaint(*this, FBorderStyle, value);
 }
 
 void TArtificialHorizon::SetForeColor(const QColor& value) {
-    if (value == FForeColor)
-        return;
-    FForeColor = value;
-    repaint();
+    SetAndRepaint(*this, FForeColor, value);
 }
 
 void TArtificialHorizon::SetBackColor(const QColor& value) {
-    if (value == FBackColor)
-        return;
-    FBackColor = value;
-    repaint();
+    SetAndRepaint(*this, FBackColor, value);
 }
 
 TRect TArtificialHorizon::PaintRect() const {
-    TRect r{0, 0, width(), height()};
-    if (FBorderStyle == bsSingle)
-        r = TRect{r.Left + 1, r.Top + 1, r.Right - 1, r.Bottom - 1};
+    const TRect r = PaintArea(*this, FBorderStyle);
     return r;
 }
 

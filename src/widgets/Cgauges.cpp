@@ -95,38 +95,23 @@ void TCGauge::AddProgress(int delta) {
 }
 
 void TCGauge::SetKind(TCGaugeKind value) {
-    if (value == FKind)
-        return;
-    FKind = value;
-    repaint();
+    SetAndRepaint(*this, FKind, value);
 }
 
 void TCGauge::SetShowText(bool value) {
-    if (value == FShowText)
-        return;
-    FShowText = value;
-    repaint();
+    SetAndRepaint(*this, FShowText, value);
 }
 
 void TCGauge::SetBorderStyle(TBorderStyle value) {
-    if (value == FBorderStyle)
-        return;
-    FBorderStyle = value;
-    repaint();
+    SetAndRepaint(*this, FBorderStyle, value);
 }
 
 void TCGauge::SetForeColor(const QColor& value) {
-    if (value == FForeColor)
-        return;
-    FForeColor = value;
-    repaint();
+    SetAndRepaint(*this, FForeColor, value);
 }
 
 void TCGauge::SetBackColor(const QColor& value) {
-    if (value == FBackColor)
-        return;
-    FBackColor = value;
-    repaint();
+    SetAndRepaint(*this, FBackColor, value);
 }
 
 int TCGauge::GetPercentDone() const {
@@ -143,9 +128,7 @@ QImage TCGauge::Render(qreal ratio) const {
     QImage image = NewPicture(*this, ratio);
     PaintBackground(image);
 
-    TRect r{0, 0, width(), height()};
-    if (FBorderStyle == bsSingle)
-        r = TRect{r.Left + 1, r.Top + 1, r.Right - 1, r.Bottom - 1};
+    const TRect r = PaintArea(*this, FBorderStyle);
 
     TBltBitmap overlay;
     overlay.MatchSize(image);

@@ -35,6 +35,21 @@ struct TRect {
 
 enum TBorderStyle : uint8_t { bsNone = 0, bsSingle = 1 };
 
+// The paint rectangle of a control: its client area, less the 1-pixel frame of a single border.
+inline TRect PaintArea(const QWidget& control, TBorderStyle border) {
+    const int inset = border == bsSingle ? 1 : 0;
+    return TRect{inset, inset, control.width() - inset, control.height() - inset};
+}
+
+// A property setter of the drawn controls: a changed value is stored and shown at once, an
+// unchanged one does nothing.
+template <typename T> void SetAndRepaint(QWidget& control, T& field, const T& value) {
+    if (field == value)
+        return;
+    field = value;
+    control.repaint();
+}
+
 enum TCGaugeKind : uint8_t { gkText = 0, gkHorizontalBar = 1, gkVerticalBar = 2, gkPie = 3, gkNeedle = 4 };
 
 // The overlay image of a paint.
