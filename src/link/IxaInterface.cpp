@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <mutex>
 
-const char* const IxaInterfaceErrorText[7] = {
+const char* const IxaInterfaceErrorText[8] = {
     "Communication port not open!",
     "IXA not connected!",
     "IXA disconnected!",
@@ -15,6 +15,7 @@ const char* const IxaInterfaceErrorText[7] = {
     "Couldn't open file!",
     "This software is not compatible with an IXA40 Controller!",
     "A text sent to the IXA may not contain a line break!",
+    "Not a configuration file!",
 };
 
 namespace {
@@ -35,7 +36,9 @@ void CloseCommLog() {
 } // namespace
 
 EIxaInterface::EIxaInterface(uint8_t code)
-    : Exception(code < 7 ? IxaInterfaceErrorText[code] : "IXA Communication Error!"), Code(code) {}
+    : Exception(code < 8 ? IxaInterfaceErrorText[code] : "IXA Communication Error!"), Code(code) {}
+
+EIxaInterface::EIxaInterface(uint8_t code, AnsiString message) : Exception(std::move(message)), Code(code) {}
 
 EIxa::EIxa(const AnsiString& line) : Exception(line), ErrorNumber(ScanErrorNumber(line)) {}
 

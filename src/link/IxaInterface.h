@@ -8,7 +8,8 @@
 //   EIxaInterface - link or protocol failure, code into IxaInterfaceErrorText:
 //                   0 port not open, 1 not connected, 2 line timed out or port failed (clears
 //                   Connected), 3 wrong echo (clears Connected) or bad reply (missing "OK", over-long
-//                   line), 4 file, 5 refused controller, 6 a text value with a line break (nothing sent).
+//                   line), 4 file, 5 refused controller, 6 a text value with a line break (nothing sent),
+//                   7 a configuration file that is no list of commands (the message names the line).
 //   EIxa          - the controller answered with an "Error" line; ErrorNumber from "Error %ld".
 //   ECommPort     - a refused write (code 10) passes through unchanged.
 //   EConvertError - an integer or real reply that is not a number.
@@ -30,11 +31,12 @@
 
 using TStringList = std::vector<AnsiString>;
 
-extern const char* const IxaInterfaceErrorText[7];
+extern const char* const IxaInterfaceErrorText[8];
 
 class EIxaInterface : public Exception {
 public:
     explicit EIxaInterface(uint8_t code);
+    EIxaInterface(uint8_t code, AnsiString message); // a more precise message than the table's
     uint8_t Code;
 };
 
@@ -173,16 +175,22 @@ public:
     TStringList& GetAoutFunctions();
 
     // Configuration transfer and the long maintenance commands (each under the lock for its whole run).
-    // A download sends every line of the file as a command; an upload writes the dump lines of the
-    // command ("DCC" controller, "DTC" tool configuration) to the file, replacing it only once the
-    // whole dump has arrived.
+    // A download checks the whole file first (CheckConfigText) and then sends every line as a command;
+    // an upload writes the dump lines of the command ("DCC" controller, "DTC" tool configuration) to
+    // the file, replacing it only once the whole dump has arrived.
     void DownloadCfg(const AnsiString& fileName);
+    static constexpr size_t MaxConfigLine = 253; // characters of a command line, line end excluded
+    // Refuses (EIxaInterface 7, naming the line) a file text that is not a list of command lines: a
+    // line longer than MaxConfigLine, a NUL or another control character than tab, or a CR that does
+    // not end its line. Nothing is sent by a download that this refuses.
+    static void CheckConfigText(const AnsiString& text);
     void UploadCfg(const AnsiString& command, const AnsiString& fileName);
     void UploadIxaCfg(const AnsiString& fileName);
     void UploadToolCfg(const AnsiString& fileName);
     void AutoWeigh(); // "ATW <tool>", up to 20 s
-    // "SC 1" or "SC", up to 4 s. Raises nothing; returns whether the controller confirmed the save.
-    bool SaveConfiguration(bool full);
+    // "SC 1" or "SC", up to 4 s. A save the controller refuses or never confirms raises (EIxa,
+    // EIxaInterface or ECommPort), so that it cannot pass for done.
+    void SaveConfiguration(bool full);
 
     // Whether the last handshake met a controller below version 4.0 (its text is code 5's message).
     bool Refused() const { return RefusedVersion; }

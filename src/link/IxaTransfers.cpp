@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -13,21 +14,38 @@ struct TFileCloser {
 };
 using TFile = std::unique_ptr<FILE, TFileCloser>;
 
-// The next line of the file without its line end (LF or CR LF); false at the end of the file.
-// Lines of any length are read whole, so a long command is never cut into two.
-bool ReadCommandLine(FILE* file, AnsiString& line) {
-    line.clear();
-    int c;
-    bool any = false;
-    while ((c = std::fgetc(file)) != EOF) {
-        any = true;
-        if (c == '\n')
-            break;
-        line += char(c);
+// The whole file, or false when it cannot be read.
+bool ReadWholeFile(const AnsiString& fileName, AnsiString& text) {
+    TFile file(std::fopen(fileName.c_str(), "rb"));
+    if (!file)
+        return false;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
+        text.append(buffer, n);
+    return !std::ferror(file.get());
+}
+
+// The lines of a checked file text, without their line ends (LF or CR LF).
+std::vector<AnsiString> SplitLines(const AnsiString& text) {
+    std::vector<AnsiString> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == AnsiString::npos)
+            end = text.size();
+        AnsiString line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(std::move(line));
+        start = end + 1;
     }
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return any;
+    return lines;
+}
+
+AnsiString Hex(unsigned char c) {
+    const char* digits = "0123456789ABCDEF";
+    return AnsiString("0x") + digits[c >> 4] + digits[c & 15];
 }
 
 // Puts the remembered reply time limit back on every way out.
@@ -45,13 +63,35 @@ private:
 
 } // namespace
 
+void TIxaInterface::CheckConfigText(const AnsiString& text) {
+    size_t lineNumber = 1, length = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\n') {
+            ++lineNumber;
+            length = 0;
+            continue;
+        }
+        const bool lineEnd = c == '\r' && (i + 1 == text.size() || text[i + 1] == '\n');
+        if (lineEnd)
+            continue;
+        if ((c < 0x20 && c != '\t') || c == 0x7F)
+            throw EIxaInterface(7, "Not a configuration file: line " + std::to_string(lineNumber) +
+                                       " holds the control character " + Hex(c) + ".");
+        if (++length > MaxConfigLine)
+            throw EIxaInterface(7, "Not a configuration file: line " + std::to_string(lineNumber) +
+                                       " is longer than " + std::to_string(MaxConfigLine) + " characters.");
+    }
+}
+
 void TIxaInterface::DownloadCfg(const AnsiString& fileName) {
     TLinkLock lock(*this);
-    TFile file(std::fopen(fileName.c_str(), "rb"));
-    if (!file)
+    AnsiString text;
+    if (!ReadWholeFile(fileName, text))
         throw EIxaInterface(4);
-    AnsiString line;
-    while (ReadCommandLine(file.get(), line)) {
+    // The whole file is checked before the first command, so a wrong file sends nothing at all.
+    CheckConfigText(text);
+    for (const AnsiString& line : SplitLines(text)) {
         SendString(line);
         VoidReply();
     }
@@ -107,16 +147,9 @@ void TIxaInterface::AutoWeigh() {
     SetIntProp("ATW", GetToolNumber());
 }
 
-bool TIxaInterface::SaveConfiguration(bool full) {
+void TIxaInterface::SaveConfiguration(bool full) {
     TLinkLock lock(*this);
     TTimeoutScope limit(Timeout, 4000);
-    try {
-        SendString(full ? "SC 1" : "SC");
-        VoidReply();
-        return true;
-    } catch (const ECommPort&) {
-    } catch (const EIxaInterface&) {
-    } catch (const EIxa&) {
-    }
-    return false;
+    SendString(full ? "SC 1" : "SC");
+    VoidReply();
 }

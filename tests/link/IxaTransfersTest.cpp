@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 
 using sim::TSimFault;
@@ -71,12 +72,40 @@ TEST_F(TransfersTest, UploadedConfigurationDownloadsBackLineByLine) {
 }
 
 TEST_F(TransfersTest, DownloadSendsEveryLineWhole) {
-    const std::string longName(300, 'n');
-    Rig.Sim.ScriptReply("TT " + longName, {"OK"});
-    Write(File("edge.cfg"), "CN A\r\n\nTT " + longName + "\nCN B");
+    const std::string longest = "TT " + std::string(250, 'n'); // 253 characters
+    Rig.Sim.ScriptReply(longest, {"OK"});
+    Write(File("edge.cfg"), "CN A\r\n\n" + longest + "\nCN\tB\nCN B");
+    Rig.Sim.ScriptReply("CN\tB", {"OK"});
     Link.DownloadCfg(File("edge.cfg"));
-    EXPECT_EQ(Rig.Sent(4), (std::vector<std::string>{"0:CN A", "0:", "0:TT " + longName, "0:CN B"}));
+    EXPECT_EQ(Rig.Sent(5), (std::vector<std::string>{"0:CN A", "0:", "0:" + longest, "0:CN\tB", "0:CN B"}));
     EXPECT_EQ(Rig.Sim.Parameter("CN"), "B");
+}
+
+TEST_F(TransfersTest, ABadFileIsRefusedBeforeAnythingIsSent) {
+    struct {
+        std::string Text;
+        const char* Message;
+    } rows[] = {
+        {"CN A\nTT " + std::string(251, 'n') + "\n", "line 2 is longer than 253 characters"},
+        {std::string("CN A\nCN B\nCN \0C\n", 16), "line 3 holds the control character 0x00"},
+        {"CN A\rCN B\n", "line 1 holds the control character 0x0D"},
+        {"\x7f"
+         "ELF\n",
+         "line 1 holds the control character 0x7F"},
+        {"CN A\n\x1b[2J\n", "line 2 holds the control character 0x1B"},
+    };
+    for (const auto& row : rows) {
+        Write(File("bad.cfg"), row.Text);
+        try {
+            Link.DownloadCfg(File("bad.cfg"));
+            ADD_FAILURE() << row.Message;
+        } catch (const EIxaInterface& e) {
+            EXPECT_EQ(e.Code, 7);
+            EXPECT_NE(e.Message.find(row.Message), std::string::npos) << e.Message;
+        }
+    }
+    EXPECT_FALSE(Rig.Sim.WaitReceived(1, 100)) << "a refused file must send nothing";
+    EXPECT_NO_THROW(TIxaInterface::CheckConfigText("CN A\r\n\tTN 1\n\nCN \xe9t\xe9"));
 }
 
 TEST_F(TransfersTest, DownloadStopsAtTheFirstRefusedLine) {
@@ -136,16 +165,19 @@ TEST_F(TransfersTest, WeighingAllowsTwentySecondsPerLine) {
     EXPECT_EQ(Link.Timeout, 1000);
 }
 
-TEST_F(TransfersTest, SavingReportsWithoutRaising) {
-    EXPECT_TRUE(Link.SaveConfiguration(false));
-    EXPECT_TRUE(Link.SaveConfiguration(true));
+TEST_F(TransfersTest, AFailedSaveReachesTheCaller) {
+    Link.SaveConfiguration(false);
+    Link.SaveConfiguration(true);
     EXPECT_EQ(Rig.Sent(2), (std::vector<std::string>{"0:SC", "0:SC 1"}));
+
+    Rig.Sim.ScriptReply("SC", {"Error 5", "OK"});
+    EXPECT_THROW(Link.SaveConfiguration(false), EIxa);
 
     Rig.Sim.InjectFault(TSimFault::Silent, 1);
     auto start = std::chrono::steady_clock::now();
-    bool saved = true;
-    EXPECT_NO_THROW(saved = Link.SaveConfiguration(false));
-    EXPECT_FALSE(saved);
+    ExpectLinkError([&] { Link.SaveConfiguration(false); }, 2, "unanswered save");
     EXPECT_GE(MillisecondsSince(start), 3900);
     EXPECT_EQ(Link.Timeout, 1000);
+    auto other = std::async(std::launch::async, [&] { TLinkLock lock(Link); });
+    EXPECT_EQ(other.wait_for(std::chrono::seconds(2)), std::future_status::ready);
 }
