@@ -1,7 +1,11 @@
-// What one controller exchange costs through the real port and link: wall time per read and per
-// write, and the CPU time the calling thread spends on it, against the simulated controller
-// unpaced (the software's own cost) and at 9600-baud pacing (the line's cost).
-// Run: korva-link-bench [exchanges]
+// What controller exchanges cost through the real port and link, against the simulated controller:
+//  - at 9600-baud pacing, as a ratio to the wire time of the bytes exchanged (10 bits a byte), the
+//    line's physical limit;
+//  - unpaced (pseudo-terminal speed): exchanges per second and CPU time per exchange, beside the
+//    same three-line exchange done by a python3-serial script against the same simulator;
+//  - a 300-line configuration download and a configuration upload, in lines per second against
+//    the wire limit.
+// Run: korva-link-bench [exchanges]   (python3-serial needed for the side-by-side figure)
 
 #include "link/CommPort.h"
 #include "link/IxaInterface.h"
@@ -11,8 +15,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
 
 namespace {
+
+using TClock = std::chrono::steady_clock;
+constexpr double ByteMs = 10.0 / 9600 * 1000; // one byte on the wire, start and stop bits included
 
 double ThreadCpuMs() {
     timespec t{};
@@ -20,44 +31,163 @@ double ThreadCpuMs() {
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
-template <typename F> void Measure(const char* what, int count, F&& exchange) {
-    const auto start = std::chrono::steady_clock::now();
+double MsSince(TClock::time_point start) {
+    return std::chrono::duration<double, std::milli>(TClock::now() - start).count();
+}
+
+struct TCost {
+    double WallMs, CpuMs; // per exchange
+};
+
+template <typename F> TCost Measure(int count, F&& exchange) {
+    const auto start = TClock::now();
     const double cpu = ThreadCpuMs();
     for (int i = 0; i < count; ++i)
         exchange(i);
-    const double wallMs =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    std::printf("  %-28s %8.2f ms/exchange   CPU %6.3f ms/exchange\n", what, wallMs / count,
-                (ThreadCpuMs() - cpu) / count);
+    return {MsSince(start) / count, (ThreadCpuMs() - cpu) / count};
 }
 
-void Run(bool paced, int count) {
-    sim::TSimOptions options;
-    options.Paced = paced;
-    sim::TSimulator simulator(options);
-    TCommPort port;
-    port.Open(simulator.SlavePath());
-    TIxaInterface link(&port);
-    link.Connect();
-    if (!link.Connected) {
-        std::printf("no connection to the simulator\n");
+// Bytes on the wire for one exchange: the command line and its echo ("<address>:" + text + LF each),
+// the reply lines with their LF.
+size_t WireBytes(const std::string& command, const std::vector<std::string>& reply) {
+    size_t bytes = 2 * (2 + command.size() + 1);
+    for (const auto& line : reply)
+        bytes += line.size() + 1;
+    return bytes;
+}
+
+struct TRig {
+    explicit TRig(bool paced) : Sim(Options(paced)) {
+        Port.Open(Sim.SlavePath());
+        Link.Connect();
+        if (!Link.Connected) {
+            std::fprintf(stderr, "no connection to the simulator: %s\n", Port.OpenFailure().c_str());
+            std::exit(1);
+        }
+    }
+    static sim::TSimOptions Options(bool paced) {
+        sim::TSimOptions options;
+        options.Paced = paced;
+        return options;
+    }
+    sim::TSimulator Sim;
+    TCommPort Port;
+    TIxaInterface Link{&Port};
+};
+
+void Paced(int count) {
+    TRig rig(true);
+    std::printf("9600-baud pacing, %d exchanges each (wire time = bytes x 10 bits / 9600):\n", count);
+    std::printf("  %-22s %9s %9s %7s %10s\n", "exchange", "ms", "wire ms", "ratio", "CPU ms");
+    auto row = [](const char* what, TCost cost, size_t bytes) {
+        const double wire = double(bytes) * ByteMs;
+        std::printf("  %-22s %9.2f %9.2f %7.3f %10.3f\n", what, cost.WallMs, wire, cost.WallMs / wire,
+                    cost.CpuMs);
+    };
+    const std::string cf = rig.Sim.Parameter("CF");
+    row("GetCommandForce", Measure(count, [&](int) { rig.Link.GetCommandForce(); }),
+        WireBytes("CF?", {cf, "OK"}));
+    row("SetCommandForce", Measure(count, [&](int) { rig.Link.SetCommandForce(12.5); }),
+        WireBytes("CF 12.500", {"OK"}));
+    const std::string fl = rig.Sim.Parameter("FL", 3);
+    row("GetForceLevel(3)", Measure(count, [&](int) { rig.Link.GetForceLevel(3); }),
+        WireBytes("FL? 3", {fl, "OK"}));
+}
+
+void Unpaced(int count) {
+    TRig rig(false);
+    std::printf("unpaced (pseudo-terminal speed), %d exchanges of CF? (echo, value, OK):\n", count);
+    rig.Link.GetCommandForce();
+    const TCost cost = Measure(count, [&](int) { rig.Link.GetCommandForce(); });
+    const double ours = 1000.0 / cost.WallMs;
+    std::printf("  %-22s %9.0f exchanges/s   CPU %7.4f ms/exchange (calling thread)\n", "korva link", ours,
+                cost.CpuMs);
+    rig.Port.Close(); // the script opens the same simulator's line next
+
+    // Debian's interpreter, the one python3-serial is installed for (not whatever python3 is first on PATH).
+    const char* python = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3 " : "python3 ";
+    const std::string command = std::string(python) + KORVA_BENCH_DIR + "/pyserial-exchange.py " +
+                                rig.Sim.SlavePath() + " " + std::to_string(count);
+    double theirs = 0, theirCpu = 0;
+    if (FILE* script = popen(command.c_str(), "r")) {
+        if (std::fscanf(script, "%lf %lf", &theirs, &theirCpu) != 2)
+            theirs = 0;
+        pclose(script);
+    }
+    if (theirs > 0) {
+        std::printf("  %-22s %9.0f exchanges/s   CPU %7.4f ms/exchange (whole process)\n", "python3-serial",
+                    theirs, theirCpu);
+        std::printf("  ratio korva / python3-serial: %.2f exchanges/s, %.2f CPU per exchange\n",
+                    ours / theirs, cost.CpuMs / theirCpu);
+    } else {
+        std::printf("  python3-serial: not run (is python3-serial installed?)\n");
+    }
+}
+
+void Transfers(bool paced) {
+    TRig rig(paced);
+    const std::string upload = "/tmp/korva-bench-upload-" + std::to_string(getpid()) + ".cfg";
+    const std::string download = "/tmp/korva-bench-download-" + std::to_string(getpid()) + ".cfg";
+
+    // Upload: the controller's dump, one command out, every line back.
+    auto start = TClock::now();
+    rig.Link.UploadIxaCfg(upload);
+    const double upMs = MsSince(start);
+    std::vector<std::string> dump;
+    {
+        std::ifstream in(upload);
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty())
+                dump.push_back(line.back() == '\r' ? line.substr(0, line.size() - 1) : line);
+    }
+    if (dump.empty()) {
+        std::fprintf(stderr, "empty upload\n");
         std::exit(1);
     }
-    std::printf("%s, %d exchanges each:\n", paced ? "9600-baud pacing" : "unpaced", count);
-    Measure("read (CF?)", count, [&](int) { link.GetCommandForce(); });
-    Measure("write (CF 12.500)", count, [&](int) { link.SetCommandForce(12.5); });
-    Measure("indexed read (FL? i)", count, [&](int i) { link.GetForceLevel(i % 16); });
-    const auto start = std::chrono::steady_clock::now();
-    link.Connect();
-    std::printf("  %-28s %8.2f ms\n", "handshake with lists",
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    size_t upBytes = 2 * (2 + 3 + 1) + 3; // "0:DCC" and its echo, the closing "OK"
+    for (const auto& line : dump)
+        upBytes += line.size() + 1;
+
+    // Download: 300 lines taken round the dump (each a command the controller takes).
+    std::vector<std::string> lines;
+    while (lines.size() < 300)
+        lines.push_back(dump[lines.size() % dump.size()]);
+    {
+        std::ofstream out(download);
+        for (const auto& line : lines)
+            out << line << "\n";
+    }
+    size_t downBytes = 0;
+    for (const auto& line : lines)
+        downBytes += WireBytes(line, {"OK"});
+    start = TClock::now();
+    rig.Link.DownloadCfg(download);
+    const double downMs = MsSince(start);
+    std::remove(upload.c_str());
+    std::remove(download.c_str());
+
+    auto row = [paced](const char* what, size_t count, double ms, size_t bytes) {
+        const double rate = count / (ms / 1000);
+        if (paced) {
+            const double limit = count / (double(bytes) * ByteMs / 1000);
+            std::printf("  %-26s %4zu lines %8.0f ms %8.1f lines/s   wire limit %6.1f lines/s (%.1f %%)\n",
+                        what, count, ms, rate, limit, 100 * rate / limit);
+        } else {
+            std::printf("  %-26s %4zu lines %8.1f ms %8.0f lines/s\n", what, count, ms, rate);
+        }
+    };
+    std::printf("configuration transfers, %s:\n", paced ? "9600-baud pacing" : "unpaced");
+    row("download (DownloadCfg)", lines.size(), downMs, downBytes);
+    row("upload (UploadIxaCfg, DCC)", dump.size(), upMs, upBytes);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    const int count = argc > 1 ? std::atoi(argv[1]) : 200;
-    Run(false, count);
-    Run(true, count / 4 > 0 ? count / 4 : 1);
+    const int count = argc > 1 ? std::atoi(argv[1]) : 2000;
+    Unpaced(count);
+    Paced(count / 40 > 10 ? count / 40 : 10);
+    Transfers(false);
+    Transfers(true);
     return 0;
 }

@@ -1,6 +1,8 @@
 // What one online pass of the monitor costs against the simulated controller at 9600-baud pacing:
 // queries and time per pass (passes with and without the slow group), and the CPU time the monitor
-// thread and the whole process spend per second while online. Run: korva-monitor-bench [seconds]
+// thread and the whole process spend per second while online; then the display latency: from a
+// change of the command force inside the controller to its delivery on the main thread, median and
+// 95th percentile. Run: korva-monitor-bench [seconds] [latency samples]
 //
 // Passes are told apart on the controller's side: the simulator notes each command line when it has
 // arrived, and a pause of more than half the polling period separates two passes. A pass lasts from
@@ -20,6 +22,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -60,6 +63,85 @@ struct TPass {
     bool Slow() const { return std::find(Commands.begin(), Commands.end(), "TN?") != Commands.end(); }
 };
 
+// The main thread serves the monitor's calls when woken, as the windows' event loop does.
+class TMainLoop {
+public:
+    TMainLoop() {
+        SetMainThreadWakeHook([this] {
+            {
+                std::lock_guard lock(Mutex);
+                Wake = true;
+            }
+            Woken.notify_one();
+        });
+    }
+    ~TMainLoop() { SetMainThreadWakeHook(nullptr); }
+    // Serves until done() holds or the span has passed; returns done().
+    template <typename F> bool ServeFor(TClock::duration span, F&& done) {
+        const auto end = TClock::now() + span;
+        for (;;) {
+            ServeMainThreadCalls();
+            if (done())
+                return true;
+            std::unique_lock lock(Mutex);
+            if (!Woken.wait_until(lock, end, [&] { return Wake; }))
+                return done();
+            Wake = false;
+        }
+    }
+    void ServeFor(TClock::duration span) {
+        ServeFor(span, [] { return false; });
+    }
+
+private:
+    std::mutex Mutex;
+    std::condition_variable Woken;
+    bool Wake = false;
+};
+
+void Latency(int samples) {
+    sim::TSimOptions options;
+    options.Paced = true;
+    sim::TSimulator simulator(options);
+    TCommPort port;
+    port.Open(simulator.SlavePath());
+    TIxaInterface link(&port);
+    TMainLoop loop;
+    TIxaMonitor monitor(link);
+    double wanted = -1;
+    TClock::time_point delivered{};
+    monitor.OnCommandForce = [&](TIxaMonitor&, double value) {
+        if (value == wanted)
+            delivered = TClock::now();
+    };
+    if (!loop.ServeFor(std::chrono::seconds(10),
+                       [&] { return monitor.Online && monitor.Period == TIxaMonitor::OnlinePeriod; })) {
+        std::fprintf(stderr, "the monitor did not come online\n");
+        std::exit(1);
+    }
+    std::minstd_rand random(7);
+    std::vector<double> ms;
+    for (int i = 0; i < samples; ++i) {
+        // A change at a random moment of the polling cycle, as a person at the machine makes it.
+        loop.ServeFor(std::chrono::milliseconds(50 + random() % 400));
+        wanted = 10.0 + i;
+        delivered = {};
+        simulator.SetParameter("CF", std::to_string(int(wanted)));
+        const auto changed = TClock::now();
+        if (loop.ServeFor(std::chrono::seconds(5), [&] { return delivered != TClock::time_point{}; }))
+            ms.push_back(std::chrono::duration<double, std::milli>(delivered - changed).count());
+    }
+    std::sort(ms.begin(), ms.end());
+    if (ms.empty()) {
+        std::fprintf(stderr, "no change was delivered\n");
+        std::exit(1);
+    }
+    std::printf("display latency, 9600-baud pacing, command force changed in the controller -> delivered "
+                "on the main thread, %zu samples:\n  median %.1f ms, 95th percentile %.1f ms, max %.1f ms\n",
+                ms.size(), ms[ms.size() / 2], ms[std::min(ms.size() - 1, size_t(ms.size() * 0.95))],
+                ms.back());
+}
+
 void Run(bool withIo, double seconds) {
     sim::TSimOptions options;
     options.Paced = true;
@@ -73,27 +155,8 @@ void Run(bool withIo, double seconds) {
     }
     TIxaInterface link(&port);
 
-    // The main thread serves the monitor's calls when woken, as the windows' event loop does.
-    std::mutex wakeMutex;
-    std::condition_variable woken;
-    bool wake = false;
-    SetMainThreadWakeHook([&] {
-        {
-            std::lock_guard lock(wakeMutex);
-            wake = true;
-        }
-        woken.notify_one();
-    });
-    auto serveFor = [&](TClock::duration span) {
-        const auto end = TClock::now() + span;
-        for (;;) {
-            ServeMainThreadCalls();
-            std::unique_lock lock(wakeMutex);
-            if (!woken.wait_until(lock, end, [&] { return wake; }))
-                return;
-            wake = false;
-        }
-    };
+    TMainLoop loop;
+    auto serveFor = [&](TClock::duration span) { loop.ServeFor(span); };
 
     const auto before = Tasks();
     TIxaMonitor monitor(link);
@@ -140,7 +203,6 @@ void Run(bool withIo, double seconds) {
     const double cpu = CpuNs(monitorTid) - cpu0, proc = CpuNs(0) - proc0;
     observing = false;
     observer.join();
-    SetMainThreadWakeHook(nullptr);
 
     // Whole passes only: the first and the last may be cut by the window.
     struct TSum {
@@ -170,6 +232,8 @@ void Run(bool withIo, double seconds) {
 int main(int argc, char** argv) {
     SetMainThread();
     const double seconds = argc > 1 ? std::atof(argv[1]) : 5.0;
+    const int samples = argc > 2 ? std::atoi(argv[2]) : 40;
     Run(false, seconds);
     Run(true, seconds);
+    Latency(samples);
 }

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, if any is missing (needs root).
 set -euo pipefail
-packages=(g++ cmake make libgtest-dev libgmock-dev qt6-base-dev fonts-dejavu-core locales)
+packages=(g++ cmake make libgtest-dev libgmock-dev qt6-base-dev fonts-dejavu-core fonts-liberation locales)
+# clang and its runtime for the fuzz targets; python3-serial for the link benchmark's comparison.
+packages+=(clang libclang-rt-14-dev python3-serial)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the build needs (when missing), builds with 2 jobs and runs every test.
-# Usage: scripts/test.sh          the default preset, then the ThreadSanitizer build of the
-#                                 link, simulator and monitor tests
-#        scripts/test.sh PRESET   one preset only (default, debug, asan or tsan)
+# Usage: scripts/test.sh          the default preset (every test, the fault soak included); then the
+#                                 link, simulator, monitor and soak tests under ThreadSanitizer (tsan)
+#                                 and under AddressSanitizer + UBSan (asan); then a bounded run of each
+#                                 fuzz target (KORVA_FUZZ_SECONDS each, default 30)
+#        scripts/test.sh PRESET   one preset only (default, debug, asan, tsan or fuzz)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -13,9 +15,31 @@ run() {
     ctest --preset "$1" "${@:2}"
 }
 
+# Each fuzz target from its seeds in fuzz/corpus/<target> (read only; what it finds goes to build/fuzz).
+fuzz() {
+    cmake --preset fuzz
+    cmake --build --preset fuzz
+    local target work
+    for target in reply config sim; do
+        work=build/fuzz/run/$target
+        mkdir -p "$work/corpus"
+        echo "fuzz $target: ${KORVA_FUZZ_SECONDS:-30} s"
+        if ! build/fuzz/fuzz/korva-fuzz-$target -max_total_time="${KORVA_FUZZ_SECONDS:-30}" -timeout=10 \
+            -rss_limit_mb=2048 -artifact_prefix="$work/" "$work/corpus" "fuzz/corpus/$target" >"$work/log" 2>&1; then
+            tail -n 60 "$work/log"
+            echo "fuzz $target failed; the input is in $work/"
+            return 1
+        fi
+        grep -E '^#[0-9]+.*DONE' "$work/log" || tail -n 3 "$work/log"
+    done
+}
+
 if [ $# -gt 0 ]; then
-    run "$1"
+    if [ "$1" = fuzz ]; then fuzz; else run "$1"; fi
 else
     run default
-    run tsan -L 'link|sim|monitor'
+    # The sanitizer builds also run a short fault soak.
+    KORVA_SOAK_SECONDS=8 run tsan -L 'link|sim|monitor|soak'
+    KORVA_SOAK_SECONDS=8 run asan -L 'link|sim|monitor|soak'
+    fuzz
 fi

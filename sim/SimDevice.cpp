@@ -332,6 +332,39 @@ int TSimDevice::OutputWord(TSimClock::time_point now) const {
     return word;
 }
 
+int TSimDevice::InputWord() const {
+    // What the machine's wiring drives: the activate/retract line while the device is active, the
+    // tool's coding pins with the tool number while a tool is plugged in, and each general input as
+    // the line its function stands for. Bits stored in "RDI" are lines a test or a person holds on.
+    const bool tool = Flag("TC");
+    const bool active = Flag("ACT") && tool;
+    const int toolNumber = static_cast<int>(At("TN"));
+    int word = static_cast<int>(At("RDI"));
+    if (active)
+        word |= 0x1;
+    if (tool)
+        word |= (toolNumber & 0xF) << 5;
+    for (int i = 0; i < 4; ++i) {
+        const int function = static_cast<int>(At("DIF", i));
+        bool on = false;
+        if (function == 1)
+            on = active;
+        else if (function >= 3 && function <= 6)
+            on = tool && (toolNumber >> (function - 3)) & 1;
+        else if (function == 7)
+            on = Flag("ES");
+        if (on)
+            word |= 1 << (9 + i);
+    }
+    return word;
+}
+
+double TSimDevice::AnalogueIn() const {
+    // The force sensor's signal, 10 V at the maximum force.
+    const double mf = At("MF");
+    return std::clamp(mf > 0 ? At("AF") / mf * 10.0 : 0.0, -10.0, 10.0);
+}
+
 double TSimDevice::AnalogueOut(int channel) const {
     const double mf = At("MF"), mp = At("MP");
     double volts = 0;
@@ -361,6 +394,10 @@ double TSimDevice::Value(const TParamDef& def, int index, TSimClock::time_point 
         return AnalogueOut(index);
     if (name == "RDO")
         return OutputWord(now);
+    if (name == "RDI")
+        return InputWord();
+    if (name == "AIN")
+        return AnalogueIn();
     if (name == "NDIF" || name == "NDOF" || name == "NAOF")
         return static_cast<double>(NameList(name)->size());
     return At(name, def.Count ? index : 0);
@@ -607,7 +644,7 @@ void TSimDevice::SetParameter(const std::string& name, const std::string& value,
         }
         return;
     }
-    if (name == "LIM" || name == "RDO" || name == "AOUT")
+    if (name == "LIM" || name == "RDO" || name == "AOUT" || name == "AIN")
         throw std::invalid_argument(name + " follows from the device state");
     double v = 0;
     int n = 0;

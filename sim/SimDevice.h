@@ -7,6 +7,11 @@
 // Values are kept in metric units (mm, N, kg); "CU" only changes the units in which they are
 // read and written on the line, so switching converts every value at once.
 //
+// I/O ("RDO", "RDI", "AIN", "AOUT") follows the model: the CPU clock output toggles every 500 ms, the
+// tool output and the tool-coding inputs follow the tool, the limit outputs the position against
+// the limits, the digital outputs and inputs their assigned functions, the analogue input the
+// actual force and each analogue output its function. "RDI" set directly holds extra input lines on.
+//
 // Errors on the line: "Error 1" unknown command, "Error 2" malformed command or bad index,
 // "Error 3" value out of range, "Error 4" parameter is read-only, "Error 5" refused in the present
 // state (activating during an emergency stop, weighing with no tool).
@@ -71,6 +76,8 @@ private:
     int LimitBits() const;
     bool OutputOn(int function) const;
     int OutputWord(TSimClock::time_point now) const;
+    int InputWord() const;
+    double AnalogueIn() const;
     double AnalogueOut(int channel) const;
     double ContourForce(double position) const;
 

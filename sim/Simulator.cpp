@@ -7,11 +7,13 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
 #include <random>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -98,6 +100,19 @@ TSimulator::TImpl::TImpl(TSimOptions options)
     : Options(std::move(options)), Path(Line.SlavePath()), Device(Options) {
     if (pipe2(Wake, O_CLOEXEC | O_NONBLOCK) != 0)
         throw std::system_error(errno, std::generic_category(), "pipe2");
+    if (!Options.LinkPath.empty()) {
+        // Made beside the target name and renamed over it, so the name never points nowhere.
+        const std::string fresh = Options.LinkPath + ".new-" + std::to_string(getpid());
+        unlink(fresh.c_str());
+        if (symlink(Path.c_str(), fresh.c_str()) != 0 ||
+            rename(fresh.c_str(), Options.LinkPath.c_str()) != 0) {
+            const int error = errno;
+            unlink(fresh.c_str());
+            close(Wake[0]);
+            close(Wake[1]);
+            throw std::system_error(error, std::generic_category(), "link " + Options.LinkPath);
+        }
+    }
     Thread = std::thread([this] { Serve(); });
 }
 
@@ -108,6 +123,12 @@ TSimulator::TImpl::~TImpl() {
     Thread.join();
     close(Wake[0]);
     close(Wake[1]);
+    if (!Options.LinkPath.empty()) {
+        char target[4096];
+        const ssize_t n = readlink(Options.LinkPath.c_str(), target, sizeof target - 1);
+        if (n > 0 && std::string(target, static_cast<size_t>(n)) == Path)
+            unlink(Options.LinkPath.c_str()); // a newer simulator's link is left alone
+    }
 }
 
 void TSimulator::TImpl::Serve() {

@@ -29,6 +29,10 @@ struct TSimOptions {
     bool ToolConnected = true; // a tool is plugged in at start
     bool Paced = false;        // every byte (both ways) takes the 9600-baud byte time
     bool CrLf = false;         // end the simulator's lines with CR LF instead of LF
+    // If not empty, a symbolic link made to point at the pseudo-terminal, replacing what is there,
+    // and removed again at the end (if it still points here): a stable name for the console while
+    // simulators come and go, as a USB adapter keeps its name when it is plugged in again.
+    std::string LinkPath;
 };
 
 // Faults that the next exchanges suffer (tests and demonstrations).

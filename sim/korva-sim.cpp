@@ -22,6 +22,8 @@ const char* const Usage =
     "  --paced       every byte takes its time at 9600 baud\n"
     "  --crlf        end lines with CR LF instead of LF\n"
     "  --no-tool     start with no tool plugged in\n"
+    "  --link PATH   also make PATH a symbolic link to the device, replaced at each start, so that\n"
+    "                the console keeps one port name while the simulator is restarted\n"
     "  --help        show this text\n";
 
 template <typename T> bool Parse(std::string_view text, T& value) {
@@ -61,6 +63,10 @@ int main(int argc, char** argv) {
             options.CrLf = true;
         } else if (arg == "--no-tool") {
             options.ToolConnected = false;
+        } else if (arg == "--link") {
+            if (!hasValue || argv[i + 1][0] == '\0')
+                return Refuse("--link needs a path");
+            options.LinkPath = argv[++i];
         } else {
             return Refuse("unknown option " + std::string(arg));
         }
@@ -77,7 +83,7 @@ int main(int argc, char** argv) {
 
     try {
         sim::TSimulator simulator(options);
-        std::cout << simulator.SlavePath() << std::endl;
+        std::cout << (options.LinkPath.empty() ? simulator.SlavePath() : options.LinkPath) << std::endl;
         int signal = 0;
         sigwait(&stopSignals, &signal);
     } catch (const std::exception& e) {

@@ -31,7 +31,14 @@ TCommPort::~TCommPort() {
 }
 
 [[noreturn]] void TCommPort::Fail(uint8_t code) {
-    throw ECommPort(code, uint32_t(Handle.LastError()));
+    const int error = Handle.LastError();
+    if (Handle.DeviceLost()) {
+        // The descriptor is dead for good; close it and keep the name for Reopen.
+        Handle.Close();
+        Opened = false;
+        SetFailure(error, "Device lost: " + TSerialDevice::DevicePath(Name));
+    }
+    throw ECommPort(code, uint32_t(error));
 }
 
 template <typename T> void TCommPort::ApplySetting(uint8_t code, T TDcb::*field, T value) {
@@ -58,23 +65,32 @@ void TCommPort::SetStopBits(uint8_t stopBits) {
     ApplySetting<uint8_t>(3, &TDcb::StopBits, stopBits);
 }
 
+void TCommPort::SetFailure(int error, AnsiString text) {
+    std::lock_guard lock(FailureMutex);
+    OpenErrorNumber = error;
+    OpenFailureText = std::move(text);
+}
+
+AnsiString TCommPort::OpenFailure() const {
+    std::lock_guard lock(FailureMutex);
+    return OpenFailureText;
+}
+
 void TCommPort::FailOpen(const AnsiString& name) {
-    OpenErrorNumber = Handle.LastError();
-    OpenFailureText = TSerialDevice::DescribeOpenFailure(OpenErrorNumber, TSerialDevice::DevicePath(name));
+    const int error = Handle.LastError();
+    SetFailure(error, TSerialDevice::DescribeOpenFailure(error, TSerialDevice::DevicePath(name)));
     Handle.Close();
 }
 
-void TCommPort::Open(const AnsiString& name) {
-    if (Opened)
-        return;
+bool TCommPort::OpenDevice(const AnsiString& name) {
     const TDcb imposed = Dcb;
     if (!Handle.Open(name)) {
         FailOpen(name);
-        return;
+        return false;
     }
     if (!Handle.GetState(Dcb)) {
         FailOpen(name);
-        return;
+        return false;
     }
     Dcb.DCBlength = imposed.DCBlength;
     Dcb.BaudRate = imposed.BaudRate;
@@ -85,22 +101,38 @@ void TCommPort::Open(const AnsiString& name) {
     Dcb.RtsControl = imposed.RtsControl;
     if (!Handle.SetState(Dcb) || !Handle.SetupQueues(32768, 9216)) {
         FailOpen(name);
-        return;
+        return false;
     }
     Timeouts = TCommTimeouts{15, 1, 250, 1, 250};
     if (!Handle.SetTimeouts(Timeouts)) {
         FailOpen(name);
-        return;
+        return false;
     }
+    SetFailure(0, {});
     Opened = true;
-    Name = name;
-    OpenFailureText.clear();
-    OpenErrorNumber = 0;
+    return true;
+}
+
+void TCommPort::Open(const AnsiString& name) {
+    if (Opened)
+        return;
+    if (OpenDevice(name))
+        Name = name;
+    else
+        Name.clear(); // the user asked for this port: a lost one is not taken up again
+}
+
+bool TCommPort::Reopen() {
+    if (!Lost())
+        return Opened;
+    return OpenDevice(Name);
 }
 
 void TCommPort::Close() {
-    if (!Opened)
+    if (!Opened) {
+        Name.clear();
         return;
+    }
     if (Handle.Close()) {
         Opened = false;
         Name.clear();
@@ -156,7 +188,8 @@ AnsiString TCommPort::ReadUntil(char terminator, unsigned timeLimit, size_t maxL
                     return result;
             }
         } else {
-            SleepMs(1);
+            // At most the 1 ms pause, cut short by the next byte.
+            Handle.WaitForInput(1);
         }
     } while (GetTickCount() - start < timeLimit);
     throw ECommPort(12);

@@ -4,14 +4,26 @@
 //
 // Errors: Open and Close raise nothing (the outcome shows in Opened); every other refused system
 // call throws ECommPort by value with its code into CommPortErrorText and the system's error number.
+//
+// A vanished device (unplugged USB adapter, hung-up line: EIO, ENXIO, ENODEV) closes the port as it
+// throws, and the port keeps its Name: "lost" is Opened false with Name set. Reopen() opens a lost
+// port again under that name; the monitor calls it before each offline handshake, so the link comes
+// back by itself when the adapter is plugged in again. Close() forgets the name, and so does an Open
+// that fails: a port the user closed, or never opened, is never reopened behind the user's back.
+//
 // Threads: no lock of its own. The controller link serialises its traffic with the link lock; the
-// terminal uses the port directly while the monitor is paused.
+// terminal uses the port directly while the monitor is paused. A lost device closes the port on the
+// thread whose call met it (under the link lock for the link's traffic) and Reopen runs under the
+// link lock, so a window that opens or closes the port while the monitor runs holds the link lock
+// (TLinkLock) for it. Opened and OpenError() may be read from any thread.
 
 #include "platform/SerialDevice.h"
 #include "platform/SysUtils.h"
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
+#include <mutex>
 
 extern const char* const CommPortErrorText[21];
 
@@ -39,8 +51,13 @@ public:
     void SetStopBits(uint8_t stopBits);
 
     void Open(const AnsiString& name); // no-op while open; failure leaves the port closed
-    void Close();
+    void Close();                      // also forgets the name of a lost port
     bool IsOpen() const { return Opened; }
+    // The device vanished while open: closed, Name kept for Reopen.
+    bool Lost() const { return !Opened && !Name.empty(); }
+    // Opens a lost port again under its Name; returns Opened. Does nothing for an open port or one
+    // that was closed or never opened.
+    bool Reopen();
 
     void PutChar(char c);                // code 10
     void PutString(const AnsiString& s); // code 10
@@ -54,21 +71,25 @@ public:
     // returned, so that a stream without line ends cannot grow it without bound.
     AnsiString ReadUntil(char terminator, unsigned timeLimit, size_t maxLength = SIZE_MAX);
 
-    // Why the last Open failed ("Permission denied: /dev/ttyUSB0 (...)"); empty after a good Open.
-    const AnsiString& OpenFailure() const { return OpenFailureText; }
-    int OpenError() const { return OpenErrorNumber; } // errno of the last failed Open, 0 if none
+    // Why the last Open failed ("Permission denied: /dev/ttyUSB0 (...)"), or that the device was
+    // lost; empty after a good Open.
+    AnsiString OpenFailure() const;
+    int OpenError() const { return OpenErrorNumber; } // errno of the last failed Open or loss, 0 if none
 
-    AnsiString Name;
-    bool Opened = false;
+    AnsiString Name; // the open port's name; kept while the port is lost
+    std::atomic<bool> Opened{false};
     TCommTimeouts Timeouts;
     TDcb Dcb;
 
 private:
     template <typename T> void ApplySetting(uint8_t code, T TDcb::*field, T value);
     [[noreturn]] void Fail(uint8_t code);
+    bool OpenDevice(const AnsiString& name);
     void FailOpen(const AnsiString& name);
+    void SetFailure(int error, AnsiString text);
 
     TSerialDevice Handle;
+    mutable std::mutex FailureMutex; // the windows read the text while the monitor reopens
     AnsiString OpenFailureText;
-    int OpenErrorNumber = 0;
+    std::atomic<int> OpenErrorNumber{0};
 };

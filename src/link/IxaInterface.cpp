@@ -74,8 +74,11 @@ AnsiString TIxaInterface::LastCommand() {
 }
 
 void TIxaInterface::AssertOpen() {
-    if (!Port || !Port->IsOpen())
-        throw EIxaInterface(0);
+    if (Port && Port->IsOpen())
+        return;
+    if (Port && Port->Lost())
+        Connected = false; // the device vanished: the link is down until the port is back
+    throw EIxaInterface(0);
 }
 
 void TIxaInterface::AssertConnected() {
@@ -85,8 +88,14 @@ void TIxaInterface::AssertConnected() {
 
 void TIxaInterface::WriteString(const AnsiString& text) {
     AssertOpen();
-    Port->PutString(text);
-    Port->PutChar('\n');
+    try {
+        Port->PutString(text);
+        Port->PutChar('\n');
+    } catch (const ECommPort&) {
+        if (Port->Lost())
+            Connected = false; // a vanished device, not one refused write
+        throw;
+    }
 }
 
 AnsiString TIxaInterface::ReadString() {

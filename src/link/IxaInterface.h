@@ -11,7 +11,9 @@
 //                   line), 4 file, 5 refused controller, 6 a text value with a line break (nothing sent),
 //                   7 a configuration file that is no list of commands (the message names the line).
 //   EIxa          - the controller answered with an "Error" line; ErrorNumber from "Error %ld".
-//   ECommPort     - a refused write (code 10) passes through unchanged.
+//   ECommPort     - a refused write (code 10) passes through unchanged; when the port was lost
+//                   with it (the device vanished, TCommPort::Lost), Connected is cleared as well, and
+//                   so it is by any exchange tried on a lost port (code 0).
 //   EConvertError - an integer or real reply that is not a number.
 //
 // Threads and the link lock: every parameter operation and Connect hold Lock (recursive) from the

@@ -43,8 +43,14 @@ void TIxaMonitor::Pass(bool forced) {
     CheckState();
     if (!Online) {
         Gate();
+        ReopenPort();
         Link.Connect();
-        return;
+        if (!Link.Connected)
+            return;
+        // Online at once rather than one offline period later; the pass goes on polling.
+        CheckState();
+        if (!Online)
+            return;
     }
     if (SlowPollCountdown == 0) {
         ReadActive(forced);
@@ -128,6 +134,14 @@ void TIxaMonitor::SetPolling(bool enabled) {
         SleepMs(SettleMs);
         PurgePort();
     }
+}
+
+void TIxaMonitor::ReopenPort() {
+    if (!Link.Port)
+        return;
+    // Under the lock, like every other use of the port by the link's two threads.
+    TLinkLock lock(Link);
+    Link.Port->Reopen();
 }
 
 void TIxaMonitor::PurgePort() {

@@ -17,6 +17,10 @@
 // Errors: every error inside a pass (link, controller, port, or a handler's, raised again by
 // Synchronize) ends that pass silently; the next pass comes after Period. ConnectAndRefresh called
 // on the main thread passes its errors to the caller.
+// A lost port (the device vanished, TCommPort::Lost) is reopened by name before each offline
+// handshake, so an unplugged adapter that comes back brings the panel online without a click; a port
+// that was closed or never opened is left alone. A handshake that succeeds in an offline pass makes
+// the transition to online in that same pass.
 // Pausing: SetPolling(false) takes effect between two exchanges, never inside one, and returns only
 // once the monitor is parked. Do not call it while holding the link lock.
 
@@ -124,6 +128,7 @@ private:
     void CheckState();
     void Gate();
     void PurgePort();
+    void ReopenPort();
 
     template <typename T, typename... Args>
     void Deliver(std::atomic<T>& last, T now, bool forced, const TMonitorEvent<Args...>& event);

@@ -60,12 +60,19 @@ public:
     bool ReadByte(uint8_t& byte, bool& got);
     // Received bytes waiting; clears any pending line-error condition.
     bool BytesWaiting(uint32_t& count);
+    // Waits at most ms for a byte to arrive and returns early when one does (or the line hangs up);
+    // true when input (or a hang-up) is there to be seen. A backend without such a wait just pauses.
+    bool WaitForInput(unsigned ms);
     // Discards both buffers.
     bool Purge();
     bool Close();
 
     // The system error number of the last refused operation (0 when none).
     int LastError() const { return Error; }
+    // Whether that error means the device itself has gone (an unplugged USB adapter, a hung-up
+    // line), as opposed to one refused operation on a device that is still there.
+    bool DeviceLost() const { return IsLostError(Error); }
+    static bool IsLostError(int error);
 
     // The device a port name stands for: "COM1".."COM10" and other "COMn" names map to the
     // system's serial devices, a path is used as it stands.

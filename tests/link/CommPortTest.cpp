@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <functional>
+#include <memory>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -239,19 +241,92 @@ TEST_F(CommPortTest, BytesGoOutAsWrittenAndPurgeDiscardsInput) {
     EXPECT_EQ(Port.InQueue(), 0);
 }
 
-TEST_F(CommPortTest, ALostLineFailsReadsAndWrites) {
-    Pty.CloseMaster();
-    try {
-        Port.InQueue();
-        FAIL() << "a hung-up line must not look like an idle one";
-    } catch (const ECommPort& e) {
-        EXPECT_EQ(e.Code, 20);
-        EXPECT_EQ(e.LastError, uint32_t(EIO));
+// The pause between empty polls ends as soon as a byte is there, and never outlasts its bound.
+TEST(SerialDeviceWait, EndsEarlyOnInputAndKeepsItsBound) {
+    TRawPty pty;
+    TSerialDevice device;
+    ASSERT_TRUE(device.Open(pty.Path));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(device.WaitForInput(200));
+    EXPECT_GE(Elapsed(start), 190);
+    pty.Send("x");
+    start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(device.WaitForInput(5000));
+    EXPECT_LT(Elapsed(start), 1000);
+}
+
+// A hung-up line (the adapter pulled out) fails the call that meets it, closes the port and keeps
+// its name for Reopen; a port the user closed, or one whose Open failed, is never taken up again.
+TEST(CommPortLost, AVanishedDeviceClosesThePortAndReopenTakesItUpAgain) {
+    const std::string link = ::testing::TempDir() + "korva-lost-port-" + std::to_string(::getpid());
+    struct TRow {
+        const char* What;
+        int Code;
+        std::function<void(TCommPort&)> Call;
+    };
+    const TRow rows[] = {{"InQueue", 20, [](TCommPort& p) { p.InQueue(); }},
+                         {"PutString", 10, [](TCommPort& p) { p.PutString("0:VER?"); }},
+                         {"ReadUntil", 20, [](TCommPort& p) { p.ReadUntil('\n', 1000); }}};
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.What);
+        auto first = std::make_unique<TRawPty>();
+        ::unlink(link.c_str());
+        ASSERT_EQ(::symlink(first->Path.c_str(), link.c_str()), 0);
+        TCommPort port;
+        port.Open(link);
+        ASSERT_TRUE(port.Opened) << port.OpenFailure();
+
+        first.reset(); // both ends gone, as when the adapter is pulled out
+        try {
+            row.Call(port);
+            ADD_FAILURE() << "a hung-up line must not look like an idle one";
+        } catch (const ECommPort& e) {
+            EXPECT_EQ(e.Code, row.Code);
+            EXPECT_EQ(e.LastError, uint32_t(EIO));
+        }
+        EXPECT_FALSE(port.Opened);
+        EXPECT_TRUE(port.Lost());
+        EXPECT_EQ(port.Name, link);
+        EXPECT_EQ(port.OpenError(), EIO);
+        EXPECT_NO_THROW(port.PutString("0:VER?")); // closed now: nothing happens
+
+        EXPECT_FALSE(port.Reopen()); // the node still points at nothing
+        EXPECT_TRUE(port.Lost());
+        EXPECT_EQ(port.OpenFailure().rfind("No such device: ", 0), 0u) << port.OpenFailure();
+
+        TRawPty second;
+        ::unlink(link.c_str());
+        ASSERT_EQ(::symlink(second.Path.c_str(), link.c_str()), 0);
+        ASSERT_TRUE(port.Reopen()) << port.OpenFailure();
+        EXPECT_EQ(port.Name, link);
+        EXPECT_EQ(port.OpenFailure(), "");
+        EXPECT_EQ(second.Settings().c_cflag & CSIZE, tcflag_t(CS8)); // the line settings again
+        port.PutString("ok");
+        EXPECT_EQ(second.ReceiveAll(), "ok");
+
+        port.Close();
+        EXPECT_FALSE(port.Lost());
+        EXPECT_FALSE(port.Reopen());
+        EXPECT_FALSE(port.Opened);
     }
-    try {
-        Port.PutString("0:VER?");
-        FAIL();
-    } catch (const ECommPort& e) {
-        EXPECT_EQ(e.Code, 10);
-    }
+    ::unlink(link.c_str());
+}
+
+TEST(CommPortLost, ClosedOrNeverOpenedOrFailedPortsAreNotReopened) {
+    TRawPty pty;
+    TCommPort never;
+    EXPECT_FALSE(never.Lost());
+    EXPECT_FALSE(never.Reopen());
+
+    TCommPort failed;
+    failed.Open("/dev/korva-no-such-port");
+    EXPECT_FALSE(failed.Lost());
+    EXPECT_FALSE(failed.Reopen());
+
+    TCommPort closed;
+    closed.Open(pty.Path);
+    ASSERT_TRUE(closed.Opened);
+    closed.Close();
+    EXPECT_FALSE(closed.Reopen());
+    EXPECT_FALSE(closed.Opened);
 }

@@ -329,6 +329,19 @@ bool TSerialDevice::BytesWaiting(uint32_t& count) {
     return true;
 }
 
+bool TSerialDevice::WaitForInput(unsigned ms) {
+    if (!IsOpen()) {
+        SleepMs(ms);
+        return false;
+    }
+    return PollFor(Native->Fd, POLLIN, int(ms)) > 0;
+}
+
+bool TSerialDevice::IsLostError(int error) {
+    // EIO: hang-up or an adapter pulled mid-transfer; ENXIO/ENODEV: the node no longer has a device.
+    return error == EIO || error == ENXIO || error == ENODEV;
+}
+
 bool TSerialDevice::Purge() {
     if (::tcflush(Native->Fd, TCIOFLUSH) != 0) {
         Error = errno;

@@ -134,6 +134,17 @@ bool TSerialDevice::BytesWaiting(uint32_t& count) {
     return true;
 }
 
+bool TSerialDevice::WaitForInput(unsigned ms) {
+    // No event wait on a synchronous handle: the bounded pause.
+    Sleep(ms);
+    return false;
+}
+
+bool TSerialDevice::IsLostError(int error) {
+    return error == ERROR_BAD_COMMAND || error == ERROR_DEVICE_NOT_CONNECTED ||
+           error == ERROR_DEVICE_REMOVED || error == ERROR_GEN_FAILURE;
+}
+
 bool TSerialDevice::Purge() {
     return Keep(Error, PurgeComm(Native->Handle, PURGE_TXCLEAR | PURGE_RXCLEAR));
 }
