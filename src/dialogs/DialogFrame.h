@@ -1,0 +1,29 @@
+#pragma once
+// What the setup dialogs share: the dialog frame (caption, fixed client size, only the close box,
+// the form font, centred on the screen), their push buttons, and the display scales' truncation.
+// Threads: main thread only.
+
+#include "toolkit/Controls.h"
+#include "toolkit/Layout.h"
+
+#include <QDialog>
+#include <QPushButton>
+
+// Caption, client size (fixed), close box only, 8-point form font, centred on the screen.
+void SetupDialogFrame(QDialog* dialog, const char* caption, int width, int height);
+
+// A push button at its place; the default button answers Enter, the others never become default.
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, int left, int top,
+                        int width = 75, int height = 25, bool isDefault = false);
+
+// An auto-sized static text (a label) with its left and top.
+TStaticText* MakeLabel(QWidget* parent, int left, int top, const char* caption, bool bold = false,
+                       int points = 8);
+// A sunken value box of fixed size.
+TStaticText* MakeBox(QWidget* parent, int left, int top, int width, int height, const char* caption,
+                     TTextAlign align = taCenter);
+
+// value * scale truncated toward zero: the count of display steps (hundredths, tenths) in value.
+// A value that stands for a whole count (0.29 for 29 hundredths) lands a hair below it in binary
+// (28.999999999999996), so a difference far below one step is forgiven before truncating.
+int TruncTicks(double value, double scale);

@@ -1,0 +1,135 @@
+#include "dialogs/Options.h"
+
+#include "dialogs/DialogFrame.h"
+#include "toolkit/Application.h"
+#include "toolkit/Dialogs.h"
+#include "toolkit/Help.h"
+#include "toolkit/Layout.h"
+#include "toolkit/Text.h"
+
+#include <QAbstractItemView>
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
+
+namespace {
+constexpr int ClientWidth = 275;
+constexpr int ClientHeight = 127;
+constexpr int UnitsTop = 56;
+} // namespace
+
+QStringList TOptionsForm::SerialDevices(const QString& devFolder) {
+    QStringList devices;
+    QSet<QString> named; // devices that a by-id link already names
+    const QDir byId(QDir(devFolder).filePath("serial/by-id"));
+    for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files, QDir::Name)) {
+        const QString target = link.canonicalFilePath();
+        if (target.isEmpty())
+            continue; // a dangling link: the adapter has gone
+        devices << link.absoluteFilePath();
+        named << target;
+    }
+    const QDir dev(devFolder);
+    const QFileInfoList ttys =
+        dev.entryInfoList({"ttyUSB*", "ttyACM*"}, QDir::System | QDir::Files, QDir::Name);
+    for (const QFileInfo& tty : ttys)
+        if (!named.contains(tty.canonicalFilePath()))
+            devices << tty.absoluteFilePath();
+    return devices;
+}
+
+TOptionsForm::TOptionsForm(QWidget* owner, TIxaInterface& link, TCommPort& port)
+    : QDialog(owner), Port(port), Link(link) {
+    SetupDialogFrame(this, "Korva Windows Options", ClientWidth, ClientHeight);
+
+    StaticText1 = MakeLabel(this, 8, 8, "COM Port");
+    PortComboBox = new QComboBox(this);
+    PortComboBox->setObjectName("PortComboBox");
+    PortComboBox->setEditable(false);
+    Place(PortComboBox, 8, 24, 169, 21);
+    QStringList items;
+    for (int i = 1; i <= 10; ++i)
+        items << QString("COM%1").arg(i);
+    items << SerialDevices();
+    const QString current = ToQString(Port.Name);
+    if (!current.isEmpty() && !items.contains(current))
+        items << current; // e.g. the simulator's pseudo-terminal
+    PortComboBox->addItems(items);
+    PortComboBox->view()->setMinimumWidth(PortComboBox->view()->sizeHintForColumn(0) + 24);
+    // The first item from the top whose text is the port's name; none (an empty list) otherwise.
+    PortComboBox->setCurrentIndex(current.isEmpty() ? -1 : PortComboBox->findText(current, Qt::MatchExactly));
+
+    PortStatusText = MakeText(this, {8, 48, 169, 0, ""});
+    PortStatusText->setObjectName("PortStatusText");
+    PortStatusText->setWordWrap(true);
+    PortStatusText->hide();
+
+    UnitsGroup = new TRadioGroup(this);
+    UnitsGroup->setObjectName("UnitsGroup");
+    UnitsGroup->setTitle("Display Units");
+    UnitsGroup->SetItems({"Metric", "English"});
+    UnitsGroup->SetItemIndex(0);
+    Place(UnitsGroup, 8, UnitsTop, 169, 63);
+
+    OkButton = MakeButton(this, "OkButton", "OK", 192, 8, 75, 25, true);
+    CancelButton = MakeButton(this, "CancelButton", "Cancel", 192, 40, 75, 25);
+    HelpButton = MakeButton(this, "HelpButton", "Help", 192, 72, 75, 25);
+    connect(OkButton, &QPushButton::clicked, this, [this] {
+        GuardedCall([this] {
+            if (OkButtonClick())
+                accept();
+        });
+    });
+    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(HelpButton, &QPushButton::clicked, this, [this] { HelpButtonClick(); });
+
+    UnitsAtOpen = Link.GetEnglishUnits();
+    UnitsGroup->SetItemIndex(UnitsAtOpen ? 1 : 0);
+    ShowPortStatus();
+}
+
+void TOptionsForm::ShowPortStatus() {
+    const QString reason = Port.Opened ? QString() : ToQString(Port.OpenFailure());
+    PortStatusText->setText(reason);
+    int extra = 0;
+    if (!reason.isEmpty()) {
+        extra = PortStatusText->heightForWidth(PortStatusText->width()) + 4;
+        PortStatusText->setFixedHeight(extra - 4);
+    }
+    PortStatusText->setVisible(!reason.isEmpty());
+    // The dialog grows by the reason's height; the units move down below it.
+    UnitsGroup->move(UnitsGroup->x(), UnitsTop + extra);
+    setFixedSize(ClientWidth, ClientHeight + extra);
+}
+
+bool TOptionsForm::OkButtonClick() {
+    const QString chosen = PortComboBox->currentIndex() < 0 ? QString() : PortComboBox->currentText();
+    if (chosen != ToQString(Port.Name)) {
+        try {
+            {
+                TLinkLock lock(Link);
+                if (Port.Opened)
+                    Port.Close();
+                Port.Open(ToAnsi(chosen));
+            }
+            FPortSwitched = true;
+            Link.Connect();
+        } catch (const ECommPort& error) {
+            ShowError(CommPortErrorText[error.Code < 21 ? error.Code : 0]);
+            return true;
+        }
+        if (!Port.Opened && !chosen.isEmpty()) {
+            ShowPortStatus();
+            return false;
+        }
+        ShowPortStatus();
+    }
+    const int english = UnitsAtOpen ? 1 : 0;
+    if (UnitsGroup->ItemIndex() != english)
+        Link.SetEnglishUnits(UnitsGroup->ItemIndex() == 1);
+    return true;
+}
+
+void TOptionsForm::HelpButtonClick() {
+    HelpRequest(HELP_CONTEXT, 303);
+}

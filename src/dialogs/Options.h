@@ -1,0 +1,57 @@
+#pragma once
+// TOptionsForm: the program options dialog. It chooses the serial port through which the console
+// reaches the controller and the display units. OK switches the port when another one is chosen
+// (the old one is closed first, then the handshake is repeated) and the units when they changed.
+//
+// The port list holds "COM1" to "COM10", then the serial devices that exist on this machine
+// (USB adapters by their stable /dev/serial/by-id names where the system gives them), then the
+// port's present name when it is none of these. When the port is not open, or the chosen one
+// cannot be opened, the reason shows under the list; a port that failed to open keeps the dialog
+// open so that another one can be chosen.
+//
+// Errors: an ECommPort while switching is shown ("Korva Windows Error") and the units step is
+// skipped; errors of the units step go to the application's error report (the dialog stays open).
+//
+// Threads: main thread only. The port is closed and opened under the link lock, so the monitor
+// never meets it half switched.
+
+#include "link/CommPort.h"
+#include "link/IxaInterface.h"
+#include "toolkit/Controls.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QPushButton>
+#include <QStringList>
+
+class TOptionsForm : public QDialog {
+public:
+    TOptionsForm(QWidget* owner, TIxaInterface& link, TCommPort& port);
+
+    // Applies the choices; false when the chosen port could not be opened (the dialog stays open).
+    bool OkButtonClick();
+    void HelpButtonClick();
+
+    // The serial devices under devFolder: the links in serial/by-id, then the ttyUSB* and ttyACM*
+    // devices that no such link names.
+    static QStringList SerialDevices(const QString& devFolder = "/dev");
+
+    // Whether OK switched the port (even if the dialog was then cancelled).
+    bool PortSwitched() const { return FPortSwitched; }
+
+    TCommPort& Port;
+    TIxaInterface& Link;
+    bool UnitsAtOpen = false;
+
+    TStaticText* StaticText1 = nullptr;
+    QComboBox* PortComboBox = nullptr;
+    TStaticText* PortStatusText = nullptr; // why the port is not open; hidden while there is no reason
+    TRadioGroup* UnitsGroup = nullptr;
+    QPushButton* OkButton = nullptr;
+    QPushButton* CancelButton = nullptr;
+    QPushButton* HelpButton = nullptr;
+
+private:
+    void ShowPortStatus();
+    bool FPortSwitched = false;
+};

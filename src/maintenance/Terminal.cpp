@@ -1,0 +1,212 @@
+#include "maintenance/Terminal.h"
+
+#include "toolkit/Application.h"
+#include "toolkit/Dialogs.h"
+#include "toolkit/Layout.h"
+#include "toolkit/Text.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QTextBlock>
+#include <QTextCursor>
+
+TTerminalForm* TerminalForm = nullptr;
+uint8_t LastReceived = 0;
+
+namespace {
+
+constexpr char Bel = 7, Bs = 8, Tab = 9, Lf = 10, Cr = 13;
+constexpr int MaxLinesBeforeBreak = 17; // a line break arriving beyond this drops the oldest line
+
+// The character a key press carries, or -1 for keys without one (arrows, Delete, function keys).
+int KeyChar(const QKeyEvent* event) {
+    if (event->key() == Qt::Key_Delete)
+        return -1;
+    const QString text = event->text();
+    if (text.size() != 1 || text.at(0).unicode() > 0xFF)
+        return -1;
+    return static_cast<unsigned char>(ToAnsi(text).front());
+}
+
+} // namespace
+
+TTerminalText::TTerminalText(QWidget* parent) : QPlainTextEdit(parent) {
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setTabChangesFocus(false);
+}
+
+void TTerminalText::DeliverChar(char c) {
+    const int key = c == Cr ? Qt::Key_Return : c == Bs ? Qt::Key_Backspace : Qt::Key_unknown;
+    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, ToQString(AnsiString(1, c)));
+    QCoreApplication::sendEvent(this, &event);
+}
+
+void TTerminalText::keyPressEvent(QKeyEvent* event) {
+    const int code = KeyChar(event);
+    if (code < 0) {
+        QPlainTextEdit::keyPressEvent(event);
+        return;
+    }
+    char key = static_cast<char>(code);
+    if (OnKeyPress)
+        OnKeyPress(key);
+    if (key != 0)
+        InsertChar(key);
+    event->accept();
+}
+
+void TTerminalText::InsertChar(char c) {
+    QTextCursor cursor = textCursor();
+    if (c == Cr || c == Lf)
+        cursor.insertBlock();
+    else if (c == Bs)
+        cursor.deletePreviousChar();
+    else if (c == Tab || static_cast<unsigned char>(c) >= 32)
+        cursor.insertText(ToQString(AnsiString(1, c)));
+    else
+        return; // other control characters show nothing
+    setTextCursor(cursor);
+    ensureCursorVisible();
+}
+
+TTerminalForm::TTerminalForm(QWidget* owner, TCommPort* port) : QDialog(owner), Port(port) {
+    setWindowTitle("Korva Windows Terminal");
+    setFont(FormFont(8));
+    setFixedSize(Scale120(492), Scale120(455));
+
+    TerminalText = new TTerminalText(this);
+    Place(TerminalText, Scale120(10), Scale120(10), Scale120(471), Scale120(383));
+    QFont mono("Liberation Mono");
+    mono.setStyleHint(QFont::Monospace);
+    mono.setPixelSize(Scale120(15));
+    TerminalText->setFont(mono);
+    QPalette palette = TerminalText->palette();
+    palette.setColor(QPalette::Base, Qt::black);
+    palette.setColor(QPalette::Text, QColor(0, 255, 255));
+    // The selection stays visible when the text loses the focus.
+    for (auto role : {QPalette::Highlight, QPalette::HighlightedText})
+        palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
+    TerminalText->setPalette(palette);
+    TerminalText->OnKeyPress = [this](char& key) { TerminalTextKeyPress(key); };
+
+    CloseButton = new QPushButton("&Close", this);
+    CloseButton->setAutoDefault(false);
+    Place(CloseButton, Scale120(190), Scale120(418), Scale120(92), Scale120(31));
+    connect(CloseButton, &QPushButton::clicked, this, &QDialog::reject);
+
+    Idle.setInterval(0);
+    connect(&Idle, &QTimer::timeout, this, [this] { IdleTick(); });
+
+    if (QScreen* s = screen())
+        move(s->availableGeometry().center() - rect().center());
+    TerminalText->setFocus();
+}
+
+TTerminalForm::~TTerminalForm() {
+    Idle.stop();
+    if (TerminalForm == this)
+        TerminalForm = nullptr;
+}
+
+void TTerminalForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TTerminalForm::hideEvent(QHideEvent* event) {
+    QDialog::hideEvent(event);
+    if (!event->spontaneous())
+        FormHide();
+}
+
+void TTerminalForm::FormShow() {
+    if (!Port)
+        return;
+    try {
+        Port->PutString("\r\n");
+    } catch (const ECommPort& error) {
+        ShowPortError(error);
+        // Queued: a dialog closed while it is still being shown would leave exec() waiting.
+        QMetaObject::invokeMethod(this, &QDialog::reject, Qt::QueuedConnection);
+        return;
+    }
+    Idle.start();
+}
+
+void TTerminalForm::FormHide() {
+    Idle.stop();
+}
+
+void TTerminalForm::TerminalIdle(bool& done) {
+    done = false;
+    if (Port && Port->InQueue() > 0) {
+        const int b = Port->GetChar();
+        if (b < 0)
+            return;
+        const auto byte = static_cast<uint8_t>(b);
+        if (!(byte == Lf && LastReceived == Cr)) {
+            FromPort = true;
+            TerminalText->DeliverChar(static_cast<char>(byte));
+            FromPort = false;
+        }
+        LastReceived = byte;
+        return;
+    }
+    SleepMs(1);
+}
+
+void TTerminalForm::IdleTick() {
+    bool done = true;
+    try {
+        TerminalIdle(done);
+    } catch (...) {
+        // No new poll while the error is on screen, or a failing port would stack up boxes.
+        Idle.stop();
+        TApplication::HandleCurrentException();
+        if (isVisible())
+            Idle.start();
+    }
+    if (done)
+        Idle.stop(); // a handler that keeps its done flag waits for the next showing
+}
+
+void TTerminalForm::TerminalTextKeyPress(char& key) {
+    if (!Port)
+        return;
+    if (FromPort) {
+        if (key == Bel) {
+            QApplication::beep();
+            key = 0;
+        } else if ((key == Cr || key == Lf) && TerminalText->LineCount() > MaxLinesBeforeBreak) {
+            QTextCursor first(TerminalText->document());
+            first.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
+            first.removeSelectedText();
+        }
+        // At the end of the text, wherever the operator left the caret: received text never lands
+        // in the middle of older lines.
+        QTextCursor end = TerminalText->textCursor();
+        end.movePosition(QTextCursor::End);
+        TerminalText->setTextCursor(end);
+        FromPort = false;
+        return;
+    }
+    try {
+        Port->PutChar(key);
+        if (key == Cr)
+            Port->PutChar(Lf);
+    } catch (const ECommPort& error) {
+        ShowPortError(error);
+    }
+    key = 0; // no local echo: the controller's echo is what shows
+}
+
+void TTerminalForm::ShowPortError(const ECommPort& error) {
+    const bool polling = Idle.isActive();
+    Idle.stop();
+    MessageBox("Halvane Terminal Error", ToQString(error.what()), TMsgButtons::Ok, TMsgIcon::None);
+    if (polling && isVisible())
+        Idle.start();
+}

@@ -1,0 +1,8 @@
+// The download busy window.
+
+#include "panel/Downloadingconfig.h"
+
+#include "toolkit/Layout.h"
+
+TDownloadConfig::TDownloadConfig(QWidget* owner)
+    : TSavingConfig(owner, Scale120(405), Scale120(73), Scale120(23), "Downloading Configuration...") {}

@@ -1,0 +1,262 @@
+// The operator's commands on the main window: activate, weigh, tool selection, the command bar and
+// its typed value, the operation mode, the tool weight, the serial override, the unit address, and
+// the configuration save that several windows share.
+//
+// Errors: each handler catches the controller's own error (EIxa) and shows it; protocol failures
+// (EIxaInterface) go to the application's standard error display through the guarded connections
+// made in CreateControls, and the monitor then shows the offline state.
+
+#include "panel/Panel.h"
+#include "panel/Saveconfig.h"
+
+#include "toolkit/Application.h"
+#include "toolkit/Layout.h"
+#include "toolkit/Text.h"
+
+#include <cmath>
+
+namespace {
+constexpr int PositionModeIndex = 1;
+constexpr int ContourModeIndex = 2;
+
+const QString DataEntryCaption = "Data Entry Error";
+
+// An editor loses the focus to a message box (or another program) as well: that is no leaving of
+// the editor, whose text must stay for the operator to correct.
+bool FocusLeftTheWindow(const TEdit* edit) {
+    const QWidget* window = edit->window();
+    return window->focusWidget() == edit && !window->isActiveWindow();
+}
+} // namespace
+
+void TKorvaControlPanel::SaveControllerConfig(bool full) {
+    if (!Link->Connected)
+        return;
+    auto busy = std::make_unique<TSavingConfig>(this);
+    busy->ShowAndPaint();
+    bool failed = true;
+    QString failure;
+    try {
+        Link->SaveConfiguration(full);
+        failed = false;
+    } catch (const EIxa& error) {
+        failure = ToQString(error.Message);
+    } catch (const EIxaInterface& error) {
+        failure = ToQString(error.Message);
+    } catch (const ECommPort& error) {
+        // A refused write is a failed save like any other: the operator must learn of it.
+        failure = ToQString(error.what());
+    } catch (...) {
+        busy.reset();
+        repaint();
+        throw;
+    }
+    // The busy window goes first, so that it never stands over the news that the save failed.
+    busy.reset();
+    repaint();
+    if (failed)
+        ShowError(failure);
+}
+
+void TKorvaControlPanel::ActiveButtonClick() {
+    const bool want = ActiveLabel->text() == "Retracted";
+    try {
+        Link->SetActive(want);
+        ShowActive(want);
+    } catch (const EIxa& error) {
+        ShowError(ToQString(error.Message));
+    }
+}
+
+void TKorvaControlPanel::WeighButtonClick() {
+    try {
+        Link->AutoWeigh();
+        if (MessageBox("Korva Windows",
+                       "Auto Tool Weigh Successful! Do you want to save tool weight to non-volatile memory?",
+                       TMsgButtons::YesNo) == mrYes)
+            SaveControllerConfig(true);
+    } catch (const EIxa& error) {
+        ShowError(ToQString(error.Message));
+    }
+}
+
+void TKorvaControlPanel::ToolNumberUpDownChanging(bool& allowChange) {
+    allowChange = false;
+    try {
+        Link->SetToolNumber(ToolNumberUpDown->Position());
+        allowChange = true;
+    } catch (const EIxa& error) {
+        PostToolNumberError(ToQString(error.Message));
+    }
+}
+
+void TKorvaControlPanel::ToolNumberUpDownClick(TUDBtnType) {
+    try {
+        Link->SetToolNumber(ToolNumberUpDown->Position());
+        if (!ToolWeightEdit->isHidden())
+            ToolWeightEdit->PressKey(27);
+        ShowToolWeight(Link->GetCurrentToolWeight());
+    } catch (const EIxa& error) {
+        PostToolNumberError(ToQString(error.Message));
+    }
+}
+
+void TKorvaControlPanel::CommandBarChange() {
+    const bool position = ModeGroup->ItemIndex() == PositionModeIndex;
+    const double factor = position ? -0.01 : -0.1;
+    const double value = CommandBar->value() * factor;
+    CommandValue->setText(FormatFloat(position ? "0.00" : "0.0", value));
+    CommandValue->repaint();
+    if (Updating)
+        return;
+    try {
+        if (position)
+            Link->SetCommandPosition(value);
+        else
+            Link->SetCommandForce(value);
+    } catch (const EIxa& error) {
+        ShowError(ToQString(error.Message));
+    }
+}
+
+void TKorvaControlPanel::ModeGroupClick() {
+    try {
+        const int item = ModeGroup->ItemIndex();
+        Link->SetPositionMode(item == PositionModeIndex);
+        Link->SetContourMode(item == ContourModeIndex);
+        SetupCommandBar();
+    } catch (const EIxa& error) {
+        ShowError(ToQString(error.Message));
+    }
+}
+
+void TKorvaControlPanel::CommandValueClick() {
+    // Olive means the bar is shown: only then is the command this panel's to type.
+    if (CommandValue->Color() != clr::Olive)
+        return;
+    CommandValue->hide();
+    CommandEdit->setText(CommandValue->text());
+    CommandEdit->show();
+    CommandEdit->setFocus();
+}
+
+void TKorvaControlPanel::CommandEditKeyPress(char& key) {
+    if (key == 27) {
+        CommandEditExit();
+        key = 0;
+        return;
+    }
+    if (key != 13)
+        return;
+    key = 0;
+    try {
+        const double v = StrToFloat(CommandEdit->text());
+        // Compared as reals: a huge typed number must give the message, not overflow the count.
+        const double t = std::trunc(v * (ModeGroup->ItemIndex() == PositionModeIndex ? 100 : 10));
+        if (t > -static_cast<double>(CommandBar->minimum())) {
+            MessageBox(DataEntryCaption, "Command value is too large!");
+            CommandEdit->setFocus();
+        } else if (t < -static_cast<double>(CommandBar->maximum())) {
+            MessageBox(DataEntryCaption, "Command value is too small!");
+            CommandEdit->setFocus();
+        } else {
+            CommandEditExit();
+            // The bar's change handler shows and sends the value, if the position really changes.
+            CommandBar->setValue(-static_cast<int>(t));
+        }
+    } catch (const EConvertError&) {
+        MessageBox(DataEntryCaption, "Bad value for Command!");
+        CommandEdit->setFocus();
+    }
+}
+
+void TKorvaControlPanel::CommandEditExit() {
+    CommandEdit->hide();
+    CommandValue->show();
+}
+
+void TKorvaControlPanel::ToolWeightValueClick() {
+    ToolWeightValue->hide();
+    ToolWeightEdit->setText(ToolWeightValue->text());
+    ToolWeightEdit->show();
+    ToolWeightEdit->setFocus();
+}
+
+void TKorvaControlPanel::ToolWeightEditKeyPress(char& key) {
+    if (key == 27) {
+        ToolWeightEditExit();
+        key = 0;
+        return;
+    }
+    if (key != 13)
+        return;
+    key = 0;
+    try {
+        const double w = StrToFloat(ToolWeightEdit->text());
+        Link->SetToolWeight(ToolNumberUpDown->Position(), w);
+        SaveControllerConfig(false);
+        ToolWeightValue->setText(FormatFloat("0.00", w));
+        ToolWeightEditExit();
+    } catch (const EIxa& error) {
+        ToolWeightEditExit();
+        ShowError(ToQString(error.Message));
+    } catch (const EConvertError&) {
+        MessageBox(DataEntryCaption, "Bad value for Tool Weight!");
+        ToolWeightEdit->setFocus();
+    }
+}
+
+void TKorvaControlPanel::ToolWeightEditExit() {
+    ToolWeightEdit->hide();
+    ToolWeightValue->show();
+    ToolWeightValue->repaint();
+}
+
+void TKorvaControlPanel::SerialOverrideBoxClick() {
+    try {
+        Link->SetSerialOverride(SerialOverrideBox->isChecked());
+        SetupCommandBar();
+    } catch (const EIxa& error) {
+        ShowError(ToQString(error.Message));
+    }
+}
+
+void TKorvaControlPanel::AddressUpDownClick(TUDBtnType) {
+    // Nothing is sent to the old unit: the new address takes effect with the handshake.
+    Link->Address = AddressUpDown->Position();
+    Monitor->ConnectAndRefresh();
+}
+
+void TKorvaControlPanel::ConnectOperatorCommands() {
+    // Every connection is guarded: an error a handler does not catch itself is shown with the
+    // standard error display here and never crosses the event loop.
+    connect(CommandBar, &QScrollBar::valueChanged, this,
+            [this](int) { GuardedCall([this] { CommandBarChange(); }); });
+    connect(ActiveButton, &QPushButton::clicked, this,
+            [this] { GuardedCall([this] { ActiveButtonClick(); }); });
+    connect(WeighButton, &QPushButton::clicked, this,
+            [this] { GuardedCall([this] { WeighButtonClick(); }); });
+    connect(SerialOverrideBox, &QCheckBox::clicked, this,
+            [this] { GuardedCall([this] { SerialOverrideBoxClick(); }); });
+    ToolNumberUpDown->OnChanging = [this](bool& allowChange) {
+        allowChange = false; // also when a protocol failure ends the handler
+        GuardedCall([&] { ToolNumberUpDownChanging(allowChange); });
+    };
+    ToolNumberUpDown->OnClick = [this](TUDBtnType button) {
+        GuardedCall([&] { ToolNumberUpDownClick(button); });
+    };
+    AddressUpDown->OnClick = [this](TUDBtnType button) { GuardedCall([&] { AddressUpDownClick(button); }); };
+    ModeGroup->OnClick = [this] { GuardedCall([this] { ModeGroupClick(); }); };
+    CommandValue->OnClick = [this] { GuardedCall([this] { CommandValueClick(); }); };
+    ToolWeightValue->OnClick = [this] { GuardedCall([this] { ToolWeightValueClick(); }); };
+    CommandEdit->OnKeyPress = [this](char& key) { GuardedCall([&] { CommandEditKeyPress(key); }); };
+    ToolWeightEdit->OnKeyPress = [this](char& key) { GuardedCall([&] { ToolWeightEditKeyPress(key); }); };
+    CommandEdit->OnExit = [this] {
+        if (!FocusLeftTheWindow(CommandEdit))
+            CommandEditExit();
+    };
+    ToolWeightEdit->OnExit = [this] {
+        if (!FocusLeftTheWindow(ToolWeightEdit))
+            ToolWeightEditExit();
+    };
+}

@@ -1,0 +1,185 @@
+// The main window from construction to destruction: settings, port, link, monitor, menus, the
+// placing done when it shows, the second-start wake and the offline reason.
+
+#include "panel/Panel.h"
+
+#include "toolkit/Application.h"
+#include "toolkit/Layout.h"
+#include "toolkit/Settings.h"
+#include "toolkit/SingleInstance.h"
+#include "toolkit/Text.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QHelpEvent>
+#include <QLayout>
+#include <QMenuBar>
+#include <QScreen>
+#include <QToolTip>
+
+TKorvaControlPanel::TKorvaControlPanel(QWidget* owner, const AnsiString& portOverride)
+    : QMainWindow(owner, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                             Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                             Qt::WindowCloseButtonHint) {
+    setWindowTitle("Korva Windows Control Panel ");
+    setFont(FormFont(8));
+    CreateMenus();
+    CreateControls();
+
+    CommPortName.clear();
+    Updating = false;
+
+    Horizon = new TArtificialHorizon(OrientationGroup);
+    Horizon->SetBorderStyle(bsNone);
+    Horizon->SetForeColor(clr::Green);
+
+    setWindowTitle(windowTitle() + VersionText);
+    LoadSettings();
+    TApplication::SetHelpFile(QDir(QCoreApplication::applicationDirPath()).filePath("KorvaWIN.HLP"));
+
+    try {
+        Port = std::make_unique<TCommPort>();
+        Port->SetBaudRate(9600);
+        Port->SetByteSize(8);
+        Port->SetParity(0);
+        Port->SetStopBits(0);
+        const AnsiString portName = portOverride.empty() ? CommPortName : portOverride;
+        if (!portName.empty())
+            Port->Open(portName); // a port that cannot be opened stays closed, silently
+        Link = std::make_unique<TIxaInterface>(Port.get());
+        Monitor = std::make_unique<TIxaMonitor>(*Link);
+        WireMonitor();
+    } catch (const ECommPort& error) {
+        ShowError(ToQString(error.what()));
+        // The commands assume a link and a monitor: go on with a closed port rather than none.
+        if (!Port)
+            Port = std::make_unique<TCommPort>();
+        if (!Link)
+            Link = std::make_unique<TIxaInterface>(Port.get());
+        if (!Monitor) {
+            Monitor = std::make_unique<TIxaMonitor>(*Link);
+            WireMonitor();
+        }
+    }
+
+    MonitorDisconnect();
+    CommandBarUnits->setText(ToQString(Link->ForceUnits));
+    ForceGaugeUnits->setText(ToQString(Link->ForceUnits));
+    PositionGaugeUnits->setText(ToQString(Link->LengthUnits));
+    ToolWeightUnits->setText(ToQString(Link->WeightUnits));
+
+    // Maintenance windows
+    CreateMaintenanceWindows();
+
+    Client->setFixedSize(ClientWidth, ClientHeight);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    adjustSize();
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+TKorvaControlPanel::~TKorvaControlPanel() {
+    SaveSettings();
+    Monitor.reset();
+    Link.reset();
+    Port.reset();
+    // Maintenance windows
+    DestroyMaintenanceWindows();
+}
+
+void TKorvaControlPanel::LoadSettings() {
+    CommPortName = ReadSetting("CommPort", "");
+}
+
+void TKorvaControlPanel::SaveSettings() {
+    WriteSetting("CommPort", CommPortName);
+}
+
+void TKorvaControlPanel::CreateMenus() {
+    FileMenu = menuBar()->addMenu("&File");
+    // Configuration file commands
+    CreateFileCommandItems();
+    SetupMenu = menuBar()->addMenu("&Setup");
+    // Setup dialogs
+    MaintenanceMenu = menuBar()->addMenu("&Maintenance");
+    // Maintenance windows
+    TerminalItem = MaintenanceMenu->addAction("&Terminal", this, [this] { TerminalItemClick(); });
+    DiagnosticsItem =
+        MaintenanceMenu->addAction("IXA &Diagnostics", this, [this] { DiagnosticsItemClick(); });
+    HelpMenu = menuBar()->addMenu("&Help");
+    // Help
+    CreateDialogAndHelpItems();
+
+    for (TFileDialogSpec* dialog : {&IxaUploadDialog, &IxaDownloadDialog}) {
+        dialog->DefaultExt = "cfg";
+        dialog->Filter = "Configuration File|*.cfg|All Files|*.*";
+    }
+}
+
+void TKorvaControlPanel::WireMonitor() {
+    TIxaMonitor& m = *Monitor;
+    m.OnConnect = [this](TIxaMonitor&) { MonitorConnect(); };
+    m.OnDisconnect = [this](TIxaMonitor&) { MonitorDisconnect(); };
+    m.OnToolConnect = [this](TIxaMonitor&) { MonitorToolConnect(); };
+    m.OnToolDisconnect = [this](TIxaMonitor&) { MonitorToolDisconnect(); };
+    m.OnCommandForce = [this](TIxaMonitor&, double v) { ShowCommandValue(v); };
+    m.OnActualForce = [this](TIxaMonitor&, double v) { ShowActualForce(v); };
+    m.OnPosition = [this](TIxaMonitor&, double v) { ShowPosition(v); };
+    m.OnSlideAcceleration = [this](TIxaMonitor&, double v) { ShowOrientation(v); };
+    m.OnToolWeight = [this](TIxaMonitor&, double v) { ShowToolWeight(v); };
+    m.OnActive = [this](TIxaMonitor&, bool v) { ShowActive(v); };
+    m.OnToolNumber = [this](TIxaMonitor&, int32_t v) { ShowToolNumber(v); };
+    m.OnMode = [this](TIxaMonitor&, uint8_t v) { ShowMode(v); };
+    // OnIo belongs to the diagnostics window.
+}
+
+void TKorvaControlPanel::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    FormShow();
+}
+
+void TKorvaControlPanel::FormShow() {
+    // The bar takes the place of the gauge it stands in for.
+    CommandBar->setGeometry(CommandGauge->x(), CommandBar->y(), CommandGauge->width(), CommandBar->height());
+    const int side = static_cast<int>(OrientationGroup->height() * 0.6);
+    Horizon->setGeometry(static_cast<int>(OrientationGroup->width() * 0.6),
+                         (OrientationGroup->height() - side) / 2, side, side);
+    Horizon->show();
+}
+
+void TKorvaControlPanel::WakeFromSecondInstance() {
+    RestoreAndRaise(this);
+}
+
+void TKorvaControlPanel::PostToolNumberError(const QString& text) {
+    ToolNumberErrorText = text;
+    QMetaObject::invokeMethod(
+        this, [this] { ShowError(ToolNumberErrorText); }, Qt::QueuedConnection);
+}
+
+QString TKorvaControlPanel::OfflineReason() const {
+    if (Monitor && Monitor->Online)
+        return {};
+    if (!Port || !Port->IsOpen()) {
+        if (!Port || Port->OpenFailure().empty())
+            return "No serial port chosen (Maintenance, Program Options)";
+        return ToQString(Port->OpenFailure());
+    }
+    if (Link && Link->Refused())
+        return ToQString(IxaInterfaceErrorText[5]);
+    return "No answer from a controller on " + ToQString(Port->Name);
+}
+
+void TKorvaControlPanel::UpdateStatusTip() {
+    OnlineStatus->setToolTip(OfflineReason());
+}
+
+bool TKorvaControlPanel::eventFilter(QObject* watched, QEvent* event) {
+    // The reason can change without any event of the monitor (a refused controller stays offline),
+    // so it is looked up again whenever the tooltip is asked for.
+    if (watched == OnlineStatus && event->type() == QEvent::ToolTip)
+        UpdateStatusTip();
+    return QMainWindow::eventFilter(watched, event);
+}

@@ -1,0 +1,59 @@
+#pragma once
+// The one message-box and file-dialog service that every window calls. The program runs with the
+// Qt service (real dialogs, the default); tests install a TScriptedDialogs (ScriptedDialogs.h) that
+// records every request and returns a chosen answer, so no window ever blocks a test.
+//
+// Threads: main thread only.
+
+#include <QString>
+#include <QWidget>
+#include <memory>
+
+enum class TMsgButtons { Ok, OkCancel, YesNo, YesNoCancel };
+enum class TMsgIcon { None, Error, Warning, Question, Information };
+enum TModalResult { mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 7 };
+
+// What a file dialog is asked: the dialog's remembered state lives in the window that owns it
+// (FileName is both the proposal and, on acceptance, the answer).
+struct TFileDialogSpec {
+    QString Title;
+    QString DefaultExt; // "cfg": appended when the chosen name has no extension
+    QString Filter;     // "Configuration File|*.cfg|All Files|*.*"
+    QString InitialDir;
+    QString FileName;
+};
+
+class TDialogService {
+public:
+    virtual ~TDialogService() = default;
+    virtual TModalResult MessageBox(const QString& caption, const QString& text, TMsgButtons buttons,
+                                    TMsgIcon icon) = 0;
+    // true when the user chose a file; form.FileName then holds it.
+    virtual bool OpenFile(TFileDialogSpec& form) = 0;
+    virtual bool SaveFile(TFileDialogSpec& form) = 0;
+};
+
+// The installed service (the Qt one unless a test installed another).
+TDialogService& Dialogs();
+// Installs service (nullptr: back to the Qt service); returns the previous one.
+std::unique_ptr<TDialogService> SetDialogService(std::unique_ptr<TDialogService> service);
+
+// The shared error box: caption "Korva Windows Error", the text (may be empty), one OK button.
+void ShowError(const QString& text);
+// A message box in one call: Dialogs().MessageBox(caption, text, buttons, icon).
+TModalResult MessageBox(const QString& caption, const QString& text, TMsgButtons buttons = TMsgButtons::Ok,
+                        TMsgIcon icon = TMsgIcon::None);
+
+// The "Configuration File|*.cfg|All Files|*.*" filter in Qt's form ("Configuration File (*.cfg);;...").
+QString QtFilter(const QString& filter);
+// The chosen name with DefaultExt appended when it has no extension.
+QString WithDefaultExt(const QString& fileName, const QString& defaultExt);
+
+// The real service: QMessageBox and QFileDialog, parented to the active window.
+class TQtDialogs : public TDialogService {
+public:
+    TModalResult MessageBox(const QString& caption, const QString& text, TMsgButtons buttons,
+                            TMsgIcon icon) override;
+    bool OpenFile(TFileDialogSpec& form) override;
+    bool SaveFile(TFileDialogSpec& form) override;
+};

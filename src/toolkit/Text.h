@@ -1,0 +1,22 @@
+#pragma once
+// Text conversions of the windows.
+//   - AnsiString <-> QString: Latin-1 both ways, so every byte from the controller is shown and sent
+//     back unchanged. Every conversion goes through these two.
+//   - Number patterns "0.0" / "0.00" in the user's locale (QLocale()): at least one integer digit, fixed
+//     decimals rounded to nearest, a leading minus for negatives, no group separators.
+//   - StrToFloat: the user's decimal separator, blanks around allowed, no group separators; anything
+//     else raises EConvertError ("'abc' is not a valid floating point value").
+// Threads: any (QLocale() is read at each call).
+
+#include "platform/SysUtils.h"
+
+#include <QString>
+
+QString ToQString(const AnsiString& text);
+AnsiString ToAnsi(const QString& text);
+
+// pattern is "0", "0.0", "0.00", "0.000" ...: the count of decimals after the point.
+QString FormatFloat(const char* pattern, double value);
+double StrToFloat(const QString& text);
+// Integer text as the console accepts it (StrToInt of SysUtils.h on the Latin-1 bytes).
+int StrToInt(const QString& text);

@@ -1,0 +1,48 @@
+#pragma once
+// What the dialog tests share: the simulated controller on its pseudo-terminal with the real port
+// and link (connected or not), the scripted message boxes and the recorded help requests.
+
+#include "LinkRig.h"
+#include "toolkit/Help.h"
+#include "toolkit/ScriptedDialogs.h"
+
+#include <QString>
+#include <algorithm>
+#include <string>
+#include <vector>
+
+struct TDialogRig {
+    explicit TDialogRig(bool connect = true, sim::TSimOptions options = {}) : Link(options, connect) {
+        if (connect)
+            Link.Link.GetEnglishUnits(); // the unit texts, as the monitor's first refresh reads them
+        Link.Sim.ClearReceived();
+    }
+    // The lines the console sent since the last call (waits for count of them).
+    std::vector<std::string> Sent(size_t count = 0) {
+        if (count == 0) {
+            auto lines = Link.Sim.Received();
+            Link.Sim.ClearReceived();
+            return lines;
+        }
+        return Link.Sent(count);
+    }
+    // The commands among lines that set something (no "?" query).
+    static std::vector<std::string> Writes(const std::vector<std::string>& lines) {
+        std::vector<std::string> writes;
+        for (const std::string& line : lines)
+            if (line.find('?') == std::string::npos)
+                writes.push_back(line.substr(line.find(':') + 1));
+        return writes;
+    }
+
+    TLinkRig Link;
+    TScriptedDialogsScope Dialogs;
+    THelpRecorderScope Help;
+};
+
+// The one help request a Help button must make: context number, and nothing else asked.
+inline void ExpectHelpContext(const THelpRecorderScope& help, long context) {
+    ASSERT_EQ(help.Requests.size(), 1u);
+    EXPECT_EQ(help.Requests[0].Command, HELP_CONTEXT);
+    EXPECT_EQ(help.Requests[0].Data, context);
+}

@@ -1,0 +1,199 @@
+// The help document as installed beside the program, and the help viewer over it.
+#include "toolkit/Help.h"
+#include "toolkit/Application.h"
+#include "toolkit/HelpViewer.h"
+
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+const QString HelpIndex = QString(KORVA_HELP_DIR) + "/KorvaWIN.HLP";
+
+struct TTopicCase {
+    long Context;
+    const char* Window;  // the caption of the window it explains
+    const char* Control; // one control it must explain
+};
+const TTopicCase ContextTopics[] = {
+    {201, "Position Limit Setup", "Negative Limit"},
+    {202, "Contour Mode Setup", "Position (% Extended)"},
+    {203, "Force Level Setup", "Bad Value for force!"},
+    {204, "IXA90 Interface Setup", "Network Address"},
+    {302, "Diagnostics", "AOUT0"},
+    {303, "Korva Windows Options", "Display Units"},
+};
+
+QString BrowserText(const THelpViewer& viewer) {
+    return viewer.Browser->toPlainText();
+}
+} // namespace
+
+TEST(HelpDocument, HasATopicForEveryContextNumber) {
+    THelpDocument document;
+    ASSERT_TRUE(document.Load(HelpIndex)) << document.Error.toStdString();
+    for (const TTopicCase& c : ContextTopics) {
+        const THelpTopic* topic = document.Find(QString::number(c.Context));
+        ASSERT_NE(topic, nullptr) << c.Context;
+        EXPECT_TRUE(QFile::exists(topic->Page)) << c.Context;
+        EXPECT_TRUE(topic->Text.contains(c.Window)) << c.Context;
+        EXPECT_TRUE(topic->Text.contains(c.Control)) << c.Context;
+    }
+    ASSERT_NE(document.Find("contents"), nullptr);
+    ASSERT_NE(document.Find("helponhelp"), nullptr);
+}
+
+TEST(HelpDocument, EveryLinkLeadsToATopicAndTheContentsReachesAll) {
+    THelpDocument document;
+    ASSERT_TRUE(document.Load(HelpIndex));
+    QStringList pages;
+    for (const THelpTopic& topic : document.Topics)
+        pages << QFileInfo(topic.Page).fileName();
+    const QRegularExpression href("href=\"([^\"]+)\"");
+    for (const THelpTopic& topic : document.Topics) {
+        QFile file(topic.Page);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << topic.Page.toStdString();
+        const QString html = QString::fromUtf8(file.readAll());
+        QStringList linked;
+        for (const auto& match : href.globalMatch(html)) {
+            EXPECT_TRUE(pages.contains(match.captured(1)))
+                << topic.Page.toStdString() << " links to " << match.captured(1).toStdString();
+            linked << match.captured(1);
+        }
+        if (topic.Key != "contents")
+            continue;
+        for (const QString& page : pages) {
+            if (page != "contents.html") {
+                EXPECT_TRUE(linked.contains(page)) << "contents misses " << page.toStdString();
+            }
+        }
+    }
+}
+
+TEST(HelpDocument, SearchFindsTopicsHoldingAllWords) {
+    THelpDocument document;
+    ASSERT_TRUE(document.Load(HelpIndex));
+    const auto keys = [&](const QString& words) {
+        QStringList found;
+        for (const THelpTopic* topic : document.Search(words))
+            found << topic->Key;
+        return found;
+    };
+    EXPECT_TRUE(keys("").isEmpty());
+    EXPECT_TRUE(keys("   ").isEmpty());
+    EXPECT_TRUE(keys("CDF0 dialout").isEmpty());
+    EXPECT_TRUE(keys("cdf0").contains("203"));
+    EXPECT_TRUE(keys("DIALOUT").contains("303"));
+    EXPECT_FALSE(keys("dialout").contains("203"));
+}
+
+TEST(HelpDocument, FoundBesideTheProgramOrInItsHelpFolder) {
+    QTemporaryDir folder;
+    const QString programFile = QDir(folder.path()).filePath("KorvaWIN.HLP");
+    EXPECT_TRUE(THelpDocument::ResolveIndex(programFile).isEmpty());
+    ASSERT_TRUE(QDir(folder.path()).mkdir("help"));
+    ASSERT_TRUE(QFile::copy(HelpIndex, QDir(folder.path()).filePath("help/KorvaWIN.HLP")));
+    EXPECT_EQ(THelpDocument::ResolveIndex(programFile), QDir(folder.path()).filePath("help/KorvaWIN.HLP"));
+    QFile own(programFile);
+    ASSERT_TRUE(own.open(QIODevice::WriteOnly));
+    own.write("# no topics\n");
+    own.close();
+    EXPECT_EQ(THelpDocument::ResolveIndex(programFile), programFile); // the file itself comes first
+    THelpDocument document;
+    EXPECT_FALSE(document.Load(programFile));
+    EXPECT_TRUE(document.Error.contains("lists no topics"));
+}
+
+TEST(HelpViewer, OpensTheRequestedPage) {
+    THelpViewer viewer;
+    const struct {
+        unsigned Command;
+        long Data;
+        const char* Key;
+    } cases[] = {
+        {HELP_CONTEXT, 201, "201"},         {HELP_CONTEXT, 303, "303"}, {HELP_INDEX, 0, "contents"},
+        {HELP_HELPONHELP, 0, "helponhelp"}, {HELP_CONTEXT, 302, "302"},
+    };
+    for (const auto& c : cases) {
+        viewer.Execute({HelpIndex, c.Command, c.Data, {}});
+        EXPECT_EQ(viewer.CurrentKey(), c.Key);
+        EXPECT_TRUE(BrowserText(viewer).contains(viewer.Document().Find(c.Key)->Title)) << c.Key;
+    }
+    // Back returns to the page before.
+    viewer.BackButton->click();
+    EXPECT_EQ(viewer.CurrentKey(), "helponhelp");
+}
+
+TEST(HelpViewer, ReportsUnknownContextAndMissingFileInItsWindow) {
+    THelpViewer viewer;
+    viewer.Execute({HelpIndex, HELP_CONTEXT, 201, {}});
+    viewer.Execute({HelpIndex, HELP_CONTEXT, 999, {}});
+    EXPECT_TRUE(viewer.CurrentKey().isEmpty());
+    EXPECT_TRUE(BrowserText(viewer).contains("999"));
+    // The page shown before the message comes back when asked for again.
+    viewer.Execute({HelpIndex, HELP_CONTEXT, 201, {}});
+    EXPECT_EQ(viewer.CurrentKey(), "201");
+    EXPECT_TRUE(BrowserText(viewer).contains("Negative Limit"));
+
+    QTemporaryDir folder;
+    const QString missing = QDir(folder.path()).filePath("KorvaWIN.HLP");
+    viewer.Execute({missing, HELP_CONTEXT, 201, {}});
+    EXPECT_TRUE(viewer.CurrentKey().isEmpty());
+    EXPECT_TRUE(BrowserText(viewer).contains("cannot be found"));
+    EXPECT_EQ(viewer.TopicList->count(), 0);
+}
+
+TEST(HelpViewer, SearchPageOpensWithTheKey) {
+    THelpViewer viewer;
+    viewer.Execute({HelpIndex, HELP_PARTIALKEY, 0, ""});
+    EXPECT_EQ(viewer.Tabs->currentIndex(), 1);
+    EXPECT_TRUE(viewer.SearchEdit->text().isEmpty());
+    EXPECT_EQ(viewer.ResultList->count(), 0);
+    viewer.SearchEdit->setText("force level");
+    viewer.FindButton->click();
+    ASSERT_GT(viewer.ResultList->count(), 0);
+    viewer.ResultList->itemClicked(viewer.ResultList->item(0));
+    EXPECT_FALSE(viewer.CurrentKey().isEmpty());
+    EXPECT_TRUE(BrowserText(viewer).contains("force", Qt::CaseInsensitive));
+}
+
+TEST(HelpRequest, GoesToTheInstalledHandlerWithTheHelpFile) {
+    TApplication::SetHelpFile("/opt/korva/KorvaWIN.HLP");
+    THelpRecorderScope help;
+    HelpRequest(HELP_CONTEXT, 204);
+    HelpRequest(HELP_PARTIALKEY, QString());
+    ASSERT_EQ(help.Requests.size(), 2u);
+    EXPECT_EQ(help.Requests[0].File, "/opt/korva/KorvaWIN.HLP");
+    EXPECT_EQ(help.Requests[0].Data, 204);
+    EXPECT_EQ(help.Requests[1].Command, HELP_PARTIALKEY);
+    EXPECT_TRUE(help.Requests[1].Key.isEmpty());
+    TApplication::SetHelpFile({});
+}
+
+TEST(HelpRequest, ViewerStaysUsableBesideAModalDialogAndOutlivesIt) {
+    TApplication::SetHelpFile(HelpIndex);
+    auto* dialog = new QDialog;
+    dialog->setModal(true);
+    dialog->show();
+    ASSERT_EQ(QApplication::activeModalWidget(), dialog);
+    HelpRequest(HELP_CONTEXT, 202);
+    THelpViewer* viewer = THelpViewer::Instance();
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_EQ(viewer->CurrentKey(), "202");
+    EXPECT_TRUE(viewer->isVisible());
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(viewer->parentWidget(), dialog); // a window of the modal dialog: not blocked by it
+    EXPECT_EQ(QApplication::activeModalWidget(), dialog);
+    dialog->accept();
+    delete dialog;
+    ASSERT_EQ(THelpViewer::Instance(), viewer);
+    EXPECT_EQ(viewer->parentWidget(), nullptr);
+    EXPECT_TRUE(viewer->isVisible());
+    HelpRequest(HELP_QUIT, 0);
+    EXPECT_FALSE(viewer->isVisible());
+    TApplication::SetHelpFile({});
+}

@@ -1,0 +1,77 @@
+// Interface setup dialog against the simulated controller.
+#include "dialogs/Interface.h"
+#include "DialogRig.h"
+
+TEST(InterfaceForm, OfflineShowsTheDesignValuesAndWritesNothing) {
+    TDialogRig rig(false);
+    TInterfaceForm form(nullptr, rig.Link.Link);
+    EXPECT_EQ(form.windowTitle(), "IXA90 Interface Setup");
+    EXPECT_EQ(form.OkButton->text(), "Ok");
+    for (TRadioGroup* group : {form.ActiveRetractGroup, form.ToolNumberGroup, form.CommandForceGroup}) {
+        EXPECT_EQ(group->ItemIndex(), 0);
+        EXPECT_EQ(group->Button(0)->text(), "Serial Port Interface");
+    }
+    EXPECT_EQ(form.CommandForceGroup->Button(2)->text(), "+/-10 VDC Analog Interface");
+    EXPECT_TRUE(form.NameEdit->text().isEmpty());
+    EXPECT_EQ(form.AddressText->text(), "0");
+    form.OkButton->click();
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_TRUE(rig.Sent().empty());
+}
+
+TEST(InterfaceForm, IndexBeyondTheListSelectsTheLastItem) {
+    TDialogRig rig;
+    rig.Link.Sim.SetParameter("ARI", "1");
+    rig.Link.Sim.SetParameter("TNI", "2");
+    rig.Link.Sim.SetParameter("CFI", "2");
+    rig.Link.Sim.SetParameter("CN", "Press 4");
+    rig.Link.Sim.SetParameter("NA", "0");
+    TInterfaceForm form(nullptr, rig.Link.Link);
+    EXPECT_EQ(form.ActiveRetractGroup->ItemIndex(), 1);
+    EXPECT_EQ(form.ToolNumberGroup->ItemIndex(), 1); // "24V Digital Interface", the last
+    EXPECT_EQ(form.CommandForceGroup->ItemIndex(), 2);
+    EXPECT_EQ(form.NameEdit->text(), "Press 4");
+
+    TInterfaceForm::SelectIndex(form.ActiveRetractGroup, -1);
+    EXPECT_EQ(form.ActiveRetractGroup->ItemIndex(), -1);
+}
+
+TEST(InterfaceForm, OkWritesTheFiveSettingsInOrder) {
+    TDialogRig rig;
+    TInterfaceForm form(nullptr, rig.Link.Link);
+    form.ActiveRetractGroup->SetItemIndex(1);
+    form.CommandForceGroup->SetItemIndex(2);
+    form.NameEdit->setText("Line 2");
+    form.AddressUpDown->Click(btNext);
+    rig.Sent();
+    form.OkButton->click();
+    EXPECT_EQ(TDialogRig::Writes(rig.Sent()),
+              (std::vector<std::string>{"ARI 1", "TNI 0", "CFI 2", "CN Line 2", "NA 1"}));
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+}
+
+TEST(InterfaceForm, ControllerErrorEndsTheStepWithOneMessage) {
+    TDialogRig rig;
+    rig.Link.Sim.SetParameter("CFI", "1");
+    rig.Link.Sim.ScriptReply("TNI?", {"Error 1", "OK"});
+    TInterfaceForm form(nullptr, rig.Link.Link);
+    ASSERT_EQ(rig.Dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(rig.Dialogs->Boxes[0].Caption, "Korva Windows Error");
+    EXPECT_EQ(form.CommandForceGroup->ItemIndex(), 0); // not read after the failure
+
+    rig.Link.Sim.ScriptReply("CFI 0", {"Error 3", "OK"});
+    rig.Sent();
+    form.OkButton->click();
+    EXPECT_EQ(TDialogRig::Writes(rig.Sent()), (std::vector<std::string>{"ARI 0", "TNI 0", "CFI 0"}));
+    EXPECT_EQ(rig.Dialogs->Boxes.size(), 2u);
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+}
+
+TEST(InterfaceForm, HelpButtonAsksForItsTopicAndStaysOpen) {
+    TDialogRig rig(false);
+    TInterfaceForm form(nullptr, rig.Link.Link);
+    form.show();
+    form.HelpButton->click();
+    ExpectHelpContext(rig.Help, 204);
+    EXPECT_TRUE(form.isVisible());
+}

@@ -1,0 +1,140 @@
+// Program options dialog against the simulated controller.
+#include "dialogs/Options.h"
+#include "DialogRig.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace {
+void Choose(TOptionsForm& form, const std::string& port) {
+    const int index = form.PortComboBox->findText(QString::fromStdString(port));
+    ASSERT_GE(index, 0) << port;
+    form.PortComboBox->setCurrentIndex(index);
+}
+} // namespace
+
+TEST(OptionsForm, ListsTheComPortsThenTheOpenPort) {
+    TDialogRig rig;
+    TOptionsForm form(nullptr, rig.Link.Link, rig.Link.Port);
+    EXPECT_EQ(form.windowTitle(), "Korva Windows Options");
+    ASSERT_GE(form.PortComboBox->count(), 11);
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(form.PortComboBox->itemText(i), QString("COM%1").arg(i + 1));
+    EXPECT_EQ(form.PortComboBox->currentText(), QString::fromStdString(rig.Link.Sim.SlavePath()));
+    EXPECT_FALSE(form.PortStatusText->isVisible());
+    EXPECT_FALSE(form.UnitsAtOpen);
+    EXPECT_EQ(form.UnitsGroup->ItemIndex(), 0);
+}
+
+TEST(OptionsForm, SamePortOrNoneChangesNothingAboutThePort) {
+    {
+        TDialogRig rig;
+        TOptionsForm form(nullptr, rig.Link.Link, rig.Link.Port);
+        EXPECT_EQ(rig.Sent(), std::vector<std::string>{"0:CU?"}); // the units at opening
+        form.OkButton->click();
+        EXPECT_EQ(form.result(), QDialog::Accepted);
+        EXPECT_TRUE(rig.Link.Port.IsOpen());
+        EXPECT_TRUE(rig.Sent().empty()); // no handshake, no units
+    }
+    {
+        TDialogRig rig(false);
+        rig.Link.Port.Close();
+        TOptionsForm form(nullptr, rig.Link.Link, rig.Link.Port);
+        EXPECT_EQ(form.PortComboBox->currentIndex(), -1);
+        EXPECT_TRUE(form.PortComboBox->currentText().isEmpty());
+        form.OkButton->click();
+        EXPECT_EQ(form.result(), QDialog::Accepted);
+        EXPECT_FALSE(rig.Link.Port.IsOpen());
+    }
+}
+
+TEST(OptionsForm, ClosesTheOldPortBeforeOpeningTheNewOne) {
+    TDialogRig rig;
+    sim::TSimulator other;
+    TOptionsForm form(nullptr, rig.Link.Link, rig.Link.Port);
+    rig.Sent();
+    form.PortComboBox->addItem(QString::fromStdString(other.SlavePath()));
+    Choose(form, other.SlavePath());
+    form.OkButton->click();
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    // Open does nothing while a port is open: the new name shows the old one was closed first.
+    EXPECT_EQ(rig.Link.Port.Name, other.SlavePath());
+    EXPECT_TRUE(rig.Link.Link.Connected);
+    EXPECT_TRUE(form.PortSwitched());
+    const auto sent = other.Received();
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent[0], "0:VER?");
+    for (const std::string& line : sent) // units unchanged: nothing about them
+        EXPECT_EQ(line.find("CU "), std::string::npos);
+    EXPECT_TRUE(rig.Sent().empty());
+}
+
+TEST(OptionsForm, PortThatCannotOpenShowsWhyAndStaysOpen) {
+    TDialogRig rig;
+    QTemporaryDir folder;
+    const QString missing = QDir(folder.path()).filePath("ttyUSB7");
+    TOptionsForm form(nullptr, rig.Link.Link, rig.Link.Port);
+    form.show();
+    form.PortComboBox->addItem(missing);
+    Choose(form, missing.toStdString());
+    form.UnitsGroup->SetItemIndex(1);
+    form.OkButton->click();
+    EXPECT_NE(form.result(), QDialog::Accepted);
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_FALSE(rig.Link.Port.IsOpen());
+    EXPECT_FALSE(rig.Link.Link.Connected);
+    EXPECT_TRUE(form.PortStatusText->isVisible());
+    EXPECT_TRUE(form.PortStatusText->text().contains("ttyUSB7")) << form.PortStatusText->text().toStdString();
+    EXPECT_GT(form.UnitsGroup->y(), form.PortStatusText->geometry().bottom()); // not covered
+    EXPECT_EQ(rig.Link.Link.LengthUnits, "mm");                                // units step skipped
+    EXPECT_TRUE(rig.Dialogs->Boxes.empty());
+}
+
+TEST(OptionsForm, EnglishOfflineSwitchesTheUnitTextsOnly) {
+    TDialogRig rig(false);
+    TOptionsForm form(nullptr, rig.Link.Link, rig.Link.Port);
+    form.UnitsGroup->SetItemIndex(1);
+    form.OkButton->click();
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_EQ(rig.Link.Link.LengthUnits, "In.");
+    EXPECT_EQ(rig.Link.Link.ForceUnits, "Lbf.");
+    EXPECT_EQ(rig.Link.Link.WeightUnits, "Lb.");
+    EXPECT_TRUE(rig.Sent().empty());
+}
+
+TEST(OptionsForm, UnitsChangeOnlineReachesTheController) {
+    TDialogRig rig;
+    TOptionsForm form(nullptr, rig.Link.Link, rig.Link.Port);
+    rig.Sent();
+    form.UnitsGroup->SetItemIndex(1);
+    form.OkButton->click();
+    EXPECT_EQ(TDialogRig::Writes(rig.Sent()), std::vector<std::string>{"CU 1"});
+    EXPECT_EQ(rig.Link.Sim.Parameter("CU"), "1");
+    EXPECT_EQ(rig.Link.Link.ForceUnits, "Lbf.");
+}
+
+TEST(OptionsForm, SerialDevicesByStableNameFirst) {
+    QTemporaryDir dev;
+    const QDir folder(dev.path());
+    for (const char* name : {"ttyUSB0", "ttyUSB1", "ttyACM0", "ttyS0", "console"}) {
+        QFile file(folder.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    ASSERT_TRUE(folder.mkpath("serial/by-id"));
+    const QString byId = folder.filePath("serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0");
+    ASSERT_TRUE(QFile::link(folder.filePath("ttyUSB1"), byId));
+    ASSERT_TRUE(
+        QFile::link(folder.filePath("ttyUSB9"), folder.filePath("serial/by-id/usb-gone"))); // dangling
+    EXPECT_EQ(TOptionsForm::SerialDevices(dev.path()),
+              (QStringList{byId, folder.filePath("ttyACM0"), folder.filePath("ttyUSB0")}));
+}
+
+TEST(OptionsForm, HelpButtonAsksForItsTopicAndStaysOpen) {
+    TDialogRig rig(false);
+    TOptionsForm form(nullptr, rig.Link.Link, rig.Link.Port);
+    form.show();
+    form.HelpButton->click();
+    ExpectHelpContext(rig.Help, 303);
+    EXPECT_TRUE(form.isVisible());
+}

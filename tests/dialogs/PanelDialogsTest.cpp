@@ -1,0 +1,219 @@
+// The main window's setup-dialog, help and exit items against the simulated controller: what the
+// window does after each dialog's OK.
+
+#include "PanelTestSupport.h"
+
+#include "dialogs/Contour.h"
+#include "dialogs/Interface.h"
+#include "dialogs/Options.h"
+#include "dialogs/Positionlimit.h"
+#include "panel/About.h"
+#include "toolkit/Help.h"
+#include "toolkit/Layout.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+using TLines = std::vector<std::string>;
+
+TLines Commands(const sim::TSimulator& sim) {
+    TLines commands;
+    for (const std::string& line : sim.Received())
+        if (line.find('?') == std::string::npos)
+            commands.push_back(line);
+    return commands;
+}
+
+// Runs the item and, once its modal dialog of type T is up, hands it to answer (which closes it).
+// Returns whether the dialog came up.
+template <typename T> bool AnswerModal(QAction* item, std::function<void(T&)> answer) {
+    struct TState {
+        bool Seen = false;
+        bool Done = false; // the item has returned: stop looking
+        std::function<void(T&)> Answer;
+    };
+    auto state = std::make_shared<TState>();
+    state->Answer = std::move(answer);
+    struct TPoll {
+        std::shared_ptr<TState> State;
+        void operator()() const {
+            if (State->Done)
+                return;
+            if (auto* form = dynamic_cast<T*>(QApplication::activeModalWidget())) {
+                State->Seen = true;
+                State->Answer(*form);
+            } else {
+                QTimer::singleShot(5, TPoll{State});
+            }
+        }
+    };
+    QTimer::singleShot(0, TPoll{state});
+    item->trigger();
+    state->Done = true;
+    return state->Seen;
+}
+
+QAction* Item(TKorvaControlPanel& panel, const char* name) {
+    return panel.findChild<QAction*>(name);
+}
+
+class TPanelDialogsTest : public TPanelTest {
+protected:
+    TKorvaControlPanel& Online(sim::TSimOptions options = {}) {
+        StartSimulator(options);
+        TKorvaControlPanel& p = OpenPanel();
+        EXPECT_TRUE(WaitOnline());
+        Sim->ClearReceived();
+        return p;
+    }
+    THelpRecorderScope Help;
+};
+} // namespace
+
+TEST_F(TPanelDialogsTest, MenuItemsStandWhereTheFormHasThem) {
+    TKorvaControlPanel& p = OpenPanel("/nonexistent/port");
+    const struct {
+        QMenu* Menu;
+        const char* Name;
+        const char* Caption;
+        const char* Hint;
+    } rows[] = {
+        {p.FileMenu, "FileExitItem", "E&xit", "Exit this application"},
+        {p.SetupMenu, "PositionLimitsItem", "Position &Limits", ""},
+        {p.SetupMenu, "ContourModeItem", "&Contour Mode", ""},
+        {p.SetupMenu, "ForceLevelsItem", "&Force Levels", ""},
+        {p.SetupMenu, "KorvaInterfaceItem", "IXA &Interface", ""},
+        {p.MaintenanceMenu, "ProgramOptionsItem", "&Program Options", ""},
+        {p.HelpMenu, "HelpContentsItem", "&Contents", "Display the help contents screen"},
+        {p.HelpMenu, "HelpSearchItem", "&Search for Help On...", "Search help file for a topic"},
+        {p.HelpMenu, "HelpHowToUseItem", "&How to Use Help", "Help on using the help system"},
+        {p.HelpMenu, "HelpAboutItem", "&About...", "Show program information"},
+    };
+    for (const auto& row : rows) {
+        QAction* item = Item(p, row.Name);
+        ASSERT_NE(item, nullptr) << row.Name;
+        EXPECT_TRUE(row.Menu->actions().contains(item)) << row.Name;
+        EXPECT_EQ(item->text(), row.Caption);
+        EXPECT_EQ(item->statusTip(), row.Hint);
+    }
+    // Exit last in File after a separator; About after a separator; Program Options after Diagnostics.
+    const auto file = p.FileMenu->actions();
+    EXPECT_EQ(file.back(), Item(p, "FileExitItem"));
+    EXPECT_TRUE(file[file.size() - 2]->isSeparator());
+    const auto help = p.HelpMenu->actions();
+    EXPECT_TRUE(help[3]->isSeparator());
+    EXPECT_EQ(p.MaintenanceMenu->actions().back(), Item(p, "ProgramOptionsItem"));
+}
+
+TEST_F(TPanelDialogsTest, InterfaceOkSavesByToolStateAndShowsTheStoredName) {
+    TKorvaControlPanel& p = Online();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bool(p.Monitor->ToolPresent); }, 5000));
+    Sim->ClearReceived();
+    ASSERT_TRUE(AnswerModal<TInterfaceForm>(Item(p, "KorvaInterfaceItem"), [](TInterfaceForm& form) {
+        form.NameEdit->setText("Cell 7");
+        form.OkButton->click();
+    }));
+    TLines sent = Commands(*Sim);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent.back(), "0:SC");
+    EXPECT_EQ(p.OnlineStatus->text(), QString::fromStdString(Sim->Parameter("CN")));
+    EXPECT_EQ(p.OnlineStatus->Color(), clr::Green);
+
+    Sim->SetToolConnected(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !p.Monitor->ToolPresent; }, 5000));
+    Sim->ClearReceived();
+    ASSERT_TRUE(AnswerModal<TInterfaceForm>(Item(p, "KorvaInterfaceItem"),
+                                            [](TInterfaceForm& form) { form.OkButton->click(); }));
+    sent = Commands(*Sim);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent.back(), "0:SC 1");
+}
+
+TEST_F(TPanelDialogsTest, OfflineSetupOksSaveNothingAndShowOffline) {
+    TKorvaControlPanel& p = OpenPanel("/nonexistent/port");
+    p.OnlineStatus->setText("stale");
+    ASSERT_TRUE(AnswerModal<TInterfaceForm>(Item(p, "KorvaInterfaceItem"),
+                                            [](TInterfaceForm& form) { form.OkButton->click(); }));
+    EXPECT_EQ(p.OnlineStatus->text(), "Offline");
+    EXPECT_EQ(p.OnlineStatus->Color(), clr::Grey);
+    ASSERT_TRUE(AnswerModal<TPositionLimitForm>(Item(p, "PositionLimitsItem"),
+                                                [](TPositionLimitForm& form) { form.OkButton->click(); }));
+    EXPECT_TRUE(Dialogs->Boxes.empty());
+}
+
+TEST_F(TPanelDialogsTest, PositionLimitsOkWritesSavesAndRedrawsTheGauge) {
+    TKorvaControlPanel& p = Online();
+    const int before = p.PosLimitTicks;
+    ASSERT_TRUE(AnswerModal<TPositionLimitForm>(Item(p, "PositionLimitsItem"), [](TPositionLimitForm& form) {
+        form.PosLimitBar->setValue(form.PosLimitBar->value() - 1000);
+        form.OkButton->click();
+    }));
+    const TLines sent = Commands(*Sim);
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[0].rfind("0:ELP ", 0), 0u);
+    EXPECT_EQ(sent[2], "0:SC");
+    EXPECT_NE(p.PosLimitTicks, before);
+}
+
+TEST_F(TPanelDialogsTest, CancelledDialogSendsNothing) {
+    TKorvaControlPanel& p = Online();
+    ASSERT_TRUE(AnswerModal<TContourForm>(Item(p, "ContourModeItem"), [](TContourForm& form) {
+        form.ScrollBar(5)->setValue(-100);
+        form.CancelButton->click();
+    }));
+    EXPECT_TRUE(Commands(*Sim).empty());
+}
+
+TEST_F(TPanelDialogsTest, ContourReadFailureOpensNoDialogAndIsReported) {
+    TKorvaControlPanel& p = Online();
+    Sim->ScriptReply("CMF? 0", {"Error 2", "OK"});
+    EXPECT_FALSE(AnswerModal<TContourForm>(Item(p, "ContourModeItem"),
+                                           [](TContourForm& form) { form.CancelButton->click(); }));
+    ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows");
+    EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 2.");
+}
+
+TEST_F(TPanelDialogsTest, ProgramOptionsOkRepeatsTheHandshakeAndSaves) {
+    TKorvaControlPanel& p = Online();
+    ASSERT_TRUE(AnswerModal<TOptionsForm>(Item(p, "ProgramOptionsItem"),
+                                          [](TOptionsForm& form) { form.OkButton->click(); }));
+    EXPECT_EQ(p.CommPortName, Sim->SlavePath());
+    const TLines received = Sim->Received();
+    EXPECT_NE(std::find(received.begin(), received.end(), "0:VER?"), received.end());
+    EXPECT_EQ(Commands(*Sim), TLines{"0:SC"});
+}
+
+TEST_F(TPanelDialogsTest, HelpItemsAskTheViewer) {
+    TKorvaControlPanel& p = OpenPanel("/nonexistent/port");
+    Item(p, "HelpContentsItem")->trigger();
+    Item(p, "HelpSearchItem")->trigger();
+    Item(p, "HelpHowToUseItem")->trigger();
+    ASSERT_EQ(Help.Requests.size(), 3u);
+    EXPECT_EQ(Help.Requests[0].Command, HELP_INDEX);
+    EXPECT_EQ(Help.Requests[1].Command, HELP_PARTIALKEY);
+    EXPECT_TRUE(Help.Requests[1].Key.isEmpty());
+    EXPECT_EQ(Help.Requests[2].Command, HELP_HELPONHELP);
+    // The program's help file is KorvaWIN.HLP in its own folder.
+    EXPECT_EQ(QFileInfo(Help.Requests[0].File).fileName(), "KorvaWIN.HLP");
+    EXPECT_EQ(QFileInfo(Help.Requests[0].File).absolutePath(), QCoreApplication::applicationDirPath());
+}
+
+TEST_F(TPanelDialogsTest, AboutShowsTheVersionAndExitClosesTheWindow) {
+    TKorvaControlPanel& p = OpenPanel("/nonexistent/port");
+    ASSERT_TRUE(AnswerModal<TAboutForm>(Item(p, "HelpAboutItem"), [](TAboutForm& form) {
+        EXPECT_EQ(form.windowTitle(), "AboutForm");
+        EXPECT_EQ(form.VersionText->text(), "Version 3.1g");
+        EXPECT_EQ(form.size(), QSize(377, 239));
+        form.OkButton->click();
+    }));
+    EXPECT_TRUE(p.isVisible());
+    Item(p, "FileExitItem")->trigger();
+    EXPECT_FALSE(p.isVisible());
+}

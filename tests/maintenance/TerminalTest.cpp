@@ -1,0 +1,200 @@
+// The terminal: what typing sends, what arrives on screen, and the port failures it reports.
+// The controller is either the simulator or a bare pseudo-terminal whose far end the test drives
+// byte by byte.
+
+#include "maintenance/Terminal.h"
+#include "WaitFor.h"
+#include "sim/PtyLine.h"
+#include "sim/Simulator.h"
+#include "toolkit/ScriptedDialogs.h"
+
+#include <QTest>
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+// The far end of the line, read and written raw.
+struct TFarEnd {
+    TFarEnd() { Port.Open(Line.SlavePath()); }
+    void Send(const std::string& bytes) {
+        ASSERT_EQ(Line.Write(bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    }
+    // Everything the console sent until `count` bytes have come (or timeoutMs have passed).
+    std::string Read(size_t count, int timeoutMs = 2000) {
+        std::string got;
+        WaitFor(
+            [&] {
+                char buf[256];
+                const ssize_t n = Line.Read(buf, sizeof buf);
+                if (n > 0)
+                    got.append(buf, size_t(n));
+                return got.size() >= count;
+            },
+            timeoutMs);
+        return got;
+    }
+    sim::TPtyLine Line;
+    TCommPort Port;
+};
+
+// Hands the form every byte that waits, as the idle poll does while the window is visible.
+// Waits until all `expected` bytes are in, then makes one idle call per byte.
+void Drain(TTerminalForm& form, TCommPort& port, size_t expected) {
+    ASSERT_TRUE(WaitFor([&] { return size_t(port.InQueue()) >= expected; }, 2000));
+    for (size_t i = 0; i < expected; ++i) {
+        bool done = true;
+        form.TerminalIdle(done);
+        ASSERT_FALSE(done);
+    }
+    EXPECT_EQ(port.InQueue(), 0);
+}
+
+QString Screen(const TTerminalForm& form) {
+    return form.TerminalText->toPlainText();
+}
+
+TEST(Terminal, TypedCommandGoesOutAtOnceAndOnlyTheReplyShows) {
+    sim::TSimulator sim;
+    TCommPort port;
+    port.Open(sim.SlavePath());
+    TTerminalForm form(nullptr, &port);
+    form.show();
+    ASSERT_TRUE(sim.WaitReceived(1, 2000)); // the opening CR LF: an empty line
+    QTest::keyClicks(form.TerminalText, "0:VER?");
+    EXPECT_EQ(Screen(form), ""); // no local echo
+    QTest::keyClick(form.TerminalText, Qt::Key_Return);
+    ASSERT_TRUE(sim.WaitReceived(2, 2000));
+    EXPECT_EQ(sim.Received(), (std::vector<std::string>{"", "0:VER?"}));
+    EXPECT_TRUE(WaitFor([&] { return Screen(form) == "0:VER?\n4.2\nOK\n"; })) << Screen(form).toStdString();
+    form.hide();
+}
+
+TEST(Terminal, EnterIsCrLfAndKeysWithoutCharacterStayLocal) {
+    TFarEnd far;
+    TTerminalForm form(nullptr, &far.Port);
+    form.show();
+    EXPECT_EQ(far.Read(2), "\r\n");
+    QTest::keyClicks(form.TerminalText, "VER?");
+    QTest::keyClick(form.TerminalText, Qt::Key_Left);
+    QTest::keyClick(form.TerminalText, Qt::Key_Delete);
+    QTest::keyClick(form.TerminalText, Qt::Key_Return);
+    EXPECT_EQ(far.Read(6), "VER?\r\n");
+    EXPECT_EQ(far.Read(1, 300), ""); // nothing more
+    form.hide();
+}
+
+TEST(Terminal, ReceivedBytesOnScreen) {
+    const struct {
+        const char* Name;
+        uint8_t LastBefore; // what the previous opening took last
+        std::string Bytes;
+        QString Shown;
+    } rows[] = {
+        {"CR LF is one break", 0, "A\r\nB", "A\nB"},
+        {"a lone LF is passed on", 0, "A\nB", "A\nB"},
+        {"LF CR is two breaks", 0, "A\n\rB", "A\n\nB"},
+        {"LF first after a CR last time", 13, "\nA", "A"},
+        {"LF first after anything else", 'x', "\nA", "\nA"},
+        {"BEL inserts nothing", 0, "A\aB", "AB"},
+        {"Latin-1 bytes unchanged", 0, "\xb5m", QString::fromLatin1("\xb5m")},
+    };
+    for (const auto& row : rows) {
+        TFarEnd far;
+        LastReceived = row.LastBefore;
+        TTerminalForm form(nullptr, &far.Port);
+        far.Send(row.Bytes);
+        Drain(form, far.Port, row.Bytes.size());
+        EXPECT_EQ(Screen(form), row.Shown) << row.Name;
+        EXPECT_EQ(LastReceived, uint8_t(row.Bytes.back())) << row.Name;
+    }
+}
+
+TEST(Terminal, LastReceivedCarriesAcrossOpenings) {
+    TFarEnd far;
+    {
+        TTerminalForm first(nullptr, &far.Port);
+        far.Send("OK\r");
+        Drain(first, far.Port, 3);
+    }
+    TTerminalForm second(nullptr, &far.Port);
+    EXPECT_EQ(Screen(second), "");
+    far.Send("\nX");
+    Drain(second, far.Port, 2);
+    EXPECT_EQ(Screen(second), "X");
+}
+
+TEST(Terminal, KeepsEighteenLinesAndAppendsAtTheEnd) {
+    TFarEnd far;
+    TTerminalForm form(nullptr, &far.Port);
+    std::string dump;
+    for (int i = 1; i <= 17; ++i)
+        dump += "DOF 0 1 line " + std::to_string(i) + std::string(60, '.') + "\r\n";
+    dump += "last";
+    far.Send(dump);
+    Drain(form, far.Port, dump.size());
+    ASSERT_EQ(form.TerminalText->LineCount(), 18);
+    ASSERT_GT(Screen(form).size(), 1000);
+    ASSERT_TRUE(Screen(form).startsWith("DOF 0 1 line 1."));
+
+    // The operator puts the caret at the top; what arrives still goes to the end.
+    QTextCursor top = form.TerminalText->textCursor();
+    top.movePosition(QTextCursor::Start);
+    form.TerminalText->setTextCursor(top);
+    far.Send("\r\nnext");
+    Drain(form, far.Port, 6);
+    EXPECT_EQ(form.TerminalText->LineCount(), 18);
+    EXPECT_TRUE(Screen(form).startsWith("DOF 0 1 line 2.")) << Screen(form).left(40).toStdString();
+    EXPECT_TRUE(Screen(form).endsWith("last\nnext"));
+}
+
+TEST(Terminal, SendFailureIsReportedAndTheWindowStays) {
+    TScriptedDialogsScope dialogs;
+    TFarEnd far;
+    TTerminalForm form(nullptr, &far.Port);
+    form.show();
+    far.Read(2);
+    far.Line.Close(); // the line hangs up
+    QTest::keyClick(form.TerminalText, 'A');
+    ASSERT_EQ(dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(dialogs->Boxes[0].Caption, "Halvane Terminal Error");
+    EXPECT_EQ(dialogs->Boxes[0].Text, CommPortErrorText[10]);
+    EXPECT_EQ(dialogs->Boxes[0].Buttons, TMsgButtons::Ok);
+    EXPECT_EQ(dialogs->Boxes[0].Icon, TMsgIcon::None);
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(Screen(form), "");
+    form.hide();
+}
+
+TEST(Terminal, OpeningFailureIsReportedAndTheWindowCloses) {
+    TScriptedDialogsScope dialogs;
+    TFarEnd far;
+    far.Line.Close();
+    TTerminalForm form(nullptr, &far.Port);
+    form.open();
+    ASSERT_EQ(dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(dialogs->Boxes[0].Caption, "Halvane Terminal Error");
+    EXPECT_EQ(dialogs->Boxes[0].Text, CommPortErrorText[10]);
+    EXPECT_TRUE(WaitFor([&] { return !form.isVisible(); }));
+    EXPECT_EQ(form.result(), QDialog::Rejected);
+}
+
+TEST(Terminal, ClosedPortOrNoPort) {
+    TScriptedDialogsScope dialogs;
+    TCommPort closed;
+    TTerminalForm quiet(nullptr, &closed);
+    quiet.show();
+    QTest::keyClicks(quiet.TerminalText, "abc");
+    QTest::keyClick(quiet.TerminalText, Qt::Key_Return);
+    EXPECT_EQ(Screen(quiet), ""); // typed characters vanish
+    quiet.hide();
+
+    TTerminalForm local(nullptr, nullptr);
+    local.show();
+    QTest::keyClicks(local.TerminalText, "abc");
+    EXPECT_EQ(Screen(local), "abc"); // no port: the text area takes what is typed
+    local.hide();
+    EXPECT_TRUE(dialogs->Boxes.empty());
+}
+
+} // namespace

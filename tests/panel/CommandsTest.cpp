@@ -1,0 +1,292 @@
+// The operator's commands on the panel against the simulated controller: what each click and typed
+// value sends, and what the operator is shown.
+
+#include "PanelTestSupport.h"
+
+#include "panel/Saveconfig.h"
+#include "toolkit/Layout.h"
+#include "toolkit/Text.h"
+
+#include <QApplication>
+
+#include <string>
+#include <vector>
+
+namespace {
+using TLines = std::vector<std::string>;
+
+// The commands the console sent since the last ClearReceived: queries (the monitor's polls) left out.
+TLines Commands(const sim::TSimulator& sim) {
+    TLines commands;
+    for (const std::string& line : sim.Received())
+        if (line.find('?') == std::string::npos)
+            commands.push_back(line);
+    return commands;
+}
+
+int SavingWindowsAlive() {
+    int n = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        n += dynamic_cast<TSavingConfig*>(w) != nullptr;
+    return n;
+}
+
+void TypeAndEnter(TEdit* edit, const QString& text) {
+    edit->clear();
+    QTest::keyClicks(edit, text);
+    QTest::keyClick(edit, Qt::Key_Return);
+}
+
+class TCommandsTest : public TPanelTest {
+protected:
+    TKorvaControlPanel& Online(sim::TSimOptions options = {}) {
+        StartSimulator(options);
+        TKorvaControlPanel& p = OpenPanel();
+        EXPECT_TRUE(WaitOnline());
+        Sim->ClearReceived();
+        return p;
+    }
+};
+} // namespace
+
+TEST_F(TCommandsTest, ActivateSendsTheRequestAndADeviceErrorLeavesTheDisplay) {
+    TKorvaControlPanel& p = Online();
+    ASSERT_EQ(p.ActiveLabel->text(), "Retracted");
+
+    Sim->ScriptReply("ACT 1", {"Error 5", "OK"});
+    QTest::mouseClick(p.ActiveButton, Qt::LeftButton);
+    EXPECT_EQ(Commands(*Sim), TLines{"0:ACT 1"});
+    ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows Error");
+    EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 5");
+    EXPECT_EQ(p.ActiveLabel->text(), "Retracted");
+    EXPECT_EQ(p.ActiveLabel->Color(), clr::Grey);
+    EXPECT_EQ(p.ActiveButton->text(), "&Activate");
+
+    Sim->ClearReceived();
+    QTest::mouseClick(p.ActiveButton, Qt::LeftButton);
+    EXPECT_EQ(Commands(*Sim), TLines{"0:ACT 1"});
+    EXPECT_EQ(p.ActiveLabel->text(), "Active");
+    EXPECT_EQ(p.ActiveLabel->Color(), clr::Lime);
+    EXPECT_EQ(p.ActiveButton->text(), "Deactivate");
+    EXPECT_EQ(Sim->Parameter("ACT"), "1");
+}
+
+TEST_F(TCommandsTest, TypedCommandsAreCheckedAgainstTheBarRange) {
+    // Metric controller, MF 500 and MW 25 kg: the bar spans -245.0 .. 500.0 N; CF starts at 50.
+    TKorvaControlPanel& p = Online();
+    ASSERT_EQ(p.CommandBar->minimum(), -5000);
+    ASSERT_EQ(p.CommandBar->maximum(), 2450);
+    struct TRow {
+        QString Typed;
+        QString Message;  // empty: accepted
+        std::string Sent; // empty: nothing sent
+    };
+    const TRow rows[] = {
+        {FormatFloat("0.0", 500), "", "0:CF 500.000"},
+        {FormatFloat("0.0", 500.1), "Command value is too large!", ""},
+        {FormatFloat("0.0", 1e15), "Command value is too large!", ""},
+        {FormatFloat("0.0", -245), "", "0:CF -245.000"},
+        {FormatFloat("0.0", -245.1), "Command value is too small!", ""},
+        {"12abc", "Bad value for Command!", ""},
+        {"", "Bad value for Command!", ""},
+        {FormatFloat("0.0", -245), "", ""},              // already commanded: the bar does not move
+        {FormatFloat("0.00", 12.56), "", "0:CF 12.500"}, // counted in tenths, truncated
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Typed.toStdString());
+        Sim->ClearReceived();
+        Dialogs->Boxes.clear();
+        QTest::mouseClick(p.CommandValue, Qt::LeftButton);
+        ASSERT_FALSE(p.CommandEdit->isHidden());
+        EXPECT_EQ(p.CommandEdit->text(), p.CommandValue->text());
+        TypeAndEnter(p.CommandEdit, row.Typed);
+        EXPECT_EQ(Commands(*Sim), row.Sent.empty() ? TLines{} : TLines{row.Sent});
+        if (row.Message.isEmpty()) {
+            EXPECT_TRUE(Dialogs->Boxes.empty());
+            EXPECT_TRUE(p.CommandEdit->isHidden());
+            EXPECT_FALSE(p.CommandValue->isHidden());
+        } else {
+            ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+            EXPECT_EQ(Dialogs->Boxes[0].Caption, "Data Entry Error");
+            EXPECT_EQ(Dialogs->Boxes[0].Text, row.Message);
+            EXPECT_EQ(Dialogs->Boxes[0].Buttons, TMsgButtons::Ok);
+            // The editor stays open with the focus, for the operator to correct.
+            EXPECT_FALSE(p.CommandEdit->isHidden());
+            EXPECT_EQ(p.focusWidget(), p.CommandEdit);
+            QTest::keyClick(p.CommandEdit, Qt::Key_Escape);
+            EXPECT_TRUE(p.CommandEdit->isHidden());
+            EXPECT_FALSE(p.CommandValue->isHidden());
+            EXPECT_TRUE(Commands(*Sim).empty());
+        }
+    }
+    EXPECT_EQ(p.CommandValue->text(), FormatFloat("0.0", 12.5));
+}
+
+TEST_F(TCommandsTest, PositionModeScalesTheBarAndRefusesNegativeCommands) {
+    TKorvaControlPanel& p = Online();
+    p.ModeGroup->Button(1)->click();
+    EXPECT_EQ(Commands(*Sim), (TLines{"0:PM 1", "0:CM 0"}));
+    EXPECT_EQ(p.CommandBarLabel2->text(), "Position");
+    ASSERT_EQ(p.CommandBar->minimum(), -15000); // MP 150 mm in hundredths
+    ASSERT_EQ(p.CommandBar->maximum(), 0);
+
+    Sim->ClearReceived();
+    QTest::mouseClick(p.CommandValue, Qt::LeftButton);
+    TypeAndEnter(p.CommandEdit, FormatFloat("0.00", -0.01));
+    ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(Dialogs->Boxes[0].Text, "Command value is too small!");
+    TypeAndEnter(p.CommandEdit, FormatFloat("0.00", 150.01));
+    ASSERT_EQ(Dialogs->Boxes.size(), 2u);
+    EXPECT_EQ(Dialogs->Boxes[1].Text, "Command value is too large!");
+    TypeAndEnter(p.CommandEdit, FormatFloat("0.00", 150));
+    EXPECT_EQ(Commands(*Sim), TLines{"0:CP 150.000"});
+    EXPECT_EQ(p.CommandValue->text(), FormatFloat("0.00", 150));
+
+    // One arrow step of the bar is one hundredth, and sends at once.
+    Sim->ClearReceived();
+    p.CommandBar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_EQ(Commands(*Sim), TLines{"0:CP 149.990"});
+    EXPECT_EQ(p.CommandValue->text(), FormatFloat("0.00", 149.99));
+}
+
+TEST_F(TCommandsTest, TheCommandIsTypedOnlyWhileTheBarIsShownAndTheOverrideBringsItBack) {
+    sim::TSimOptions options;
+    TKorvaControlPanel& p = Online(options);
+    Sim->SetParameter("CFI", "1"); // the command comes from another interface
+    p.SetupCommandBar();
+    ASSERT_EQ(p.CommandValue->Color(), clr::Silver);
+    QTest::mouseClick(p.CommandValue, Qt::LeftButton);
+    EXPECT_TRUE(p.CommandEdit->isHidden());
+
+    p.SerialOverrideBox->click();
+    EXPECT_EQ(Commands(*Sim), TLines{"0:SPO 1"});
+    EXPECT_FALSE(p.CommandBar->isHidden());
+    EXPECT_EQ(p.CommandValue->Color(), clr::Olive);
+    QTest::mouseClick(p.CommandValue, Qt::LeftButton);
+    EXPECT_FALSE(p.CommandEdit->isHidden());
+    EXPECT_TRUE(Dialogs->Boxes.empty());
+}
+
+TEST_F(TCommandsTest, OneSpinnerClickSendsTheToolNumberTwice) {
+    TKorvaControlPanel& p = Online();
+    Sim->SetParameter("TW", "7.25", 1);
+    QTest::mouseClick(p.ToolNumberUpDown->UpButton(), Qt::LeftButton);
+    EXPECT_EQ(Commands(*Sim), (TLines{"0:TN 0", "0:TN 1"}));
+    EXPECT_EQ(p.ToolNumberUpDown->Position(), 1);
+    EXPECT_EQ(p.ToolWeightValue->text(), FormatFloat("0.00", 7.25));
+
+    // Refused before the change: the spinner stays, and the error shows once the click is over.
+    Sim->ClearReceived();
+    Sim->ScriptReply("TN 1", {"Error 3", "OK"});
+    QTest::mouseClick(p.ToolNumberUpDown->UpButton(), Qt::LeftButton);
+    EXPECT_EQ(Commands(*Sim), TLines{"0:TN 1"});
+    EXPECT_EQ(p.ToolNumberUpDown->Position(), 1);
+    EXPECT_TRUE(Dialogs->Boxes.empty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Dialogs->Boxes.empty(); }, 2000));
+    EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows Error");
+    EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 3");
+
+    // Refused after the change (the new number): the spinner has moved; shown the same way.
+    Sim->ClearReceived();
+    Sim->ScriptReply("TN 0", {"Error 4", "OK"});
+    QTest::mouseClick(p.ToolNumberUpDown->DownButton(), Qt::LeftButton);
+    EXPECT_EQ(Commands(*Sim), (TLines{"0:TN 1", "0:TN 0"}));
+    EXPECT_EQ(p.ToolNumberUpDown->Position(), 0);
+    EXPECT_EQ(Dialogs->Boxes.size(), 1u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Dialogs->Boxes.size() == 2; }, 2000));
+    EXPECT_EQ(Dialogs->Boxes[1].Text, "Error 4");
+}
+
+TEST_F(TCommandsTest, ATypedToolWeightIsSentForTheShownToolAndSavedWithoutAQuestion) {
+    TKorvaControlPanel& p = Online();
+    QTest::mouseClick(p.ToolNumberUpDown->UpButton(), Qt::LeftButton);
+    QTest::mouseClick(p.ToolNumberUpDown->UpButton(), Qt::LeftButton);
+    ASSERT_EQ(p.ToolNumberUpDown->Position(), 2);
+
+    Sim->ClearReceived();
+    QTest::mouseClick(p.ToolWeightValue, Qt::LeftButton);
+    ASSERT_FALSE(p.ToolWeightEdit->isHidden());
+    TypeAndEnter(p.ToolWeightEdit, "x1");
+    ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(Dialogs->Boxes[0].Caption, "Data Entry Error");
+    EXPECT_EQ(Dialogs->Boxes[0].Text, "Bad value for Tool Weight!");
+    EXPECT_FALSE(p.ToolWeightEdit->isHidden());
+    EXPECT_TRUE(Commands(*Sim).empty());
+
+    TypeAndEnter(p.ToolWeightEdit, FormatFloat("0.00", 3.5));
+    EXPECT_EQ(Commands(*Sim), (TLines{"0:TW 2 3.500", "0:SC"}));
+    EXPECT_EQ(Dialogs->Boxes.size(), 1u);
+    EXPECT_TRUE(p.ToolWeightEdit->isHidden());
+    EXPECT_EQ(p.ToolWeightValue->text(), FormatFloat("0.00", 3.5));
+    EXPECT_EQ(SavingWindowsAlive(), 0);
+
+    // A save the controller refuses is reported, not passed off as done; the busy window is gone by
+    // then.
+    Sim->ClearReceived();
+    Sim->ScriptReply("SC", {"Error 9", "OK"});
+    int savingAtBox = -1;
+    Dialogs->OnBox = [&](const TScriptedDialogs::TBox&) { savingAtBox = SavingWindowsAlive(); };
+    QTest::mouseClick(p.ToolWeightValue, Qt::LeftButton);
+    TypeAndEnter(p.ToolWeightEdit, FormatFloat("0.00", 4));
+    EXPECT_EQ(Commands(*Sim), (TLines{"0:TW 2 4.000", "0:SC"}));
+    ASSERT_EQ(Dialogs->Boxes.size(), 2u);
+    EXPECT_EQ(Dialogs->Boxes[1].Caption, "Korva Windows Error");
+    EXPECT_EQ(Dialogs->Boxes[1].Text, "Error 9");
+    EXPECT_EQ(savingAtBox, 0);
+    EXPECT_TRUE(p.ToolWeightEdit->isHidden());
+}
+
+TEST_F(TCommandsTest, WeighingAsksBeforeItSavesAndADeviceErrorAsksNothing) {
+    TKorvaControlPanel& p = Online();
+    Sim->ScriptReply("ATW 0", {"Error 5", "OK"});
+    QTest::mouseClick(p.WeighButton, Qt::LeftButton);
+    ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows Error");
+    EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 5");
+    EXPECT_EQ(Commands(*Sim), TLines{"0:ATW 0"});
+
+    Sim->ClearReceived();
+    Dialogs->Boxes.clear();
+    TLines sentAtQuestion;
+    Dialogs->OnBox = [&](const TScriptedDialogs::TBox&) { sentAtQuestion = Commands(*Sim); };
+    Dialogs->AnswerNext(mrYes);
+    QTest::mouseClick(p.WeighButton, Qt::LeftButton); // the simulator weighs for a few seconds
+    ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows");
+    EXPECT_EQ(Dialogs->Boxes[0].Text,
+              "Auto Tool Weigh Successful! Do you want to save tool weight to non-volatile memory?");
+    EXPECT_EQ(Dialogs->Boxes[0].Buttons, TMsgButtons::YesNo);
+    EXPECT_EQ(sentAtQuestion, TLines{"0:ATW 0"});
+    EXPECT_EQ(Commands(*Sim), (TLines{"0:ATW 0", "0:SC 1"}));
+    EXPECT_EQ(p.Link->Timeout, 1000);
+}
+
+TEST_F(TCommandsTest, SavingWhileOfflineDoesNothing) {
+    TKorvaControlPanel& p = OpenPanel(); // no port at all
+    p.SaveControllerConfig(true);
+    p.SaveControllerConfig(false);
+    EXPECT_TRUE(Dialogs->Boxes.empty());
+    EXPECT_EQ(SavingWindowsAlive(), 0);
+}
+
+TEST_F(TCommandsTest, TheAddressSpinnerTalksToTheUnitAtTheNewAddress) {
+    sim::TSimOptions options;
+    options.NetAddress = 1;
+    StartSimulator(options);
+    TKorvaControlPanel& p = OpenPanel();
+    // Nobody answers at address 0.
+    ASSERT_TRUE(Sim->WaitReceived(1, 3000));
+    EXPECT_EQ(p.OnlineStatus->text(), "Offline");
+
+    QTest::mouseClick(p.AddressUpDown->UpButton(), Qt::LeftButton);
+    EXPECT_EQ(p.Link->Address, 1);
+    EXPECT_TRUE(p.Link->Connected);
+    // The handshake and the forced refresh ran within the click.
+    EXPECT_EQ(p.OnlineStatus->text(), ToQString(Sim->Parameter("CN")));
+    EXPECT_TRUE(Commands(*Sim).empty()); // the address change itself sends nothing
+    const TLines received = Sim->Received();
+    EXPECT_NE(std::find(received.begin(), received.end(), "1:VER?"), received.end());
+    EXPECT_TRUE(WaitOnline());
+    EXPECT_TRUE(Dialogs->Boxes.empty());
+}

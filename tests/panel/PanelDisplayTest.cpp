@@ -1,0 +1,204 @@
+#include "PanelTestSupport.h"
+
+#include "toolkit/Layout.h"
+#include "toolkit/Text.h"
+
+#include <cmath>
+
+namespace {
+QString Shown(const sim::TSimulator& sim, const char* name) {
+    return ToQString(sim.Parameter(name));
+}
+} // namespace
+
+TEST_F(TPanelTest, WithTheSimulatorThePanelComesOnlineAndShowsTheLiveValues) {
+    sim::TSimulator& sim = StartSimulator();
+    sim.SetMountingAngle(20);
+    TKorvaControlPanel& p = OpenPanel();
+    ASSERT_TRUE(WaitOnline());
+    EXPECT_EQ(p.OnlineStatus->text(), Shown(sim, "CN"));
+    EXPECT_EQ(p.OnlineStatus->Color(), clr::Green);
+    EXPECT_EQ(p.ToolTypeStatus->text(), Shown(sim, "TT"));
+    EXPECT_EQ(p.ToolTypeStatus->Color(), clr::Green);
+    EXPECT_TRUE(p.OnlineStatus->toolTip().isEmpty());
+
+    // MF 500, MW 25 kg: the lower end is the heaviest tool as a force.
+    EXPECT_EQ(p.ForceGaugeMax->text(), "500.0");
+    EXPECT_EQ(p.ForceGaugeMin->text(), "-245.0");
+    EXPECT_EQ(p.ForceGauge->MinValue(), -2450);
+    EXPECT_EQ(p.ForceGauge->MaxValue(), 5000);
+    EXPECT_EQ(p.CommandBarMax->text(), "500.0");
+    EXPECT_EQ(p.CommandBarMin->text(), "-245.0");
+    EXPECT_EQ(p.CommandBar->minimum(), -5000);
+    EXPECT_EQ(p.CommandBar->maximum(), 2450);
+    EXPECT_EQ(p.PositionGaugeMax->text(), "150.00");
+    EXPECT_EQ(p.PositionGaugeMid->text(), "75.00");
+    EXPECT_EQ(p.CommandBarUnits->text(), "N");
+
+    // The operator controls are live, the bar stands in for the gauge.
+    for (QWidget* c : std::initializer_list<QWidget*>{p.ModeGroup, p.ActiveButton, p.WeighButton,
+                                                      p.ToolNumberUpDown, p.ToolWeightValue, p.CommandValue,
+                                                      p.CommandBar, p.SerialOverrideBox})
+        EXPECT_TRUE(c->isEnabled()) << c->metaObject()->className();
+    EXPECT_FALSE(p.CommandBar->isHidden());
+    EXPECT_TRUE(p.CommandGauge->isHidden());
+    EXPECT_EQ(p.CommandValue->Color(), clr::Olive);
+
+    // What the controller reports, as the display formats it.
+    const double sa = std::stod(sim.Parameter("SA"));
+    const int degrees = static_cast<int>(std::trunc(std::asin(sa) * 57.29577951308232));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.Horizon->Level() == degrees; }, 3000));
+    EXPECT_EQ(p.OrientationValue->text(), QString::number(degrees));
+    EXPECT_NEAR(degrees, 20, 1);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return p.PositionGaugeValue->text() == FormatFloat("0.00", std::stod(sim.Parameter("POS"))); },
+        3000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return p.ForceGaugeValue->text() == FormatFloat("0.0", std::stod(sim.Parameter("AF"))); },
+        3000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return p.ToolWeightValue->text() == FormatFloat("0.00", std::stod(sim.Parameter("CTW"))); },
+        3000));
+    EXPECT_TRUE(Dialogs->Boxes.empty());
+}
+
+TEST_F(TPanelTest, AnEnglishControllerGivesPoundRanges) {
+    sim::TSimOptions english;
+    english.EnglishUnits = true;
+    sim::TSimulator& sim = StartSimulator(english);
+    sim.SetParameter("MF", "500");
+    sim.SetParameter("MW", "25");
+    TKorvaControlPanel& p = OpenPanel();
+    ASSERT_TRUE(WaitOnline());
+    EXPECT_EQ(p.ForceGaugeMin->text(), "-25.0");
+    EXPECT_EQ(p.ForceGaugeMax->text(), "500.0");
+    EXPECT_EQ(p.CommandBarMin->text(), "-25.0");
+    EXPECT_EQ(p.CommandBar->maximum(), 250);
+    EXPECT_EQ(p.ForceGaugeUnits->text(), "Lbf.");
+    EXPECT_EQ(p.CommandBarUnits->text(), "Lbf.");
+    EXPECT_EQ(p.PositionGaugeUnits->text(), "In.");
+    EXPECT_EQ(p.ToolWeightUnits->text(), "Lb.");
+}
+
+TEST_F(TPanelTest, ASilentControllerGoesOfflineAndComesBack) {
+    sim::TSimulator& sim = StartSimulator();
+    TKorvaControlPanel& p = OpenPanel();
+    ASSERT_TRUE(WaitOnline());
+    sim.InjectFault(sim::TSimFault::Silent, -1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.OnlineStatus->text() == "Offline"; }, 8000));
+    EXPECT_EQ(p.OnlineStatus->Color(), clr::GrayText());
+    EXPECT_EQ(p.ToolTypeStatus->text(), "No Tool");
+    EXPECT_FALSE(p.ActiveButton->isEnabled());
+    EXPECT_FALSE(p.SerialOverrideBox->isEnabled());
+    EXPECT_EQ(p.ForceGaugeValue->text(), "0.0");
+    EXPECT_FALSE(p.OnlineStatus->toolTip().isEmpty());
+    sim.ClearFaults();
+    ASSERT_TRUE(WaitOnline());
+    EXPECT_TRUE(p.ActiveButton->isEnabled());
+    EXPECT_TRUE(Dialogs->Boxes.empty());
+}
+
+TEST_F(TPanelTest, CommandsFromElsewhereReplaceTheBarUnlessOverridden) {
+    sim::TSimulator& sim = StartSimulator();
+    sim.SetParameter("CFI", "1");
+    TKorvaControlPanel& p = OpenPanel();
+    ASSERT_TRUE(WaitOnline());
+    EXPECT_FALSE(p.CommandGauge->isHidden());
+    EXPECT_TRUE(p.CommandBar->isHidden());
+    EXPECT_EQ(p.CommandValue->Color(), clr::Silver);
+
+    sim.SetParameter("SPO", "1");
+    p.MonitorConnect(); // reads the override box from the controller
+    EXPECT_TRUE(p.SerialOverrideBox->isChecked());
+    p.SetupCommandBar();
+    EXPECT_TRUE(p.CommandGauge->isHidden());
+    EXPECT_FALSE(p.CommandBar->isHidden());
+    EXPECT_EQ(p.CommandValue->Color(), clr::Olive);
+
+    // Contour mode takes the command from the force table: the gauge again, without asking CFI.
+    sim.SetParameter("SPO", "0");
+    sim.SetParameter("CFI", "0");
+    p.SerialOverrideBox->setChecked(false);
+    p.ShowMode(2);
+    EXPECT_EQ(p.ModeGroup->ItemIndex(), 2);
+    EXPECT_FALSE(p.CommandGauge->isHidden());
+    p.ShowMode(1); // position mode scales the bar in hundredths of the length unit
+    EXPECT_EQ(p.CommandBar->minimum(), -15000);
+    EXPECT_EQ(p.CommandBarLabel2->text(), "Position");
+    EXPECT_EQ(p.CommandBarUnits->text(), "mm");
+    EXPECT_FALSE(p.Updating);
+}
+
+TEST_F(TPanelTest, PositionColoursFollowTheLimits) {
+    StartSimulator(); // RLP 5, ELP 145 of 150
+    TKorvaControlPanel& p = OpenPanel();
+    ASSERT_TRUE(WaitOnline());
+    EXPECT_EQ(p.PosLimitTicks, 14500);
+    EXPECT_EQ(p.NegLimitTicks, 500);
+    // Lines at (1 - limit / max) of the gauge's height from its top.
+    EXPECT_EQ(p.PosLimitLine->y(), static_cast<int>((1 - 14500.0 / 15000) * 217 + 48));
+    EXPECT_EQ(p.NegLimitLine->y(), static_cast<int>((1 - 500.0 / 15000) * 217 + 48));
+    struct {
+        double Position;
+        QColor Gauge, Line;
+    } rows[] = {
+        {145.01, clr::Lime, clr::Black}, {145.0, clr::Green, clr::Lime}, {4.99, clr::Red, clr::Lime},
+        {5.0, clr::Green, clr::Lime},    {200.0, clr::Lime, clr::Black}, // clamped to 15000, still above
+    };
+    for (const auto& row : rows) {
+        p.ShowPosition(row.Position);
+        EXPECT_EQ(p.PositionGauge->ForeColor(), row.Gauge) << row.Position;
+        EXPECT_EQ(p.PosLimitLine->PenColor(), row.Line) << row.Position;
+        EXPECT_EQ(p.NegLimitLine->PenColor(), clr::Red);
+    }
+}
+
+TEST_F(TPanelTest, AControllerWithoutTravelKeepsTheLinesAndShowsAZeroScale) {
+    sim::TSimulator& sim = StartSimulator();
+    sim.SetParameter("MP", "0");
+    TKorvaControlPanel& p = OpenPanel();
+    ASSERT_TRUE(WaitOnline());
+    EXPECT_EQ(p.PositionGaugeMax->text(), "0.00");
+    EXPECT_EQ(p.PositionGaugeMid->text(), "0.00");
+    EXPECT_EQ(p.PositionGauge->MaxValue(), 0);
+    EXPECT_EQ(p.PosLimitLine->y(), 96);
+    EXPECT_EQ(p.NegLimitLine->y(), 216);
+}
+
+TEST_F(TPanelTest, DisplayHandlersFilterUnchangedValuesAndClamp) {
+    TKorvaControlPanel& p = OpenPanel();
+    p.ShowActualForce(12.34);
+    p.ShowActualForce(12.36); // same tenth: nothing changes
+    EXPECT_EQ(p.ForceGaugeValue->text(), "12.3");
+    EXPECT_EQ(p.ForceGauge->Progress(), 123);
+    p.ShowActualForce(-0.05); // truncates to 0 like the start value
+    EXPECT_EQ(p.ForceGaugeValue->text(), "-0.1");
+
+    struct {
+        double Acceleration;
+        int Degrees;
+    } rows[] = {{1.5, 90}, {-2, -90}, {0.5, 30}, {0.2, 11}, {-0.2, -11}, {std::nan(""), -90}, {0, 0}};
+    for (const auto& row : rows) {
+        p.ShowOrientation(row.Acceleration);
+        EXPECT_EQ(p.Horizon->Level(), row.Degrees) << row.Acceleration;
+        EXPECT_EQ(p.OrientationValue->text(), QString::number(row.Degrees)) << row.Acceleration;
+    }
+
+    p.ShowActive(true);
+    EXPECT_EQ(p.ActiveLabel->text(), "Active");
+    EXPECT_EQ(p.ActiveLabel->Color(), clr::Lime);
+    EXPECT_EQ(p.ActiveButton->text(), "Deactivate");
+    p.ShowActive(false);
+    EXPECT_EQ(p.ActiveButton->text(), "Activate");
+    EXPECT_EQ(p.ActiveLabel->Color(), clr::Grey);
+
+    // A tool number from the controller closes an open weight editor with an Escape press.
+    std::vector<char> keys;
+    p.ToolWeightEdit->OnKeyPress = [&](char& key) { keys.push_back(key); };
+    p.ShowToolNumber(3);
+    EXPECT_TRUE(keys.empty());
+    p.ToolWeightEdit->show();
+    p.ShowToolNumber(4);
+    EXPECT_EQ(keys, std::vector<char>{27});
+    EXPECT_EQ(p.ToolNumberText->text(), "4");
+}

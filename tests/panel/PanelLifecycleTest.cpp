@@ -1,0 +1,113 @@
+#include "PanelTestSupport.h"
+
+#include "toolkit/Text.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHelpEvent>
+
+namespace {
+AnsiString StoredPort(const QTemporaryDir& dir, bool* present = nullptr) {
+    QSettings file(QDir(dir.path()).filePath("Halvane/KorvaWin 3.0.conf"), QSettings::IniFormat);
+    if (present)
+        *present = file.contains("CommPort");
+    return ToAnsi(file.value("CommPort").toString());
+}
+} // namespace
+
+TEST_F(TPanelTest, FirstStartIsOfflineWithMetricUnitsAndStoresAnEmptyPort) {
+    TKorvaControlPanel& p = OpenPanel();
+    EXPECT_EQ(p.windowTitle(), "Korva Windows Control Panel 3.1g");
+    EXPECT_EQ(p.OnlineStatus->text(), "Offline");
+    EXPECT_EQ(p.ToolTypeStatus->text(), "No Tool");
+    EXPECT_EQ(p.CommandBarUnits->text(), "N");
+    EXPECT_EQ(p.ForceGaugeUnits->text(), "N");
+    EXPECT_EQ(p.PositionGaugeUnits->text(), "mm");
+    EXPECT_EQ(p.ToolWeightUnits->text(), "kg");
+    for (QWidget* c : std::initializer_list<QWidget*>{p.ModeGroup, p.ActiveButton, p.WeighButton,
+                                                      p.ToolNumberUpDown, p.ToolWeightValue, p.CommandValue,
+                                                      p.CommandBar, p.SerialOverrideBox})
+        EXPECT_FALSE(c->isEnabled()) << c->metaObject()->className();
+    EXPECT_TRUE(p.AddressUpDown->isEnabled());
+    EXPECT_FALSE(p.SerialOverrideBox->isChecked());
+    EXPECT_FALSE(p.OfflineReason().isEmpty()); // no port chosen yet
+    EXPECT_EQ(p.Client->size(), QSize(413, 378));
+    EXPECT_TRUE(Dialogs->Boxes.empty());
+
+    ClosePanel();
+    bool present = false;
+    EXPECT_EQ(StoredPort(SettingsDir, &present), "");
+    EXPECT_TRUE(present);
+}
+
+TEST_F(TPanelTest, ShowingPlacesTheBarOnTheGaugeAndTheHorizonInItsGroup) {
+    TKorvaControlPanel& p = OpenPanel();
+    EXPECT_EQ(p.CommandBar->geometry(), QRect(49, 48, 25, 217));
+    EXPECT_EQ(p.Horizon->geometry(), QRect(78, 12, 34, 34));
+    EXPECT_EQ(p.Horizon->parentWidget(), p.OrientationGroup);
+    // Every control lies inside the client area and its texts are not cut off.
+    for (QWidget* w : p.Client->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        EXPECT_TRUE(p.Client->rect().contains(w->geometry())) << w->metaObject()->className();
+    for (TStaticText* t : {p.CommandBarLabel1, p.ForceGaugeLabel1, p.PositionGaugeLabel1,
+                           p.PositionGaugeLabel2, p.ToolNumberLabel2, p.StaticText6})
+        EXPECT_LE(t->fontMetrics().horizontalAdvance(t->text()), t->width()) << t->text().toStdString();
+}
+
+TEST_F(TPanelTest, AStoredPortIsOpenedAndWrittenBackUnchanged) {
+    sim::TSimulator& sim = StartSimulator();
+    WriteSetting("CommPort", sim.SlavePath());
+    Panel = std::make_unique<TKorvaControlPanel>(); // no override
+    Panel->show();
+    ASSERT_TRUE(WaitOnline());
+    ClosePanel();
+    EXPECT_EQ(StoredPort(SettingsDir), sim.SlavePath());
+}
+
+TEST_F(TPanelTest, AnOverridePortLeavesTheStoredOneAsItWas) {
+    StartSimulator();
+    WriteSetting("CommPort", "/dev/ttyUSB7");
+    OpenPanel();
+    ASSERT_TRUE(WaitOnline());
+    ClosePanel();
+    EXPECT_EQ(StoredPort(SettingsDir), "/dev/ttyUSB7");
+}
+
+TEST_F(TPanelTest, APortThatCannotOpenShowsItsReasonAsTheStatusTooltipOnly) {
+    TKorvaControlPanel& p = OpenPanel("/dev/korva-no-such-port");
+    EXPECT_FALSE(p.Port->IsOpen());
+    EXPECT_EQ(p.OnlineStatus->text(), "Offline");
+    EXPECT_EQ(p.OnlineStatus->toolTip(), ToQString(p.Port->OpenFailure()));
+    EXPECT_TRUE(p.OnlineStatus->toolTip().contains("/dev/korva-no-such-port"));
+    EXPECT_TRUE(Dialogs->Boxes.empty());
+}
+
+TEST_F(TPanelTest, ARefusedControllerIsNamedInTheTooltip) {
+    sim::TSimOptions old;
+    old.Version = 3.9;
+    StartSimulator(old);
+    TKorvaControlPanel& p = OpenPanel();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.Link->Refused(); }, 5000));
+    QHelpEvent ask(QEvent::ToolTip, QPoint(2, 2), p.OnlineStatus->mapToGlobal(QPoint(2, 2)));
+    QCoreApplication::sendEvent(p.OnlineStatus, &ask);
+    EXPECT_EQ(p.OnlineStatus->toolTip(), IxaInterfaceErrorText[5]);
+    EXPECT_EQ(p.OnlineStatus->text(), "Offline");
+    EXPECT_TRUE(Dialogs->Boxes.empty());
+}
+
+TEST_F(TPanelTest, AWakeRestoresAMinimisedWindow) {
+    TKorvaControlPanel& p = OpenPanel();
+    p.setWindowState(Qt::WindowMinimized);
+    p.WakeFromSecondInstance();
+    EXPECT_FALSE(p.windowState() & Qt::WindowMinimized);
+    EXPECT_TRUE(p.isVisible());
+}
+
+TEST_F(TPanelTest, AToolNumberErrorIsShownOnlyAfterTheEventInProgress) {
+    TKorvaControlPanel& p = OpenPanel();
+    p.PostToolNumberError("Error 3");
+    EXPECT_TRUE(Dialogs->Boxes.empty());
+    QCoreApplication::processEvents();
+    ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows Error");
+    EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 3");
+}

@@ -1,0 +1,49 @@
+#pragma once
+// The control panel as the program builds it, offscreen, with its settings in a folder of the test's
+// own and every dialog answered by the scripted service; optionally a simulated controller on a
+// pseudo-terminal as its port.
+
+#include "panel/Panel.h"
+#include "sim/Simulator.h"
+#include "toolkit/ScriptedDialogs.h"
+#include "toolkit/Settings.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+
+class TPanelTest : public ::testing::Test {
+protected:
+    TPanelTest() { SetSettingsFolder(SettingsDir.path()); }
+
+    // Starts a simulator with these options (before the panel, as --simulate does).
+    sim::TSimulator& StartSimulator(sim::TSimOptions options = {}) {
+        Sim.emplace(options);
+        return *Sim;
+    }
+    TKorvaControlPanel& OpenPanel(const AnsiString& port = "") {
+        Panel = std::make_unique<TKorvaControlPanel>(nullptr, port.empty() && Sim ? Sim->SlavePath() : port);
+        Panel->show();
+        return *Panel;
+    }
+    // Waits (serving the event loop) until the panel shows the controller online with its tool.
+    bool WaitOnline(unsigned ms = 8000) {
+        return QTest::qWaitFor(
+            [&] {
+                return Panel->OnlineStatus->text() != "Offline" && Panel->ToolTypeStatus->text() != "No Tool";
+            },
+            static_cast<int>(ms));
+    }
+    void ClosePanel() { Panel.reset(); }
+
+    QTemporaryDir SettingsDir;
+    TScriptedDialogsScope Dialogs;
+    std::optional<sim::TSimulator> Sim; // outlives the panel (declared first)
+    std::unique_ptr<TKorvaControlPanel> Panel;
+
+    ~TPanelTest() override { Panel.reset(); }
+};

@@ -1,0 +1,111 @@
+#include "toolkit/Controls.h"
+
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+struct TSpinnerRig {
+    TSpinnerRig() {
+        window.resize(100, 60);
+        text = new TStaticText(&window);
+        spinner = new TUpDown(&window);
+        spinner->setGeometry(40, 0, 22, 22);
+        spinner->SetRange(0, 15);
+        spinner->SetAssociate(text);
+        spinner->OnChanging = [this](bool& allow) {
+            trace += "changing@" + std::to_string(spinner->Position()) + " ";
+            allow = !refuse;
+        };
+        spinner->OnClick = [this](TUDBtnType b) {
+            trace +=
+                std::string(b == btNext ? "up" : "down") + "@" + std::to_string(spinner->Position()) + " ";
+        };
+        window.show();
+    }
+    QWidget window;
+    TStaticText* text;
+    TUpDown* spinner;
+    std::string trace;
+    bool refuse = false;
+};
+} // namespace
+
+TEST(UpDown, ChangingRunsBeforeTheMoveAndClickAfter) {
+    TSpinnerRig rig;
+    QTest::mouseClick(rig.spinner->UpButton(), Qt::LeftButton);
+    EXPECT_EQ(rig.trace, "changing@0 up@1 ");
+    EXPECT_EQ(rig.text->text(), "1");
+    rig.trace.clear();
+    QTest::mouseClick(rig.spinner->DownButton(), Qt::LeftButton);
+    EXPECT_EQ(rig.trace, "changing@1 down@0 ");
+}
+
+TEST(UpDown, ARefusedChangeLeavesThePositionAndRunsNoClick) {
+    TSpinnerRig rig;
+    rig.spinner->SetPosition(7);
+    rig.refuse = true;
+    QTest::mouseClick(rig.spinner->UpButton(), Qt::LeftButton);
+    EXPECT_EQ(rig.trace, "changing@7 ");
+    EXPECT_EQ(rig.spinner->Position(), 7);
+    EXPECT_EQ(rig.text->text(), "7");
+}
+
+TEST(UpDown, PositionFromCodeAndTheEndsRunNoEvent) {
+    TSpinnerRig rig;
+    rig.spinner->SetPosition(15);
+    rig.spinner->SetPosition(99); // clamped
+    EXPECT_EQ(rig.spinner->Position(), 15);
+    EXPECT_EQ(rig.text->text(), "15");
+    rig.spinner->Click(btNext); // no wrap: nothing to move
+    EXPECT_EQ(rig.trace, "");
+    rig.spinner->SetWrap(true);
+    rig.spinner->Click(btNext);
+    EXPECT_EQ(rig.spinner->Position(), 0);
+    EXPECT_EQ(rig.trace, "changing@15 up@0 ");
+}
+
+TEST(RadioGroup, ClickRunsOnlyForTheUser) {
+    TRadioGroup group;
+    group.setTitle("Operation Mode");
+    group.resize(131, 80);
+    group.SetItems({"Force Mode", "Position Mode", "Contour Mode"});
+    std::vector<int> clicked;
+    group.OnClick = [&] { clicked.push_back(group.ItemIndex()); };
+    group.show();
+    group.SetItemIndex(2);
+    group.SetItemIndex(-1);
+    EXPECT_EQ(group.ItemIndex(), -1);
+    EXPECT_TRUE(clicked.empty());
+    QTest::mouseClick(group.Button(1), Qt::LeftButton, {}, QPoint(5, group.Button(1)->height() / 2));
+    EXPECT_EQ(clicked, std::vector<int>{1});
+    // Every item lies inside the group, below its caption, without overlapping the next.
+    for (int i = 0; i < group.Count(); ++i) {
+        EXPECT_TRUE(group.rect().contains(group.Button(i)->geometry())) << i;
+        if (i > 0) {
+            EXPECT_GE(group.Button(i)->y(), group.Button(i - 1)->geometry().bottom()) << i;
+        }
+    }
+}
+
+TEST(Edit, KeyPressSeesEnterAndEscapeAndCanConsumeKeys) {
+    QWidget window;
+    auto* edit = new TEdit(&window);
+    std::string keys;
+    int exits = 0;
+    edit->OnKeyPress = [&](char& key) {
+        keys += key == 13 ? "<enter>" : key == 27 ? "<esc>" : std::string(1, key);
+        if (key == 'x' || key == 13)
+            key = 0; // consumed
+    };
+    edit->OnExit = [&] { ++exits; };
+    window.show();
+    for (char key : {'1', 'x', '2', '\r', '\x1b'})
+        edit->PressKey(key);
+    EXPECT_EQ(keys, "1x2<enter><esc>");
+    EXPECT_EQ(edit->text(), "12");
+    QFocusEvent focusOut(QEvent::FocusOut);
+    QCoreApplication::sendEvent(edit, &focusOut);
+    EXPECT_EQ(exits, 1);
+}
