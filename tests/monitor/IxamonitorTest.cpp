@@ -288,6 +288,8 @@ TEST_F(MonitorTest, PauseKeepsTheLineCleanAndResumeRedelivers) {
     Port->PutString("0:VER?");
     Port->PutChar('\n');
     ASSERT_TRUE(Sim->WaitReceived(1, 2000));
+    const int unread = int(std::string("0:VER?\n4.2\nOK\n").size());
+    ASSERT_TRUE(ServeUntil([&] { return Port->InQueue() >= unread; }, 2000)); // all of it left on the line
 
     Events.clear();
     IoEvents = 0;

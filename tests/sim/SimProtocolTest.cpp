@@ -232,7 +232,7 @@ TEST(SimTiming, WeighingAndSavingTakeTheirTime) {
     const auto start = TTestLine::TClock::now();
     ASSERT_TRUE(line.Send("0:ATW 1"));
     EXPECT_EQ(line.ReadLine(500), "0:ATW 1");
-    EXPECT_EQ(line.ReadLine(2000), std::nullopt); // still weighing
+    EXPECT_EQ(line.ReadLine(1500), std::nullopt); // still weighing
     EXPECT_EQ(line.ReadLine(3000), "OK");
     EXPECT_GE(TTestLine::TClock::now() - start, std::chrono::milliseconds(2900));
     EXPECT_NE(sim.Parameter("TW", 1), before);
