@@ -275,7 +275,8 @@ TEST_F(MonitorTest, PauseKeepsTheLineCleanAndResumeRedelivers) {
     ASSERT_TRUE(WaitEvent("ToolWeight"));
     Sim->InjectFault(sim::TSimFault::LateLine, 1, 300);
     Sim->ClearReceived();
-    ASSERT_TRUE(Sim->WaitReceived(1, 2000)); // the monitor now waits 300 ms for this reply
+    // The monitor may first need the main thread for an event, so wait serving it.
+    ASSERT_TRUE(ServeUntil([&] { return !Sim->Received().empty(); }, 2000)); // now held 300 ms
     Monitor->SetPolling(false);
     EXPECT_TRUE(Monitor->Parked());
     EXPECT_TRUE(Link->Connected); // the held reply was read, not cut off
