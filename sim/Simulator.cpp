@@ -204,7 +204,8 @@ void TSimulator::TImpl::Handle(const std::string& line, TClock::time_point now) 
     // Lines for other units, and lines that are no command at all, get no answer.
     if (ParseAddress(line, address, command) && address == Device.NetAddress())
         Respond(line, command, now);
-    ReceivedLines.push_back(line);
+    if (Options.RecordReceived)
+        ReceivedLines.push_back(line);
 }
 
 // Called with Mutex held.

@@ -33,6 +33,9 @@ struct TSimOptions {
     // and removed again at the end (if it still points here): a stable name for the console while
     // simulators come and go, as a USB adapter keeps its name when it is plugged in again.
     std::string LinkPath;
+    // Keep every line received for Received() and WaitReceived() (tests). A simulator that runs
+    // for hours beside a console turns it off, so the record cannot grow without end.
+    bool RecordReceived = true;
 };
 
 // Faults that the next exchanges suffer (tests and demonstrations).

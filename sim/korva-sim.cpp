@@ -40,6 +40,7 @@ int Refuse(const std::string& message) {
 
 int main(int argc, char** argv) {
     sim::TSimOptions options;
+    options.RecordReceived = false; // runs until stopped; nobody reads the record
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const bool hasValue = i + 1 < argc;

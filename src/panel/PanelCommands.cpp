@@ -27,6 +27,14 @@ bool FocusLeftTheWindow(const TEdit* edit) {
     const QWidget* window = edit->window();
     return window->focusWidget() == edit && !window->isActiveWindow();
 }
+
+// The in-place editor takes the place of its value box, starting from the value shown.
+void OpenEditor(TStaticText* value, TEdit* edit) {
+    value->hide();
+    edit->setText(value->text());
+    edit->show();
+    edit->setFocus();
+}
 } // namespace
 
 void TKorvaControlPanel::SaveControllerConfig(bool full) {
@@ -134,10 +142,7 @@ void TKorvaControlPanel::CommandValueClick() {
     // Olive means the bar is shown: only then is the command this panel's to type.
     if (CommandValue->Color() != clr::Olive)
         return;
-    CommandValue->hide();
-    CommandEdit->setText(CommandValue->text());
-    CommandEdit->show();
-    CommandEdit->setFocus();
+    OpenEditor(CommandValue, CommandEdit);
 }
 
 void TKorvaControlPanel::CommandEditKeyPress(char& key) {
@@ -176,10 +181,7 @@ void TKorvaControlPanel::CommandEditExit() {
 }
 
 void TKorvaControlPanel::ToolWeightValueClick() {
-    ToolWeightValue->hide();
-    ToolWeightEdit->setText(ToolWeightValue->text());
-    ToolWeightEdit->show();
-    ToolWeightEdit->setFocus();
+    OpenEditor(ToolWeightValue, ToolWeightEdit);
 }
 
 void TKorvaControlPanel::ToolWeightEditKeyPress(char& key) {

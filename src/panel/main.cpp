@@ -10,7 +10,6 @@
 #include "toolkit/MainThreadHook.h"
 #include "toolkit/SingleInstance.h"
 
-#include <QTimer>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -56,15 +55,10 @@ int main(int argc, char** argv) {
         std::optional<sim::TSimulator> simulator;
         AnsiString port = options.Port;
         if (options.Simulate) {
-            simulator.emplace();
+            sim::TSimOptions simulated;
+            simulated.RecordReceived = false; // nobody reads it here, and the console runs for hours
+            simulator.emplace(simulated);
             port = simulator->SlavePath();
-        }
-        // The simulator records every line it receives, for tests; nobody reads that record here,
-        // so it is emptied now and then instead of growing for as long as the console runs.
-        QTimer forgetLines;
-        if (simulator) {
-            QObject::connect(&forgetLines, &QTimer::timeout, [&simulator] { simulator->ClearReceived(); });
-            forgetLines.start(10000);
         }
         TKorvaControlPanel panel(nullptr, port);
         instance.OnWake = [&panel] { panel.WakeFromSecondInstance(); };

@@ -97,12 +97,7 @@ QImage TArtificialHorizon::Render(qreal ratio) const {
 }
 
 void TArtificialHorizon::paintEvent(QPaintEvent*) {
-    const QImage picture = Render(devicePixelRatioF());
-    if (picture.isNull())
-        return;
-    QPainter screen(this);
-    screen.setCompositionMode(QPainter::CompositionMode_Source);
-    screen.drawImage(0, 0, picture);
+    CopyToScreen(*this, Render(devicePixelRatioF()));
 }
 
 void TArtificialHorizon::PaintBackground(QImage& bitmap) const {

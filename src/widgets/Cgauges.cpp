@@ -25,6 +25,14 @@ void CombineXor(QImage& image, const QImage& overlay) {
     painter.drawImage(0, 0, overlay);
 }
 
+void CopyToScreen(QWidget& control, const QImage& picture) {
+    if (picture.isNull())
+        return;
+    QPainter screen(&control);
+    screen.setCompositionMode(QPainter::CompositionMode_Source);
+    screen.drawImage(0, 0, picture);
+}
+
 QImage NewPicture(const QWidget& control, qreal ratio) {
     QImage image(QSize(qCeil(control.width() * ratio), qCeil(control.height() * ratio)),
                  QImage::Format_RGB32);
@@ -156,12 +164,7 @@ QImage TCGauge::Render(qreal ratio) const {
 }
 
 void TCGauge::paintEvent(QPaintEvent*) {
-    const QImage picture = Render(devicePixelRatioF());
-    if (picture.isNull())
-        return;
-    QPainter screen(this);
-    screen.setCompositionMode(QPainter::CompositionMode_Source);
-    screen.drawImage(0, 0, picture);
+    CopyToScreen(*this, Render(devicePixelRatioF()));
 }
 
 void TCGauge::PaintBackground(QImage& bitmap) const {

@@ -66,6 +66,8 @@ QImage NewPicture(const QWidget& control, qreal ratio);
 void ClearToBlack(QImage& bitmap, int width, int height);
 // Combines overlay into image at (0, 0) by bitwise exclusive-or.
 void CombineXor(QImage& image, const QImage& overlay);
+// Copies a composed picture onto the control's surface at (0, 0) in one plain source copy.
+void CopyToScreen(QWidget& control, const QImage& picture);
 
 class TCGauge : public QWidget {
     Q_OBJECT

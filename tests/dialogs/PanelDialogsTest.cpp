@@ -20,16 +20,6 @@
 #include <vector>
 
 namespace {
-using TLines = std::vector<std::string>;
-
-TLines Commands(const sim::TSimulator& sim) {
-    TLines commands;
-    for (const std::string& line : sim.Received())
-        if (line.find('?') == std::string::npos)
-            commands.push_back(line);
-    return commands;
-}
-
 // Runs the item and, once its modal dialog of type T is up, hands it to answer (which closes it).
 // Returns whether the dialog came up.
 template <typename T> bool AnswerModal(QAction* item, std::function<void(T&)> answer) {

@@ -13,17 +13,6 @@
 #include <vector>
 
 namespace {
-using TLines = std::vector<std::string>;
-
-// The commands the console sent since the last ClearReceived: queries (the monitor's polls) left out.
-TLines Commands(const sim::TSimulator& sim) {
-    TLines commands;
-    for (const std::string& line : sim.Received())
-        if (line.find('?') == std::string::npos)
-            commands.push_back(line);
-    return commands;
-}
-
 int SavingWindowsAlive() {
     int n = 0;
     for (QWidget* w : QApplication::topLevelWidgets())

@@ -16,16 +16,6 @@
 #include <vector>
 
 namespace {
-using TLines = std::vector<std::string>;
-
-TLines Commands(const sim::TSimulator& sim) {
-    TLines commands;
-    for (const std::string& line : sim.Received())
-        if (line.find('?') == std::string::npos)
-            commands.push_back(line);
-    return commands;
-}
-
 int DownloadWindows(bool visibleOnly) {
     int n = 0;
     for (QWidget* w : QApplication::topLevelWidgets())

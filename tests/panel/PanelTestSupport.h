@@ -15,6 +15,19 @@
 
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
+
+using TLines = std::vector<std::string>;
+
+// The commands the console sent since the last ClearReceived: queries (the monitor's polls) left out.
+inline TLines Commands(const sim::TSimulator& sim) {
+    TLines commands;
+    for (const std::string& line : sim.Received())
+        if (line.find('?') == std::string::npos)
+            commands.push_back(line);
+    return commands;
+}
 
 class TPanelTest : public ::testing::Test {
 protected:

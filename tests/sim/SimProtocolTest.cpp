@@ -246,3 +246,14 @@ TEST(SimTiming, WeighingAndSavingTakeTheirTime) {
 }
 
 } // namespace
+
+// A simulator left running beside a console keeps no record of what it was sent.
+TEST(SimRecord, CanBeSwitchedOffForLongRuns) {
+    sim::TSimOptions options;
+    options.RecordReceived = false;
+    sim::TSimulator sim(options);
+    TTestLine line(sim.SlavePath());
+    for (int i = 0; i < 20; ++i)
+        ASSERT_EQ(line.Exchange("0:CF?").size(), 3u);
+    EXPECT_TRUE(sim.Received().empty());
+}
