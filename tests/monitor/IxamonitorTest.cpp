@@ -247,7 +247,8 @@ TEST_F(MonitorTest, LostLineReportsToolAndLinkGoneAndComesBack) {
                 throw EProbe("handler failed");
             };
         }
-        ASSERT_TRUE(WaitEvent("CommandForce"));
+        // Without a tool the tool weight comes from the first regular pass, after the refresh.
+        ASSERT_TRUE(WaitEvent("ToolWeight"));
         ASSERT_TRUE(ServeUntil([&] { return Monitor->Period == TIxaMonitor::OnlinePeriod; }, 5000));
         Events.clear();
         Sim->InjectFault(sim::TSimFault::Silent, -1);
