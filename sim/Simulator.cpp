@@ -232,10 +232,21 @@ void TSimulator::TImpl::Respond(const std::string& line, const std::string& comm
         reply = Device.Execute(command, now);
     }
 
+    auto noise = [this] {
+        std::uniform_int_distribution<int> printable(0x20, 0x7e);
+        std::string bytes(NoiseBytes, ' ');
+        for (char& c : bytes)
+            c = static_cast<char>(printable(NoiseSource));
+        return bytes;
+    };
     const std::string eol = Options.CrLf ? "\r\n" : "\n";
     std::string echo = line;
     if (fault == TSimFault::WrongEcho && !echo.empty())
         echo.pop_back();
+    if (fault == TSimFault::NoisyEcho) {
+        Out.push_back({noise(), now});
+        return;
+    }
     Out.push_back({echo + eol, now});
 
     if (fault == TSimFault::DropLine && !reply.Lines.empty())
@@ -244,10 +255,7 @@ void TSimulator::TImpl::Respond(const std::string& line, const std::string& comm
         reply.Lines.pop_back();
     std::string bytes;
     if (fault == TSimFault::Noise) {
-        std::uniform_int_distribution<int> printable(0x20, 0x7e);
-        bytes.resize(NoiseBytes);
-        for (char& c : bytes)
-            c = static_cast<char>(printable(NoiseSource));
+        bytes = noise();
     } else {
         for (const auto& l : reply.Lines)
             bytes += l + eol;

@@ -47,6 +47,7 @@ enum class TSimFault {
     LateLine,  // hold the reply (after the echo) for DelayMs before sending it
     MissingOk, // send the value or error line but not the "OK" after it
     Noise,     // instead of the reply, stream NoiseBytes bytes with no line end
+    NoisyEcho, // instead of the echo, stream NoiseBytes bytes with no line end
     CloseLine, // close the line: the console's reads and writes then fail (not undone)
 };
 

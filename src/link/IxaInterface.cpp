@@ -124,7 +124,15 @@ void TIxaInterface::SendString(const AnsiString& command) {
         lastCommand = line;
     }
     WriteString(line);
-    if (ReadString() != line) {
+    AnsiString echo;
+    try {
+        echo = ReadString();
+    } catch (const EIxaInterface& e) {
+        if (e.Code == 3)
+            Connected = false; // a line without end is no echo either: the link is out of step
+        throw;
+    }
+    if (echo != line) {
         Connected = false;
         throw EIxaInterface(3);
     }

@@ -57,9 +57,14 @@ TEST(LinkFraming, AddressPrefixAndEcho) {
 }
 
 TEST_F(LinkTest, WrongEchoClearsConnected) {
-    Rig.Sim.InjectFault(TSimFault::WrongEcho);
-    ExpectLinkError([&] { Link.GetCommandForce(); }, 3, "wrong echo");
-    EXPECT_FALSE(Link.Connected);
+    for (auto fault : {TSimFault::WrongEcho, TSimFault::NoisyEcho}) {
+        SCOPED_TRACE(fault == TSimFault::WrongEcho ? "wrong echo" : "endless echo");
+        TLinkRig rig;
+        ASSERT_TRUE(rig.Link.Connected);
+        rig.Sim.InjectFault(fault, 1, 0, 6000);
+        ExpectLinkError([&] { rig.Link.GetCommandForce(); }, 3, "bad echo");
+        EXPECT_FALSE(rig.Link.Connected);
+    }
 }
 
 TEST_F(LinkTest, ReplyGrammar) {
