@@ -32,11 +32,13 @@ int StrToInt(const AnsiString& text) {
     return value;
 }
 
+#ifndef _WIN32
 uint32_t GetTickCount() {
     using namespace std::chrono;
     auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
     return static_cast<uint32_t>(ms);
 }
+#endif
 
 void SleepMs(unsigned ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));

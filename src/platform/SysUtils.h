@@ -30,7 +30,11 @@ public:
 int StrToInt(const AnsiString& text);
 
 // Milliseconds since an arbitrary start; wraps like a 32-bit tick counter (compare by unsigned difference).
+#ifdef _WIN32
+extern "C" __declspec(dllimport) unsigned long __stdcall GetTickCount(void); // the system's own
+#else
 uint32_t GetTickCount();
+#endif
 
 // Pauses the calling thread for about ms milliseconds.
 void SleepMs(unsigned ms);

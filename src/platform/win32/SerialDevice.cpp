@@ -114,12 +114,19 @@ bool TSerialDevice::SetTimeouts(const TCommTimeouts& t) {
 
 bool TSerialDevice::Write(const char* data, size_t count) {
     DWORD written = 0;
-    return Keep(Error, WriteFile(Native->Handle, data, DWORD(count), &written, nullptr));
+    if (!Keep(Error, WriteFile(Native->Handle, data, DWORD(count), &written, nullptr)))
+        return false;
+    // The write time-out ends the call with part of the bytes sent: a failed write, as on POSIX.
+    if (written != DWORD(count)) {
+        Error = ERROR_TIMEOUT;
+        return false;
+    }
+    return true;
 }
 
-bool TSerialDevice::ReadByte(uint8_t& byte, bool& got) {
+bool TSerialDevice::ReadByte(uint8_t& value, bool& got) {
     DWORD read = 0;
-    if (!Keep(Error, ReadFile(Native->Handle, &byte, 1, &read, nullptr)))
+    if (!Keep(Error, ReadFile(Native->Handle, &value, 1, &read, nullptr)))
         return false;
     got = read == 1;
     return true;
