@@ -35,6 +35,20 @@ void OpenEditor(TStaticText* value, TEdit* edit) {
     edit->show();
     edit->setFocus();
 }
+
+// The keys the in-place editors act on: Escape closes the editor, Enter asks for the value to be
+// taken (true); both are consumed. Other keys go on to the editor.
+template <typename TExit> bool EditorEnter(char& key, TExit exit) {
+    if (key == 27) {
+        exit();
+        key = 0;
+        return false;
+    }
+    if (key != 13)
+        return false;
+    key = 0;
+    return true;
+}
 } // namespace
 
 void TKorvaControlPanel::SaveControllerConfig(bool full) {
@@ -146,14 +160,8 @@ void TKorvaControlPanel::CommandValueClick() {
 }
 
 void TKorvaControlPanel::CommandEditKeyPress(char& key) {
-    if (key == 27) {
-        CommandEditExit();
-        key = 0;
+    if (!EditorEnter(key, [this] { CommandEditExit(); }))
         return;
-    }
-    if (key != 13)
-        return;
-    key = 0;
     try {
         const double v = StrToFloat(CommandEdit->text());
         // Compared as reals: a huge typed number must give the message, not overflow the count.
@@ -185,14 +193,8 @@ void TKorvaControlPanel::ToolWeightValueClick() {
 }
 
 void TKorvaControlPanel::ToolWeightEditKeyPress(char& key) {
-    if (key == 27) {
-        ToolWeightEditExit();
-        key = 0;
+    if (!EditorEnter(key, [this] { ToolWeightEditExit(); }))
         return;
-    }
-    if (key != 13)
-        return;
-    key = 0;
     try {
         const double w = StrToFloat(ToolWeightEdit->text());
         Link->SetToolWeight(ToolNumberUpDown->Position(), w);

@@ -200,14 +200,22 @@ void TCGauge::PaintAsBar(QImage& bitmap, const TRect& r) const {
     }
 }
 
-void TCGauge::PaintAsPie(QImage& bitmap, const TRect& r) const {
-    QPainter painter(&bitmap);
+// The pie and the needle start alike: the background, then (when there is room for a dial) the
+// outline pen and the dial's face colour, clipped to the paint rectangle.
+bool TCGauge::BeginDial(QPainter& painter, const TRect& r) const {
     painter.fillRect(r.FillArea(), Color());
     if (r.Right - r.Left < 2 || r.Bottom - r.Top < 2)
-        return;
+        return false;
     painter.setClipRect(r.FillArea());
     painter.setPen(QPen(FForeColor, 1));
     painter.setBrush(FBackColor);
+    return true;
+}
+
+void TCGauge::PaintAsPie(QImage& bitmap, const TRect& r) const {
+    QPainter painter(&bitmap);
+    if (!BeginDial(painter, r))
+        return;
     // The disc and the sector go through the same path code so that their edges meet exactly.
     const QRectF box = r.OutlineBox();
     QPainterPath disc;
@@ -227,12 +235,8 @@ void TCGauge::PaintAsPie(QImage& bitmap, const TRect& r) const {
 
 void TCGauge::PaintAsNeedle(QImage& bitmap, const TRect& r) const {
     QPainter painter(&bitmap);
-    painter.fillRect(r.FillArea(), Color());
-    if (r.Right - r.Left < 2 || r.Bottom - r.Top < 2)
+    if (!BeginDial(painter, r))
         return;
-    painter.setClipRect(r.FillArea());
-    painter.setPen(QPen(FForeColor, 1));
-    painter.setBrush(FBackColor);
 
     // The dial's centre sits on the bottom row of the paint rectangle.
     const QRectF outline = r.OutlineBox();

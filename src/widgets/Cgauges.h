@@ -20,6 +20,8 @@
 
 #include <cstdint>
 
+class QPainter;
+
 // A rectangle as the drawing code counts it: Right and Bottom are exclusive.
 struct TRect {
     int Left = 0;
@@ -114,6 +116,7 @@ protected:
     void PaintAsBar(QImage& bitmap, const TRect& r) const;
     void PaintAsPie(QImage& bitmap, const TRect& r) const;
     void PaintAsNeedle(QImage& bitmap, const TRect& r) const;
+    bool BeginDial(QPainter& painter, const TRect& r) const;
     void PaintAsText(QImage& image, const TRect& r) const;
 
 private:

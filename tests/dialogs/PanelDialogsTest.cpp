@@ -55,13 +55,6 @@ QAction* Item(TKorvaControlPanel& panel, const char* name) {
 
 class TPanelDialogsTest : public TPanelTest {
 protected:
-    TKorvaControlPanel& Online(sim::TSimOptions options = {}) {
-        StartSimulator(options);
-        TKorvaControlPanel& p = OpenPanel();
-        EXPECT_TRUE(WaitOnline());
-        Sim->ClearReceived();
-        return p;
-    }
     THelpRecorderScope Help;
 };
 } // namespace

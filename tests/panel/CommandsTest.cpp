@@ -26,16 +26,7 @@ void TypeAndEnter(TEdit* edit, const QString& text) {
     QTest::keyClick(edit, Qt::Key_Return);
 }
 
-class TCommandsTest : public TPanelTest {
-protected:
-    TKorvaControlPanel& Online(sim::TSimOptions options = {}) {
-        StartSimulator(options);
-        TKorvaControlPanel& p = OpenPanel();
-        EXPECT_TRUE(WaitOnline());
-        Sim->ClearReceived();
-        return p;
-    }
-};
+class TCommandsTest : public TPanelTest {};
 } // namespace
 
 TEST_F(TCommandsTest, ActivateSendsTheRequestAndADeviceErrorLeavesTheDisplay) {

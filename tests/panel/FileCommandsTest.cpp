@@ -45,13 +45,6 @@ TLines FileLines(const QString& path) {
 
 class TFileCommandsTest : public TPanelTest {
 protected:
-    TKorvaControlPanel& Online() {
-        StartSimulator();
-        TKorvaControlPanel& p = OpenPanel();
-        EXPECT_TRUE(WaitOnline());
-        Sim->ClearReceived();
-        return p;
-    }
     QString Path(const char* name) const { return QDir(Files.path()).filePath(name); }
     QTemporaryDir Files;
 };

@@ -51,6 +51,14 @@ protected:
             },
             static_cast<int>(ms));
     }
+    // A simulator, the panel on it, online with its tool, and the record of what was sent emptied.
+    TKorvaControlPanel& Online(sim::TSimOptions options = {}) {
+        StartSimulator(options);
+        TKorvaControlPanel& p = OpenPanel();
+        EXPECT_TRUE(WaitOnline());
+        Sim->ClearReceived();
+        return p;
+    }
     void ClosePanel() { Panel.reset(); }
 
     QTemporaryDir SettingsDir;
