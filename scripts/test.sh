@@ -5,7 +5,8 @@
 #                                 and under AddressSanitizer + UBSan (asan); then a bounded run of each
 #                                 fuzz target (KORVA_FUZZ_SECONDS each, default 30); and a Windows
 #                                 build of the link and monitor layers (win32: compiled, not run)
-#        scripts/test.sh PRESET   one preset only (default, debug, asan, tsan, fuzz or win32)
+#                                 and last the Debian package, installed and checked (package.sh)
+#        scripts/test.sh PRESET   one preset only (default, debug, asan, tsan, fuzz, win32 or package)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -45,6 +46,7 @@ if [ $# -gt 0 ]; then
     case "$1" in
     fuzz) fuzz ;;
     win32) win32 ;;
+    package) scripts/package.sh ;;
     *) run "$1" ;;
     esac
 else
@@ -54,4 +56,5 @@ else
     KORVA_SOAK_SECONDS=8 run asan -L 'link|sim|monitor|soak'
     fuzz
     win32
+    scripts/package.sh
 fi

@@ -28,7 +28,7 @@
 
 class TKorvaControlPanel : public QMainWindow {
 public:
-    static constexpr const char* VersionText = "3.1g";
+    static constexpr const char* VersionText = KORVA_VERSION_TEXT;
     static constexpr int ClientWidth = 413;
     static constexpr int ClientHeight = 378;
 

@@ -5,10 +5,13 @@
 
 #include "panel/Panel.h"
 #include "panel/Splash.h"
+#include "platform/StopSignal.h"
 #include "sim/Simulator.h"
 #include "toolkit/Application.h"
 #include "toolkit/MainThreadHook.h"
 #include "toolkit/SingleInstance.h"
+
+#include <QSocketNotifier>
 
 #include <cstdio>
 #include <cstring>
@@ -38,6 +41,8 @@ TOptions ParseOptions(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     SetCommandLine(argc, argv);
+    // Caught from the start, so that a stop during the splash is honoured too.
+    const int stopDescriptor = WatchStopSignals();
     const TOptions options = ParseOptions(argc, argv);
 
     // A second start only wakes the first one; it creates nothing else.
@@ -47,11 +52,25 @@ int main(int argc, char** argv) {
 
     TApplication app(argc, argv);
     TMainThreadHook mainThreadHook;
+    // Ctrl+C, a terminate or a closed terminal closes the panel as File > Exit does: the settings
+    // are written and the port is given back.
+    bool stopRequested = false;
+    std::optional<QSocketNotifier> stopSignal;
+    if (stopDescriptor >= 0) {
+        stopSignal.emplace(stopDescriptor, QSocketNotifier::Read);
+        QObject::connect(&*stopSignal, &QSocketNotifier::activated, [&stopRequested, &stopSignal] {
+            stopSignal->setEnabled(false); // once is enough; the byte stays unread
+            stopRequested = true;
+            QCoreApplication::exit(0);
+        });
+    }
     try {
         {
             TSplashForm splash;
             splash.ShowFor(2000);
         }
+        if (stopRequested)
+            return 0;
         std::optional<sim::TSimulator> simulator;
         AnsiString port = options.Port;
         if (options.Simulate) {
@@ -64,7 +83,8 @@ int main(int argc, char** argv) {
         instance.OnWake = [&panel] { panel.WakeFromSecondInstance(); };
         instance.Listen();
         panel.show();
-        app.exec();
+        if (!stopRequested)
+            app.exec();
         instance.OnWake = nullptr;
     } catch (...) {
         TApplication::HandleCurrentException();

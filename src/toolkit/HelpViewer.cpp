@@ -40,6 +40,10 @@ QString THelpDocument::ResolveIndex(const QString& helpFile) {
     const QFileInfo beside(file.dir().filePath("help/" + file.fileName()));
     if (beside.isFile())
         return beside.absoluteFilePath();
+    // An installed program keeps its help under the data folder beside its own.
+    const QFileInfo installed(file.dir().filePath(QString(KORVA_INSTALLED_HELP "/") + file.fileName()));
+    if (installed.isFile())
+        return installed.absoluteFilePath();
     return {};
 }
 

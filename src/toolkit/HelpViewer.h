@@ -36,7 +36,8 @@ struct THelpTopic {
 class THelpDocument {
 public:
     // The index file that helpFile stands for: helpFile itself when it exists, else help/<its name>
-    // in its folder; empty when neither exists.
+    // in its folder, else <its name> in the installed help folder (../share/korva/help from the
+    // program's folder); empty when none exists.
     static QString ResolveIndex(const QString& helpFile);
 
     // Reads the index and the pages; false with Error set when the index cannot be read or lists no

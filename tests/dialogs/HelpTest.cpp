@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -106,6 +107,18 @@ TEST(HelpDocument, FoundBesideTheProgramOrInItsHelpFolder) {
     THelpDocument document;
     EXPECT_FALSE(document.Load(programFile));
     EXPECT_TRUE(document.Error.contains("lists no topics"));
+}
+
+TEST(HelpDocument, FoundWhereThePackageInstallsIt) {
+    // <prefix>/bin/korva-console reads <prefix>/share/korva/help/KorvaWIN.HLP.
+    QTemporaryDir prefix;
+    QDir root(prefix.path());
+    ASSERT_TRUE(root.mkpath("bin") && root.mkpath("share/korva/help"));
+    const QString programFile = root.filePath("bin/KorvaWIN.HLP");
+    EXPECT_TRUE(THelpDocument::ResolveIndex(programFile).isEmpty());
+    ASSERT_TRUE(QFile::copy(HelpIndex, root.filePath("share/korva/help/KorvaWIN.HLP")));
+    EXPECT_EQ(QFileInfo(THelpDocument::ResolveIndex(programFile)).canonicalFilePath(),
+              QFileInfo(root.filePath("share/korva/help/KorvaWIN.HLP")).canonicalFilePath());
 }
 
 TEST(HelpViewer, OpensTheRequestedPage) {

@@ -49,3 +49,32 @@ TEST(Console, ASecondStartWakesTheFirstAndExitsWithZero) {
     first.terminate();
     ASSERT_TRUE(first.waitForFinished(10000));
 }
+
+TEST(Console, ATerminateClosesThePanelAndExitsWithZero) {
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);
+    QTemporaryDir config;
+    const QString key = QString("korva-console-stop-%1").arg(QCoreApplication::applicationPid());
+
+    for (const bool early : {true, false}) {
+        QProcess console;
+        console.setProcessEnvironment(Environment(key, config.path()));
+        console.start(KORVA_CONSOLE, {"--simulate"});
+        ASSERT_TRUE(console.waitForStarted(5000));
+        if (!early) // else the request comes during the splash and must still be honoured
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] {
+                    QLocalSocket probe;
+                    probe.connectToServer(key);
+                    return probe.waitForConnected(100);
+                },
+                15000));
+        else
+            QTest::qWait(1000); // the splash shows for 2 s
+        console.terminate();    // SIGTERM, as a logout or a service manager sends it
+        ASSERT_TRUE(console.waitForFinished(10000)) << (early ? "during the splash" : "with the panel up");
+        EXPECT_EQ(console.exitStatus(), QProcess::NormalExit)
+            << (early ? "during the splash" : "with the panel up");
+        EXPECT_EQ(console.exitCode(), 0);
+    }
+}
