@@ -4,6 +4,8 @@ set -euo pipefail
 packages=(g++ cmake make libgtest-dev libgmock-dev qt6-base-dev fonts-dejavu-core fonts-liberation locales)
 # clang and its runtime for the fuzz targets; python3-serial for the link benchmark's comparison.
 packages+=(clang libclang-rt-14-dev python3-serial)
+# The korva program's JSON output.
+packages+=(nlohmann-json3-dev)
 # The MinGW-w64 cross compiler builds the link and monitor layers with the Windows serial backend.
 packages+=(g++-mingw-w64-x86-64-posix)
 # The Debian package: CPack's dependency computation, the validators and the smoke check's X server.

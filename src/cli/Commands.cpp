@@ -1,0 +1,540 @@
+#include "cli/Commands.h"
+
+#include "link/IxaInterface.h"
+#include "link/IxaParameterTable.h"
+#include "link/WireFormat.h"
+#include "platform/StoredSetting.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+#include <map>
+#include <thread>
+
+using Json = nlohmann::ordered_json;
+
+namespace {
+
+// A wrong call of a command: exit code 2.
+class EUsage : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// A port that cannot be opened: exit code 3, with the system's reason.
+class EPortOpen : public Exception {
+public:
+    using Exception::Exception;
+};
+
+struct TSession {
+    TCliOptions Options;
+    std::string PortName;
+    TCommPort Port;
+    TIxaInterface Link{&Port};
+
+    std::string Where() const { return "port " + PortName + ", address " + std::to_string(Options.Address); }
+};
+
+std::string ResolvePort(const TCliOptions& options) {
+    if (!options.Port.empty())
+        return options.Port;
+    if (const char* env = std::getenv("KORVA_PORT"); env && *env)
+        return env;
+    if (auto stored = ReadStoredSetting("CommPort"); stored && !stored->empty())
+        return *stored;
+    throw EUsage("no port: give --port NAME, set KORVA_PORT, or choose one in the console's Program Options");
+}
+
+// Opens the port (exit 3 when it cannot be opened).
+void Open(TSession& s) {
+    s.PortName = ResolvePort(s.Options);
+    s.Port.SetBaudRate(9600);
+    s.Port.SetByteSize(8);
+    s.Port.SetParity(0);
+    s.Port.SetStopBits(0);
+    s.Port.Open(s.PortName);
+    if (!s.Port.IsOpen())
+        throw EPortOpen(s.Port.OpenFailure().empty() ? "Cannot open " + s.PortName : s.Port.OpenFailure());
+    s.Link.Address = s.Options.Address;
+}
+
+// The handshake, as the console makes it: a controller must answer and be of version 4.0 or later.
+void Handshake(TSession& s) {
+    s.Link.Connect();
+    if (s.Link.Refused())
+        throw EIxaInterface(5);
+    if (!s.Link.Connected)
+        throw EIxaInterface(2, "No answer at address " + std::to_string(s.Options.Address) + " on " +
+                                   s.PortName);
+    s.Link.Timeout = s.Options.Timeout;
+}
+
+std::string FormatNumber(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    // the C library's locale is "C" here: the program never calls setlocale
+    return text;
+}
+
+void Print(const TSession& s, const Json& json, const std::string& text) {
+    if (s.Options.Json)
+        std::printf("%s\n", json.dump().c_str());
+    else
+        std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+int ParseIndex(const std::string& text) {
+    try {
+        return StrToInt(text);
+    } catch (const EConvertError&) {
+        throw EUsage("'" + text + "' is no index");
+    }
+}
+
+const TParameterInfo& Parameter(const std::string& name) {
+    const TParameterInfo* p = FindIxaParameter(name);
+    if (!p)
+        throw EUsage("no parameter '" + name + "' (korva params lists them)");
+    return *p;
+}
+
+// A command's arguments: its known flags and valued options taken out, the rest positional.
+struct TArgs {
+    std::vector<std::string> Positional;
+    std::map<std::string, std::string> Options;
+};
+
+TArgs SplitArgs(const std::vector<std::string>& args, std::initializer_list<const char*> flags,
+                std::initializer_list<const char*> valued) {
+    TArgs out;
+    for (size_t i = 0; i < args.size(); ++i) {
+        bool taken = false;
+        for (const char* f : flags)
+            if (args[i] == f) {
+                out.Options[f] = "";
+                taken = true;
+            }
+        for (const char* v : valued)
+            if (args[i] == v) {
+                if (i + 1 == args.size())
+                    throw EUsage(std::string(v) + " needs a value");
+                out.Options[v] = args[++i];
+                taken = true;
+            }
+        if (!taken) {
+            if (args[i].size() > 2 && args[i].compare(0, 2, "--") == 0)
+                throw EUsage("unknown option '" + args[i] + "'");
+            out.Positional.push_back(args[i]);
+        }
+    }
+    return out;
+}
+
+void ExpectCount(const TArgs& a, size_t low, size_t high, const char* usage) {
+    if (a.Positional.size() < low || a.Positional.size() > high)
+        throw EUsage(std::string("usage: ") + usage);
+}
+
+long OptionNumber(const TArgs& a, const char* name, long fallback, long low, long high) {
+    const auto it = a.Options.find(name);
+    if (it == a.Options.end())
+        return fallback;
+    char* end = nullptr;
+    const long value = std::strtol(it->second.c_str(), &end, 10);
+    if (it->second.empty() || *end || value < low || value > high)
+        throw EUsage(std::string(name) + " needs a number from " + std::to_string(low) + " to " +
+                     std::to_string(high));
+    return value;
+}
+
+// ---- the commands ----
+
+int Info(TSession& s, const std::vector<std::string>& args) {
+    ExpectCount(SplitArgs(args, {}, {}), 0, 0, "korva info");
+    Open(s);
+    Handshake(s);
+    const std::string name = s.Link.GetControllerName();
+    const std::string toolType = s.Link.GetToolType();
+    const bool english = s.Link.GetEnglishUnits();
+    const bool tool = s.Link.GetToolConnected();
+    const std::string version = FormatNumber(s.Link.Version);
+    Json json = {{"port", s.PortName},
+                 {"address", s.Options.Address},
+                 {"version", version},
+                 {"name", name},
+                 {"toolType", toolType},
+                 {"units", english ? "english" : "metric"},
+                 {"lengthUnits", s.Link.LengthUnits},
+                 {"forceUnits", s.Link.ForceUnits},
+                 {"weightUnits", s.Link.WeightUnits},
+                 {"toolPresent", tool}};
+    std::string text = "version:      " + version + "\n" + "name:         " + name + "\n" +
+                       "tool type:    " + toolType + "\n" +
+                       "units:        " + (english ? "english" : "metric") + " (" + s.Link.LengthUnits +
+                       ", " + s.Link.ForceUnits + ", " + s.Link.WeightUnits + ")\n" +
+                       "tool present: " + (tool ? "yes" : "no") + "\n";
+    Print(s, json, text);
+    return ExitOk;
+}
+
+int Get(TSession& s, const std::vector<std::string>& args) {
+    const TArgs a = SplitArgs(args, {}, {});
+    ExpectCount(a, 1, 2, "korva get PARAM [INDEX]");
+    const TParameterInfo& p = Parameter(a.Positional[0]);
+    if (!*p.GetMethod)
+        throw EUsage(std::string(p.Mnemonic) + " can only be written");
+    if (p.Indexed != (a.Positional.size() == 2))
+        throw EUsage(std::string(p.Mnemonic) + (p.Indexed ? " needs an index" : " takes no index"));
+    const int index = p.Indexed ? ParseIndex(a.Positional[1]) : 0;
+    Open(s);
+    Handshake(s);
+    const std::string name = p.Mnemonic;
+    Json json = {{"parameter", name}};
+    if (p.Indexed)
+        json["index"] = index;
+    std::string text;
+    switch (p.Kind) {
+    case TParameterKind::String: {
+        const std::string v = p.Indexed ? s.Link.GetStringArrayProp(name, index) : s.Link.GetStringProp(name);
+        json["value"] = v;
+        text = v;
+        break;
+    }
+    case TParameterKind::Int:
+    case TParameterKind::Flag: {
+        const int v = p.Indexed ? s.Link.GetIntArrayProp(name, index) : s.Link.GetIntProp(name);
+        json["value"] = p.Kind == TParameterKind::Flag ? Json(v == 1) : Json(v);
+        text = std::to_string(v);
+        break;
+    }
+    case TParameterKind::Real: {
+        const double v = p.Indexed ? s.Link.GetRealArrayProp(name, index) : s.Link.GetRealProp(name);
+        json["value"] = v;
+        text = FormatNumber(v);
+        break;
+    }
+    }
+    Print(s, json, text + "\n");
+    return ExitOk;
+}
+
+int Set(TSession& s, const std::vector<std::string>& args) {
+    const TArgs a = SplitArgs(args, {}, {});
+    ExpectCount(a, 2, 3, "korva set PARAM [INDEX] VALUE");
+    const TParameterInfo& p = Parameter(a.Positional[0]);
+    if (!*p.SetMethod)
+        throw EUsage(std::string(p.Mnemonic) + " can only be read");
+    if (p.Indexed != (a.Positional.size() == 3))
+        throw EUsage(std::string(p.Mnemonic) +
+                     (p.Indexed ? " needs an index and a value" : " takes no index"));
+    const int index = p.Indexed ? ParseIndex(a.Positional[1]) : 0;
+    const std::string& text = a.Positional.back();
+    const std::string name = p.Mnemonic;
+    std::function<void()> write;
+    switch (p.Kind) {
+    case TParameterKind::String:
+        if (text.find_first_of("\r\n") != std::string::npos)
+            throw EUsage("a text value cannot hold a line break");
+        write = [&] { s.Link.SetStringProp(name, text); };
+        break;
+    case TParameterKind::Int:
+    case TParameterKind::Flag: {
+        int v = 0;
+        if (p.Kind == TParameterKind::Flag && (text == "on" || text == "true"))
+            v = 1;
+        else if (p.Kind == TParameterKind::Flag && (text == "off" || text == "false"))
+            v = 0;
+        else {
+            try {
+                v = StrToInt(text);
+            } catch (const EConvertError&) {
+                throw EUsage(name + " takes a whole number, not '" + text + "'");
+            }
+            if (p.Kind == TParameterKind::Flag && v != 0 && v != 1)
+                throw EUsage(name + " takes 0 or 1, not '" + text + "'");
+        }
+        write = [&, v] {
+            if (p.Indexed)
+                s.Link.SetIntArrayProp(name, index, v);
+            else
+                s.Link.SetIntProp(name, v);
+        };
+        break;
+    }
+    case TParameterKind::Real: {
+        double v = 0;
+        if (!ScanReal(text, v) || !std::isfinite(v))
+            throw EUsage(name + " takes a number, not '" + text + "'");
+        write = [&, v] {
+            if (p.Indexed)
+                s.Link.SetRealArrayProp(name, index, v);
+            else
+                s.Link.SetRealProp(name, v);
+        };
+        break;
+    }
+    }
+    Open(s);
+    Handshake(s);
+    write();
+    Print(s, Json{{"parameter", name}, {"value", text}, {"ok", true}}, "");
+    return ExitOk;
+}
+
+int Send(TSession& s, const std::vector<std::string>& args) {
+    if (args.empty())
+        throw EUsage("usage: korva send LINE");
+    std::string line;
+    for (const std::string& word : args)
+        line += (line.empty() ? "" : " ") + word;
+    Open(s);
+    s.Link.Timeout = s.Options.Timeout;
+    std::vector<std::string> replies;
+    {
+        TLinkLock lock(s.Link);
+        s.Link.SendString(line);
+        std::string reply = s.Link.ReadString();
+        while (reply != "OK") {
+            replies.push_back(reply);
+            if (replies.size() > 2)
+                throw EIxaInterface(3); // a reply is at most one line before its OK
+            reply = s.Link.ReadString();
+        }
+    }
+    std::string text;
+    for (const std::string& r : replies)
+        text += r + "\n";
+    text += "OK\n";
+    Json json = {{"command", line}, {"replies", replies}};
+    const bool error = !replies.empty() && replies[0].compare(0, 5, "Error") == 0;
+    Print(s, json, text);
+    if (error)
+        throw EIxa(replies[0]);
+    return ExitOk;
+}
+
+int Watch(TSession& s, const std::vector<std::string>& args) {
+    const TArgs a = SplitArgs(args, {"--csv"}, {"--interval", "--count"});
+    ExpectCount(a, 0, 0, "korva watch [--interval MS] [--count N] [--csv]");
+    const long interval = OptionNumber(a, "--interval", 200, 0, 3600000);
+    const long count = OptionNumber(a, "--count", 0, 0, 1000000000);
+    const bool csv = a.Options.count("--csv") != 0;
+    Open(s);
+    Handshake(s);
+    s.Link.GetEnglishUnits();
+    const std::string f = s.Link.ForceUnits, l = s.Link.LengthUnits;
+    if (csv && !s.Options.Json)
+        std::printf(
+            "time,command force (%s),actual force (%s),position (%s),slide acceleration,active,mode,tool\n",
+            f.c_str(), f.c_str(), l.c_str());
+    const auto start = std::chrono::steady_clock::now();
+    for (long pass = 0; count == 0 || pass < count; ++pass) {
+        if (pass > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(interval));
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double cf = s.Link.GetCommandForce();
+        const double af = s.Link.GetActualForce();
+        const double pos = s.Link.GetPosition();
+        const double sa = s.Link.GetSlideAcceleration();
+        const bool active = s.Link.GetActive();
+        const int mode = s.Link.GetPositionMode() ? 1 : s.Link.GetContourMode() ? 2 : 0;
+        const int tool = s.Link.GetToolConnected() ? s.Link.GetToolNumber() : -1;
+        char time[16];
+        std::snprintf(time, sizeof time, "%.3f", seconds);
+        if (s.Options.Json) {
+            Json row = {{"time", std::stod(time)},
+                        {"commandForce", cf},
+                        {"actualForce", af},
+                        {"position", pos},
+                        {"slideAcceleration", sa},
+                        {"active", active},
+                        {"mode", mode},
+                        {"tool", tool < 0 ? Json(nullptr) : Json(tool)}};
+            std::printf("%s\n", row.dump().c_str());
+        } else if (csv) {
+            std::printf("%s,%s,%s,%s,%s,%d,%d,%s\n", time, FormatReal3(cf).c_str(), FormatReal3(af).c_str(),
+                        FormatReal3(pos).c_str(), FormatReal3(sa).c_str(), active ? 1 : 0, mode,
+                        tool < 0 ? "" : std::to_string(tool).c_str());
+        } else {
+            static const char* const modes[] = {"force", "position", "contour"};
+            std::printf("%8ss  CF %9s %s  AF %9s %s  POS %8s %s  SA %7s  %-9s %-8s tool %s\n", time,
+                        FormatReal3(cf).c_str(), f.c_str(), FormatReal3(af).c_str(), f.c_str(),
+                        FormatReal3(pos).c_str(), l.c_str(), FormatReal3(sa).c_str(),
+                        active ? "active" : "retracted", modes[mode],
+                        tool < 0 ? "none" : std::to_string(tool).c_str());
+        }
+        std::fflush(stdout);
+    }
+    return ExitOk;
+}
+
+// "SC 1" after a weighing or a download; SaveConfiguration absorbs its failures for the console,
+// a script must know, so the exchange is made here.
+void SaveFull(TSession& s) {
+    TLinkLock lock(s.Link);
+    const int timeout = s.Link.Timeout;
+    s.Link.Timeout = std::max(timeout, 4000);
+    try {
+        s.Link.SendString("SC 1");
+        s.Link.VoidReply();
+    } catch (...) {
+        s.Link.Timeout = timeout;
+        throw;
+    }
+    s.Link.Timeout = timeout;
+}
+
+int Weigh(TSession& s, const std::vector<std::string>& args) {
+    const TArgs a = SplitArgs(args, {"--save"}, {});
+    ExpectCount(a, 0, 0, "korva weigh [--save]");
+    Open(s);
+    Handshake(s);
+    s.Link.AutoWeigh();
+    const double weight = s.Link.GetCurrentToolWeight();
+    const bool save = a.Options.count("--save") != 0;
+    if (save)
+        SaveFull(s);
+    s.Link.GetEnglishUnits();
+    Print(s, Json{{"weight", weight}, {"units", s.Link.WeightUnits}, {"saved", save}},
+          "tool weight: " + FormatReal3(weight) + " " + s.Link.WeightUnits + (save ? " (saved)" : "") + "\n");
+    return ExitOk;
+}
+
+int Restore(TSession& s, const std::vector<std::string>& args) {
+    const TArgs a = SplitArgs(args, {"--save"}, {});
+    ExpectCount(a, 1, 1, "korva restore FILE [--save]");
+    const std::string& file = a.Positional[0];
+    Open(s);
+    Handshake(s);
+    s.Link.DownloadCfg(file);
+    const bool save = a.Options.count("--save") != 0;
+    if (save)
+        SaveFull(s);
+    Print(s, Json{{"file", file}, {"saved", save}}, "restored " + file + (save ? " (saved)" : "") + "\n");
+    return ExitOk;
+}
+
+int Params(TSession& s, const std::vector<std::string>& args) {
+    ExpectCount(SplitArgs(args, {}, {}), 0, 0, "korva params");
+    static const char* const kinds[] = {"text", "integer", "number", "flag"};
+    Json list = Json::array();
+    std::string text;
+    for (size_t i = 0; i < IxaParameterCount; ++i) {
+        const TParameterInfo& p = IxaParameters[i];
+        const std::string access = std::string(*p.GetMethod ? "r" : "-") + (*p.SetMethod ? "w" : "-");
+        const char* kind = kinds[int(p.Kind)];
+        list.push_back({{"mnemonic", p.Mnemonic},
+                        {"name", std::string(*p.GetMethod ? p.GetMethod + 3 : p.SetMethod + 3)},
+                        {"kind", kind},
+                        {"indexed", p.Indexed},
+                        {"access", access},
+                        {"meaning", p.Meaning}});
+        char row[200];
+        std::snprintf(row, sizeof row, "%-5s %-2s %-7s %-5s %s\n", p.Mnemonic, access.c_str(), kind,
+                      p.Indexed ? "[I]" : "", p.Meaning);
+        text += row;
+    }
+    Print(s, list, text);
+    return ExitOk;
+}
+
+struct TCommand {
+    const char* Name;
+    int (*Run)(TSession&, const std::vector<std::string>&);
+    const char* Help;
+};
+
+const TCommand Commands[] = {
+    {"info", Info,
+     "usage: korva info\n\nThe handshake, then the controller's version, name, tool type, units and\n"
+     "whether a tool is present.\n"},
+    {"get", Get,
+     "usage: korva get PARAM [INDEX]\n\nReads one parameter. PARAM is a mnemonic (CF, FL) or an accessor "
+     "name\n"
+     "(CommandForce, GetForceLevel); indexed parameters take an INDEX. 'korva params' lists them.\n"
+     "  korva get CF\n  korva get ForceLevel 3\n"},
+    {"set", Set,
+     "usage: korva set PARAM [INDEX] VALUE\n\nWrites one parameter, checked against its type: whole numbers "
+     "for\n"
+     "integers, numbers (sent with three decimals) for reals, 0/1/on/off for flags, text\n"
+     "without a line break for texts.\n  korva set CF 12.5\n  korva set FL 3 40\n  korva set CN \"Cell "
+     "4\"\n"},
+    {"send", Send,
+     "usage: korva send LINE\n\nOne raw exchange: sends LINE with the address prefix, checks the echo and\n"
+     "prints the reply lines. An Error reply exits with 5.\n  korva send 'FL? 3'\n"},
+    {"watch", Watch,
+     "usage: korva watch [--interval MS] [--count N] [--csv]\n\nLive values, one line per pass: command "
+     "force,\n"
+     "actual force, position, slide acceleration, active, mode and tool (none without a tool).\n"
+     "--interval is the pause between passes (default 200 ms), --count the number of passes\n"
+     "(default: until interrupted), --csv writes a header and comma-separated rows.\n"},
+    {"weigh", Weigh,
+     "usage: korva weigh [--save]\n\nWeighs the current tool (up to 20 s) and prints its weight; --save "
+     "keeps\n"
+     "it in the controller's memory (SC 1).\n"},
+    {"restore", Restore,
+     "usage: korva restore FILE [--save]\n\nDownloads a configuration file, as the console does: the whole "
+     "file is\n"
+     "checked first, then every line is sent; a refused line stops it with exit code 5.\n"
+     "--save keeps the result in the controller's memory (SC 1).\n"},
+    {"params", Params,
+     "usage: korva params\n\nThe parameters that get and set know: mnemonic, access, kind, index.\n"},
+};
+
+} // namespace
+
+const char* CommandHelp(const std::string& command) {
+    for (const TCommand& c : Commands)
+        if (command == c.Name)
+            return c.Help;
+    return nullptr;
+}
+
+int RunCommand(const std::string& command, const std::vector<std::string>& args, const TCliOptions& options) {
+    const TCommand* found = nullptr;
+    for (const TCommand& c : Commands)
+        if (command == c.Name)
+            found = &c;
+    if (!found) {
+        std::fprintf(stderr, "korva: no command '%s'\nTry 'korva --help'.\n", command.c_str());
+        return ExitUsage;
+    }
+    TSession s;
+    s.Options = options;
+    auto report = [&](int code, const std::string& message) {
+        if (s.Options.Json)
+            std::fprintf(stderr, "%s\n", Json{{"error", message}, {"exit", code}}.dump().c_str());
+        else
+            std::fprintf(stderr, "korva: %s\n", message.c_str());
+        return code;
+    };
+    try {
+        const int code = found->Run(s, args);
+        return code;
+    } catch (const EPortOpen& e) {
+        return report(ExitPort, e.what());
+    } catch (const EUsage& e) {
+        std::fprintf(stderr, "korva: %s\nTry 'korva help %s'.\n", e.what(), command.c_str());
+        return ExitUsage;
+    } catch (const EIxa& e) {
+        return report(ExitController, "controller error " + std::to_string(e.ErrorNumber) + ": " + e.what() +
+                                          " (" + s.Where() + ")");
+    } catch (const EIxaInterface& e) {
+        const std::string message = e.what();
+        if (!s.PortName.empty() && message.find(s.PortName) != std::string::npos)
+            return report(ExitLink, message); // it names the port already
+        return report(ExitLink, message + " (" + s.Where() + ")");
+    } catch (const ECommPort& e) {
+        return report(ExitLink, std::string(e.what()) + " (" + s.Where() + ")");
+    } catch (const std::exception& e) {
+        return report(ExitLink, std::string(e.what()) + " (" + s.Where() + ")");
+    }
+}

@@ -1,0 +1,116 @@
+#include "platform/StoredSetting.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <initializer_list>
+
+namespace {
+void AppendUtf8(AnsiString& out, unsigned code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+AnsiString Trimmed(const AnsiString& text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == AnsiString::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+AnsiString Unwrapped(AnsiString value) {
+    for (const char* wrapper : {"@String(", "@ByteArray("}) {
+        const AnsiString prefix = wrapper;
+        if (value.size() > prefix.size() && value.compare(0, prefix.size(), prefix) == 0 &&
+            value.back() == ')')
+            return value.substr(prefix.size(), value.size() - prefix.size() - 1);
+    }
+    return value;
+}
+} // namespace
+
+AnsiString UnescapeIniValue(const AnsiString& raw) {
+    AnsiString out;
+    bool quoted = false;
+    const AnsiString text = Trimmed(raw);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '"') {
+            quoted = !quoted;
+            continue;
+        }
+        if (c != '\\' || i + 1 == text.size()) {
+            out += c;
+            continue;
+        }
+        const char e = text[++i];
+        switch (e) {
+        case 'n':
+            out += '\n';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case '0':
+            out += '\0';
+            break;
+        case 'x': {
+            unsigned code = 0;
+            size_t digits = 0;
+            while (digits < 4 && i + 1 < text.size() &&
+                   std::isxdigit(static_cast<unsigned char>(text[i + 1]))) {
+                code = code * 16 + std::stoul(AnsiString(1, text[++i]), nullptr, 16);
+                ++digits;
+            }
+            AppendUtf8(out, code);
+            break;
+        }
+        default:
+            out += e;
+            break; // \" \\ \; \,
+        }
+    }
+    return Unwrapped(out);
+}
+
+std::optional<AnsiString> ReadStoredSetting(const AnsiString& key) {
+    AnsiString folder;
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config)
+        folder = config;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        folder = AnsiString(home) + "/.config";
+    else
+        return std::nullopt;
+    std::ifstream file(folder + "/Halvane/KorvaWin 3.0.conf");
+    if (!file)
+        return std::nullopt;
+    AnsiString line, section;
+    while (std::getline(file, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const AnsiString trimmed = Trimmed(line);
+        if (trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#')
+            continue;
+        if (trimmed.front() == '[' && trimmed.back() == ']') {
+            section = trimmed.substr(1, trimmed.size() - 2);
+            continue;
+        }
+        const size_t equals = trimmed.find('=');
+        if (equals == AnsiString::npos || (section != "General" && !section.empty()))
+            continue;
+        if (Trimmed(trimmed.substr(0, equals)) == key)
+            return UnescapeIniValue(trimmed.substr(equals + 1));
+    }
+    return std::nullopt;
+}

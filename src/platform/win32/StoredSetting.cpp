@@ -1,0 +1,17 @@
+#include "platform/StoredSetting.h"
+
+#include <windows.h>
+
+std::optional<AnsiString> ReadStoredSetting(const AnsiString& key) {
+    char value[1024];
+    DWORD size = sizeof(value);
+    if (RegGetValueA(HKEY_CURRENT_USER, "Software\\Halvane\\KorvaWin 3.0", key.c_str(), RRF_RT_REG_SZ,
+                     nullptr, value, &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    return AnsiString(value);
+}
+
+// The registry keeps values as they are; nothing to undo.
+AnsiString UnescapeIniValue(const AnsiString& raw) {
+    return raw;
+}
