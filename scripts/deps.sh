@@ -8,6 +8,8 @@ packages+=(clang libclang-rt-14-dev python3-serial)
 packages+=(nlohmann-json3-dev)
 # The MinGW-w64 cross compiler builds the link and monitor layers with the Windows serial backend.
 packages+=(g++-mingw-w64-x86-64-posix)
+# Wine runs the Windows build against the simulator.
+packages+=(wine64)
 # The Debian package: CPack's dependency computation, the validators and the smoke check's X server.
 packages+=(dpkg-dev file lintian desktop-file-utils appstream xvfb xauth xdotool)
 missing=()

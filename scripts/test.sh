@@ -36,10 +36,12 @@ fuzz() {
     done
 }
 
-# The Windows serial backend cannot run here; building it keeps it compiling with the rest.
+# The Windows build: the link, monitor and korva.exe with the house warnings, then korva.exe and
+# the hardware link test run under Wine against the simulator.
 win32() {
     cmake --preset win32
     cmake --build --preset win32
+    scripts/wine-check.sh
 }
 
 if [ $# -gt 0 ]; then

@@ -175,11 +175,14 @@ int Info(TSession& s, const std::vector<std::string>& args) {
                  {"forceUnits", s.Link.ForceUnits},
                  {"weightUnits", s.Link.WeightUnits},
                  {"toolPresent", tool}};
-    std::string text = "version:      " + version + "\n" + "name:         " + name + "\n" +
-                       "tool type:    " + toolType + "\n" +
-                       "units:        " + (english ? "english" : "metric") + " (" + s.Link.LengthUnits +
-                       ", " + s.Link.ForceUnits + ", " + s.Link.WeightUnits + ")\n" +
-                       "tool present: " + (tool ? "yes" : "no") + "\n";
+    const std::string limitation = s.Port.Limitation();
+    if (!limitation.empty())
+        json["portLimitation"] = limitation;
+    std::string text =
+        "version:      " + version + "\n" + "name:         " + name + "\n" + "tool type:    " + toolType +
+        "\n" + "units:        " + (english ? "english" : "metric") + " (" + s.Link.LengthUnits + ", " +
+        s.Link.ForceUnits + ", " + s.Link.WeightUnits + ")\n" + "tool present: " + (tool ? "yes" : "no") +
+        "\n" + (limitation.empty() ? "" : "port:         " + limitation + "\n");
     Print(s, json, text);
     return ExitOk;
 }

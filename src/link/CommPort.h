@@ -75,6 +75,8 @@ public:
     // lost; empty after a good Open.
     AnsiString OpenFailure() const;
     int OpenError() const { return OpenErrorNumber; } // errno of the last failed Open or loss, 0 if none
+    // What the open port does without because its driver does not offer it; empty when nothing.
+    AnsiString Limitation() const { return Handle.Limitation(); }
 
     AnsiString Name; // the open port's name; kept while the port is lost
     std::atomic<bool> Opened{false};

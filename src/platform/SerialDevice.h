@@ -52,6 +52,9 @@ public:
     bool GetState(TDcb& dcb);
     // Applies the kept line record with the imposed fields of dcb (raw 8-bit line).
     bool SetState(const TDcb& dcb);
+    // What the last SetState had to do without because the driver does not offer it (an RTS toggle
+    // the driver refuses as not supported); empty when it applied everything.
+    AnsiString Limitation() const;
     bool SetupQueues(uint32_t inputSize, uint32_t outputSize);
     bool SetTimeouts(const TCommTimeouts& timeouts);
     // Writes all bytes within the write time-outs; fails when they run out.

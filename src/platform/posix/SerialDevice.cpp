@@ -241,6 +241,10 @@ bool TSerialDevice::SetState(const TDcb& dcb) {
     return true;
 }
 
+AnsiString TSerialDevice::Limitation() const {
+    return {}; // a driver without modem lines or RS-485 mode is the common case here, not news
+}
+
 bool TSerialDevice::SetupQueues(uint32_t, uint32_t) {
     // The tty layer sizes its own buffers; the request is satisfied as long as the device is open.
     if (!IsOpen()) {

@@ -7,6 +7,7 @@
 struct TSerialDevice::TNative {
     HANDLE Handle = INVALID_HANDLE_VALUE;
     DCB Kept{}; // the line record as the system reported it
+    AnsiString Limitation;
 };
 
 TSerialDevice::TSerialDevice() : Native(std::make_unique<TNative>()) {}
@@ -96,10 +97,24 @@ bool TSerialDevice::SetState(const TDcb& dcb) {
     d.StopBits = dcb.StopBits;
     d.fDtrControl = dcb.DtrControl;
     d.fRtsControl = dcb.RtsControl;
-    if (!Keep(Error, SetCommState(Native->Handle, &d)))
-        return false;
+    Native->Limitation.clear();
+    if (!SetCommState(Native->Handle, &d)) {
+        Error = int(GetLastError());
+        // Some drivers (and Wine) have no RTS toggle: like a POSIX driver without RS-485 mode, the
+        // port works without it, RTS simply held on.
+        if (Error != ERROR_NOT_SUPPORTED || d.fRtsControl != RTS_CONTROL_TOGGLE)
+            return false;
+        d.fRtsControl = RTS_CONTROL_ENABLE;
+        if (!Keep(Error, SetCommState(Native->Handle, &d)))
+            return false;
+        Native->Limitation = "RTS toggle is not supported by this driver; RTS is held on";
+    }
     Native->Kept = d;
     return true;
+}
+
+AnsiString TSerialDevice::Limitation() const {
+    return Native->Limitation;
 }
 
 bool TSerialDevice::SetupQueues(uint32_t inputSize, uint32_t outputSize) {
