@@ -98,8 +98,8 @@ int ParseIndex(const std::string& text) {
     }
 }
 
-const TParameterInfo& Parameter(const std::string& name) {
-    const TParameterInfo* p = FindIxaParameter(name);
+const TIxaParameter& Parameter(const std::string& name) {
+    const TIxaParameter* p = FindIxaParameter(name);
     if (!p)
         throw EUsage("no parameter '" + name + "' (korva params lists them)");
     return *p;
@@ -190,7 +190,7 @@ int Info(TSession& s, const std::vector<std::string>& args) {
 int Get(TSession& s, const std::vector<std::string>& args) {
     const TArgs a = SplitArgs(args, {}, {});
     ExpectCount(a, 1, 2, "korva get PARAM [INDEX]");
-    const TParameterInfo& p = Parameter(a.Positional[0]);
+    const TIxaParameter& p = Parameter(a.Positional[0]);
     if (!*p.GetMethod)
         throw EUsage(std::string(p.Mnemonic) + " can only be written");
     if (p.Indexed != (a.Positional.size() == 2))
@@ -204,20 +204,20 @@ int Get(TSession& s, const std::vector<std::string>& args) {
         json["index"] = index;
     std::string text;
     switch (p.Kind) {
-    case TParameterKind::String: {
+    case TIxaValueKind::String: {
         const std::string v = p.Indexed ? s.Link.GetStringArrayProp(name, index) : s.Link.GetStringProp(name);
         json["value"] = v;
         text = v;
         break;
     }
-    case TParameterKind::Int:
-    case TParameterKind::Flag: {
+    case TIxaValueKind::Int:
+    case TIxaValueKind::Flag: {
         const int v = p.Indexed ? s.Link.GetIntArrayProp(name, index) : s.Link.GetIntProp(name);
-        json["value"] = p.Kind == TParameterKind::Flag ? Json(v == 1) : Json(v);
+        json["value"] = p.Kind == TIxaValueKind::Flag ? Json(v == 1) : Json(v);
         text = std::to_string(v);
         break;
     }
-    case TParameterKind::Real: {
+    case TIxaValueKind::Real: {
         const double v = p.Indexed ? s.Link.GetRealArrayProp(name, index) : s.Link.GetRealProp(name);
         json["value"] = v;
         text = FormatNumber(v);
@@ -231,7 +231,7 @@ int Get(TSession& s, const std::vector<std::string>& args) {
 int Set(TSession& s, const std::vector<std::string>& args) {
     const TArgs a = SplitArgs(args, {}, {});
     ExpectCount(a, 2, 3, "korva set PARAM [INDEX] VALUE");
-    const TParameterInfo& p = Parameter(a.Positional[0]);
+    const TIxaParameter& p = Parameter(a.Positional[0]);
     if (!*p.SetMethod)
         throw EUsage(std::string(p.Mnemonic) + " can only be read");
     if (p.Indexed != (a.Positional.size() == 3))
@@ -242,17 +242,17 @@ int Set(TSession& s, const std::vector<std::string>& args) {
     const std::string name = p.Mnemonic;
     std::function<void()> write;
     switch (p.Kind) {
-    case TParameterKind::String:
+    case TIxaValueKind::String:
         if (text.find_first_of("\r\n") != std::string::npos)
             throw EUsage("a text value cannot hold a line break");
         write = [&] { s.Link.SetStringProp(name, text); };
         break;
-    case TParameterKind::Int:
-    case TParameterKind::Flag: {
+    case TIxaValueKind::Int:
+    case TIxaValueKind::Flag: {
         int v = 0;
-        if (p.Kind == TParameterKind::Flag && (text == "on" || text == "true"))
+        if (p.Kind == TIxaValueKind::Flag && (text == "on" || text == "true"))
             v = 1;
-        else if (p.Kind == TParameterKind::Flag && (text == "off" || text == "false"))
+        else if (p.Kind == TIxaValueKind::Flag && (text == "off" || text == "false"))
             v = 0;
         else {
             try {
@@ -260,7 +260,7 @@ int Set(TSession& s, const std::vector<std::string>& args) {
             } catch (const EConvertError&) {
                 throw EUsage(name + " takes a whole number, not '" + text + "'");
             }
-            if (p.Kind == TParameterKind::Flag && v != 0 && v != 1)
+            if (p.Kind == TIxaValueKind::Flag && v != 0 && v != 1)
                 throw EUsage(name + " takes 0 or 1, not '" + text + "'");
         }
         write = [&, v] {
@@ -271,7 +271,7 @@ int Set(TSession& s, const std::vector<std::string>& args) {
         };
         break;
     }
-    case TParameterKind::Real: {
+    case TIxaValueKind::Real: {
         double v = 0;
         if (!ScanReal(text, v) || !std::isfinite(v))
             throw EUsage(name + " takes a number, not '" + text + "'");
@@ -431,7 +431,7 @@ int Params(TSession& s, const std::vector<std::string>& args) {
     Json list = Json::array();
     std::string text;
     for (size_t i = 0; i < IxaParameterCount; ++i) {
-        const TParameterInfo& p = IxaParameters[i];
+        const TIxaParameter& p = IxaParameters[i];
         const std::string access = std::string(*p.GetMethod ? "r" : "-") + (*p.SetMethod ? "w" : "-");
         const char* kind = kinds[int(p.Kind)];
         list.push_back({{"mnemonic", p.Mnemonic},

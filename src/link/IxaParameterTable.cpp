@@ -3,9 +3,9 @@
 #include <cctype>
 #include <cstring>
 
-using K = TParameterKind;
+using K = TIxaValueKind;
 
-const TParameterInfo IxaParameters[] = {
+const TIxaParameter IxaParameters[] = {
     {"VER", "GetVersion", "", K::String, false, "controller version text"},
     {"CN", "GetControllerName", "SetControllerName", K::String, false, "controller (network) name"},
     {"TT", "GetToolType", "SetToolType", K::String, false, "tool type text"},
@@ -72,10 +72,10 @@ std::string_view Stem(const char* method) {
 }
 } // namespace
 
-const TParameterInfo* FindIxaParameter(std::string_view name) {
+const TIxaParameter* FindIxaParameter(std::string_view name) {
     if (name.empty())
         return nullptr;
-    for (const TParameterInfo& p : IxaParameters) {
+    for (const TIxaParameter& p : IxaParameters) {
         if (SameText(name, p.Mnemonic) || SameText(name, p.GetMethod) || SameText(name, p.SetMethod))
             return &p;
         const std::string_view stem = *p.GetMethod ? Stem(p.GetMethod) : Stem(p.SetMethod);

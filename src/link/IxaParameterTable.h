@@ -8,22 +8,22 @@
 #include <optional>
 #include <string_view>
 
-enum class TParameterKind { String, Int, Real, Flag };
+enum class TIxaValueKind { String, Int, Real, Flag };
 
-struct TParameterInfo {
+struct TIxaParameter {
     const char* Mnemonic;  // "FL"
     const char* GetMethod; // "GetForceLevel", or "" when it cannot be read
     const char* SetMethod; // "SetForceLevel", or "" when it cannot be written
-    TParameterKind Kind;
+    TIxaValueKind Kind;
     bool Indexed;        // takes an index (the link passes any index through)
     const char* Meaning; // "stored force level I"
 };
 
 // Every parameter with a get or set accessor; the function-name lists are not single values and
 // are left out.
-extern const TParameterInfo IxaParameters[];
+extern const TIxaParameter IxaParameters[];
 extern const size_t IxaParameterCount;
 
 // The parameter named by its mnemonic ("fl" too) or by an accessor name with or without its
 // Get/Set prefix ("GetForceLevel", "ForceLevel"); nothing when no parameter has that name.
-const TParameterInfo* FindIxaParameter(std::string_view name);
+const TIxaParameter* FindIxaParameter(std::string_view name);
