@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 
 cmake --preset default
-cmake --build --preset default --target korva-console korva-sim korva_package_files
+cmake --build --preset default --target korva-console korva-sim korva korva_package_files
 rm -f build/default/korva-console_*.deb
 (cd build/default && cpack -G DEB)
 deb=$(ls "$PWD"/build/default/korva-console_*.deb)
@@ -32,7 +32,7 @@ cleanup() {
 trap cleanup EXIT
 export HOME="$work" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run"
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-for page in korva-console korva-sim; do
+for page in korva-console korva-sim korva; do
     zcat "/usr/share/man/man1/$page.1.gz" | grep -q "^.SH NAME" || { echo "no manual page for $page"; exit 1; }
 done
 
@@ -40,6 +40,10 @@ done
 pids+=($!)
 for _ in $(seq 50); do [ -e "$work/port" ] && break; sleep 0.1; done
 [ -e "$work/port" ] || { cat "$work/sim.log"; echo "korva-sim made no link"; exit 1; }
+
+# korva reads the controller through the installed program.
+/usr/bin/korva --port "$work/port" info | tee "$work/info"
+grep -q "^version: *4.2" "$work/info" || { echo "korva info did not report the simulator"; exit 1; }
 
 # The console runs on the port and ends cleanly on a terminate.
 QT_QPA_PLATFORM=offscreen /usr/bin/korva-console --port "$work/port" >"$work/console.log" 2>&1 &
