@@ -204,13 +204,15 @@ public:
     QWidget* DiagnosticsWindow = nullptr;
 
     // Trend: Maintenance > Trend... shows the one trend window; the monitor's deliveries reach it
-    // through TrendFeed while it exists (closed, it is freed and nothing is stored).
+    // through TrendFeed while it exists (closed, it is freed and no history is kept).
     QAction* TrendItem = nullptr;
     QPointer<class TTrendForm> TrendWindow;
     void CreateTrendItem();
     void TrendItemClick();
     void TrendFeed(TTrendChannel channel, double value);
     void TrendOnline(bool online);
+    // The values delivered since the link came up: the window starts from them when it opens.
+    TTrendValues TrendHeld = NoTrendValues();
     // (end of trend)
 
     // Help

@@ -15,17 +15,20 @@ void TKorvaControlPanel::CreateTrendItem() {
 void TKorvaControlPanel::TrendItemClick() {
     if (!TrendWindow) {
         // The name the status field shows online is the controller's, read at the connect.
-        TrendWindow = new TTrendForm(this, *Monitor, [this] { return ToAnsi(OnlineStatus->text()); });
+        TrendWindow =
+            new TTrendForm(this, *Monitor, TrendHeld, [this] { return ToAnsi(OnlineStatus->text()); });
     }
     RestoreAndRaise(TrendWindow);
 }
 
 void TKorvaControlPanel::TrendFeed(TTrendChannel channel, double value) {
+    TrendHeld[static_cast<size_t>(channel)] = value;
     if (TrendWindow)
         TrendWindow->Deliver(channel, value);
 }
 
 void TKorvaControlPanel::TrendOnline(bool online) {
+    TrendHeld = NoTrendValues();
     if (!TrendWindow)
         return;
     if (online)

@@ -8,6 +8,12 @@ namespace {
 constexpr double NoValue = std::numeric_limits<double>::quiet_NaN();
 }
 
+TTrendValues NoTrendValues() {
+    TTrendValues values;
+    values.fill(NoValue);
+    return values;
+}
+
 TTrendTime TTrendTime::Now() {
     TTrendTime now;
     now.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();

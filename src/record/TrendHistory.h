@@ -9,6 +9,7 @@
 // history (an earlier time is taken as the last one).
 // Threads: none of its own; one thread at a time (the main thread in the console).
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +18,9 @@
 
 enum class TTrendChannel : int { CommandForce, ActualForce, Position, Orientation, Active, Mode, ToolNumber };
 constexpr int TrendChannelCount = 7;
+// A value per channel, NaN where none is known.
+using TTrendValues = std::array<double, TrendChannelCount>;
+TTrendValues NoTrendValues();
 
 // A moment on both clocks: the steady one orders and spaces the points, the wall clock names them.
 struct TTrendTime {

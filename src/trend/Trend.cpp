@@ -52,8 +52,8 @@ QString Elapsed(double seconds) {
 
 } // namespace
 
-TTrendForm::TTrendForm(QWidget* owner, TIxaMonitor& monitor, std::function<std::string()> controllerName,
-                       size_t capacity)
+TTrendForm::TTrendForm(QWidget* owner, TIxaMonitor& monitor, const TTrendValues& held,
+                       std::function<std::string()> controllerName, size_t capacity)
     : QWidget(owner, Qt::Window), Monitor(monitor), Log(capacity), ControllerName(std::move(controllerName)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle("Trend");
@@ -71,16 +71,12 @@ TTrendForm::TTrendForm(QWidget* owner, TIxaMonitor& monitor, std::function<std::
     CreateControls();
     CreateChart();
 
-    // What the panel shows already: the values the monitor delivered last (no query).
+    // What the panel shows already: the values delivered so far (no query).
     if (Monitor.Online) {
         Log.Connect(now);
-        Log.Deliver(TTrendChannel::CommandForce, Monitor.CommandForce, now);
-        Log.Deliver(TTrendChannel::ActualForce, Monitor.ActualForce, now);
-        Log.Deliver(TTrendChannel::Position, Monitor.Position, now);
-        Log.Deliver(TTrendChannel::Orientation, OrientationDegrees(Monitor.SlideAcceleration), now);
-        Log.Deliver(TTrendChannel::Active, Monitor.Active ? 1 : 0, now);
-        Log.Deliver(TTrendChannel::Mode, Monitor.Mode, now);
-        Log.Deliver(TTrendChannel::ToolNumber, Monitor.ToolNumber, now);
+        for (int c = 0; c < TrendChannelCount; ++c)
+            if (!std::isnan(held[size_t(c)]))
+                Log.Deliver(TTrendChannel(c), held[size_t(c)], now);
     }
 
     resize(900, 560);

@@ -41,9 +41,11 @@ public:
         TTrendChannel::CommandForce, TTrendChannel::ActualForce, TTrendChannel::Position,
         TTrendChannel::Orientation};
 
-    // controllerName: the name the panel shows while online (empty offline); read when a recording starts.
-    TTrendForm(QWidget* owner, TIxaMonitor& monitor, std::function<std::string()> controllerName,
-               size_t capacity = TTrendHistory::DefaultCapacity);
+    // held: the values delivered since the link came up, as the panel shows them (NaN: none yet); the
+    // history starts from them. controllerName: the name the panel shows while online, read when a
+    // recording starts.
+    TTrendForm(QWidget* owner, TIxaMonitor& monitor, const TTrendValues& held,
+               std::function<std::string()> controllerName, size_t capacity = TTrendHistory::DefaultCapacity);
     ~TTrendForm() override;
 
     // The feed, from the panel's monitor event handlers.
