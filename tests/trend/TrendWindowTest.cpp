@@ -55,15 +55,18 @@ protected:
         return *Panel->TrendWindow;
     }
     bool WaitFor(const std::function<bool()>& done, int ms = 8000) { return QTest::qWaitFor(done, ms); }
+    // Online, with every value of the connect delivered (the last is the tool number).
+    void OnlineWithValues() {
+        Online();
+        EXPECT_TRUE(WaitFor([&] { return !std::isnan(Panel->TrendHeld[size_t(ToolNumber)]); }));
+    }
     QTemporaryDir Files;
 };
 
 } // namespace
 
 TEST_F(TrendWindowTest, OneModelessWindowAtTheEndOfTheMaintenanceMenu) {
-    Online();
-    // The connect's deliveries end with the tool number.
-    ASSERT_TRUE(WaitFor([&] { return !std::isnan(Panel->TrendHeld[size_t(ToolNumber)]); }));
+    OnlineWithValues();
     const auto actions = Panel->MaintenanceMenu->actions();
     ASSERT_FALSE(actions.isEmpty());
     EXPECT_EQ(actions.back()->text(), "T&rend...");
@@ -82,7 +85,7 @@ TEST_F(TrendWindowTest, OneModelessWindowAtTheEndOfTheMaintenanceMenu) {
 }
 
 TEST_F(TrendWindowTest, ForceStepThroughTheLinkIsPlottedAsAStepAndRecorded) {
-    Online();
+    OnlineWithValues();
     TTrendForm& form = OpenTrend();
     const QString csv = Files.filePath("step.csv");
     Dialogs->AnswerNextFile(csv);
@@ -122,7 +125,7 @@ TEST_F(TrendWindowTest, ForceStepThroughTheLinkIsPlottedAsAStepAndRecorded) {
 }
 
 TEST_F(TrendWindowTest, OfflineStretchIsAGapInThePlotAndEmptyCells) {
-    Online();
+    OnlineWithValues();
     TTrendForm& form = OpenTrend();
     const QString csv = Files.filePath("gap.csv");
     Dialogs->AnswerNextFile(csv);
@@ -153,7 +156,7 @@ TEST_F(TrendWindowTest, OfflineStretchIsAGapInThePlotAndEmptyCells) {
 }
 
 TEST_F(TrendWindowTest, PauseCursorSeriesAndRanges) {
-    Online();
+    OnlineWithValues();
     TTrendForm& form = OpenTrend();
     form.PauseButton->click();
     const double frozen = form.ViewEnd();
@@ -202,7 +205,7 @@ TEST_F(TrendWindowTest, PauseCursorSeriesAndRanges) {
 }
 
 TEST_F(TrendWindowTest, ClosingStopsTheStoringAndTheRecording) {
-    Online();
+    OnlineWithValues();
     TTrendForm* form = &OpenTrend();
     const QString csv = Files.filePath("closed.csv");
     Dialogs->AnswerNextFile(csv);
@@ -230,7 +233,7 @@ TEST_F(TrendWindowTest, ClosingStopsTheStoringAndTheRecording) {
 }
 
 TEST_F(TrendWindowTest, ExportsThePlotAsPng) {
-    Online();
+    OnlineWithValues();
     TTrendForm& form = OpenTrend();
     const QString png = Files.filePath("plot");
     Dialogs->AnswerNextFile(png);
@@ -239,4 +242,20 @@ TEST_F(TrendWindowTest, ExportsThePlotAsPng) {
     const QImage image(WithDefaultExt(png, "png"));
     ASSERT_FALSE(image.isNull());
     EXPECT_EQ(image.size(), form.ChartView->grab().size());
+}
+
+TEST_F(TrendWindowTest, OpenedOfflineItHoldsNothing) {
+    OnlineWithValues();
+    Sim->InjectFault(sim::TSimFault::Silent, -1);
+    ASSERT_TRUE(WaitFor([&] { return Panel->OnlineStatus->text() == "Offline"; }));
+    // The panel shows zeros offline; none of them is a delivered value.
+    TTrendForm& form = OpenTrend();
+    for (int c = 0; c < TrendChannelCount; ++c) {
+        EXPECT_TRUE(std::isnan(form.Log.History.Held(TTrendChannel(c)))) << c;
+        EXPECT_EQ(form.Log.History.Points(TTrendChannel(c)).Size(), 0u) << c;
+    }
+    form.Refresh();
+    EXPECT_EQ(form.StateText->text(), "Offline");
+    for (size_t p = 0; p < TTrendForm::Plotted.size(); ++p)
+        EXPECT_TRUE(Drawn(form, p).empty()) << p;
 }
