@@ -17,11 +17,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 namespace {
 
 constexpr const char* GeometryKey = "TrendWindow";
+constexpr const char* SpanKey = "TrendSpan";
 constexpr std::array<const char*, 4> SeriesNames = {"Command force", "Actual force", "Position",
                                                     "Orientation"};
 const std::array<QColor, 4> SeriesColors = {QColor(0, 90, 220), QColor(220, 40, 30), QColor(0, 150, 60),
@@ -84,10 +86,14 @@ TTrendForm::TTrendForm(QWidget* owner, TIxaMonitor& monitor, const TTrendValues&
     if (!geometry.empty())
         restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(geometry)));
 
-    connect(&RefreshTimer, &QTimer::timeout, this, [this] { GuardedCall([this] { Refresh(); }); });
+    // Paused or hidden, the view has nothing new to show; the controls redraw it when they change it.
+    connect(&RefreshTimer, &QTimer::timeout, this, [this] {
+        if (!Paused && isVisible())
+            GuardedCall([this] { Refresh(); });
+    });
     connect(&Ticker, &QTimer::timeout, this, [this] { GuardedCall([this] { TickTimer(); }); });
     Ticker.start(TickMs);
-    SetSpan(0);
+    SetSpan(std::atoi(ReadSetting(SpanKey, "0").c_str()));
     ShowRecordState();
 }
 
@@ -325,8 +331,7 @@ void TTrendForm::Refresh() {
     const QString length = ToQString(Monitor.Link.LengthUnits);
     ForceRange.Axis->setTitleText("Force [" + force + "]");
     PositionRange.Axis->setTitleText("Position [" + length + "]");
-    StateText->setText(Log.History.Online() ? (Paused ? "Online, paused" : "Online")
-                                            : (Paused ? "Offline, paused" : "Offline"));
+    ShowLinkState();
 }
 
 void TTrendForm::RefreshBand(double from, double to, int columns) {
@@ -448,6 +453,12 @@ void TTrendForm::TickTimer() {
         Log.SetUnits(Monitor.Link.ForceUnits, Monitor.Link.LengthUnits, now);
     Log.Tick(now);
     ShowRecordState();
+    ShowLinkState();
+}
+
+void TTrendForm::ShowLinkState() {
+    StateText->setText(Log.History.Online() ? (Paused ? "Online, paused" : "Online")
+                                            : (Paused ? "Offline, paused" : "Offline"));
 }
 
 void TTrendForm::ShowRecordState() {
@@ -522,6 +533,7 @@ bool TTrendForm::eventFilter(QObject* watched, QEvent* event) {
 
 void TTrendForm::SaveGeometry() {
     WriteSetting(GeometryKey, saveGeometry().toBase64().toStdString());
+    WriteSetting(SpanKey, std::to_string(SpanBox->currentIndex()));
 }
 
 void TTrendForm::closeEvent(QCloseEvent* event) {

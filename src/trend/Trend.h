@@ -120,6 +120,7 @@ private:
     void RefreshBand(double from, double to, int columns);
     void ApplyRange(TRange& range, double lo, double hi, double bottomRoom);
     void ShowRecordState();
+    void ShowLinkState();
     void SaveGeometry();
     TTrendTime Now() const { return TTrendTime::Now(); }
 

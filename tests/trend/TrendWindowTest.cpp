@@ -212,6 +212,7 @@ TEST_F(TrendWindowTest, ClosingStopsTheStoringAndTheRecording) {
     form->RecordButton->click();
     form->move(40, 50);
     form->resize(777, 444);
+    form->SetSpan(2);
     const QRect geometry = form->geometry();
     form->close();
     ASSERT_TRUE(WaitFor([&] { return Panel->TrendWindow.isNull(); }));
@@ -230,6 +231,7 @@ TEST_F(TrendWindowTest, ClosingStopsTheStoringAndTheRecording) {
     EXPECT_LE(form->Log.History.Points(CommandForce).Size(), 1u);
     EXPECT_FALSE(form->Log.Recording());
     EXPECT_EQ(form->size(), geometry.size());
+    EXPECT_EQ(form->SpanBox->currentIndex(), 2);
 }
 
 TEST_F(TrendWindowTest, ExportsThePlotAsPng) {
