@@ -52,7 +52,10 @@ std::string IsoLocalTime(std::chrono::system_clock::time_point time) {
         --seconds;
     }
     // std::localtime shares one buffer: the recorder is used by one thread (the main thread).
-    const std::tm local = *std::localtime(&seconds);
+    const std::tm* converted = std::localtime(&seconds);
+    if (!converted)
+        return {}; // outside the C library's calendar: an empty cell rather than a crash
+    const std::tm local = *converted;
     char stamp[32];
     char zone[8];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);

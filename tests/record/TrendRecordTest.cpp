@@ -84,6 +84,9 @@ size_t PointCount(const std::vector<TTrendSegment>& segments) {
 
 } // namespace
 
+// The ring holds an hour of one change per line in every polling pass, the most the monitor delivers.
+static_assert(TTrendHistory::DefaultCapacity >= 3600 * 1000 / TIxaMonitor::OnlinePeriod);
+
 TEST(TrendRing, DropsTheOldestPointsWhenFull) {
     TTrendRing ring(4);
     for (int i = 0; i < 6; ++i)
