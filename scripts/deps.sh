@@ -2,6 +2,9 @@
 # Installs the Debian packages the build and the tests need, if any is missing (needs root).
 set -euo pipefail
 packages=(g++ cmake make libgtest-dev libgmock-dev qt6-base-dev fonts-dejavu-core fonts-liberation locales)
+# The trend window: Qt Charts; its CMake package needs the OpenGL module's, which qt6-charts-dev does
+# not pull in on Debian 12.
+packages+=(qt6-charts-dev libqt6opengl6-dev)
 # clang and its runtime for the fuzz targets; python3-serial for the link benchmark's comparison.
 packages+=(clang libclang-rt-14-dev python3-serial)
 # The korva program's JSON output.

@@ -13,6 +13,7 @@
 #include "link/CommPort.h"
 #include "link/IxaInterface.h"
 #include "monitor/Ixamonitor.h"
+#include "record/TrendHistory.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Dialogs.h"
 #include "widgets/Artificialhorizon.h"
@@ -22,6 +23,7 @@
 #include <QCheckBox>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <memory>
@@ -200,6 +202,18 @@ public:
     void DestroyMaintenanceWindows();
     // This window's diagnostics window (also the process-wide DiagnosticsForm).
     QWidget* DiagnosticsWindow = nullptr;
+
+    // Trend: Maintenance > Trend... shows the one trend window; the monitor's deliveries reach it
+    // through TrendFeed while it exists (closed, it is freed and no history is kept).
+    QAction* TrendItem = nullptr;
+    QPointer<class TTrendForm> TrendWindow;
+    void CreateTrendItem();
+    void TrendItemClick();
+    void TrendFeed(TTrendChannel channel, double value);
+    void TrendOnline(bool online);
+    // The values delivered since the link came up: the window starts from them when it opens.
+    TTrendValues TrendHeld = NoTrendValues();
+    // (end of trend)
 
     // Help
     QAction* FileExitItem = nullptr;

@@ -111,6 +111,8 @@ void TKorvaControlPanel::CreateMenus() {
     HelpMenu = menuBar()->addMenu("&Help");
     // Help
     CreateDialogAndHelpItems();
+    // Trend
+    CreateTrendItem();
 
     for (TFileDialogSpec* dialog : {&IxaUploadDialog, &IxaDownloadDialog}) {
         dialog->DefaultExt = "cfg";
@@ -120,18 +122,47 @@ void TKorvaControlPanel::CreateMenus() {
 
 void TKorvaControlPanel::WireMonitor() {
     TIxaMonitor& m = *Monitor;
-    m.OnConnect = [this](TIxaMonitor&) { MonitorConnect(); };
-    m.OnDisconnect = [this](TIxaMonitor&) { MonitorDisconnect(); };
+    // Each delivery goes to the trend first, so a display handler's error cannot keep it from there.
+    using enum TTrendChannel;
+    m.OnConnect = [this](TIxaMonitor&) {
+        TrendOnline(true);
+        MonitorConnect();
+    };
+    m.OnDisconnect = [this](TIxaMonitor&) {
+        TrendOnline(false);
+        MonitorDisconnect();
+    };
     m.OnToolConnect = [this](TIxaMonitor&) { MonitorToolConnect(); };
     m.OnToolDisconnect = [this](TIxaMonitor&) { MonitorToolDisconnect(); };
-    m.OnCommandForce = [this](TIxaMonitor&, double v) { ShowCommandValue(v); };
-    m.OnActualForce = [this](TIxaMonitor&, double v) { ShowActualForce(v); };
-    m.OnPosition = [this](TIxaMonitor&, double v) { ShowPosition(v); };
-    m.OnSlideAcceleration = [this](TIxaMonitor&, double v) { ShowOrientation(v); };
+    m.OnCommandForce = [this](TIxaMonitor&, double v) {
+        TrendFeed(CommandForce, v);
+        ShowCommandValue(v);
+    };
+    m.OnActualForce = [this](TIxaMonitor&, double v) {
+        TrendFeed(ActualForce, v);
+        ShowActualForce(v);
+    };
+    m.OnPosition = [this](TIxaMonitor&, double v) {
+        TrendFeed(Position, v);
+        ShowPosition(v);
+    };
+    m.OnSlideAcceleration = [this](TIxaMonitor&, double v) {
+        TrendFeed(Orientation, OrientationDegrees(v));
+        ShowOrientation(v);
+    };
     m.OnToolWeight = [this](TIxaMonitor&, double v) { ShowToolWeight(v); };
-    m.OnActive = [this](TIxaMonitor&, bool v) { ShowActive(v); };
-    m.OnToolNumber = [this](TIxaMonitor&, int32_t v) { ShowToolNumber(v); };
-    m.OnMode = [this](TIxaMonitor&, uint8_t v) { ShowMode(v); };
+    m.OnActive = [this](TIxaMonitor&, bool v) {
+        TrendFeed(Active, v);
+        ShowActive(v);
+    };
+    m.OnToolNumber = [this](TIxaMonitor&, int32_t v) {
+        TrendFeed(ToolNumber, v);
+        ShowToolNumber(v);
+    };
+    m.OnMode = [this](TIxaMonitor&, uint8_t v) {
+        TrendFeed(Mode, v);
+        ShowMode(v);
+    };
     // OnIo belongs to the diagnostics window.
 }
 

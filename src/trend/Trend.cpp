@@ -1,0 +1,543 @@
+// The trend window: its controls, the plot built from the history, the cursor, recording and export.
+#include "trend/Trend.h"
+
+#include "toolkit/Application.h"
+#include "toolkit/Settings.h"
+#include "toolkit/Text.h"
+
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace {
+
+constexpr const char* GeometryKey = "TrendWindow";
+constexpr const char* SpanKey = "TrendSpan";
+constexpr std::array<const char*, 4> SeriesNames = {"Command force", "Actual force", "Position",
+                                                    "Orientation"};
+const std::array<QColor, 4> SeriesColors = {QColor(0, 90, 220), QColor(220, 40, 30), QColor(0, 150, 60),
+                                            QColor(150, 80, 170)};
+constexpr std::array<const char*, 5> BandNames = {"Active", "Retracted", "Force mode", "Position mode",
+                                                  "Contour mode"};
+const std::array<QColor, 5> BandColors = {QColor(0, 200, 0, 120), QColor(150, 150, 150, 90),
+                                          QColor(30, 100, 220, 110), QColor(230, 140, 0, 120),
+                                          QColor(150, 60, 200, 110)};
+constexpr const char* ModeNames[] = {"Force mode", "Position mode", "Contour mode"};
+// Band strips on their own hidden axis of 0..BandTop: active state 0..1, mode 1.2..2.2.
+constexpr double BandTop = 22;
+// Refresh interval for each span: the 1 h plot moves a pixel only every few seconds.
+constexpr std::array<int, 4> RefreshMs = {200, 500, 1000, 2000};
+constexpr int TickMs = 200;
+
+QString Clock(double ms) {
+    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(ms)).toString("hh:mm:ss.zzz");
+}
+
+QString Elapsed(double seconds) {
+    const auto s = static_cast<long long>(seconds);
+    return QString("%1:%2:%3")
+        .arg(s / 3600, 2, 10, QChar('0'))
+        .arg(s / 60 % 60, 2, 10, QChar('0'))
+        .arg(s % 60, 2, 10, QChar('0'));
+}
+
+} // namespace
+
+TTrendForm::TTrendForm(QWidget* owner, TIxaMonitor& monitor, const TTrendValues& held,
+                       std::function<std::string()> controllerName, size_t capacity)
+    : QWidget(owner, Qt::Window), Monitor(monitor), Log(capacity), ControllerName(std::move(controllerName)) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle("Trend");
+    const TTrendTime now = Now();
+    WallOffsetMs =
+        std::chrono::duration<double, std::milli>(now.Wall.time_since_epoch()).count() - now.Seconds * 1000.0;
+
+    RecordDialog.Title = "Record Trend";
+    RecordDialog.DefaultExt = "csv";
+    RecordDialog.Filter = "CSV File|*.csv|All Files|*.*";
+    ExportDialog.Title = "Export Trend Picture";
+    ExportDialog.DefaultExt = "png";
+    ExportDialog.Filter = "PNG Picture|*.png|All Files|*.*";
+
+    CreateControls();
+    CreateChart();
+
+    // What the panel shows already: the values delivered so far (no query).
+    if (Monitor.Online) {
+        Log.Connect(now);
+        for (int c = 0; c < TrendChannelCount; ++c)
+            if (!std::isnan(held[size_t(c)]))
+                Log.Deliver(TTrendChannel(c), held[size_t(c)], now);
+    }
+
+    resize(900, 560);
+    const AnsiString geometry = ReadSetting(GeometryKey, "");
+    if (!geometry.empty())
+        restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(geometry)));
+
+    // Paused or hidden, the view has nothing new to show; the controls redraw it when they change it.
+    connect(&RefreshTimer, &QTimer::timeout, this, [this] {
+        if (!Paused && isVisible())
+            GuardedCall([this] { Refresh(); });
+    });
+    connect(&Ticker, &QTimer::timeout, this, [this] { GuardedCall([this] { TickTimer(); }); });
+    Ticker.start(TickMs);
+    SetSpan(std::atoi(ReadSetting(SpanKey, "0").c_str()));
+    ShowRecordState();
+}
+
+TTrendForm::~TTrendForm() {
+    Log.StopRecording();
+}
+
+void TTrendForm::CreateControls() {
+    auto* layout = new QVBoxLayout(this);
+    auto* top = new QHBoxLayout;
+    auto* spanLabel = new QLabel("&Span:", this);
+    SpanBox = new QComboBox(this);
+    SpanBox->addItems({"30 s", "2 min", "10 min", "1 h"});
+    spanLabel->setBuddy(SpanBox);
+    PauseButton = new QPushButton("&Pause", this);
+    PauseButton->setCheckable(true);
+    RecordButton = new QPushButton("&Record...", this);
+    ExportButton = new QPushButton("E&xport PNG...", this);
+    top->addWidget(spanLabel);
+    top->addWidget(SpanBox);
+    top->addWidget(PauseButton);
+    top->addSpacing(12);
+    top->addWidget(RecordButton);
+    top->addWidget(ExportButton);
+    top->addStretch();
+    StateText = new QLabel(this);
+    top->addWidget(StateText);
+    layout->addLayout(top);
+
+    auto* shown = new QHBoxLayout;
+    for (size_t i = 0; i < SeriesBoxes.size(); ++i) {
+        SeriesBoxes[i] = new QCheckBox(SeriesNames[i], this);
+        SeriesBoxes[i]->setChecked(true);
+        SeriesBoxes[i]->setStyleSheet(QString("color: %1").arg(SeriesColors[i].name()));
+        shown->addWidget(SeriesBoxes[i]);
+        connect(SeriesBoxes[i], &QCheckBox::clicked, this,
+                [this] { GuardedCall([this] { SeriesBoxClick(); }); });
+    }
+    BandBox = new QCheckBox("Active / mode band", this);
+    BandBox->setChecked(true);
+    shown->addWidget(BandBox);
+    connect(BandBox, &QCheckBox::clicked, this, [this] { GuardedCall([this] { SeriesBoxClick(); }); });
+    shown->addStretch();
+    layout->addLayout(shown);
+
+    auto* ranges = new QHBoxLayout;
+    const auto addRange = [&](TRange& range, const QString& caption) {
+        range.AutoBox = new QCheckBox(caption + " auto", this);
+        range.AutoBox->setChecked(true);
+        range.MinEdit = new QLineEdit(this);
+        range.MaxEdit = new QLineEdit(this);
+        for (QLineEdit* edit : {range.MinEdit, range.MaxEdit}) {
+            edit->setMaximumWidth(70);
+            edit->setEnabled(false);
+            connect(edit, &QLineEdit::editingFinished, this,
+                    [this] { GuardedCall([this] { RangeChange(); }); });
+        }
+        range.MinEdit->setPlaceholderText("min");
+        range.MaxEdit->setPlaceholderText("max");
+        connect(range.AutoBox, &QCheckBox::clicked, this, [this] { GuardedCall([this] { RangeChange(); }); });
+        ranges->addWidget(range.AutoBox);
+        ranges->addWidget(range.MinEdit);
+        ranges->addWidget(range.MaxEdit);
+        ranges->addSpacing(12);
+    };
+    addRange(ForceRange, "Force");
+    addRange(PositionRange, "Position");
+    addRange(OrientationRange, "Orientation");
+    ranges->addStretch();
+    layout->addLayout(ranges);
+
+    ChartView = new QChartView(this);
+    ChartView->setMinimumSize(400, 250);
+    layout->addWidget(ChartView, 1);
+
+    auto* bottom = new QHBoxLayout;
+    CursorText = new QLabel(this);
+    CursorText->setTextFormat(Qt::PlainText);
+    RecordText = new QLabel(this);
+    RecordText->setTextFormat(Qt::PlainText);
+    bottom->addWidget(CursorText, 1);
+    bottom->addWidget(RecordText);
+    layout->addLayout(bottom);
+
+    connect(SpanBox, &QComboBox::activated, this, [this] { GuardedCall([this] { SpanBoxChange(); }); });
+    connect(PauseButton, &QPushButton::clicked, this,
+            [this] { GuardedCall([this] { PauseButtonClick(); }); });
+    connect(RecordButton, &QPushButton::clicked, this,
+            [this] { GuardedCall([this] { RecordButtonClick(); }); });
+    connect(ExportButton, &QPushButton::clicked, this,
+            [this] { GuardedCall([this] { ExportButtonClick(); }); });
+}
+
+void TTrendForm::CreateChart() {
+    Chart = new QChart;
+    Chart->legend()->setAlignment(Qt::AlignBottom);
+    Chart->setMargins(QMargins(4, 4, 4, 4));
+    ChartView->setChart(Chart); // the view owns the chart
+    ChartView->setRenderHint(QPainter::Antialiasing, false);
+
+    TimeAxis = new QDateTimeAxis;
+    TimeAxis->setFormat("hh:mm:ss");
+    TimeAxis->setTickCount(7);
+    Chart->addAxis(TimeAxis, Qt::AlignBottom);
+    const auto valueAxis = [&](TRange& range, Qt::Alignment side, const QColor& color) {
+        range.Axis = new QValueAxis;
+        range.Axis->setLabelsColor(color);
+        range.Axis->setTitleBrush(color);
+        range.Axis->setLabelFormat("%.4g");
+        Chart->addAxis(range.Axis, side);
+    };
+    valueAxis(ForceRange, Qt::AlignLeft, SeriesColors[0]);
+    valueAxis(PositionRange, Qt::AlignRight, SeriesColors[2]);
+    valueAxis(OrientationRange, Qt::AlignRight, SeriesColors[3]);
+    OrientationRange.Axis->setTitleText("Orientation [deg]");
+    BandAxis = new QValueAxis;
+    BandAxis->setRange(0, BandTop);
+    BandAxis->setVisible(false);
+    Chart->addAxis(BandAxis, Qt::AlignLeft);
+
+    for (size_t b = 0; b < Band.size(); ++b) {
+        auto* upper = new QLineSeries;
+        auto* lower = new QLineSeries;
+        Band[b] = new QAreaSeries(upper, lower);
+        upper->setParent(Band[b]);
+        lower->setParent(Band[b]);
+        Band[b]->setName(BandNames[b]);
+        Band[b]->setColor(BandColors[b]);
+        Band[b]->setPen(Qt::NoPen);
+        Chart->addSeries(Band[b]);
+        Band[b]->attachAxis(TimeAxis);
+        Band[b]->attachAxis(BandAxis);
+    }
+    for (size_t p = 0; p < Plotted.size(); ++p)
+        SeriesAt(p, 0); // the first one carries the legend entry
+
+    ChartView->setMouseTracking(true);
+    ChartView->viewport()->setMouseTracking(true);
+    ChartView->viewport()->installEventFilter(this);
+    CursorLine = new QGraphicsLineItem(Chart);
+    CursorLine->setPen(QPen(QColor(80, 80, 80), 1, Qt::DashLine));
+    CursorLine->setZValue(1000);
+    CursorLine->hide();
+}
+
+QLineSeries* TTrendForm::SeriesAt(size_t plotted, size_t index) {
+    auto& pool = Series[plotted];
+    while (pool.size() <= index) {
+        auto* s = new QLineSeries;
+        s->setName(SeriesNames[plotted]);
+        QPen pen(SeriesColors[plotted]);
+        pen.setWidth(plotted == 0 ? 2 : 1);
+        s->setPen(pen);
+        Chart->addSeries(s);
+        s->attachAxis(TimeAxis);
+        TRange& range = plotted < 2 ? ForceRange : plotted == 2 ? PositionRange : OrientationRange;
+        s->attachAxis(range.Axis);
+        s->setVisible(SeriesBoxes[plotted]->isChecked());
+        if (!pool.empty())
+            for (QLegendMarker* marker : Chart->legend()->markers(s))
+                marker->setVisible(false);
+        pool.push_back(s);
+    }
+    return pool[index];
+}
+
+void TTrendForm::Connect() {
+    Log.Connect(Now());
+}
+
+void TTrendForm::Disconnect() {
+    Log.Disconnect(Now());
+}
+
+void TTrendForm::Deliver(TTrendChannel channel, double value) {
+    Log.Deliver(channel, value, Now());
+}
+
+double TTrendForm::ViewEnd() const {
+    return Paused ? PausedAt : std::max(Now().Seconds, Log.History.LastTime());
+}
+
+void TTrendForm::SetSpan(int index) {
+    index = std::clamp(index, 0, int(SpanSeconds.size()) - 1);
+    SpanBox->setCurrentIndex(index);
+    TimeAxis->setFormat(index == 0 ? "hh:mm:ss" : index == 3 ? "hh:mm" : "hh:mm:ss");
+    RefreshTimer.start(RefreshMs[index]);
+    Refresh();
+}
+
+void TTrendForm::SetPaused(bool paused) {
+    if (paused && !Paused)
+        PausedAt = ViewEnd();
+    Paused = paused;
+    PauseButton->setChecked(paused);
+    PauseButton->setText(paused ? "Resume" : "&Pause");
+    Refresh();
+}
+
+void TTrendForm::Refresh() {
+    const double to = ViewEnd();
+    const double from = to - SpanSeconds[size_t(SpanBox->currentIndex())];
+    const int columns = std::max(100, int(Chart->plotArea().width()));
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    std::array<double, 3> lo = {inf, inf, inf}, hi = {-inf, -inf, -inf};
+
+    for (size_t p = 0; p < Plotted.size(); ++p) {
+        const auto segments = Log.History.Steps(Plotted[p], from, to, columns);
+        const size_t axis = p < 2 ? 0 : p - 1;
+        for (size_t k = 0; k < segments.size(); ++k) {
+            QList<QPointF> points;
+            points.reserve(qsizetype(segments[k].size()));
+            for (const TTrendPoint& point : segments[k]) {
+                points.append({ToX(point.Time), point.Value});
+                if (SeriesBoxes[p]->isChecked()) {
+                    lo[axis] = std::min(lo[axis], point.Value);
+                    hi[axis] = std::max(hi[axis], point.Value);
+                }
+            }
+            SeriesAt(p, k)->replace(points);
+        }
+        for (size_t k = segments.size(); k < Series[p].size(); ++k)
+            if (Series[p][k]->count() > 0)
+                Series[p][k]->clear();
+    }
+    RefreshBand(from, to, columns);
+
+    TimeAxis->setRange(QDateTime::fromMSecsSinceEpoch(qint64(ToX(from))),
+                       QDateTime::fromMSecsSinceEpoch(qint64(ToX(to))));
+    const double room = BandBox->isChecked() ? 0.14 : 0.0;
+    ApplyRange(ForceRange, lo[0], hi[0], room);
+    ApplyRange(PositionRange, lo[1], hi[1], room);
+    ApplyRange(OrientationRange, lo[2], hi[2], room);
+    const QString force = ToQString(Monitor.Link.ForceUnits);
+    const QString length = ToQString(Monitor.Link.LengthUnits);
+    ForceRange.Axis->setTitleText("Force [" + force + "]");
+    PositionRange.Axis->setTitleText("Position [" + length + "]");
+    ShowLinkState();
+}
+
+void TTrendForm::RefreshBand(double from, double to, int columns) {
+    const bool shown = BandBox->isChecked();
+    for (QAreaSeries* band : Band)
+        band->setVisible(shown);
+    if (!shown)
+        return;
+    // Each strip is up where its state holds and flat (no area) elsewhere; offline it is flat throughout.
+    const auto strip = [&](QAreaSeries* band, TTrendChannel channel, double state, double base, double top) {
+        QList<QPointF> upper{{ToX(from), base}};
+        for (const TTrendSegment& segment : Log.History.Steps(channel, from, to, columns)) {
+            for (size_t i = 0; i + 1 < segment.size(); ++i) {
+                const TTrendPoint& a = segment[i];
+                const TTrendPoint& b = segment[i + 1];
+                if (a.Value != state || b.Time <= a.Time)
+                    continue;
+                upper.append({ToX(a.Time), base});
+                upper.append({ToX(a.Time), top});
+                upper.append({ToX(b.Time), top});
+                upper.append({ToX(b.Time), base});
+            }
+        }
+        upper.append({ToX(to), base});
+        band->upperSeries()->replace(upper);
+        band->lowerSeries()->replace(QList<QPointF>{{ToX(from), base}, {ToX(to), base}});
+    };
+    strip(Band[0], TTrendChannel::Active, 1, 0, 1);
+    strip(Band[1], TTrendChannel::Active, 0, 0, 1);
+    for (int mode = 0; mode < 3; ++mode)
+        strip(Band[size_t(2 + mode)], TTrendChannel::Mode, mode, 1.2, 2.2);
+}
+
+void TTrendForm::ApplyRange(TRange& range, double lo, double hi, double bottomRoom) {
+    if (!range.AutoBox->isChecked()) {
+        bool minOk = false, maxOk = false;
+        const double min = QLocale().toDouble(range.MinEdit->text(), &minOk);
+        const double max = QLocale().toDouble(range.MaxEdit->text(), &maxOk);
+        if (minOk && maxOk && min < max) {
+            range.Axis->setRange(min, max);
+            return;
+        }
+    }
+    if (!(lo <= hi)) { // nothing to show
+        lo = 0;
+        hi = 1;
+    }
+    if (hi - lo < 1e-9) {
+        const double pad = std::max(std::fabs(hi) * 0.05, 1.0);
+        lo -= pad;
+        hi += pad;
+    }
+    const double span = hi - lo;
+    range.Axis->setRange(lo - span * (0.05 + bottomRoom), hi + span * 0.05);
+    range.Axis->applyNiceNumbers();
+}
+
+void TTrendForm::SpanBoxChange() {
+    SetSpan(SpanBox->currentIndex());
+}
+
+void TTrendForm::PauseButtonClick() {
+    SetPaused(!Paused);
+}
+
+void TTrendForm::SeriesBoxClick() {
+    for (size_t p = 0; p < Plotted.size(); ++p)
+        for (QLineSeries* s : Series[p])
+            s->setVisible(SeriesBoxes[p]->isChecked());
+    Refresh();
+}
+
+void TTrendForm::RangeChange() {
+    for (TRange* range : {&ForceRange, &PositionRange, &OrientationRange}) {
+        const bool typed = !range->AutoBox->isChecked();
+        range->MinEdit->setEnabled(typed);
+        range->MaxEdit->setEnabled(typed);
+        if (typed && range->MinEdit->text().isEmpty() && range->MaxEdit->text().isEmpty()) {
+            // Start from what is shown.
+            range->MinEdit->setText(QLocale().toString(range->Axis->min(), 'g', 6));
+            range->MaxEdit->setText(QLocale().toString(range->Axis->max(), 'g', 6));
+        }
+    }
+    Refresh();
+}
+
+void TTrendForm::RecordButtonClick() {
+    if (Log.Recording()) {
+        Log.StopRecording();
+        ShowRecordState();
+        return;
+    }
+    if (!Dialogs().SaveFile(RecordDialog))
+        return;
+    TTrendRecordHeader header;
+    header.ControllerName = Log.History.Online() ? ControllerName() : std::string();
+    header.Version = Monitor.Link.Version;
+    header.ForceUnits = Monitor.Link.ForceUnits;
+    header.LengthUnits = Monitor.Link.LengthUnits;
+    try {
+        Log.StartRecording(ToAnsi(RecordDialog.FileName), header, Now());
+    } catch (const ETrendRecord& error) {
+        ShowError(QString("The recording could not be started:\n%1").arg(ToQString(error.what())));
+    }
+    ShowRecordState();
+}
+
+void TTrendForm::ExportButtonClick() {
+    if (!Dialogs().SaveFile(ExportDialog))
+        return;
+    CursorLine->hide();
+    if (!ChartView->grab().save(ExportDialog.FileName, "PNG"))
+        ShowError(QString("The picture could not be saved as %1.").arg(ExportDialog.FileName));
+}
+
+void TTrendForm::TickTimer() {
+    const TTrendTime now = Now();
+    if (Log.Recording())
+        Log.SetUnits(Monitor.Link.ForceUnits, Monitor.Link.LengthUnits, now);
+    Log.Tick(now);
+    ShowRecordState();
+    ShowLinkState();
+}
+
+void TTrendForm::ShowLinkState() {
+    StateText->setText(Log.History.Online() ? (Paused ? "Online, paused" : "Online")
+                                            : (Paused ? "Offline, paused" : "Offline"));
+}
+
+void TTrendForm::ShowRecordState() {
+    const TTrendRecorder* recorder = Log.Recorded();
+    RecordButton->setText(recorder ? "Stop &Recording" : "&Record...");
+    if (recorder) {
+        RecordText->setText(QString("Recording %1: %2 rows, %3")
+                                .arg(QFileInfo(ToQString(recorder->Path())).fileName())
+                                .arg(recorder->Rows())
+                                .arg(Elapsed(recorder->Elapsed(Now()))));
+    } else if (!Log.RecordError().empty()) {
+        RecordText->setText("Recording stopped: " + ToQString(Log.RecordError()));
+    } else {
+        RecordText->clear();
+    }
+}
+
+QString TTrendForm::Readout(double seconds) const {
+    const TTrendHistory& h = Log.History;
+    const QLocale locale;
+    const auto value = [&](TTrendChannel channel, int decimals, const QString& unit) {
+        const double v = h.ValueAt(channel, seconds);
+        return std::isnan(v) ? QString("-")
+                             : locale.toString(v, 'f', decimals) + (unit.isEmpty() ? "" : " " + unit);
+    };
+    const QString force = ToQString(Monitor.Link.ForceUnits);
+    QString text = Clock(ToX(seconds));
+    text += "   Command " + value(TTrendChannel::CommandForce, 3, force);
+    text += "   Actual " + value(TTrendChannel::ActualForce, 3, force);
+    text += "   Position " + value(TTrendChannel::Position, 3, ToQString(Monitor.Link.LengthUnits));
+    text += "   Orientation " + value(TTrendChannel::Orientation, 2, "deg");
+    const double active = h.ValueAt(TTrendChannel::Active, seconds);
+    const double mode = h.ValueAt(TTrendChannel::Mode, seconds);
+    const double tool = h.ValueAt(TTrendChannel::ToolNumber, seconds);
+    if (!std::isnan(active))
+        text += active != 0 ? "   Active" : "   Retracted";
+    if (!std::isnan(mode) && mode >= 0 && mode <= 2)
+        text += QString("   ") + ModeNames[int(mode)];
+    if (!std::isnan(tool))
+        text += QString("   Tool %1").arg(static_cast<long long>(tool));
+    if (std::isnan(active) && std::isnan(h.ValueAt(TTrendChannel::Position, seconds)))
+        text += "   (offline)";
+    return text;
+}
+
+void TTrendForm::ChartMouseMove(const QPoint& position) {
+    const QPointF scene = ChartView->mapToScene(position);
+    const QPointF inChart = Chart->mapFromScene(scene);
+    const QRectF area = Chart->plotArea();
+    if (!area.contains(inChart) || Series[0].empty()) {
+        CursorLine->hide();
+        CursorText->clear();
+        return;
+    }
+    const QPointF value = Chart->mapToValue(inChart, Series[0][0]);
+    CursorLine->setLine(inChart.x(), area.top(), inChart.x(), area.bottom());
+    CursorLine->show();
+    CursorText->setText(Readout(FromX(value.x())));
+}
+
+bool TTrendForm::eventFilter(QObject* watched, QEvent* event) {
+    if (ChartView && watched == ChartView->viewport()) {
+        if (event->type() == QEvent::MouseMove)
+            GuardedCall([&] { ChartMouseMove(static_cast<QMouseEvent*>(event)->position().toPoint()); });
+        else if (event->type() == QEvent::Leave) {
+            CursorLine->hide();
+            CursorText->clear();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TTrendForm::SaveGeometry() {
+    WriteSetting(GeometryKey, saveGeometry().toBase64().toStdString());
+    WriteSetting(SpanKey, std::to_string(SpanBox->currentIndex()));
+}
+
+void TTrendForm::closeEvent(QCloseEvent* event) {
+    SaveGeometry();
+    Log.StopRecording();
+    QWidget::closeEvent(event);
+}
