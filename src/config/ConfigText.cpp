@@ -225,6 +225,34 @@ std::vector<AnsiString> TConfigText::Lines() const {
     return lines;
 }
 
+AnsiString TConfigText::ReadFile(const std::filesystem::path& fileName) {
+    std::error_code error;
+    const auto status = std::filesystem::status(fileName, error);
+    if (error || !std::filesystem::exists(status))
+        throw EConfig("Couldn't open " + fileName.string() + ".");
+    if (!std::filesystem::is_regular_file(status))
+        throw EConfig(fileName.string() + " is no configuration file (not a regular file).");
+    const std::uintmax_t size = std::filesystem::file_size(fileName, error);
+    if (error || size > MaxFileSize)
+        throw EConfig(fileName.string() + " is no configuration file (larger than 1 MiB).");
+    FILE* file = std::fopen(fileName.string().c_str(), "rb");
+    if (!file)
+        throw EConfig("Couldn't open " + fileName.string() + ".");
+    AnsiString text;
+    char buffer[4096];
+    size_t n;
+    // Read no more than the limit, also if the file grows meanwhile.
+    while (text.size() <= MaxFileSize && (n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        text.append(buffer, n);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed)
+        throw EConfig("Couldn't read " + fileName.string() + ".");
+    if (text.size() > MaxFileSize)
+        throw EConfig(fileName.string() + " is no configuration file (larger than 1 MiB).");
+    return text;
+}
+
 void TConfigText::SaveToFile(const std::filesystem::path& fileName) const {
     std::filesystem::path part = fileName;
     part += ".part";

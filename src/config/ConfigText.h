@@ -65,6 +65,10 @@ public:
     // Lines end in LF or CR LF; a text that does not end in a line end still has its last line.
     static TConfigText Parse(std::string_view text);
     static TConfigText FromLines(const std::vector<AnsiString>& lines);
+    // The whole text of a configuration file; EConfig when it cannot be read, is no regular file or
+    // is larger than MaxFileSize (no configuration comes near it).
+    static constexpr std::uintmax_t MaxFileSize = 1024 * 1024;
+    static AnsiString ReadFile(const std::filesystem::path& fileName);
 
     // The line that the controller ends up holding for key, or nullptr.
     const TConfigEntry* Find(const AnsiString& key) const;
