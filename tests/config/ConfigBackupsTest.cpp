@@ -119,6 +119,12 @@ TEST_F(ConfigBackupsTest, SavedLinesReadBackTheSame) {
     EXPECT_EQ(text, "CU 0\nCN Cell 4\n\nFL 3 12.500\n");
     EXPECT_FALSE(fs::exists(Root / "out.cfg.part"));
     EXPECT_THROW(config.SaveToFile(Root / "missing" / "out.cfg"), EConfig);
+
+    // Read back whole; what is no configuration file is refused before it is read.
+    EXPECT_EQ(TConfigText::ReadFile(Root / "out.cfg"), text);
+    std::ofstream(Root / "big.cfg", std::ios::binary) << std::string(TConfigText::MaxFileSize + 1, 'x');
+    for (const fs::path& path : {Root / "missing.cfg", Root, Root / "big.cfg", fs::path("/dev/null")})
+        EXPECT_THROW(TConfigText::ReadFile(path), EConfig) << path;
 }
 
 } // namespace
