@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QTime>
 #include <QVBoxLayout>
 
 namespace {
@@ -74,14 +75,16 @@ TCompareConfigForm::TCompareConfigForm(QWidget* owner, const QString& fileName, 
     Summary->setObjectName("Summary");
     Summary->setTextFormat(Qt::PlainText);
     Summary->setWordWrap(true);
-    Summary->setText(QString("File: %1 (%2 lines)\nController: its %3 configuration (%4 lines)\n%5")
-                         .arg(QDir::toNativeSeparators(fileName))
-                         .arg(file.Entries.size())
-                         .arg(dumpName)
-                         .arg(controller.Entries.size())
-                         .arg(differences == 0   ? QString("No differences.")
-                              : differences == 1 ? QString("1 difference.")
-                                                 : QString("%1 differences.").arg(differences)));
+    Summary->setText(
+        QString("File: %1 (%2 lines)\nController: the %3 configuration (%4 lines) uploaded at %5\n%6")
+            .arg(QDir::toNativeSeparators(fileName))
+            .arg(file.Entries.size())
+            .arg(dumpName)
+            .arg(controller.Entries.size())
+            .arg(QTime::currentTime().toString("HH:mm:ss"))
+            .arg(differences == 0   ? QString("No differences.")
+                 : differences == 1 ? QString("1 difference.")
+                                    : QString("%1 differences.").arg(differences)));
     layout->addWidget(Summary);
 
     FilterBox = new QCheckBox("Show &differences only", this);
@@ -93,6 +96,7 @@ TCompareConfigForm::TCompareConfigForm(QWidget* owner, const QString& fileName, 
     Table->setObjectName("Table");
     Table->setHorizontalHeaderLabels({"Parameter", "Name", "File", "Controller", "Units", "Difference"});
     Table->verticalHeader()->hide();
+    Table->verticalHeader()->setDefaultSectionSize(Table->fontMetrics().height() + 6);
     Table->setSelectionBehavior(QAbstractItemView::SelectRows);
     Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Table->setWordWrap(false);
