@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     TStringList fileLines = link.UploadCfgLines("DCC");
     fileLines[1] = "CN Other cell";
     fileLines[7] = "FS 2.000";
-    fileLines[30] = "FL 3 99.000";
+    fileLines[27] = "FL 3 99.000"; // after CU..PO (13 lines) and CMF 0..10
     const TConfigText file = TConfigText::FromLines(fileLines);
 
     std::vector<double> total, upload;

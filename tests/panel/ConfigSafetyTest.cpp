@@ -296,3 +296,22 @@ TEST_F(TConfigSafetyTest, TransfersCountTheirLinesAndARefusedLineIsNamed) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(TConfigSafetyTest, OfflineTheCommandsSayWhyAndLeaveNoTrace) {
+    TKorvaControlPanel& p = OpenPanel(); // no port
+    Write(Path("good.cfg"), {"CN Bench"});
+    Dialogs->AnswerNextFile(Path("good.cfg"));
+    p.CompareItem->trigger();
+    p.BackupItem->trigger();
+    ASSERT_EQ(Dialogs->Boxes.size(), 2u);
+    for (const TScriptedDialogs::TBox& box : Dialogs->Boxes) {
+        EXPECT_EQ(box.Caption, "Korva Windows Error");
+        EXPECT_EQ(box.Text, IxaInterfaceErrorText[1]);
+    }
+    EXPECT_TRUE(p.CompareWindow.isNull());
+    EXPECT_FALSE(QDir(TKorvaControlPanel::BackupRoot()).exists());
+}
+
+} // namespace
