@@ -22,7 +22,7 @@ fuzz() {
     cmake --preset fuzz
     cmake --build --preset fuzz
     local target work
-    for target in reply config sim; do
+    for target in reply config configtext sim; do
         work=build/fuzz/run/$target
         mkdir -p "$work/corpus"
         echo "fuzz $target: ${KORVA_FUZZ_SECONDS:-30} s"
@@ -54,8 +54,8 @@ if [ $# -gt 0 ]; then
 else
     run default
     # The sanitizer builds also run a short fault soak.
-    KORVA_SOAK_SECONDS=8 run tsan -L 'link|sim|monitor|record|soak'
-    KORVA_SOAK_SECONDS=8 run asan -L 'link|sim|monitor|record|soak'
+    KORVA_SOAK_SECONDS=8 run tsan -L 'link|config|sim|monitor|record|soak'
+    KORVA_SOAK_SECONDS=8 run asan -L 'link|config|sim|monitor|record|soak'
     fuzz
     win32
     scripts/package.sh

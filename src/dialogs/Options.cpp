@@ -5,6 +5,7 @@
 #include "toolkit/Dialogs.h"
 #include "toolkit/Help.h"
 #include "toolkit/Layout.h"
+#include "toolkit/Settings.h"
 #include "toolkit/Text.h"
 
 #include <QAbstractItemView>
@@ -16,6 +17,7 @@ namespace {
 constexpr int ClientWidth = 275;
 constexpr int ClientHeight = 127;
 constexpr int UnitsTop = 56;
+constexpr int BackupHeight = 24; // the backup check box under the units
 } // namespace
 
 QStringList TOptionsForm::SerialDevices(const QString& devFolder) {
@@ -71,6 +73,12 @@ TOptionsForm::TOptionsForm(QWidget* owner, TIxaInterface& link, TCommPort& port)
     UnitsGroup->SetItemIndex(0);
     Place(UnitsGroup, 8, UnitsTop, 169, 63);
 
+    BackupBox = new QCheckBox("&Back up before every download", this);
+    BackupBox->setObjectName("BackupBox");
+    BackupBox->setFont(FormFont(8));
+    BackupBox->setChecked(ReadSetting("BackupBeforeDownload", "0") == "1");
+    Place(BackupBox, 8, UnitsTop + 63 + 4, 259, 17);
+
     OkButton = MakeButton(this, "OkButton", "OK", 192, 8, 75, 25, true);
     CancelButton = MakeButton(this, "CancelButton", "Cancel", 192, 40, 75, 25);
     HelpButton = MakeButton(this, "HelpButton", "Help", 192, 72, 75, 25);
@@ -99,10 +107,12 @@ void TOptionsForm::ShowPortStatus() {
     PortStatusText->setVisible(!reason.isEmpty());
     // The dialog grows by the reason's height; the units move down below it.
     UnitsGroup->move(UnitsGroup->x(), UnitsTop + extra);
-    setFixedSize(ClientWidth, ClientHeight + extra);
+    BackupBox->move(BackupBox->x(), UnitsTop + 63 + 4 + extra);
+    setFixedSize(ClientWidth, ClientHeight + BackupHeight + extra);
 }
 
 bool TOptionsForm::OkButtonClick() {
+    WriteSetting("BackupBeforeDownload", BackupBox->isChecked() ? "1" : "0");
     const QString chosen = PortComboBox->currentIndex() < 0 ? QString() : PortComboBox->currentText();
     if (chosen != ToQString(Port.Name)) {
         try {

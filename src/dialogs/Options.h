@@ -9,6 +9,9 @@
 // cannot be opened, the reason shows under the list; a port that failed to open keeps the dialog
 // open so that another one can be chosen.
 //
+// "Back up before every download" (setting "BackupBeforeDownload", off unless chosen) makes the
+// console's download take a backup of the controller first; OK stores it.
+//
 // Errors: an ECommPort while switching is shown ("Korva Windows Error") and the units step is
 // skipped; errors of the units step go to the application's error report (the dialog stays open).
 //
@@ -19,6 +22,7 @@
 #include "link/IxaInterface.h"
 #include "toolkit/Controls.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QPushButton>
@@ -47,6 +51,7 @@ public:
     QComboBox* PortComboBox = nullptr;
     TStaticText* PortStatusText = nullptr; // why the port is not open; hidden while there is no reason
     TRadioGroup* UnitsGroup = nullptr;
+    QCheckBox* BackupBox = nullptr;
     QPushButton* OkButton = nullptr;
     QPushButton* CancelButton = nullptr;
     QPushButton* HelpButton = nullptr;

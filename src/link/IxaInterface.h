@@ -28,10 +28,17 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <vector>
 
 using TStringList = std::vector<AnsiString>;
+
+// Told about each line of a configuration transfer, on the transferring thread with the link lock
+// held: a download calls it before it sends line `line` (from 1) of `total`, with the line; an upload
+// after dump line `line` has arrived (total 0: not known until the "OK"). An exception it raises ends
+// the transfer like a failed line.
+using TTransferProgress = std::function<void(size_t line, size_t total, const AnsiString& text)>;
 
 extern const char* const IxaInterfaceErrorText[8];
 
@@ -180,15 +187,20 @@ public:
     // A download checks the whole file first (CheckConfigText) and then sends every line as a command;
     // an upload writes the dump lines of the command ("DCC" controller, "DTC" tool configuration) to
     // the file, replacing it only once the whole dump has arrived.
-    void DownloadCfg(const AnsiString& fileName);
+    void DownloadCfg(const AnsiString& fileName, const TTransferProgress& progress = {});
     static constexpr size_t MaxConfigLine = 253; // characters of a command line, line end excluded
     // Refuses (EIxaInterface 7, naming the line) a file text that is not a list of command lines: a
     // line longer than MaxConfigLine, a NUL or another control character than tab, or a CR that does
     // not end its line. Nothing is sent by a download that this refuses.
     static void CheckConfigText(const AnsiString& text);
-    void UploadCfg(const AnsiString& command, const AnsiString& fileName);
-    void UploadIxaCfg(const AnsiString& fileName);
-    void UploadToolCfg(const AnsiString& fileName);
+    void UploadCfg(const AnsiString& command, const AnsiString& fileName,
+                   const TTransferProgress& progress = {});
+    void UploadIxaCfg(const AnsiString& fileName, const TTransferProgress& progress = {});
+    void UploadToolCfg(const AnsiString& fileName, const TTransferProgress& progress = {});
+    // The dump of the command into memory, the same exchange as UploadCfg; EIxaInterface 3 for a dump
+    // of more than MaxDumpLines lines (the rest is left unread).
+    static constexpr size_t MaxDumpLines = 10000;
+    TStringList UploadCfgLines(const AnsiString& command, const TTransferProgress& progress = {});
     void AutoWeigh(); // "ATW <tool>", up to 20 s
     // "SC 1" or "SC", up to 4 s. A save the controller refuses or never confirms raises (EIxa,
     // EIxaInterface or ECommPort), so that it cannot pass for done.

@@ -84,20 +84,25 @@ void TIxaInterface::CheckConfigText(const AnsiString& text) {
     }
 }
 
-void TIxaInterface::DownloadCfg(const AnsiString& fileName) {
+void TIxaInterface::DownloadCfg(const AnsiString& fileName, const TTransferProgress& progress) {
     TLinkLock lock(*this);
     AnsiString text;
     if (!ReadWholeFile(fileName, text))
         throw EIxaInterface(4);
     // The whole file is checked before the first command, so a wrong file sends nothing at all.
     CheckConfigText(text);
-    for (const AnsiString& line : SplitLines(text)) {
+    const std::vector<AnsiString> lines = SplitLines(text);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const AnsiString& line = lines[i];
+        if (progress)
+            progress(i + 1, lines.size(), line);
         SendString(line);
         VoidReply();
     }
 }
 
-void TIxaInterface::UploadCfg(const AnsiString& command, const AnsiString& fileName) {
+void TIxaInterface::UploadCfg(const AnsiString& command, const AnsiString& fileName,
+                              const TTransferProgress& progress) {
     TLinkLock lock(*this);
     // The dump goes to a file beside the target first, so that a failed upload leaves an existing
     // configuration file as it was instead of cut short.
@@ -115,7 +120,7 @@ void TIxaInterface::UploadCfg(const AnsiString& command, const AnsiString& fileN
     } part{partName};
 
     SendString(command);
-    for (;;) {
+    for (size_t count = 0;;) {
         AnsiString line = ReadString();
         if (line.compare(0, 5, "Error") == 0)
             throw EIxa(line);
@@ -123,6 +128,8 @@ void TIxaInterface::UploadCfg(const AnsiString& command, const AnsiString& fileN
             break;
         if (std::fprintf(file.get(), "%s\n", line.c_str()) < 0)
             throw EIxaInterface(4);
+        if (progress)
+            progress(++count, 0, line);
     }
     if (std::fclose(file.release()) != 0)
         throw EIxaInterface(4);
@@ -133,12 +140,31 @@ void TIxaInterface::UploadCfg(const AnsiString& command, const AnsiString& fileN
     part.Keep = true;
 }
 
-void TIxaInterface::UploadIxaCfg(const AnsiString& fileName) {
-    UploadCfg("DCC", fileName);
+void TIxaInterface::UploadIxaCfg(const AnsiString& fileName, const TTransferProgress& progress) {
+    UploadCfg("DCC", fileName, progress);
 }
 
-void TIxaInterface::UploadToolCfg(const AnsiString& fileName) {
-    UploadCfg("DTC", fileName);
+void TIxaInterface::UploadToolCfg(const AnsiString& fileName, const TTransferProgress& progress) {
+    UploadCfg("DTC", fileName, progress);
+}
+
+TStringList TIxaInterface::UploadCfgLines(const AnsiString& command, const TTransferProgress& progress) {
+    TLinkLock lock(*this);
+    TStringList lines;
+    SendString(command);
+    for (;;) {
+        AnsiString line = ReadString();
+        if (line.compare(0, 5, "Error") == 0)
+            throw EIxa(line);
+        if (line == "OK")
+            return lines;
+        if (lines.size() == MaxDumpLines)
+            throw EIxaInterface(3, "The controller's dump is longer than " + std::to_string(MaxDumpLines) +
+                                       " lines.");
+        lines.push_back(std::move(line));
+        if (progress)
+            progress(lines.size(), 0, lines.back());
+    }
 }
 
 void TIxaInterface::AutoWeigh() {

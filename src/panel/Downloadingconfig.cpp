@@ -4,5 +4,7 @@
 
 #include "toolkit/Layout.h"
 
-TDownloadConfig::TDownloadConfig(QWidget* owner)
-    : TSavingConfig(owner, Scale120(405), Scale120(73), Scale120(23), "Downloading Configuration...") {}
+TDownloadConfig::TDownloadConfig(QWidget* owner) : TDownloadConfig(owner, "Downloading Configuration...") {}
+
+TDownloadConfig::TDownloadConfig(QWidget* owner, const QString& text)
+    : TSavingConfig(owner, Scale120(405), Scale120(73), Scale120(23), text) {}

@@ -9,4 +9,6 @@
 class TDownloadConfig : public TSavingConfig {
 public:
     explicit TDownloadConfig(QWidget* owner);
+    // The same window with another text, for the other transfers ("Uploading Configuration...").
+    TDownloadConfig(QWidget* owner, const QString& text);
 };

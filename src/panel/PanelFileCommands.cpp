@@ -1,24 +1,51 @@
 // The File menu's configuration commands: upload the controller's or the tool configuration into a
-// file, and download a file into the controller, then offer to store it in non-volatile memory.
+// file, and download a file into the controller, then offer to store it in non-volatile memory;
+// compare a file with the controller's configuration, and back the controller up. The transfers
+// show their progress line by line in their busy windows.
 //
 // Errors: a link or file failure (EIxaInterface) is shown here; a line the controller rejects
 // (EIxa) ends the download and goes to the standard error display through the guarded menu
 // connection. Everything runs on the main thread and blocks it for the transfer; the monitor is not
 // paused, the link lock keeps its polls out of a running transfer.
 
+#include "panel/Compareconfig.h"
 #include "panel/Downloadingconfig.h"
 #include "panel/Panel.h"
 
 #include "platform/SysUtils.h"
 #include "toolkit/Application.h"
+#include "toolkit/Settings.h"
 #include "toolkit/Text.h"
 
+#include <QDir>
 #include <QFile>
+#include <QStandardPaths>
+#include <ctime>
 
 namespace {
 // The name as the file system spells it (not Latin-1: a path is bytes in the system's encoding).
 AnsiString FileSystemName(const QString& fileName) {
     return QFile::encodeName(fileName).toStdString();
+}
+
+QString PathText(const std::filesystem::path& path) {
+    return QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(path.string())));
+}
+
+QString LineCount(size_t lines) {
+    return lines == 1 ? QString("1 line") : QString("%1 lines").arg(lines);
+}
+
+// An upload behind its busy window, which counts the lines as they arrive; returns how many.
+template <typename F> size_t UploadWithProgress(QWidget* owner, const QString& text, F&& upload) {
+    auto busy = std::make_unique<TDownloadConfig>(owner, text);
+    busy->ShowAndPaint();
+    size_t count = 0;
+    upload([&](size_t line, size_t, const AnsiString&) {
+        count = line;
+        busy->ShowProgress(LineCount(line));
+    });
+    return count;
 }
 } // namespace
 
@@ -32,13 +59,27 @@ void TKorvaControlPanel::CreateFileCommandItems() {
     connect(IxaUploadToolItem, &QAction::triggered, this,
             [this] { GuardedCall([this] { UploadToolCfg(); }); });
     connect(IxaDownloadItem, &QAction::triggered, this, [this] { GuardedCall([this] { DownloadToIxa(); }); });
+    FileMenu->addSeparator();
+    CompareItem = FileMenu->addAction("&Compare Configuration with File...");
+    CompareItem->setStatusTip("Compare a configuration file with the controller's configuration");
+    BackupItem = FileMenu->addAction("&Back Up Controller");
+    BackupItem->setStatusTip("Save the controller and tool configuration into a new backup");
+    connect(CompareItem, &QAction::triggered, this, [this] { GuardedCall([this] { CompareWithFile(); }); });
+    connect(BackupItem, &QAction::triggered, this, [this] { GuardedCall([this] { BackUpController(); }); });
 }
 
 void TKorvaControlPanel::UploadIxaCfg() {
     if (!Dialogs().SaveFile(IxaUploadDialog))
         return;
     try {
-        Link->UploadIxaCfg(FileSystemName(IxaUploadDialog.FileName));
+        const QString fileName = IxaUploadDialog.FileName;
+        const size_t lines =
+            UploadWithProgress(this, "Uploading Configuration...", [&](const auto& progress) {
+                Link->UploadIxaCfg(FileSystemName(fileName), progress);
+            });
+        MessageBox("Korva Windows",
+                   QString("%1 written to %2.").arg(LineCount(lines), QDir::toNativeSeparators(fileName)),
+                   TMsgButtons::Ok, TMsgIcon::Information);
     } catch (const EIxaInterface& error) {
         ShowError(ToQString(error.Message));
     }
@@ -48,7 +89,14 @@ void TKorvaControlPanel::UploadToolCfg() {
     if (!Dialogs().SaveFile(IxaUploadDialog))
         return;
     try {
-        Link->UploadToolCfg(FileSystemName(IxaUploadDialog.FileName));
+        const QString fileName = IxaUploadDialog.FileName;
+        const size_t lines =
+            UploadWithProgress(this, "Uploading Configuration...", [&](const auto& progress) {
+                Link->UploadToolCfg(FileSystemName(fileName), progress);
+            });
+        MessageBox("Korva Windows",
+                   QString("%1 written to %2.").arg(LineCount(lines), QDir::toNativeSeparators(fileName)),
+                   TMsgButtons::Ok, TMsgIcon::Information);
     } catch (const EIxaInterface& error) {
         ShowError(ToQString(error.Message));
     }
@@ -57,12 +105,42 @@ void TKorvaControlPanel::UploadToolCfg() {
 void TKorvaControlPanel::DownloadToIxa() {
     if (!Dialogs().OpenFile(IxaDownloadDialog))
         return;
+    DownloadFile(IxaDownloadDialog.FileName);
+}
+
+void TKorvaControlPanel::DownloadFile(const QString& fileName) {
+    if (BackupBeforeDownload()) {
+        try {
+            TakeBackup();
+        } catch (const std::exception& error) {
+            ShowError("The backup before the download failed, so nothing was downloaded: " +
+                      ToQString(error.what()));
+            return;
+        }
+    }
     // Destroyed on every path out, also when an error passes through.
     auto busy = std::make_unique<TDownloadConfig>(this);
     try {
         repaint();
         busy->ShowAndPaint();
-        Link->DownloadCfg(FileSystemName(IxaDownloadDialog.FileName));
+        size_t lineNumber = 0, lineCount = 0;
+        AnsiString lineText;
+        try {
+            Link->DownloadCfg(FileSystemName(fileName),
+                              [&](size_t line, size_t total, const AnsiString& text) {
+                                  lineNumber = line;
+                                  lineCount = total;
+                                  lineText = text;
+                                  busy->ShowProgress(QString("line %1 of %2").arg(line).arg(total));
+                              });
+        } catch (EIxa& error) {
+            // Which line, and how far the file got: the lines before it are in the controller now.
+            error.Message = "Line " + std::to_string(lineNumber) + " of " + std::to_string(lineCount) +
+                            " (\"" + lineText + "\") was refused by the controller: " + error.Message +
+                            (lineNumber > 1 ? ". The lines before it were applied, the rest was not sent"
+                                            : ". Nothing was applied");
+            throw;
+        }
         busy->hide();
         // A second's rest for the controller before the question and the new handshake.
         SleepMs(1000);
@@ -72,6 +150,81 @@ void TKorvaControlPanel::DownloadToIxa() {
         Monitor->ConnectAndRefresh();
     } catch (const EIxaInterface& error) {
         busy.reset();
+        ShowError(ToQString(error.Message));
+    }
+}
+
+QString TKorvaControlPanel::BackupRoot() {
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+        .filePath("Halvane/KorvaWin 3.0/Backups");
+}
+
+bool TKorvaControlPanel::BackupBeforeDownload() {
+    return ReadSetting("BackupBeforeDownload", "0") == "1";
+}
+
+TConfigBackups::TBackup TKorvaControlPanel::TakeBackup() {
+    Link->AssertConnected();
+    const TConfigBackups backups(FileSystemName(BackupRoot()));
+    const AnsiString name = Link->GetControllerName();
+    const TConfigBackups::TBackup backup = backups.NewBackup(name, std::time(nullptr));
+    try {
+        UploadWithProgress(this, "Backing Up Configuration...", [&](const auto& progress) {
+            Link->UploadIxaCfg(backup.Controller.string(), progress);
+            Link->UploadToolCfg(backup.Tool.string(), progress);
+        });
+    } catch (...) {
+        TConfigBackups::Discard(backup); // half a backup is none
+        throw;
+    }
+    backups.Prune(name);
+    return backup;
+}
+
+void TKorvaControlPanel::BackUpController() {
+    try {
+        const TConfigBackups::TBackup backup = TakeBackup();
+        MessageBox("Korva Windows",
+                   QString("The controller is backed up in %1:\n%2\n%3")
+                       .arg(PathText(backup.Controller.parent_path()), PathText(backup.Controller.filename()),
+                            PathText(backup.Tool.filename())),
+                   TMsgButtons::Ok, TMsgIcon::Information);
+    } catch (const EIxaInterface& error) {
+        ShowError(ToQString(error.Message));
+    } catch (const EConfig& error) {
+        ShowError(ToQString(error.Message));
+    }
+}
+
+void TKorvaControlPanel::CompareWithFile() {
+    if (!Dialogs().OpenFile(IxaDownloadDialog))
+        return;
+    const QString fileName = IxaDownloadDialog.FileName;
+    try {
+        const AnsiString text = TConfigText::ReadFile(FileSystemName(fileName));
+        // The file must be one the download would take.
+        TIxaInterface::CheckConfigText(text);
+        const TConfigText file = TConfigText::Parse(text);
+        const bool tools = file.IsToolConfiguration();
+        Link->AssertConnected();
+        TStringList dump;
+        UploadWithProgress(this, "Uploading Configuration...", [&](const auto& progress) {
+            dump = Link->UploadCfgLines(tools ? "DTC" : "DCC", progress);
+        });
+        const TConfigText controller = TConfigText::FromLines(dump);
+        std::optional<bool> english;
+        if (!controller.EnglishUnits())
+            english = Link->GetEnglishUnits();
+        if (CompareWindow)
+            CompareWindow->close();
+        auto* form =
+            new TCompareConfigForm(this, fileName, file, controller, tools ? "tool" : "controller", english);
+        form->OnDownload = [this](const QString& name) { GuardedCall([this, name] { DownloadFile(name); }); };
+        CompareWindow = form;
+        form->show();
+    } catch (const EIxaInterface& error) {
+        ShowError(ToQString(error.Message));
+    } catch (const EConfig& error) {
         ShowError(ToQString(error.Message));
     }
 }

@@ -50,3 +50,24 @@ void TSavingConfig::ShowAndPaint() {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
     repaint();
 }
+
+void TSavingConfig::ShowProgress(const QString& text) {
+    if (!Progress) {
+        constexpr int lineHeight = 18;
+        const QRect inner = InnerBevel->geometry();
+        setFixedSize(width(), height() + lineHeight);
+        OuterBevel->setGeometry(0, 0, width(), height());
+        InnerBevel->setGeometry(inner.adjusted(0, 0, 0, lineHeight));
+        Progress = new TStaticText(this);
+        Progress->setObjectName("Progress");
+        Progress->setFont(FormFont(8));
+        Progress->setAlignment(Qt::AlignCenter);
+        Progress->setGeometry(inner.left() + 2, inner.bottom() - 4, inner.width() - 4, lineHeight);
+        Progress->show();
+        if (QScreen* screen = QGuiApplication::primaryScreen())
+            move(screen->geometry().center() - rect().center());
+    }
+    Progress->setText(text);
+    if (isVisible())
+        repaint();
+}

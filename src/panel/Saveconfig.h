@@ -21,10 +21,14 @@ public:
 
     // Shows the window without making it modal and paints it at once.
     void ShowAndPaint();
+    // A second, smaller line under the text ("line 3 of 51"); the window grows for it the first time.
+    // Painted at once, since the transfer that calls it between lines blocks the event loop.
+    void ShowProgress(const QString& text);
 
     TBevel* OuterBevel = nullptr;
     TBevel* InnerBevel = nullptr;
     TStaticText* Message = nullptr;
+    TStaticText* Progress = nullptr; // made by the first ShowProgress
 
 protected:
     // clientWidth, clientHeight and fontPixels in device-independent pixels.

@@ -61,7 +61,8 @@ TEST_F(TFileCommandsTest, AnUploadedFileDownloadsBackLineByLine) {
     EXPECT_EQ(Commands(*Sim), TLines{"0:DCC"});
     const TLines dump = FileLines(Path("ixa.cfg"));
     ASSERT_GT(dump.size(), 3u);
-    EXPECT_TRUE(Dialogs->Boxes.empty());
+    ASSERT_EQ(Dialogs->Boxes.size(), 1u); // how many lines went where
+    EXPECT_EQ(Dialogs->Boxes[0].Icon, TMsgIcon::Information);
 
     // The tool upload uses the same dialog, which offers the name chosen last.
     Sim->ClearReceived();
@@ -146,7 +147,9 @@ TEST_F(TFileCommandsTest, ALineTheControllerRejectsEndsTheDownload) {
     ASSERT_EQ(Dialogs->Boxes.size(), 1u);
     EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows");
     EXPECT_EQ(Dialogs->Boxes[0].Icon, TMsgIcon::Error);
-    EXPECT_TRUE(Dialogs->Boxes[0].Text.startsWith("Error ")) << Dialogs->Boxes[0].Text.toStdString();
+    EXPECT_TRUE(
+        Dialogs->Boxes[0].Text.startsWith("Line 2 of 3 (\"XYZZY 1\") was refused by the controller: Error "))
+        << Dialogs->Boxes[0].Text.toStdString();
     EXPECT_EQ(busyAtBox, 0);
 }
 

@@ -1,0 +1,170 @@
+// Naming, listing and pruning configuration backups.
+
+#include "config/ConfigBackups.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <system_error>
+
+namespace {
+
+constexpr const char* ControllerSuffix = " controller.cfg";
+constexpr const char* ToolSuffix = " tool.cfg";
+constexpr size_t StemLength = 19; // "2026-12-08_12-40-05"
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The order of a stem ("<time>" then "<time>_2", "<time>_3"...); none when it is no backup's stem.
+std::optional<std::pair<std::string, int>> StemOrder(const std::string& stem) {
+    if (stem.size() < StemLength)
+        return std::nullopt;
+    const char* pattern = "dddd-dd-dd_dd-dd-dd";
+    for (size_t i = 0; i < StemLength; ++i)
+        if (pattern[i] == 'd' ? !IsDigit(stem[i]) : stem[i] != pattern[i])
+            return std::nullopt;
+    int number = 1;
+    if (stem.size() > StemLength) {
+        const char* first = stem.data() + StemLength + 1;
+        const char* last = stem.data() + stem.size();
+        if (stem[StemLength] != '_' || first == last || *first == '0')
+            return std::nullopt;
+        auto [ptr, ec] = std::from_chars(first, last, number);
+        if (ec != std::errc() || ptr != last || number < 2)
+            return std::nullopt;
+    }
+    return std::make_pair(stem.substr(0, StemLength), number);
+}
+
+} // namespace
+
+std::string TConfigBackups::FolderName(const AnsiString& controllerName) {
+    std::string name;
+    for (char c : controllerName) {
+        const bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || IsDigit(c) || c == ' ' ||
+                          c == '.' || c == '-' || c == '_';
+        name += keep ? c : '_';
+    }
+    const auto trimmed = [](char c) { return c == ' ' || c == '.'; };
+    while (!name.empty() && trimmed(name.back()))
+        name.pop_back();
+    size_t first = 0;
+    while (first < name.size() && trimmed(name[first]))
+        ++first;
+    name.erase(0, first);
+    if (name.size() > 64)
+        name.resize(64);
+    while (!name.empty() && trimmed(name.back()))
+        name.pop_back();
+    if (name.empty())
+        return "Unnamed controller";
+    // Windows keeps these names for devices, also with an extension.
+    std::string upper = name.substr(0, name.find('.'));
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    static const char* const reserved[] = {"CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4",
+                                           "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3",
+                                           "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+    for (const char* word : reserved)
+        if (upper == word)
+            return name + "_";
+    return name;
+}
+
+std::string TConfigBackups::Stem(const std::tm& t) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d_%02d-%02d-%02d", t.tm_year + 1900, t.tm_mon + 1,
+                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+    return text;
+}
+
+std::filesystem::path TConfigBackups::Folder(const AnsiString& controllerName) const {
+    return Root / FolderName(controllerName);
+}
+
+TConfigBackups::TBackup TConfigBackups::NewBackup(const AnsiString& controllerName, std::time_t now) const {
+    std::tm local{};
+    {
+        // std::localtime shares one result between callers.
+        static std::mutex mutex;
+        std::lock_guard<std::mutex> lock(mutex);
+        if (const std::tm* t = std::localtime(&now))
+            local = *t;
+    }
+    const std::filesystem::path folder = Folder(controllerName);
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error)
+        throw EConfig("Couldn't create the backup folder " + folder.string() + ": " + error.message() + ".");
+    const std::string base = Stem(local);
+    for (int n = 1;; ++n) {
+        TBackup backup;
+        backup.Stem = n == 1 ? base : base + "_" + std::to_string(n);
+        backup.Controller = folder / (backup.Stem + ControllerSuffix);
+        backup.Tool = folder / (backup.Stem + ToolSuffix);
+        if (!std::filesystem::exists(backup.Controller, error) &&
+            !std::filesystem::exists(backup.Tool, error))
+            return backup;
+    }
+}
+
+std::vector<TConfigBackups::TBackup> TConfigBackups::List(const AnsiString& controllerName) const {
+    const std::filesystem::path folder = Folder(controllerName);
+    std::map<std::pair<std::string, int>, TBackup> found;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        std::string stem;
+        if (EndsWith(name, ControllerSuffix))
+            stem = name.substr(0, name.size() - std::char_traits<char>::length(ControllerSuffix));
+        else if (EndsWith(name, ToolSuffix))
+            stem = name.substr(0, name.size() - std::char_traits<char>::length(ToolSuffix));
+        else
+            continue;
+        const auto order = StemOrder(stem);
+        if (!order)
+            continue;
+        TBackup& backup = found[*order];
+        backup.Stem = stem;
+        backup.Controller = folder / (stem + ControllerSuffix);
+        backup.Tool = folder / (stem + ToolSuffix);
+    }
+    std::vector<TBackup> backups;
+    for (auto& [order, backup] : found)
+        backups.push_back(std::move(backup));
+    return backups;
+}
+
+std::vector<std::filesystem::path> TConfigBackups::Prune(const AnsiString& controllerName,
+                                                         size_t keep) const {
+    std::vector<std::filesystem::path> removed;
+    const std::vector<TBackup> backups = List(controllerName);
+    if (backups.size() <= keep)
+        return removed;
+    for (size_t i = 0; i + keep < backups.size(); ++i)
+        for (const auto& file : {backups[i].Controller, backups[i].Tool}) {
+            std::error_code error;
+            if (std::filesystem::remove(file, error))
+                removed.push_back(file);
+            else if (error)
+                throw EConfig("Couldn't delete the old backup " + file.string() + ": " + error.message() +
+                              ".");
+        }
+    return removed;
+}
+
+void TConfigBackups::Discard(const TBackup& backup) {
+    std::error_code ignored;
+    std::filesystem::remove(backup.Controller, ignored);
+    std::filesystem::remove(backup.Tool, ignored);
+}

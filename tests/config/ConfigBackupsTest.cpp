@@ -1,0 +1,130 @@
+// Backup names, the folder per controller and the retention of the last backups.
+
+#include "config/ConfigBackups.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ConfigBackupsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Root = fs::temp_directory_path() / ("korva-backups-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(Root);
+    }
+    void TearDown() override { fs::remove_all(Root); }
+    static void Touch(const fs::path& path) { std::ofstream(path) << "CN A\n"; }
+    // A local time as std::time_t.
+    static std::time_t At(int year, int month, int day, int hour, int minute, int second) {
+        std::tm t{};
+        t.tm_year = year - 1900;
+        t.tm_mon = month - 1;
+        t.tm_mday = day;
+        t.tm_hour = hour;
+        t.tm_min = minute;
+        t.tm_sec = second;
+        t.tm_isdst = -1;
+        return std::mktime(&t);
+    }
+    fs::path Root;
+};
+
+TEST_F(ConfigBackupsTest, ControllerNamesBecomeSafeFolderNames) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"Cell 4", "Cell 4"},
+        {"", "Unnamed controller"},
+        {"  ..  ", "Unnamed controller"},
+        {"../../etc", "_.._etc"}, // no way out of the root
+        {"a/b\\c:d*e?", "a_b_c_d_e_"},
+        {" .Line 2. ", "Line 2"}, // Windows drops trailing dots and blanks itself
+        {"CON", "CON_"},
+        {"com1.cfg", "com1.cfg_"},
+        {"Zelle \xC4", "Zelle _"}, // one byte of another code page
+        {std::string(80, 'x'), std::string(64, 'x')},
+    };
+    for (const auto& [name, folder] : rows) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(TConfigBackups::FolderName(name), folder);
+    }
+}
+
+TEST_F(ConfigBackupsTest, BackupsAreNamedByTimeAndNeverOverwritten) {
+    TConfigBackups backups(Root);
+    const std::time_t t = At(2026, 12, 8, 9, 5, 7);
+    const TConfigBackups::TBackup first = backups.NewBackup("Cell 4", t);
+    EXPECT_EQ(first.Stem, "2026-12-08_09-05-07");
+    EXPECT_EQ(first.Controller, Root / "Cell 4" / "2026-12-08_09-05-07 controller.cfg");
+    EXPECT_EQ(first.Tool, Root / "Cell 4" / "2026-12-08_09-05-07 tool.cfg");
+    EXPECT_TRUE(fs::is_directory(Root / "Cell 4"));
+    Touch(first.Controller);
+    // The same second again: a name of its own, even when only one file of the first is there.
+    const TConfigBackups::TBackup second = backups.NewBackup("Cell 4", t);
+    EXPECT_EQ(second.Stem, "2026-12-08_09-05-07_2");
+    Touch(second.Tool);
+    EXPECT_EQ(backups.NewBackup("Cell 4", t).Stem, "2026-12-08_09-05-07_3");
+
+    // A file in the way of the folder is reported, not written over.
+    Touch(Root / "Blocked");
+    EXPECT_THROW(backups.NewBackup("Blocked", t), EConfig);
+}
+
+TEST_F(ConfigBackupsTest, RetentionKeepsTheNewestFiftyAndNothingElseIsTouched) {
+    TConfigBackups backups(Root);
+    const fs::path folder = backups.Folder("Cell 4");
+    fs::create_directories(folder);
+    // 60 backups over two days, written in a scrambled order; the 10th second has a second backup.
+    std::vector<std::string> stems;
+    for (int i = 0; i < 59; ++i) {
+        const int k = (i * 37) % 59;
+        TConfigBackups::TBackup b = backups.NewBackup("Cell 4", At(2026, 12, 7 + k / 30, 10, k % 30, 0));
+        Touch(b.Controller);
+        Touch(b.Tool);
+    }
+    TConfigBackups::TBackup extra = backups.NewBackup("Cell 4", At(2026, 12, 7, 10, 9, 0));
+    ASSERT_EQ(extra.Stem, "2026-12-07_10-09-00_2");
+    Touch(extra.Controller); // a backup with one file still counts
+    // What is not a backup stays.
+    for (const char* other : {"notes.txt", "2026-12-01_10-00-00 other.cfg", "2026-12-01_10-00-00_1 tool.cfg",
+                              "2026-12-01_10-00-00_02 tool.cfg", "2026-13-xx_10-00-00 tool.cfg"})
+        Touch(folder / other);
+
+    ASSERT_EQ(backups.List("Cell 4").size(), 60u);
+    const auto removed = backups.Prune("Cell 4");
+    EXPECT_EQ(removed.size(), 20u); // the ten oldest, two files each
+    const auto kept = backups.List("Cell 4");
+    ASSERT_EQ(kept.size(), TConfigBackups::KeepCount);
+    // The oldest kept is the 11th oldest; "_2" sorts right after its own second.
+    EXPECT_EQ(kept.front().Stem, "2026-12-07_10-09-00_2");
+    EXPECT_EQ(kept[1].Stem, "2026-12-07_10-10-00");
+    EXPECT_EQ(kept.back().Stem, "2026-12-08_10-28-00");
+    for (const char* other : {"notes.txt", "2026-12-01_10-00-00 other.cfg", "2026-12-01_10-00-00_1 tool.cfg",
+                              "2026-12-01_10-00-00_02 tool.cfg", "2026-13-xx_10-00-00 tool.cfg"})
+        EXPECT_TRUE(fs::exists(folder / other)) << other;
+    EXPECT_TRUE(backups.Prune("Cell 4").empty());
+    EXPECT_TRUE(backups.List("Nobody").empty());
+}
+
+TEST_F(ConfigBackupsTest, SavedLinesReadBackTheSame) {
+    fs::create_directories(Root);
+    const TConfigText config = TConfigText::FromLines({"CU 0", "CN Cell 4", "", "FL 3 12.500"});
+    config.SaveToFile(Root / "out.cfg");
+    std::ifstream in(Root / "out.cfg", std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "CU 0\nCN Cell 4\n\nFL 3 12.500\n");
+    EXPECT_FALSE(fs::exists(Root / "out.cfg.part"));
+    EXPECT_THROW(config.SaveToFile(Root / "missing" / "out.cfg"), EConfig);
+
+    // Read back whole; what is no configuration file is refused before it is read.
+    EXPECT_EQ(TConfigText::ReadFile(Root / "out.cfg"), text);
+    std::ofstream(Root / "big.cfg", std::ios::binary) << std::string(TConfigText::MaxFileSize + 1, 'x');
+    for (const fs::path& path : {Root / "missing.cfg", Root, Root / "big.cfg", fs::path("/dev/null")})
+        EXPECT_THROW(TConfigText::ReadFile(path), EConfig) << path;
+}
+
+} // namespace
