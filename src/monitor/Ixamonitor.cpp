@@ -24,6 +24,7 @@ TIxaMonitor::~TIxaMonitor() {
 }
 
 void TIxaMonitor::Execute() {
+    SetTrafficOrigin(TTrafficOrigin::Polling); // what this thread sends, the traffic log shows as polling
     while (!Terminated()) {
         if (PauseGate())
             continue; // look at the stop request again before a pass
