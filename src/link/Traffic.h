@@ -86,7 +86,7 @@ public:
 private:
     mutable std::mutex Mutex;
     std::vector<TTrafficEvent> Ring;
-    uint64_t Next = 0;  // sequence number of the next event
-    size_t Count = 0;   // kept events, the newest at Next - 1
+    uint64_t Next = 0; // sequence number of the next event
+    size_t Count = 0;  // kept events, the newest at Next - 1
     bool IsPaused = false;
 };

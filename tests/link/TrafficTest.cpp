@@ -54,7 +54,8 @@ TTrafficEvent At(int hour, int minute, int second, int millis, std::chrono::micr
     tm.tm_min = minute;
     tm.tm_sec = second;
     tm.tm_isdst = -1;
-    const auto time = std::chrono::system_clock::from_time_t(std::mktime(&tm)) + std::chrono::milliseconds(millis);
+    const auto time =
+        std::chrono::system_clock::from_time_t(std::mktime(&tm)) + std::chrono::milliseconds(millis);
     return {time, elapsed, direction, origin, mark, std::move(line)};
 }
 
@@ -126,7 +127,8 @@ TEST_F(TrafficTest, ErrorReplyTimeOutAndWrongEchoAreMarked) {
     Rig.Sim.InjectFault(TSimFault::WrongEcho, 1);
     ExpectLinkError([&] { Rig.Link.GetCommandForce(); }, 3, "wrong echo");
     events = Events(Log);
-    EXPECT_EQ(Shape(events), (std::vector<std::string>{"operator sent 0:CF?", "operator recv 0:CF [wrong echo]"}));
+    EXPECT_EQ(Shape(events),
+              (std::vector<std::string>{"operator sent 0:CF?", "operator recv 0:CF [wrong echo]"}));
     ExpectElapsedGrows(events);
 }
 
