@@ -20,6 +20,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDialog>
 #include <QMainWindow>
 #include <QMenu>
 #include <QPushButton>
@@ -200,6 +201,17 @@ public:
     void DestroyMaintenanceWindows();
     // This window's diagnostics window (also the process-wide DiagnosticsForm).
     QWidget* DiagnosticsWindow = nullptr;
+    // The line: the traffic log (modeless, one window, made at the first use and kept) and the
+    // RS-485 network (modal, one per use). Their items close the Maintenance menu.
+    QAction* TrafficLogItem = nullptr;
+    QAction* NetworkItem = nullptr;
+    void TrafficLogItemClick();
+    void NetworkItemClick();
+    // Switches the panel to a unit's address as the address spinner does.
+    void UseNetworkAddress(int address);
+    void CreateLineItems();
+    QDialog* TrafficLogWindow = nullptr;
+    QDialog* NetworkWindow = nullptr; // while it is open
 
     // Help
     QAction* FileExitItem = nullptr;
