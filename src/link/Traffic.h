@@ -53,6 +53,21 @@ public:
 void SetTrafficOrigin(TTrafficOrigin origin);
 TTrafficOrigin CurrentTrafficOrigin();
 
+// The calling thread's origin for one scope: what the monitor's events do on the main thread counts
+// as the polling's, since the polling asked for it.
+class TTrafficOriginScope {
+public:
+    explicit TTrafficOriginScope(TTrafficOrigin origin) : Saved(CurrentTrafficOrigin()) {
+        SetTrafficOrigin(origin);
+    }
+    ~TTrafficOriginScope() { SetTrafficOrigin(Saved); }
+    TTrafficOriginScope(const TTrafficOriginScope&) = delete;
+    TTrafficOriginScope& operator=(const TTrafficOriginScope&) = delete;
+
+private:
+    TTrafficOrigin Saved;
+};
+
 // One line of plain text, local time to the millisecond, e.g.
 //   "14:03:07.412  operator  sent      0.0 ms  0:CF 12.500"
 //   "14:03:07.441  polling   recv     28.6 ms  Error 3  [error reply]"

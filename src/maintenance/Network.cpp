@@ -28,6 +28,8 @@ TNetworkForm::TNetworkForm(QWidget* owner, TIxaInterface& link, TIxaMonitor& mon
       Link(link), Monitor(monitor), Options(options) {
     setWindowTitle("Network");
     setFont(FormFont(8));
+    // Modal to the main window only: the traffic log stays usable while a scan runs.
+    setWindowModality(Qt::WindowModal);
 
     UnitList = new QTreeWidget(this);
     UnitList->setHeaderLabels({"Address", "Controller Name", "Version", "Tool Type"});

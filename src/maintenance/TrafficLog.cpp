@@ -27,6 +27,7 @@ TTrafficLogForm::TTrafficLogForm(QWidget* owner, TIxaInterface& link)
     setWindowTitle("Traffic Log");
     setFont(FormFont(8));
     setModal(false);
+    setAttribute(Qt::WA_QuitOnClose, false); // the program ends with its main window, open or not
 
     LogText = new QPlainTextEdit(this);
     LogText->setReadOnly(true);

@@ -53,8 +53,10 @@ void TKorvaControlPanel::CreateLineItems() {
 }
 
 void TKorvaControlPanel::TrafficLogItemClick() {
+    // A top-level window of its own, so that the network window, modal to this one, leaves it usable
+    // during a scan; freed with the maintenance windows.
     if (!TrafficLogWindow)
-        TrafficLogWindow = new TTrafficLogForm(this, *Link);
+        TrafficLogWindow = new TTrafficLogForm(nullptr, *Link);
     TrafficLogWindow->show();
     TrafficLogWindow->raise();
     TrafficLogWindow->activateWindow();
