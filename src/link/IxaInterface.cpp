@@ -140,8 +140,8 @@ AnsiString TIxaInterface::ReadLine(const AnsiString* echoOf) {
         throw EIxaInterface(2);
     }
     if (line.size() > MaxReplyLine) {
-        if (observer)
-            Notify(observer, TTrafficDirection::Received, line, TTrafficMark::BadReply);
+        if (observer) // its start is enough to see what it was; the ring keeps 20,000 of them
+            Notify(observer, TTrafficDirection::Received, line.substr(0, 80) + "...", TTrafficMark::BadReply);
         throw EIxaInterface(3); // a stream without line ends is no reply
     }
     if (!line.empty() && line.back() == '\r')

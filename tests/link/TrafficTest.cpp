@@ -130,6 +130,17 @@ TEST_F(TrafficTest, ErrorReplyTimeOutAndWrongEchoAreMarked) {
     EXPECT_EQ(Shape(events),
               (std::vector<std::string>{"operator sent 0:CF?", "operator recv 0:CF [wrong echo]"}));
     ExpectElapsedGrows(events);
+
+    // A reply that never ends is kept by its start only.
+    Rig.Link.Connect();
+    ASSERT_TRUE(Rig.Link.Connected);
+    Log.Clear();
+    Rig.Sim.InjectFault(TSimFault::Noise, 1, 0, 6000);
+    ExpectLinkError([&] { Rig.Link.GetCommandForce(); }, 3, "endless reply");
+    events = Events(Log);
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[2].Mark, TTrafficMark::BadReply);
+    EXPECT_EQ(events[2].Line.size(), 83u);
 }
 
 TEST_F(TrafficTest, PollingIsToldApartAndFiltered) {
