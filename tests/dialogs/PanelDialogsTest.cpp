@@ -91,7 +91,13 @@ TEST_F(TPanelDialogsTest, MenuItemsStandWhereTheFormHasThem) {
     EXPECT_TRUE(file[file.size() - 2]->isSeparator());
     const auto help = p.HelpMenu->actions();
     EXPECT_TRUE(help[3]->isSeparator());
-    EXPECT_EQ(p.MaintenanceMenu->actions().back(), Item(p, "ProgramOptionsItem"));
+    // Program Options right after Diagnostics; only the later items (traffic log, network) follow it.
+    const auto maintenance = p.MaintenanceMenu->actions();
+    ASSERT_EQ(maintenance.size(), 5);
+    EXPECT_EQ(maintenance[1], p.DiagnosticsItem);
+    EXPECT_EQ(maintenance[2], Item(p, "ProgramOptionsItem"));
+    EXPECT_EQ(maintenance[3], p.TrafficLogItem);
+    EXPECT_EQ(maintenance[4], p.NetworkItem);
 }
 
 TEST_F(TPanelDialogsTest, InterfaceOkSavesByToolStateAndShowsTheStoredName) {
