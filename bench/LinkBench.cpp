@@ -4,13 +4,21 @@
 //  - unpaced (pseudo-terminal speed): exchanges per second and CPU time per exchange, beside the
 //    same three-line exchange done by a python3-serial script against the same simulator;
 //  - a 300-line configuration download and a configuration upload, in lines per second against
-//    the wire limit.
+//    the wire limit;
+//  - the traffic log's cost: unpaced exchanges with nobody listening and with a TTrafficLog on the
+//    link, in alternating rounds of one run;
+//  - a network scan of addresses 0-15 with three units on the line at 9600-baud pacing, against
+//    the wire time of its bytes plus the time limits of the silent addresses.
 // Run: korva-link-bench [exchanges]   (python3-serial needed for the side-by-side figure)
+//      korva-link-bench [exchanges] line   only the traffic log's cost and the scan
 
+#include "bus/BusScan.h"
 #include "link/CommPort.h"
 #include "link/IxaInterface.h"
+#include "link/Traffic.h"
 #include "sim/Simulator.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -181,13 +189,99 @@ void Transfers(bool paced) {
     row("upload (UploadIxaCfg, DCC)", dump.size(), upMs, upBytes);
 }
 
+// Rounds of `count` exchanges, alternately unobserved and observed, so that both see the same machine
+// load; the median round of each is compared.
+void TrafficOverhead(int count) {
+    TRig rig(false);
+    TTrafficLog log;
+    rig.Link.GetCommandForce();
+    constexpr int Rounds = 21;
+    std::vector<double> off, on, offCpu, onCpu;
+    for (int round = 0; round < Rounds; ++round) {
+        for (bool observed : {false, true}) {
+            rig.Link.SetTrafficObserver(observed ? &log : nullptr);
+            const TCost cost = Measure(count, [&](int) { rig.Link.GetCommandForce(); });
+            (observed ? on : off).push_back(cost.WallMs);
+            (observed ? onCpu : offCpu).push_back(cost.CpuMs);
+        }
+    }
+    rig.Link.SetTrafficObserver(nullptr);
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    auto least = [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
+    // What the link does per line for an observer, alone (two clock readings, the event with its
+    // text, the ring's insertion): the cost whatever the machine's load does to the rounds above.
+    TTrafficLog alone;
+    const std::string text = "50.000";
+    const auto since = TClock::now();
+    const int lines = 200000;
+    const TCost perLine = Measure(lines, [&](int) {
+        const auto now = TClock::now();
+        alone.OnTraffic({std::chrono::system_clock::now(),
+                         std::chrono::duration_cast<std::chrono::microseconds>(now - since),
+                         TTrafficDirection::Received, TTrafficOrigin::Operator, TTrafficMark::None, text});
+    });
+    const double offMs = median(off), onMs = median(on);
+    std::printf("traffic log, unpaced CF? exchanges, %d alternating rounds of %d each way:\n", Rounds, count);
+    std::printf("  %-22s median %7.4f ms/exchange, best round %7.4f ms, CPU %7.4f ms\n", "nobody listening",
+                offMs, least(off), median(offCpu));
+    std::printf("  %-22s median %7.4f ms/exchange, best round %7.4f ms, CPU %7.4f ms\n",
+                "TTrafficLog listening", onMs, least(on), median(onCpu));
+    std::printf("  overhead: medians %+.2f %%, best rounds %+.2f %%; per line alone %.3f us, so 4 lines add "
+                "%.2f %% to the best unobserved exchange\n",
+                100 * (onMs - offMs) / offMs, 100 * (least(on) - least(off)) / least(off),
+                perLine.CpuMs * 1000, 100 * 4 * perLine.CpuMs / least(off));
+}
+
+void Scan() {
+    sim::TSimOptions options;
+    options.Paced = true;
+    options.Units = {0, 3, 7};
+    sim::TSimulator sim(options);
+    TCommPort port;
+    port.Open(sim.SlavePath());
+    TIxaInterface link(&port);
+    TBusScan scan(link);
+    std::vector<TBusUnit> units;
+    const auto start = TClock::now();
+    units = scan.Run();
+    const double ms = MsSince(start);
+    // Bytes of the units' exchanges (VER?, CN?, TT?: command, echo, reply). A silent address costs
+    // its time limit, which its own command line's time falls within (the limit runs from the write).
+    size_t bytes = 0;
+    for (const TBusUnit& unit : units) {
+        const size_t prefix = std::to_string(unit.Address).size() - 1; // WireBytes counts one digit
+        bytes += WireBytes("VER?", {unit.Version, "OK"}) + 2 * prefix;
+        bytes += WireBytes("CN?", {unit.Name, "OK"}) + 2 * prefix;
+        bytes += WireBytes("TT?", {unit.ToolType, "OK"}) + 2 * prefix;
+    }
+    const int silent = scan.Options.Last - scan.Options.First + 1 - static_cast<int>(units.size());
+    const double wire = double(bytes) * ByteMs;
+    const double limits = silent * double(scan.Options.ProbeTimeLimit);
+    std::printf("network scan, addresses %d-%d, units at 0, 3, 7, 9600-baud pacing, %u ms time limit:\n",
+                scan.Options.First, scan.Options.Last, scan.Options.ProbeTimeLimit);
+    std::printf("  found %zu units in %.0f ms; their exchanges' wire time %.0f ms (%zu bytes) + %d silent x "
+                "%u ms = %.0f ms (ratio %.3f)\n",
+                units.size(), ms, wire, bytes, silent, scan.Options.ProbeTimeLimit, wire + limits,
+                ms / (wire + limits));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const int count = argc > 1 ? std::atoi(argv[1]) : 2000;
+    if (argc > 2 && std::string(argv[2]) == "line") {
+        TrafficOverhead(count / 4 > 100 ? count / 4 : 100);
+        Scan();
+        return 0;
+    }
     Unpaced(count);
     Paced(count / 40 > 10 ? count / 40 : 10);
     Transfers(false);
     Transfers(true);
+    TrafficOverhead(count / 4 > 100 ? count / 4 : 100);
+    Scan();
     return 0;
 }

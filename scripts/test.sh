@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build needs (when missing), builds with 2 jobs and runs every test.
 # Usage: scripts/test.sh          the default preset (every test, the fault soak included); then the
-#                                 link, simulator, monitor, trend record and soak tests under ThreadSanitizer (tsan)
+#                                 link, configuration, simulator, monitor, trend record, bus and soak tests under ThreadSanitizer (tsan)
 #                                 and under AddressSanitizer + UBSan (asan); then a bounded run of each
 #                                 fuzz target (KORVA_FUZZ_SECONDS each, default 30); and a Windows
 #                                 build of the link and monitor layers (win32: compiled, not run)
@@ -54,8 +54,8 @@ if [ $# -gt 0 ]; then
 else
     run default
     # The sanitizer builds also run a short fault soak.
-    KORVA_SOAK_SECONDS=8 run tsan -L 'link|config|sim|monitor|record|soak'
-    KORVA_SOAK_SECONDS=8 run asan -L 'link|config|sim|monitor|record|soak'
+    KORVA_SOAK_SECONDS=8 run tsan -L 'link|config|sim|monitor|record|bus|soak'
+    KORVA_SOAK_SECONDS=8 run asan -L 'link|config|sim|monitor|record|bus|soak'
     fuzz
     win32
     scripts/package.sh

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <poll.h>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -56,6 +57,28 @@ bool ParseAddress(const std::string& line, int& address, std::string& command) {
     return true;
 }
 
+std::vector<TSimDevice> MakeUnits(const TSimOptions& options) {
+    std::vector<TSimDevice> units;
+    if (options.Units.empty()) {
+        units.emplace_back(options);
+        return units;
+    }
+    for (size_t k = 0; k < options.Units.size(); ++k) {
+        const int address = options.Units[k];
+        if (address < 0 || address > 15)
+            throw std::invalid_argument("unit address " + std::to_string(address) + " is not 0..15");
+        if (std::count(options.Units.begin(), options.Units.end(), address) > 1)
+            throw std::invalid_argument("unit address " + std::to_string(address) + " given twice");
+        TSimOptions own = options;
+        own.NetAddress = address;
+        TSimDevice& unit = units.emplace_back(own);
+        const auto now = TClock::now();
+        unit.SetParameter("CN", "IXA Cell " + std::to_string(k + 1), -1, now);
+        unit.SetParameter("TN", std::to_string(k % TSimDevice::ToolCount), -1, now);
+    }
+    return units;
+}
+
 } // namespace
 
 struct TSimulator::TImpl {
@@ -65,7 +88,9 @@ struct TSimulator::TImpl {
     void Serve();
     void TakeInput(const char* data, size_t size, TClock::time_point now);
     void Handle(const std::string& line, TClock::time_point now);
-    void Respond(const std::string& line, const std::string& command, TClock::time_point now);
+    void Respond(TSimDevice& device, const std::string& line, const std::string& command,
+                 TClock::time_point now);
+    TSimDevice* Unit(int address);
     bool WriteDue(TClock::time_point now, TClock::time_point& next);
 
     const TSimOptions Options;
@@ -75,7 +100,7 @@ struct TSimulator::TImpl {
     // Shared with the callers, under Mutex.
     mutable std::mutex Mutex;
     mutable std::condition_variable ReceivedChanged;
-    TSimDevice Device;
+    std::vector<TSimDevice> Devices; // one, or one per address in bus mode
     TSimFault Fault = TSimFault::None;
     int FaultCount = 0;
     unsigned FaultDelayMs = 0;
@@ -97,7 +122,7 @@ struct TSimulator::TImpl {
 };
 
 TSimulator::TImpl::TImpl(TSimOptions options)
-    : Options(std::move(options)), Path(Line.SlavePath()), Device(Options) {
+    : Options(std::move(options)), Path(Line.SlavePath()), Devices(MakeUnits(Options)) {
     if (pipe2(Wake, O_CLOEXEC | O_NONBLOCK) != 0)
         throw std::system_error(errno, std::generic_category(), "pipe2");
     if (!Options.LinkPath.empty()) {
@@ -202,14 +227,24 @@ void TSimulator::TImpl::Handle(const std::string& line, TClock::time_point now) 
     int address = -1;
     std::string command;
     // Lines for other units, and lines that are no command at all, get no answer.
-    if (ParseAddress(line, address, command) && address == Device.NetAddress())
-        Respond(line, command, now);
+    if (ParseAddress(line, address, command))
+        if (TSimDevice* unit = Unit(address))
+            Respond(*unit, line, command, now);
     if (Options.RecordReceived)
         ReceivedLines.push_back(line);
 }
 
+// Called with Mutex held. The unit that answers the address now (its "NA" may have been changed).
+TSimDevice* TSimulator::TImpl::Unit(int address) {
+    for (TSimDevice& unit : Devices)
+        if (unit.NetAddress() == address)
+            return &unit;
+    return nullptr;
+}
+
 // Called with Mutex held.
-void TSimulator::TImpl::Respond(const std::string& line, const std::string& command, TClock::time_point now) {
+void TSimulator::TImpl::Respond(TSimDevice& device, const std::string& line, const std::string& command,
+                                TClock::time_point now) {
     const TSimFault fault = Fault;
     if (Fault != TSimFault::None && FaultCount > 0 && --FaultCount == 0)
         Fault = TSimFault::None;
@@ -229,7 +264,7 @@ void TSimulator::TImpl::Respond(const std::string& line, const std::string& comm
         reply.Lines = std::move(script->second);
         Scripts.erase(script);
     } else {
-        reply = Device.Execute(command, now);
+        reply = device.Execute(command, now);
     }
 
     auto noise = [this] {
@@ -354,22 +389,42 @@ bool TSimulator::WaitReceived(size_t count, unsigned timeoutMs) const {
 
 void TSimulator::SetToolConnected(bool connected) {
     std::lock_guard lock(Impl->Mutex);
-    Impl->Device.SetToolConnected(connected, TClock::now());
+    Impl->Devices.front().SetToolConnected(connected, TClock::now());
 }
 
 void TSimulator::SetMountingAngle(double degrees) {
     std::lock_guard lock(Impl->Mutex);
-    Impl->Device.SetMountingAngle(degrees, TClock::now());
+    Impl->Devices.front().SetMountingAngle(degrees, TClock::now());
 }
 
 std::string TSimulator::Parameter(const std::string& name, int index) const {
     std::lock_guard lock(Impl->Mutex);
-    return Impl->Device.Parameter(name, index, TClock::now());
+    return Impl->Devices.front().Parameter(name, index, TClock::now());
 }
 
 void TSimulator::SetParameter(const std::string& name, const std::string& value, int index) {
     std::lock_guard lock(Impl->Mutex);
-    Impl->Device.SetParameter(name, value, index, TClock::now());
+    Impl->Devices.front().SetParameter(name, value, index, TClock::now());
+}
+
+} // namespace sim
+
+namespace sim {
+
+std::string TSimulator::UnitParameter(int address, const std::string& name, int index) const {
+    std::lock_guard lock(Impl->Mutex);
+    TSimDevice* unit = Impl->Unit(address);
+    if (!unit)
+        throw std::invalid_argument("no unit at address " + std::to_string(address));
+    return unit->Parameter(name, index, TClock::now());
+}
+
+void TSimulator::SetUnitParameter(int address, const std::string& name, const std::string& value, int index) {
+    std::lock_guard lock(Impl->Mutex);
+    TSimDevice* unit = Impl->Unit(address);
+    if (!unit)
+        throw std::invalid_argument("no unit at address " + std::to_string(address));
+    unit->SetParameter(name, value, index, TClock::now());
 }
 
 } // namespace sim

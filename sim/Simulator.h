@@ -4,7 +4,8 @@
 // plain-text protocol: it echoes each command line "<address>:<command>" as received, then sends
 // "OK", or one value line and "OK", or "Error N" and "OK". It answers only its own network
 // address (parameter "NA"); commands for other addresses get no answer at all, like a unit that
-// is not on the line; so do lines without an address prefix.
+// is not on the line; so do lines without an address prefix. In bus mode (TSimOptions::Units) it is
+// several units on one multi-drop line, each with its own parameters, answering its own address.
 //
 // Errors it answers: "Error 1" unknown command, "Error 2" malformed command or bad index,
 // "Error 3" value out of range, "Error 4" read-only parameter, "Error 5" refused in the present
@@ -26,6 +27,10 @@ struct TSimOptions {
     std::string VersionText;   // if not empty, the exact version line
     bool EnglishUnits = false; // "CU" at start; values in inches / pounds instead of mm / N / kg
     int NetAddress = 0;        // "NA" at start
+    // Bus mode: one unit at each of these addresses (0..15, no repeats; std::invalid_argument
+    // otherwise), instead of the one unit at NetAddress. The k-th unit (from 0) is named
+    // "IXA Cell k+1" and holds tool number k; everything else starts as the one unit would.
+    std::vector<int> Units;
     bool ToolConnected = true; // a tool is plugged in at start
     bool Paced = false;        // every byte (both ways) takes the 9600-baud byte time
     bool CrLf = false;         // end the simulator's lines with CR LF instead of LF
@@ -61,8 +66,8 @@ public:
     // The device path the console opens, e.g. "/dev/pts/7".
     std::string SlavePath() const;
 
-    // Fault injection: the fault applies to the next `count` commands addressed to this unit
-    // (count < 0: until cleared). Silent applies to every command while it lasts.
+    // Fault injection: the fault applies to the next `count` commands addressed to a unit on the
+    // line (count < 0: until cleared). Silent applies to every command while it lasts.
     void InjectFault(TSimFault fault, int count = 1, unsigned delayMs = 0, size_t noiseBytes = 8192);
     void ClearFaults();
 
@@ -84,9 +89,13 @@ public:
     void SetMountingAngle(double degrees); // slide acceleration = sin(angle), as a fraction of g
 
     // Direct access to a parameter's value as the controller would answer "NAME?" (or
-    // "NAME? I" with index), and setting it without the range checks of the protocol.
+    // "NAME? I" with index), and setting it without the range checks of the protocol. In bus mode
+    // these reach the first unit.
     std::string Parameter(const std::string& name, int index = -1) const;
     void SetParameter(const std::string& name, const std::string& value, int index = -1);
+    // The same for the unit that answers `address` now (std::invalid_argument if none does).
+    std::string UnitParameter(int address, const std::string& name, int index = -1) const;
+    void SetUnitParameter(int address, const std::string& name, const std::string& value, int index = -1);
 
 private:
     struct TImpl;

@@ -3,6 +3,7 @@
 
 #include "Simulator.h"
 
+#include <algorithm>
 #include <charconv>
 #include <csignal>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <iostream>
 #include <pthread.h>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -19,6 +21,8 @@ const char* const Usage =
     "  --version X   controller version to report (default 4.2; below 4.0 the console refuses it)\n"
     "  --english     start in English units (In., Lbf., Lb.) instead of mm, N, kg\n"
     "  --address N   network address 0..15 (default 0)\n"
+    "  --units LIST  several units on one line, one at each address of LIST (e.g. 0,3,7), each with\n"
+    "                its own parameters and name (\"IXA Cell 1\", \"IXA Cell 2\", ...)\n"
     "  --paced       every byte takes its time at 9600 baud\n"
     "  --crlf        end lines with CR LF instead of LF\n"
     "  --no-tool     start with no tool plugged in\n"
@@ -29,6 +33,23 @@ const char* const Usage =
 template <typename T> bool Parse(std::string_view text, T& value) {
     auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     return !text.empty() && ec == std::errc() && ptr == text.data() + text.size();
+}
+
+// "0,3,7": addresses 0..15, each once.
+bool ParseUnits(std::string_view text, std::vector<int>& units) {
+    units.clear();
+    while (true) {
+        const size_t comma = text.find(',');
+        int address = -1;
+        if (!Parse(text.substr(0, comma), address) || address < 0 || address > 15)
+            return false;
+        if (std::find(units.begin(), units.end(), address) != units.end())
+            return false;
+        units.push_back(address);
+        if (comma == std::string_view::npos)
+            return true;
+        text.remove_prefix(comma + 1);
+    }
 }
 
 int Refuse(const std::string& message) {
@@ -55,6 +76,10 @@ int main(int argc, char** argv) {
             if (!hasValue || !Parse(argv[i + 1], options.NetAddress) || options.NetAddress < 0 ||
                 options.NetAddress > 15)
                 return Refuse("--address needs a number from 0 to 15");
+            ++i;
+        } else if (arg == "--units") {
+            if (!hasValue || !ParseUnits(argv[i + 1], options.Units))
+                return Refuse("--units needs addresses from 0 to 15, each once, such as 0,3,7");
             ++i;
         } else if (arg == "--english") {
             options.EnglishUnits = true;

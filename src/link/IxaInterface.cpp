@@ -86,31 +86,74 @@ void TIxaInterface::AssertConnected() {
         throw EIxaInterface(1);
 }
 
+void TIxaInterface::SetTrafficObserver(TTrafficObserver* observer) {
+    TLinkLock lock(*this);
+    Observer = observer;
+}
+
+void TIxaInterface::Notify(TTrafficObserver* observer, TTrafficDirection direction, const AnsiString& line,
+                           TTrafficMark mark) {
+    const auto now = std::chrono::steady_clock::now();
+    if (direction == TTrafficDirection::Sent)
+        ExchangeStart = now;
+    TTrafficEvent event{std::chrono::system_clock::now(),
+                        std::chrono::duration_cast<std::chrono::microseconds>(now - ExchangeStart),
+                        direction,
+                        CurrentTrafficOrigin(),
+                        mark,
+                        line};
+    observer->OnTraffic(event);
+}
+
 void TIxaInterface::WriteString(const AnsiString& text) {
     AssertOpen();
+    TTrafficObserver* observer = Observer.load(std::memory_order_acquire);
     try {
         Port->PutString(text);
         Port->PutChar('\n');
     } catch (const ECommPort&) {
+        if (observer)
+            Notify(observer, TTrafficDirection::Sent, text, TTrafficMark::PortFailed);
         if (Port->Lost())
             Connected = false; // a vanished device, not one refused write
         throw;
     }
+    if (observer)
+        Notify(observer, TTrafficDirection::Sent, text, TTrafficMark::None);
 }
 
 AnsiString TIxaInterface::ReadString() {
+    return ReadLine(nullptr);
+}
+
+AnsiString TIxaInterface::ReadLine(const AnsiString* echoOf) {
     AssertOpen();
+    TTrafficObserver* observer = Observer.load(std::memory_order_acquire);
     AnsiString line;
     try {
         line = Port->ReadUntil('\n', unsigned(Timeout.load()), MaxReplyLine);
-    } catch (const ECommPort&) {
+    } catch (const ECommPort& e) {
+        if (observer)
+            Notify(observer, TTrafficDirection::Received, "",
+                   e.Code == 12 ? TTrafficMark::Timeout : TTrafficMark::PortFailed);
         Connected = false;
         throw EIxaInterface(2);
     }
-    if (line.size() > MaxReplyLine)
+    if (line.size() > MaxReplyLine) {
+        if (observer) // its start is enough to see what it was; the ring keeps 20,000 of them
+            Notify(observer, TTrafficDirection::Received, line.substr(0, 80) + "...", TTrafficMark::BadReply);
         throw EIxaInterface(3); // a stream without line ends is no reply
+    }
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
+    if (observer) {
+        TTrafficMark mark = TTrafficMark::None;
+        if (echoOf)
+            mark = line == *echoOf ? TTrafficMark::None : TTrafficMark::WrongEcho;
+        else if (line.compare(0, 5, "Error") == 0)
+            mark = TTrafficMark::ErrorReply;
+        Notify(observer, TTrafficDirection::Received, line, mark);
+    }
     return line;
 }
 
@@ -126,7 +169,7 @@ void TIxaInterface::SendString(const AnsiString& command) {
     WriteString(line);
     AnsiString echo;
     try {
-        echo = ReadString();
+        echo = ReadLine(&line);
     } catch (const EIxaInterface& e) {
         if (e.Code == 3)
             Connected = false; // a line without end is no echo either: the link is out of step

@@ -21,8 +21,13 @@
 // SendString, ReadString, WriteString, CheckReply and the *Reply operations do not lock; a caller
 // that strings them together holds Lock itself (TLinkLock). Connected, Version, Address and Timeout
 // are plain shared values (atomic), read by both threads without the lock.
+//
+// Traffic: every line written or read goes to the traffic observer, if one is set (Traffic.h), on
+// the thread of the exchange. Set and clear it with SetTrafficObserver only, which takes the link
+// lock, so that no exchange is calling the old one after it returns.
 
 #include "link/CommPort.h"
+#include "link/Traffic.h"
 #include "platform/SysUtils.h"
 
 #include <atomic>
@@ -209,6 +214,9 @@ public:
     // Whether the last handshake met a controller below version 4.0 (its text is code 5's message).
     bool Refused() const { return RefusedVersion; }
 
+    // nullptr: nobody listens. The observer must outlive its setting.
+    void SetTrafficObserver(TTrafficObserver* observer);
+
     // The last command line sent (with its address prefix), shared by all links.
     static AnsiString LastCommand();
 
@@ -223,7 +231,12 @@ public:
     TStringList DinFunctionNames, DoutFunctionNames, AoutFunctionNames;
 
 private:
+    AnsiString ReadLine(const AnsiString* echoOf); // ReadString; checks the echo of echoOf if given
+    void Notify(TTrafficObserver* observer, TTrafficDirection direction, const AnsiString& line,
+                TTrafficMark mark);
     void SetUnitTexts(bool english);
     TStringList& LoadFunctionNames(TStringList& list, const char* countName, const char* nameName);
     std::atomic<bool> RefusedVersion{false};
+    std::atomic<TTrafficObserver*> Observer{nullptr};
+    std::chrono::steady_clock::time_point ExchangeStart{}; // under the lock, while observed
 };

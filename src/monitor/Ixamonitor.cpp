@@ -24,6 +24,7 @@ TIxaMonitor::~TIxaMonitor() {
 }
 
 void TIxaMonitor::Execute() {
+    SetTrafficOrigin(TTrafficOrigin::Polling); // what this thread sends, the traffic log shows as polling
     while (!Terminated()) {
         if (PauseGate())
             continue; // look at the stop request again before a pass
@@ -87,6 +88,7 @@ void TIxaMonitor::CheckState() {
         // at the online pace.
         Period = OfflinePeriod;
         Synchronize([this] {
+            TTrafficOriginScope origin(TTrafficOrigin::Polling);
             // The panel must go offline even when the tool handler fails.
             std::exception_ptr toolError;
             try {
@@ -168,7 +170,12 @@ void TIxaMonitor::Gate() {
 
 template <typename... Args, typename... Values>
 void TIxaMonitor::Raise(const TMonitorEvent<Args...>& event, Values... values) {
-    Synchronize([&] { event.Invoke(*this, values...); });
+    // The handler's own exchanges count as made by whoever raised the event.
+    const TTrafficOrigin origin = CurrentTrafficOrigin();
+    Synchronize([&] {
+        TTrafficOriginScope scope(origin);
+        event.Invoke(*this, values...);
+    });
 }
 
 template <typename T, typename... Args>

@@ -22,6 +22,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDialog>
 #include <QMainWindow>
 #include <QMenu>
 #include <QPointer>
@@ -222,6 +223,17 @@ public:
     void DestroyMaintenanceWindows();
     // This window's diagnostics window (also the process-wide DiagnosticsForm).
     QWidget* DiagnosticsWindow = nullptr;
+    // The line: the traffic log (modeless, one window, made at the first use and kept) and the
+    // RS-485 network (modal, one per use). Their items close the Maintenance menu.
+    QAction* TrafficLogItem = nullptr;
+    QAction* NetworkItem = nullptr;
+    void TrafficLogItemClick();
+    void NetworkItemClick();
+    // Switches the panel to a unit's address as the address spinner does.
+    void UseNetworkAddress(int address);
+    void CreateLineItems();
+    QDialog* TrafficLogWindow = nullptr;
+    QDialog* NetworkWindow = nullptr; // while it is open
 
     // Trend: Maintenance > Trend... shows the one trend window; the monitor's deliveries reach it
     // through TrendFeed while it exists (closed, it is freed and no history is kept).

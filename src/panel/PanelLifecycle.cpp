@@ -113,6 +113,8 @@ void TKorvaControlPanel::CreateMenus() {
     CreateDialogAndHelpItems();
     // Trend
     CreateTrendItem();
+    // The line
+    CreateLineItems();
 
     for (TFileDialogSpec* dialog : {&IxaUploadDialog, &IxaDownloadDialog}) {
         dialog->DefaultExt = "cfg";
@@ -200,7 +202,8 @@ QString TKorvaControlPanel::OfflineReason() const {
     }
     if (Link && Link->Refused())
         return ToQString(IxaInterfaceErrorText[5]);
-    return "No answer from a controller on " + ToQString(Port->Name);
+    return "No answer at address " + QString::number(Link ? Link->Address.load() : 0) + " on " +
+           ToQString(Port->Name);
 }
 
 void TKorvaControlPanel::UpdateStatusTip() {

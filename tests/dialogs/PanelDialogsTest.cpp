@@ -91,9 +91,14 @@ TEST_F(TPanelDialogsTest, MenuItemsStandWhereTheFormHasThem) {
     EXPECT_TRUE(file[file.size() - 2]->isSeparator());
     const auto help = p.HelpMenu->actions();
     EXPECT_TRUE(help[3]->isSeparator());
-    // (Items added later, such as the trend, follow it.)
+    // Program Options right after Diagnostics; only the later items (trend, traffic log, network) follow it.
     const auto maintenance = p.MaintenanceMenu->actions();
-    EXPECT_EQ(maintenance.indexOf(Item(p, "ProgramOptionsItem")), maintenance.indexOf(p.DiagnosticsItem) + 1);
+    ASSERT_EQ(maintenance.size(), 6);
+    EXPECT_EQ(maintenance[1], p.DiagnosticsItem);
+    EXPECT_EQ(maintenance[2], Item(p, "ProgramOptionsItem"));
+    EXPECT_EQ(maintenance[3], p.TrendItem);
+    EXPECT_EQ(maintenance[4], p.TrafficLogItem);
+    EXPECT_EQ(maintenance[5], p.NetworkItem);
 }
 
 TEST_F(TPanelDialogsTest, InterfaceOkSavesByToolStateAndShowsTheStoredName) {

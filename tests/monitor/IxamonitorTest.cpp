@@ -414,3 +414,41 @@ TEST_F(MonitorTest, DestroyingReturnsPromptlyEvenWithAnEventPending) {
 }
 
 } // namespace
+
+namespace {
+
+// The traffic log tells the polling from the operator: the monitor's own exchanges and those its
+// event handlers make on the main thread are the polling's; the main thread's own, and those of a
+// refresh it asked for, the operator's.
+TEST_F(MonitorTest, TrafficOriginFollowsWhoAsked) {
+    Open(sim::TSimOptions{}, false);
+    TTrafficLog log;
+    Link->SetTrafficObserver(&log);
+    int connects = 0;
+    Monitor->OnConnect = [&](TIxaMonitor&) {
+        ++connects;
+        Link->GetControllerName();
+    };
+    ASSERT_TRUE(ServeUntil([&] { return connects == 1; }, 5000));
+    Link->GetToolNumber();
+    Monitor->ConnectAndRefresh();
+    Link->SetTrafficObserver(nullptr);
+
+    std::vector<TTrafficEvent> events;
+    log.CopySince(0, events);
+    TStrings polling, operatorSent;
+    for (const auto& e : events)
+        if (e.Direction == TTrafficDirection::Sent &&
+            (e.Line == "0:CN?" || e.Line == "0:TN?" || e.Line == "0:VER?"))
+            (e.Origin == TTrafficOrigin::Polling ? polling : operatorSent).push_back(e.Line);
+    // The monitor's handshake (which may have begun before the observer was set), its connect
+    // event's query, then its polls of the tool number.
+    const auto name = std::find(polling.begin(), polling.end(), "0:CN?");
+    ASSERT_NE(name, polling.end());
+    EXPECT_EQ(std::count(polling.begin(), name, "0:VER?"), name - polling.begin());
+    EXPECT_EQ(std::count(name + 1, polling.end(), "0:TN?"), polling.end() - name - 1);
+    // The operator's own query, then the refresh it asked for: handshake, connect event, tool number.
+    EXPECT_EQ(operatorSent, (TStrings{"0:TN?", "0:VER?", "0:CN?", "0:TN?"}));
+}
+
+} // namespace

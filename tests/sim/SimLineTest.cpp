@@ -234,3 +234,42 @@ TEST(SimThreads, DestructionDoesNotWaitForAReply) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(SimBus, EachUnitAnswersOnlyItsAddressWithItsOwnParameters) {
+    sim::TSimulator sim(With([](sim::TSimOptions& o) { o.Units = {0, 3, 7}; }));
+    TTestLine line(sim.SlavePath());
+    EXPECT_EQ(line.Exchange("0:CN?"), (Lines{"0:CN?", "IXA Cell 1", "OK"}));
+    EXPECT_EQ(line.Exchange("3:CN?"), (Lines{"3:CN?", "IXA Cell 2", "OK"}));
+    EXPECT_EQ(line.Exchange("7:CN?"), (Lines{"7:CN?", "IXA Cell 3", "OK"}));
+    EXPECT_EQ(line.Exchange("7:TT?"), (Lines{"7:TT?", "Sanding Head", "OK"}));
+    for (const char* silent : {"1:VER?", "4:VER?", "15:VER?"}) {
+        ASSERT_TRUE(line.Send(silent));
+        EXPECT_TRUE(line.Quiet(100)) << silent;
+    }
+
+    // A change reaches one unit only.
+    EXPECT_EQ(line.Exchange("3:CF 12.500"), (Lines{"3:CF 12.500", "OK"}));
+    EXPECT_EQ(sim.UnitParameter(3, "CF"), "12.500");
+    EXPECT_EQ(sim.UnitParameter(0, "CF"), sim.UnitParameter(7, "CF"));
+    EXPECT_NE(sim.UnitParameter(0, "CF"), "12.500");
+    sim.SetUnitParameter(7, "CN", "Press 7");
+    EXPECT_EQ(line.Exchange("7:CN?"), (Lines{"7:CN?", "Press 7", "OK"}));
+    EXPECT_THROW(sim.UnitParameter(5, "CN"), std::invalid_argument);
+
+    // A unit moved to a free address answers there, and no longer at the old one.
+    EXPECT_EQ(line.Exchange("3:NA 9"), (Lines{"3:NA 9", "OK"}));
+    EXPECT_EQ(line.Exchange("9:CN?"), (Lines{"9:CN?", "IXA Cell 2", "OK"}));
+    ASSERT_TRUE(line.Send("3:CN?"));
+    EXPECT_TRUE(line.Quiet(100));
+}
+
+TEST(SimBus, RefusesBadUnitLists) {
+    for (std::vector<int> units : {std::vector<int>{0, 16}, {-1}, {3, 3}}) {
+        EXPECT_THROW(sim::TSimulator(With([&](sim::TSimOptions& o) { o.Units = units; })),
+                     std::invalid_argument);
+    }
+}
+
+} // namespace

@@ -1,0 +1,184 @@
+#include "maintenance/TrafficLog.h"
+
+#include "toolkit/Application.h"
+#include "toolkit/Dialogs.h"
+#include "toolkit/Layout.h"
+#include "toolkit/Settings.h"
+#include "toolkit/Text.h"
+
+#include <QByteArray>
+#include <QHBoxLayout>
+#include <QScreen>
+#include <QScrollBar>
+#include <QShowEvent>
+#include <QVBoxLayout>
+#include <fstream>
+
+namespace {
+
+const char* const PlaceKey = "TrafficLogPlace";
+
+} // namespace
+
+TTrafficLogForm::TTrafficLogForm(QWidget* owner, TIxaInterface& link)
+    : QDialog(owner, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                         Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
+      Link(link) {
+    setWindowTitle("Traffic Log");
+    setFont(FormFont(8));
+    setModal(false);
+    setAttribute(Qt::WA_QuitOnClose, false); // the program ends with its main window, open or not
+
+    LogText = new QPlainTextEdit(this);
+    LogText->setReadOnly(true);
+    LogText->setLineWrapMode(QPlainTextEdit::NoWrap);
+    LogText->setMaximumBlockCount(static_cast<int>(Log.Capacity()));
+    LogText->setUndoRedoEnabled(false);
+    QFont mono("Liberation Mono");
+    mono.setStyleHint(QFont::Monospace);
+    mono.setPixelSize(PointsToPixels(9));
+    LogText->setFont(mono);
+
+    HidePollingBox = new QCheckBox("&Hide polling", this);
+    HidePollingBox->setToolTip("Hide the exchanges of the monitor's own polling");
+    PauseButton = new QPushButton("&Pause", this);
+    ClearButton = new QPushButton("C&lear", this);
+    SaveButton = new QPushButton("&Save...", this);
+    CloseButton = new QPushButton("&Close", this);
+    StatusText = new QLabel(this);
+    for (QPushButton* button : {PauseButton, ClearButton, SaveButton, CloseButton})
+        button->setAutoDefault(false);
+
+    auto* bar = new QHBoxLayout;
+    bar->addWidget(HidePollingBox);
+    bar->addSpacing(12);
+    bar->addWidget(PauseButton);
+    bar->addWidget(ClearButton);
+    bar->addWidget(SaveButton);
+    bar->addStretch(1);
+    bar->addWidget(StatusText);
+    bar->addSpacing(12);
+    bar->addWidget(CloseButton);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(LogText, 1);
+    layout->addLayout(bar);
+
+    connect(HidePollingBox, &QCheckBox::clicked, this,
+            [this] { GuardedCall([this] { HidePollingBoxClick(); }); });
+    connect(PauseButton, &QPushButton::clicked, this,
+            [this] { GuardedCall([this] { PauseButtonClick(); }); });
+    connect(ClearButton, &QPushButton::clicked, this,
+            [this] { GuardedCall([this] { ClearButtonClick(); }); });
+    connect(SaveButton, &QPushButton::clicked, this, [this] { GuardedCall([this] { SaveButtonClick(); }); });
+    connect(CloseButton, &QPushButton::clicked, this, &QDialog::close);
+    RefreshTimer.setInterval(RefreshMs);
+    connect(&RefreshTimer, &QTimer::timeout, this, [this] { GuardedCall([this] { Refresh(); }); });
+
+    resize(PointsToPixels(560), PointsToPixels(340));
+    const AnsiString place = ReadSetting(PlaceKey);
+    if (place.empty() || !restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(place)))) {
+        if (QScreen* s = screen())
+            move(s->availableGeometry().center() - rect().center());
+    }
+    ShowStatus();
+}
+
+TTrafficLogForm::~TTrafficLogForm() {
+    // The link may be gone already (the main window frees it first); a visible window is only
+    // hidden by the base class, which does not reach hideEvent here.
+    RefreshTimer.stop();
+}
+
+void TTrafficLogForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!Listening) {
+        Link.SetTrafficObserver(&Log);
+        Listening = true;
+    }
+    Refresh();
+    RefreshTimer.start();
+}
+
+void TTrafficLogForm::hideEvent(QHideEvent* event) {
+    QDialog::hideEvent(event);
+    if (event->spontaneous())
+        return; // minimised: still listening
+    RefreshTimer.stop();
+    if (Listening) {
+        Link.SetTrafficObserver(nullptr);
+        Listening = false;
+    }
+    WriteSetting(PlaceKey, saveGeometry().toBase64().toStdString());
+}
+
+void TTrafficLogForm::Refresh() {
+    std::vector<TTrafficEvent> events;
+    Shown = Log.CopySince(Shown, events);
+    const bool hidePolling = HidePollingBox->isChecked();
+    QString text;
+    int lines = 0;
+    for (const TTrafficEvent& event : events) {
+        if (hidePolling && event.Origin == TTrafficOrigin::Polling)
+            continue;
+        if (lines++ > 0)
+            text += '\n';
+        text += ToQString(FormatTrafficLine(event));
+    }
+    if (lines > 0) {
+        // Follows the newest line unless the user has scrolled up to read.
+        QScrollBar* bar = LogText->verticalScrollBar();
+        const bool atEnd = bar->value() == bar->maximum();
+        const int keep = bar->value();
+        LogText->appendPlainText(text);
+        bar->setValue(atEnd ? bar->maximum() : keep);
+    }
+    ShowStatus();
+}
+
+void TTrafficLogForm::Rebuild() {
+    LogText->clear();
+    Shown = 0;
+    Refresh();
+}
+
+void TTrafficLogForm::ShowStatus() {
+    const int lines = LogText->document()->isEmpty() ? 0 : LogText->blockCount();
+    QString text = QString::number(lines) + (lines == 1 ? " line" : " lines");
+    if (Log.Paused())
+        text += ", paused";
+    StatusText->setText(text);
+}
+
+void TTrafficLogForm::HidePollingBoxClick() {
+    Rebuild();
+}
+
+void TTrafficLogForm::PauseButtonClick() {
+    const bool pause = !Log.Paused();
+    Log.SetPaused(pause);
+    PauseButton->setText(pause ? "&Resume" : "&Pause");
+    ShowStatus();
+}
+
+void TTrafficLogForm::ClearButtonClick() {
+    Log.Clear();
+    Rebuild();
+}
+
+void TTrafficLogForm::SaveButtonClick() {
+    TFileDialogSpec spec;
+    spec.Title = "Save Traffic Log";
+    spec.DefaultExt = "txt";
+    spec.Filter = "Text File|*.txt|All Files|*.*";
+    spec.FileName = "traffic.txt";
+    if (!Dialogs().SaveFile(spec))
+        return;
+    Refresh(); // what is saved is what is shown, up to now
+    std::ofstream out(spec.FileName.toLocal8Bit().toStdString(), std::ios::binary | std::ios::trunc);
+    const AnsiString text = ToAnsi(ShownText());
+    if (out)
+        out << text << (text.empty() ? "" : "\n");
+    out.close();
+    if (!out)
+        ShowError("Couldn't write " + spec.FileName + ".");
+}
