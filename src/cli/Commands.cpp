@@ -1,5 +1,9 @@
 #include "cli/Commands.h"
 
+#include "bus/BusScan.h"
+#include "config/ConfigBackups.h"
+#include "config/ConfigCompare.h"
+#include "config/ConfigText.h"
 #include "link/IxaInterface.h"
 #include "link/IxaParameterTable.h"
 #include "link/WireFormat.h"
@@ -449,6 +453,145 @@ int Params(TSession& s, const std::vector<std::string>& args) {
     return ExitOk;
 }
 
+// A probe waits 250 ms for each reply line unless --timeout says otherwise: a unit answers within a
+// few byte times, and a silent line of 16 addresses then takes about 4 s.
+TBusScanOptions ScanOptions(const TSession& s) {
+    TBusScanOptions options;
+    options.ProbeTimeLimit = s.Options.TimeoutGiven ? unsigned(s.Options.Timeout) : 250;
+    return options;
+}
+
+// The console's backup folder, or the one given.
+std::filesystem::path BackupRoot(const TArgs& a) {
+    if (!a.Positional.empty())
+        return a.Positional[0];
+    const auto data = UserDataFolder();
+    if (!data)
+        throw EUsage("no user data folder known: give the backup folder");
+    return *data / "Halvane" / "KorvaWin 3.0" / "Backups";
+}
+
+// Both dumps of the connected controller into a new backup, as the console's Back Up Controller
+// does; a backup that fails half way is removed whole, and the newest 50 are kept.
+TConfigBackups::TBackup BackUp(TSession& s, const TConfigBackups& backups) {
+    const AnsiString name = s.Link.GetControllerName();
+    const TConfigBackups::TBackup backup = backups.NewBackup(name, std::time(nullptr));
+    try {
+        s.Link.UploadIxaCfg(backup.Controller.string());
+        s.Link.UploadToolCfg(backup.Tool.string());
+    } catch (...) {
+        TConfigBackups::Discard(backup);
+        throw;
+    }
+    backups.Prune(name);
+    return backup;
+}
+
+int Backup(TSession& s, const std::vector<std::string>& args) {
+    const TArgs a = SplitArgs(args, {"--all"}, {});
+    ExpectCount(a, 0, 1, "korva backup [DIR] [--all]");
+    const TConfigBackups backups(BackupRoot(a));
+    Open(s);
+    std::vector<int> addresses{s.Options.Address};
+    if (a.Options.count("--all")) {
+        addresses.clear();
+        TBusScan scan(s.Link, ScanOptions(s));
+        for (const TBusUnit& unit : scan.Run())
+            addresses.push_back(unit.Address);
+        if (addresses.empty())
+            throw EIxaInterface(2, "No unit answers on " + s.PortName);
+    }
+    Json list = Json::array();
+    std::string text;
+    for (const int address : addresses) {
+        s.Options.Address = address;
+        s.Link.Address = address;
+        Handshake(s);
+        const TConfigBackups::TBackup backup = BackUp(s, backups);
+        list.push_back({{"address", address},
+                        {"controller", backup.Controller.string()},
+                        {"tool", backup.Tool.string()}});
+        text += "address " + std::to_string(address) + ": " + backup.Controller.string() + "\n" + "address " +
+                std::to_string(address) + ": " + backup.Tool.string() + "\n";
+    }
+    Print(s, list, text);
+    return ExitOk;
+}
+
+int Diff(TSession& s, const std::vector<std::string>& args) {
+    const TArgs a = SplitArgs(args, {}, {});
+    ExpectCount(a, 1, 1, "korva diff FILE");
+    const AnsiString text = TConfigText::ReadFile(a.Positional[0]);
+    TIxaInterface::CheckConfigText(text); // the file must be one a restore would take
+    const TConfigText file = TConfigText::Parse(text);
+    const bool tools = file.IsToolConfiguration();
+    Open(s);
+    Handshake(s);
+    const TConfigText controller = TConfigText::FromLines(s.Link.UploadCfgLines(tools ? "DTC" : "DCC"));
+    const TConfigCompare compare = TConfigCompare::Compare(file, controller, s.Link.GetEnglishUnits());
+    static const char* const states[] = {"same", "differs", "file only", "controller only"};
+    Json rows = Json::array();
+    std::string out;
+    if (compare.UnitsDiffer())
+        out += "warning: " + compare.UnitsWarning() + "\n";
+    for (const TCompareRow& row : compare.Rows) {
+        if (row.State == TCompareState::Same)
+            continue;
+        rows.push_back({{"parameter", row.Parameter},
+                        {"name", row.Name},
+                        {"state", states[int(row.State)]},
+                        {"file", row.FileValue},
+                        {"controller", row.ControllerValue},
+                        {"fileLine", row.FileLine},
+                        {"controllerLine", row.ControllerLine}});
+        switch (row.State) {
+        case TCompareState::Differs:
+            out += row.Parameter + ": file " + row.FileValue + ", controller " + row.ControllerValue + "\n";
+            break;
+        case TCompareState::FileOnly:
+            out += row.Parameter + ": only in the file (" + row.FileValue + ")\n";
+            break;
+        case TCompareState::ControllerOnly:
+            out += row.Parameter + ": only in the controller (" + row.ControllerValue + ")\n";
+            break;
+        case TCompareState::Same:
+            break;
+        }
+    }
+    const size_t differences = compare.Differences();
+    Print(s,
+          Json{{"file", a.Positional[0]},
+               {"dump", tools ? "DTC" : "DCC"},
+               {"differences", differences},
+               {"unitsDiffer", compare.UnitsDiffer()},
+               {"rows", rows}},
+          out);
+    return differences == 0 ? ExitOk : ExitDifferent;
+}
+
+int Scan(TSession& s, const std::vector<std::string>& args) {
+    const TArgs a = SplitArgs(args, {}, {});
+    ExpectCount(a, 0, 0, "korva scan");
+    Open(s);
+    TBusScan scan(s.Link, ScanOptions(s));
+    Json list = Json::array();
+    std::string text;
+    for (const TBusUnit& unit : scan.Run()) {
+        list.push_back({{"address", unit.Address},
+                        {"name", unit.Name},
+                        {"version", unit.Version},
+                        {"toolType", unit.ToolType}});
+        char row[400];
+        std::snprintf(row, sizeof row, "%2d  %-24s %-6s %s\n", unit.Address, unit.Name.c_str(),
+                      unit.Version.c_str(), unit.ToolType.c_str());
+        text += row;
+    }
+    if (list.empty())
+        text = "no unit answers on " + s.PortName + "\n";
+    Print(s, list, text);
+    return ExitOk;
+}
+
 struct TCommand {
     const char* Name;
     int (*Run)(TSession&, const std::vector<std::string>&);
@@ -488,6 +631,20 @@ const TCommand Commands[] = {
      "file is\n"
      "checked first, then every line is sent; a refused line stops it with exit code 5.\n"
      "--save keeps the result in the controller's memory (SC 1).\n"},
+    {"backup", Backup,
+     "usage: korva backup [DIR] [--all]\n\nUploads the controller and the tool configuration into a new "
+     "backup,\n"
+     "as the console's Back Up Controller does: DIR/<controller name>/<date>_<time> controller.cfg and\n"
+     "... tool.cfg, keeping the newest 50. DIR defaults to the console's backup folder. --all backs\n"
+     "up every unit a scan finds on the line.\n"},
+    {"diff", Diff,
+     "usage: korva diff FILE\n\nCompares a configuration file with the controller's (the tool dump for a "
+     "tool\n"
+     "file), by value as the controller takes them, and prints what differs. Exits 0 when equal,\n"
+     "1 when different.\n"},
+    {"scan", Scan,
+     "usage: korva scan\n\nProbes the addresses 0 to 15 of the RS-485 line (version, then name and tool\n"
+     "type for a unit that answers) and lists the units found.\n"},
     {"params", Params,
      "usage: korva params\n\nThe parameters that get and set know: mnemonic, access, kind, index.\n"},
 };
@@ -527,6 +684,8 @@ int RunCommand(const std::string& command, const std::vector<std::string>& args,
     } catch (const EUsage& e) {
         std::fprintf(stderr, "korva: %s\nTry 'korva help %s'.\n", e.what(), command.c_str());
         return ExitUsage;
+    } catch (const EConfig& e) {
+        return report(ExitLink, e.what());
     } catch (const EIxa& e) {
         return report(ExitController, "controller error " + std::to_string(e.ErrorNumber) + ": " + e.what() +
                                           " (" + s.Where() + ")");

@@ -19,6 +19,7 @@ struct TCliOptions {
     std::string Port; // empty: $KORVA_PORT, else the console's stored port
     int Address = 0;
     int Timeout = 1000;
+    bool TimeoutGiven = false;
     bool Json = false;
 };
 

@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
             if (!ParseNumber(optarg, 1, 600000, value))
                 return Fail("--timeout needs a number of milliseconds from 1 to 600000");
             options.Timeout = int(value);
+            options.TimeoutGiven = true;
             break;
         case 'j':
             options.Json = true;

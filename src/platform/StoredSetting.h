@@ -8,11 +8,16 @@
 
 #include "platform/SysUtils.h"
 
+#include <filesystem>
 #include <optional>
 
 // The stored value of key, as the bytes the console stored; nothing when it is not stored or cannot
 // be read.
 std::optional<AnsiString> ReadStoredSetting(const AnsiString& key);
+
+// The user's data folder, where the console keeps its backups: $XDG_DATA_HOME (~/.local/share when
+// it is not set), %LOCALAPPDATA% on Windows; nothing when neither is known.
+std::optional<std::filesystem::path> UserDataFolder();
 
 // One value as the toolkit's ini file writes it (exposed for the tests): "a, b" quoted, \" \\ \n \t
 // \r \0 and \xHHHH escapes (a code point, written back in UTF-8), a @String(...) or

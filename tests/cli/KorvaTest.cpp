@@ -268,6 +268,77 @@ TEST_F(KorvaProgram, ThePortComesFromTheEnvironmentOrTheConsolesSetting) {
     fs::remove_all(config);
 }
 
+TEST_F(KorvaProgram, BackupThenRestoreRoundTripAndDiffFindsTheChange) {
+    const fs::path root = fs::temp_directory_path() / ("korva-backups-" + std::to_string(getpid()));
+    fs::remove_all(root);
+    TRun backup = Run({"--json", "backup", root.string()});
+    ASSERT_EQ(backup.Exit, 0) << backup.Err;
+    const nlohmann::json made = nlohmann::json::parse(backup.Out);
+    ASSERT_EQ(made.size(), 1u);
+    const fs::path controllerFile = made[0]["controller"].get<std::string>();
+    const fs::path toolFile = made[0]["tool"].get<std::string>();
+    EXPECT_EQ(controllerFile.parent_path(), root / "IXA Cell 1");
+    EXPECT_TRUE(fs::is_regular_file(controllerFile));
+    EXPECT_TRUE(fs::is_regular_file(toolFile));
+    EXPECT_EQ(controllerFile.filename().string().substr(19),
+              " controller.cfg"); // after "YYYY-MM-DD_hh-mm-ss"
+
+    // Unchanged: equal, exit 0, no output.
+    TRun same = Run({"diff", controllerFile.string()});
+    EXPECT_EQ(same.Exit, 0) << same.Err;
+    EXPECT_EQ(same.Out, "");
+
+    // The controller moves on in one force level and its name: diff names exactly those, exit 1.
+    Sim.SetParameter("FL", "77.000", 3);
+    Sim.SetParameter("CN", "Moved");
+    TRun changed = Run({"diff", controllerFile.string()});
+    EXPECT_EQ(changed.Exit, 1) << changed.Err;
+    const auto lines = Lines(changed.Out);
+    ASSERT_EQ(lines.size(), 2u) << changed.Out;
+    EXPECT_EQ(lines[0].rfind("CN: file IXA Cell 1, controller Moved", 0), 0u) << lines[0];
+    EXPECT_NE(changed.Out.find("FL 3: file"), std::string::npos) << changed.Out;
+    const nlohmann::json report = nlohmann::json::parse(Run({"--json", "diff", controllerFile.string()}).Out);
+    EXPECT_EQ(report["differences"], 2);
+    EXPECT_EQ(report["dump"], "DCC");
+
+    // The tool file is compared with the tool dump.
+    EXPECT_EQ(Run({"diff", toolFile.string()}).Exit, 0);
+
+    // Restoring the backup puts the controller back; diff then finds nothing.
+    TRun restore = Run({"restore", controllerFile.string()});
+    EXPECT_EQ(restore.Exit, 0) << restore.Err;
+    EXPECT_EQ(Sim.Parameter("CN"), "IXA Cell 1");
+    EXPECT_EQ(Run({"diff", controllerFile.string()}).Exit, 0);
+
+    EXPECT_EQ(Run({"diff", (root / "none.cfg").string()}).Exit, 4); // no such file
+    fs::remove_all(root);
+}
+
+TEST(KorvaScan, FindsTheUnitsOnTheLineAndBacksThemAllUp) {
+    sim::TSimOptions options;
+    options.Units = {0, 3, 7};
+    sim::TSimulator bus(options);
+    TRun scan = Korva({"--port", bus.SlavePath(), "--json", "scan"});
+    ASSERT_EQ(scan.Exit, 0) << scan.Err;
+    const nlohmann::json units = nlohmann::json::parse(scan.Out);
+    ASSERT_EQ(units.size(), 3u);
+    EXPECT_EQ(units[1]["address"], 3);
+    EXPECT_EQ(units[1]["name"], "IXA Cell 2");
+    EXPECT_EQ(units[2]["address"], 7);
+    EXPECT_EQ(units[2]["version"], "4.2");
+
+    const fs::path root = fs::temp_directory_path() / ("korva-all-" + std::to_string(getpid()));
+    fs::remove_all(root);
+    TRun all = Korva({"--port", bus.SlavePath(), "--json", "backup", root.string(), "--all"});
+    ASSERT_EQ(all.Exit, 0) << all.Err;
+    const nlohmann::json made = nlohmann::json::parse(all.Out);
+    ASSERT_EQ(made.size(), 3u);
+    EXPECT_EQ(made[2]["address"], 7);
+    for (const char* name : {"IXA Cell 1", "IXA Cell 2", "IXA Cell 3"})
+        EXPECT_TRUE(fs::is_directory(root / name)) << name;
+    fs::remove_all(root);
+}
+
 TEST(StoredSetting, ValuesAsTheConsolesIniFileWritesThem) {
     const std::vector<std::pair<std::string, std::string>> table = {
         {"/dev/ttyUSB0", "/dev/ttyUSB0"},

@@ -114,3 +114,11 @@ std::optional<AnsiString> ReadStoredSetting(const AnsiString& key) {
     }
     return std::nullopt;
 }
+
+std::optional<std::filesystem::path> UserDataFolder() {
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data)
+        return std::filesystem::path(data);
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return std::filesystem::path(home) / ".local" / "share";
+    return std::nullopt;
+}

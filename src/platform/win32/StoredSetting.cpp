@@ -1,5 +1,6 @@
 #include "platform/StoredSetting.h"
 
+#include <cstdlib>
 #include <windows.h>
 
 std::optional<AnsiString> ReadStoredSetting(const AnsiString& key) {
@@ -14,4 +15,10 @@ std::optional<AnsiString> ReadStoredSetting(const AnsiString& key) {
 // The registry keeps values as they are; nothing to undo.
 AnsiString UnescapeIniValue(const AnsiString& raw) {
     return raw;
+}
+
+std::optional<std::filesystem::path> UserDataFolder() {
+    if (const char* local = std::getenv("LOCALAPPDATA"); local && *local)
+        return std::filesystem::path(local);
+    return std::nullopt;
 }
