@@ -38,3 +38,8 @@ void TKorvaControlPanel::DestroyMaintenanceWindows() {
     delete DiagnosticsWindow; // also clears DiagnosticsForm
     DiagnosticsWindow = nullptr;
 }
+
+void TKorvaControlPanel::ShowMaintenanceOffline() {
+    if (DiagnosticsForm && DiagnosticsForm->isVisible())
+        DiagnosticsForm->ShowLinkLost();
+}

@@ -1,5 +1,7 @@
 #include "toolkit/Controls.h"
 
+#include <QApplication>
+
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QPainter>
@@ -223,7 +225,13 @@ void TEdit::keyPressEvent(QKeyEvent* event) {
 
 void TEdit::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
-    if (OnExit)
+    // Only a move of the focus to another control of the same window leaves the field: the window
+    // losing the focus (to another program or a message box, or as it closes) and the field's own
+    // context menu do not.
+    const QWidget* now = QApplication::focusWidget();
+    const bool within =
+        event->reason() != Qt::PopupFocusReason && now && now != this && now->window() == window();
+    if (within && OnExit)
         OnExit();
 }
 
