@@ -363,3 +363,15 @@ TEST_F(TPanelTest, AFailingStepOfTheOnlineDisplayShowsInItsOwnFieldAndThePanelSt
     EXPECT_TRUE(LiveDisplayGoesOn(sim, p));
     EXPECT_TRUE(Dialogs->Boxes.empty());
 }
+
+TEST_F(TPanelTest, InPositionModeTheTopMarkOfTheCommandBarIsDrawnWhole) {
+    TKorvaControlPanel& p = Online();
+    p.ShowMode(1); // MP 150 mm
+    ASSERT_EQ(p.CommandBarMax->text(), "150.00");
+    const QImage image = p.CommandBarMax->grab().toImage();
+    // Right-aligned, the text keeps clear of the left edge: no part of its first digit is cut off.
+    const int edge = static_cast<int>(image.devicePixelRatio()) + 1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < edge; ++x)
+            EXPECT_GT(qGray(image.pixel(x, y)), 160) << x << "," << y;
+}

@@ -160,3 +160,31 @@ TEST(Edit, OnlyAFocusMoveInsideTheWindowIsAnExit) {
     QCoreApplication::processEvents();
     EXPECT_EQ(exits, 0);
 }
+
+TEST(RadioGroup, ItemsLieInsideTheFrameBelowTheCaption) {
+    QWidget window;
+    auto* group = new TRadioGroup(&window);
+    group->setTitle("Operation Mode");
+    QFont bold = group->font();
+    bold.setBold(true);
+    group->setFont(bold);
+    group->setGeometry(0, 0, 131, 80);
+    group->SetItems({"Force Mode", "Position Mode", "Contour Mode"});
+    window.show();
+    // The frame's top line: the first row below the caption's middle with a long run of dark pixels.
+    const QImage image = group->grab().toImage();
+    const auto dark = [&](int x, int y) { return qGray(image.pixel(x, y)) < 200; };
+    int frameTop = -1;
+    for (int y = 0; y < image.height() && frameTop < 0; ++y) {
+        int run = 0;
+        for (int x = image.width() / 2; x < image.width() - 4; ++x)
+            run = dark(x, y) || qGray(image.pixel(x, y)) < 235 ? run + 1 : 0;
+        if (run >= image.width() / 2 - 8)
+            frameTop = y;
+    }
+    ASSERT_GE(frameTop, 0);
+    const qreal ratio = image.devicePixelRatio();
+    for (int i = 0; i < group->Count(); ++i)
+        EXPECT_GT(group->Button(i)->y() * ratio, frameTop) << i;
+    EXPECT_LE(group->Button(2)->geometry().bottom(), group->height());
+}
