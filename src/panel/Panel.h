@@ -79,8 +79,7 @@ public:
     bool Updating = false;
     int32_t PosLimitTicks = 0;
     int32_t NegLimitTicks = 0;
-    bool ToolShown = false;         // the display shows a tool (between tool connect and disconnect)
-    bool CommandScaleKnown = false; // the command bar's scale could be drawn from the controller's values
+    bool ToolShown = false; // the display shows a tool (between tool connect and disconnect)
     QString ToolNumberErrorText;
 
     // Menus.

@@ -274,8 +274,10 @@ void TKorvaControlPanel::SetupForceGauge() {
         [&] {
             const double max = Link->GetMaxForce();
             const double min = MinForce(*Link);
-            if (!Drawable(min, max))
-                return unknown();
+            if (!Drawable(min, max)) {
+                unknown();
+                return;
+            }
             SetGaugeRange(ForceGauge, Ticks(min, 10), Ticks(max, 10));
             ShowMarks(ForceGaugeMax, ForceGaugeMid, ForceGaugeMin, "0.0", min, max);
         },
@@ -355,6 +357,11 @@ void TKorvaControlPanel::SetupCommandBar() {
         DisplayStep(
             [&] {
                 const double command = position ? Link->GetCommandPosition() : Link->GetCommandForce();
+                // Without a scale the bar stands at 0: the text shows the command itself.
+                if (!known) {
+                    CommandValue->setText(FormatFloat(pattern, command));
+                    return;
+                }
                 // Position changes run the bar's change handler; it runs once more for an unchanged
                 // position, so the command text is always refreshed (and, with Updating set, nothing
                 // is sent).
@@ -363,7 +370,6 @@ void TKorvaControlPanel::SetupCommandBar() {
             },
             [&](const QString& failure) { CommandValue->setText(failure); });
     }
-    CommandScaleKnown = known;
     // The operator commands on a known scale only, and only online with a tool.
     CommandBar->setEnabled(known && ToolShown && Link->Connected);
     bool fromElsewhere = ModeGroup->ItemIndex() == ContourModeItem;

@@ -155,6 +155,33 @@ TEST(ForceLevelForm, BadValueKeepsTheSpinnerAndRefusesOk) {
     EXPECT_DOUBLE_EQ(form.LevelValues[1], 3.0);
 }
 
+TEST(ForceLevelForm, OnlyAFocusMoveInsideTheDialogChecksTheField) {
+    TDialogRig rig;
+    TForceLevelForm form(nullptr, rig.Link.Link);
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    form.ForceEdit->setFocus();
+    form.ForceEdit->setText("abc");
+    // Another window takes the focus: no check.
+    QWidget elsewhere;
+    elsewhere.show();
+    elsewhere.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&elsewhere));
+    elsewhere.close();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    EXPECT_TRUE(rig.Dialogs->Boxes.empty());
+    // Escape cancels without a word.
+    form.ForceEdit->setFocus();
+    QTest::keyClick(form.ForceEdit, Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form.result(), QDialog::Rejected);
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(rig.Dialogs->Boxes.empty());
+    EXPECT_TRUE(TDialogRig::Writes(rig.Sent()).empty());
+}
+
 TEST(ForceLevelForm, ReadFailureGivesOneMessageAndZerosThatAreNeverWritten) {
     TDialogRig rig;
     SetLevels(rig, 9.0);

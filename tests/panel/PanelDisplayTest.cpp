@@ -340,7 +340,8 @@ TEST_F(TPanelTest, AScaleThatCannotBeDrawnShowsAsUnknownAndPollingGoesOn) {
                                       p.CommandBarMid, p.CommandBarMin})
                 EXPECT_EQ(mark->text(), "?");
             EXPECT_EQ(p.PositionGaugeMax->text(), "150.00");
-            EXPECT_FALSE(p.CommandBar->isEnabled()); // no command on a scale nobody knows
+            EXPECT_FALSE(p.CommandBar->isEnabled());   // no command on a scale nobody knows
+            EXPECT_EQ(p.CommandValue->text(), "50.0"); // the command itself, not the idle bar's 0
         }
         EXPECT_TRUE(LiveDisplayGoesOn(sim, p));
         EXPECT_TRUE(Dialogs->Boxes.empty());
