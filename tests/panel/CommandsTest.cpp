@@ -8,7 +8,9 @@
 #include "toolkit/Text.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QLocale>
+#include <QTimer>
 
 #include <algorithm>
 #include <functional>
@@ -172,6 +174,31 @@ TEST_F(TCommandsTest, ATypedPositionIsSentAsTypedNotAHundredthLow) {
     }
     EXPECT_EQ(p.CommandValue->text(), "0" + point + "29");
     EXPECT_TRUE(Dialogs->Boxes.empty());
+}
+
+TEST_F(TCommandsTest, AnEditorStaysOpenWhileItsContextMenuIsUp) {
+    TKorvaControlPanel& p = Online();
+    p.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&p));
+    QTest::mouseClick(p.CommandValue, Qt::LeftButton);
+    ASSERT_FALSE(p.CommandEdit->isHidden());
+    bool openWhileMenuUp = false;
+    QTimer::singleShot(50, [&] {
+        QWidget* menu = QApplication::activePopupWidget();
+        openWhileMenuUp = menu && !p.CommandEdit->isHidden();
+        if (menu)
+            menu->close();
+    });
+    QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                           p.CommandEdit->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(p.CommandEdit, &menu);
+    QTest::qWait(100);
+    EXPECT_TRUE(openWhileMenuUp);
+    EXPECT_FALSE(p.CommandEdit->isHidden());
+    // A move of the focus inside the window closes it.
+    p.ActiveButton->setFocus();
+    EXPECT_TRUE(p.CommandEdit->isHidden());
+    EXPECT_FALSE(p.CommandValue->isHidden());
 }
 
 TEST_F(TCommandsTest, TheCommandIsTypedOnlyWhileTheBarIsShownAndTheOverrideBringsItBack) {
