@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
 namespace sim {
@@ -97,6 +98,14 @@ bool ParseReal(std::string_view text, double& value) {
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, value);
     return !text.empty() && ec == std::errc() && ptr == end && std::isfinite(value);
+}
+
+bool ParseInfinity(std::string_view text, double& value) {
+    if (text != "inf" && text != "-inf")
+        return false;
+    value =
+        text[0] == '-' ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
+    return true;
 }
 
 std::string FormatReal(double value) {
@@ -253,7 +262,8 @@ int TSimDevice::Count(const TParamDef& def) const {
 }
 
 void TSimDevice::PositionRange(double& lo, double& hi) const {
-    const double rlp = At("RLP"), elp = At("ELP"), mp = At("MP");
+    // A negative maximum (a fault set for tests) gives no travel rather than an empty clamp.
+    const double rlp = At("RLP"), elp = At("ELP"), mp = std::max(At("MP"), 0.0);
     lo = std::clamp(std::min(rlp, elp), 0.0, mp);
     hi = std::clamp(std::max(rlp, elp), 0.0, mp);
 }
@@ -648,7 +658,8 @@ void TSimDevice::SetParameter(const std::string& name, const std::string& value,
         throw std::invalid_argument(name + " follows from the device state");
     double v = 0;
     int n = 0;
-    if (def.Kind == TKind::Real ? !ParseReal(value, v) : !ParseInt(value, n))
+    // Set directly, a real may also be "inf" or "-inf": a controller fault the protocol cannot cause.
+    if (def.Kind == TKind::Real ? !ParseReal(value, v) && !ParseInfinity(value, v) : !ParseInt(value, n))
         throw std::invalid_argument("bad value for " + name + ": " + value);
     if (def.Kind != TKind::Real)
         v = n;

@@ -89,8 +89,9 @@ public:
     void SetMountingAngle(double degrees); // slide acceleration = sin(angle), as a fraction of g
 
     // Direct access to a parameter's value as the controller would answer "NAME?" (or
-    // "NAME? I" with index), and setting it without the range checks of the protocol. In bus mode
-    // these reach the first unit.
+    // "NAME? I" with index), and setting it without the range checks of the protocol (so a fault
+    // such as a negative maximum, or a real of "inf" or "-inf", can be set). In bus mode these
+    // reach the first unit.
     std::string Parameter(const std::string& name, int index = -1) const;
     void SetParameter(const std::string& name, const std::string& value, int index = -1);
     // The same for the unit that answers `address` now (std::invalid_argument if none does).

@@ -74,8 +74,11 @@ void TContourForm::ReadTable() {
         QScrollBar* bar = ScrollBar(i);
         bar->setMinimum(-TruncTicks(maxForce, 10));
         bar->setMaximum(-TruncTicks(minForce, 10));
-        bar->setValue(-TruncTicks(Link.GetContourForce(i), 10));
+        ForceRead[i] = Link.GetContourForce(i);
+        bar->setValue(-TruncTicks(ForceRead[i], 10));
+        TicksRead[i] = bar->value();
     }
+    ReadState = TReadState::Read;
 }
 
 void TContourForm::ScrollBarChange(QObject* sender) {
@@ -90,10 +93,13 @@ void TContourForm::ScrollBarChange(QObject* sender) {
 }
 
 void TContourForm::OkButtonClick() {
-    if (!Link.Connected)
+    if (!MayWrite(Link, ReadState))
         return;
-    for (int i = 0; i < Points; ++i)
-        Link.SetContourForce(i, -ScrollBar(i)->value() * 0.1);
+    Written = true;
+    for (int i = 0; i < Points; ++i) {
+        const int ticks = ScrollBar(i)->value();
+        Link.SetContourForce(i, ticks == TicksRead[i] ? ForceRead[i] : -ticks * 0.1);
+    }
 }
 
 void TContourForm::HelpButtonClick() {

@@ -1,11 +1,11 @@
 #include "dialogs/DialogFrame.h"
 
+#include "link/IxaInterface.h"
+#include "toolkit/Dialogs.h"
 #include "toolkit/Layout.h"
 
 #include <QGuiApplication>
 #include <QScreen>
-#include <cmath>
-#include <limits>
 
 void SetupDialogFrame(QDialog* dialog, const char* caption, int width, int height) {
     dialog->setWindowTitle(caption);
@@ -38,15 +38,19 @@ TStaticText* MakeBox(QWidget* parent, int left, int top, int width, int height, 
     return MakeText(parent, {left, top, width, height, caption, align, false, 8, true});
 }
 
-int TruncTicks(double value, double scale) {
-    const double ticks = value * scale;
-    if (std::isnan(ticks))
-        return 0;
-    const double nearest = std::round(ticks);
-    const double t = std::fabs(ticks - nearest) < 1e-6 ? nearest : std::trunc(ticks);
-    if (t >= std::numeric_limits<int>::max())
-        return std::numeric_limits<int>::max();
-    if (t <= std::numeric_limits<int>::min())
-        return std::numeric_limits<int>::min();
-    return static_cast<int>(t);
+bool MayWrite(const TIxaInterface& link, TReadState read) {
+    const char* why = nullptr;
+    if (read == TReadState::Offline)
+        why = "The controller was offline when this window opened, so its settings were never read. "
+              "Nothing was written.";
+    else if (read == TReadState::Failed)
+        why = "The controller's settings could not all be read when this window opened. Nothing was "
+              "written.";
+    else if (!link.Connected)
+        why = "The link to the controller was lost. Nothing was written, and the changes made here are "
+              "lost.";
+    if (!why)
+        return true;
+    MessageBox("Korva Windows", why);
+    return false;
 }

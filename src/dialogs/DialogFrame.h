@@ -5,6 +5,7 @@
 
 #include "toolkit/Controls.h"
 #include "toolkit/Layout.h"
+#include "toolkit/Text.h" // TruncTicks
 
 #include <QDialog>
 #include <QPushButton>
@@ -23,7 +24,12 @@ TStaticText* MakeLabel(QWidget* parent, int left, int top, const char* caption, 
 TStaticText* MakeBox(QWidget* parent, int left, int top, int width, int height, const char* caption,
                      TTextAlign align = taCenter);
 
-// value * scale truncated toward zero: the count of display steps (hundredths, tenths) in value.
-// A value that stands for a whole count (0.29 for 29 hundredths) lands a hair below it in binary
-// (28.999999999999996), so a difference far below one step is forgiven before truncating.
-int TruncTicks(double value, double scale);
+class TIxaInterface;
+
+// What a setup dialog holds of the controller's values: OK may write only what was read in this
+// opening (and what the operator changed from there).
+enum class TReadState { Offline, Failed, Read };
+
+// Whether OK may write: the values were read and the link is still up. Otherwise the operator is
+// told in one message box why nothing is written, and the answer is false.
+bool MayWrite(const TIxaInterface& link, TReadState read);

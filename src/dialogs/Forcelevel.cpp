@@ -64,7 +64,9 @@ void TForceLevelForm::ReadLevels() {
         try {
             for (int level = 0; level < Levels; ++level)
                 LevelValues[level] = Link.GetForceLevel(level);
+            ReadState = TReadState::Read;
         } catch (const EIxa& error) {
+            ReadState = TReadState::Failed;
             ShowError(ToQString(error.Message));
             LevelValues.fill(0.0);
         }
@@ -82,15 +84,24 @@ void TForceLevelForm::showEvent(QShowEvent* event) {
 }
 
 void TForceLevelForm::FormShow() {
-    ForceEdit->setText(FormatFloat("0.0", LevelValues[0]));
+    ShowLevel(0);
+}
+
+void TForceLevelForm::ShowLevel(int level) {
+    ShownText = FormatFloat("0.0", LevelValues[level]);
+    ForceEdit->setText(ShownText);
 }
 
 bool TForceLevelForm::StoreEditText() {
     if (Storing)
         return false;
     const int level = ForceLevelUpDown->Position();
+    // Only looked at: the level keeps its value as read, not the rounded text.
+    if (ForceEdit->text() == ShownText)
+        return true;
     try {
         LevelValues[level] = StrToFloat(ForceEdit->text());
+        ShownText = ForceEdit->text(); // what the level now holds
         return true;
     } catch (const EConvertError&) {
         Storing = true;
@@ -107,7 +118,7 @@ void TForceLevelForm::ForceLevelUpDownChanging(bool& allowChange) {
 
 void TForceLevelForm::ForceLevelUpDownClick() {
     const int level = ForceLevelUpDown->Position();
-    ForceEdit->setText(FormatFloat("0.0", LevelValues[level]));
+    ShowLevel(level);
     for (int bit = 0; bit < 4; ++bit) {
         const bool on = (level & (1 << bit)) != 0;
         CdfInd[bit]->setText(on ? "On" : "Off");
@@ -120,10 +131,11 @@ void TForceLevelForm::ForceEditExit() {
 }
 
 bool TForceLevelForm::OkButtonClick() {
+    if (!MayWrite(Link, ReadState))
+        return true;
     if (!StoreEditText())
         return false;
-    if (!Link.Connected)
-        return true;
+    Written = true;
     try {
         for (int level = 0; level < Levels; ++level)
             Link.SetForceLevel(level, LevelValues[level]);

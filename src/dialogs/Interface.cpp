@@ -74,14 +74,17 @@ void TInterfaceForm::ReadSettings() {
         SelectIndex(CommandForceGroup, Link.GetCommandForceInterface());
         NameEdit->setText(ToQString(Link.GetControllerName()));
         AddressUpDown->SetPosition(Link.GetNetAddress());
+        ReadState = TReadState::Read;
     } catch (const EIxa& error) {
+        ReadState = TReadState::Failed;
         ShowError(ToQString(error.Message));
     }
 }
 
 void TInterfaceForm::OkButtonClick() {
-    if (!Link.Connected)
+    if (!MayWrite(Link, ReadState))
         return;
+    Written = true;
     try {
         Link.SetActiveRetractInterface(ActiveRetractGroup->ItemIndex());
         Link.SetToolNumberInterface(ToolNumberGroup->ItemIndex());

@@ -2,7 +2,8 @@
 // TInterfaceForm: the interface setup dialog. Three radio groups choose where the controller takes
 // the activate/retract command, the tool number and the command force from (the selected index is
 // the controller's value, unchanged); the RS485 box holds the controller's network name and
-// address. OK writes the five settings.
+// address. OK writes the five settings, only when they were all read in this opening and the link
+// is still up; otherwise nothing, and it says why (MayWrite), and Written stays false.
 //
 // Errors: a controller error (EIxa) while reading or writing gives one message and ends that step;
 // link failures (EIxaInterface) go to the application's error report. OK closes the dialog with the
@@ -10,6 +11,7 @@
 //
 // Threads: main thread only; the link serialises the dialog's requests with the monitor's.
 
+#include "dialogs/DialogFrame.h"
 #include "link/IxaInterface.h"
 #include "toolkit/Controls.h"
 
@@ -40,6 +42,8 @@ public:
     QPushButton* OkButton = nullptr;
     QPushButton* CancelButton = nullptr;
     QPushButton* HelpButton = nullptr;
+    TReadState ReadState = TReadState::Offline;
+    bool Written = false; // OK sent the settings (even if the controller refused one)
 
 private:
     void ReadSettings();

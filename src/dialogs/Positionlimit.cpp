@@ -68,9 +68,16 @@ void TPositionLimitForm::ReadLimits() {
             const int maximum = TruncTicks(Link.GetMaxPosition(), 100);
             PosLimitBar->setMaximum(maximum);
             NegLimitBar->setMaximum(maximum);
-            NegLimitBar->setValue(TruncTicks(Link.GetNegPositionLimit(), 100));
-            PosLimitBar->setValue(TruncTicks(Link.GetPosPositionLimit(), 100));
+            NegRead.Value = Link.GetNegPositionLimit();
+            NegLimitBar->setValue(TruncTicks(NegRead.Value, 100));
+            PosRead.Value = Link.GetPosPositionLimit();
+            PosLimitBar->setValue(TruncTicks(PosRead.Value, 100));
+            // After both: setting the positive limit may have pulled the negative bar along.
+            NegRead.Ticks = NegLimitBar->value();
+            PosRead.Ticks = PosLimitBar->value();
+            ReadState = TReadState::Read;
         } catch (const EIxa& error) {
+            ReadState = TReadState::Failed;
             ShowError(ToQString(error.Message));
         }
     } else {
@@ -100,12 +107,17 @@ void TPositionLimitForm::NegLimitBarChange() {
         PosLimitBar->setValue(NegLimitBar->value());
 }
 
+double TPositionLimitForm::LimitToWrite(const QScrollBar* bar, const TReadLimit& read) {
+    return bar->value() == read.Ticks ? read.Value : bar->value() * 0.01;
+}
+
 void TPositionLimitForm::OkButtonClick() {
-    if (!Link.Connected)
+    if (!MayWrite(Link, ReadState))
         return;
+    Written = true;
     try {
-        Link.SetPosPositionLimit(PosLimitBar->value() * 0.01);
-        Link.SetNegPositionLimit(NegLimitBar->value() * 0.01);
+        Link.SetPosPositionLimit(LimitToWrite(PosLimitBar, PosRead));
+        Link.SetNegPositionLimit(LimitToWrite(NegLimitBar, NegRead));
     } catch (const EIxa& error) {
         ShowError(ToQString(error.Message));
     }

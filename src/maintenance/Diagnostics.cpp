@@ -286,6 +286,8 @@ void TDiagnosticsForm::LoadSelectors() {
     for (const TSelector& s : Selectors) {
         s.Box->clear();
         s.Box->addItems(names[static_cast<int>(s.Kind)]);
+        // Nothing selected until the controller has said: a failed load leaves the rest unselected.
+        s.Box->setCurrentIndex(-1);
     }
     for (const TSelector& s : Selectors) {
         const int function = s.Kind == TChannel::Din    ? link.GetDinFunction(s.Index)
@@ -296,11 +298,15 @@ void TDiagnosticsForm::LoadSelectors() {
     }
 }
 
-void TDiagnosticsForm::ShowOffline() {
+void TDiagnosticsForm::ShowLinkLost() {
     for (TStaticText* lamp : Lamps)
         SetLamp(lamp, false);
     for (TStaticText* value : {Aout0, Aout1, Ain0})
         value->setText("0.00");
+}
+
+void TDiagnosticsForm::ShowOffline() {
+    ShowLinkLost();
     Aout0Function->clear();
     Aout1Function->clear();
 }

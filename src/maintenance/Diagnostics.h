@@ -54,6 +54,10 @@ public:
     QComboBox *Aout0Function, *Aout1Function;
     QPushButton *OKButton, *CancelButton, *HelpButton;
 
+    // The link dropped while the window is open: every lamp unlit (grey) and the analogue values at
+    // 0.00, as the window shows them when it opens offline; the next OnIo lights them again.
+    void ShowLinkLost();
+
     // The handler attached to the monitor's OnIo.
     void MonitorIo(TIxaMonitor& sender, int32_t inputs, int32_t outputs, double ain, double aout0,
                    double aout1);

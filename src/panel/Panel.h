@@ -63,6 +63,8 @@ public:
     void SetupForceGauge();
     void SetupPositionGauge();
     void UpdateModeGroup();
+    // The tool type into its status field (a failed read shows there as its message).
+    void ReadToolType();
 
     // Why the panel is offline, as the status field's tooltip shows it; empty while online.
     QString OfflineReason() const;
@@ -81,6 +83,7 @@ public:
     bool Updating = false;
     int32_t PosLimitTicks = 0;
     int32_t NegLimitTicks = 0;
+    bool ToolShown = false; // the display shows a tool (between tool connect and disconnect)
     QString ToolNumberErrorText;
 
     // Menus.
@@ -221,6 +224,8 @@ public:
     // The hidden diagnostics window, made at the end of construction and freed after the monitor.
     void CreateMaintenanceWindows();
     void DestroyMaintenanceWindows();
+    // The link is gone: an open diagnostics window stops showing live lamps and values.
+    void ShowMaintenanceOffline();
     // This window's diagnostics window (also the process-wide DiagnosticsForm).
     QWidget* DiagnosticsWindow = nullptr;
     // The line: the traffic log (modeless, one window, made at the first use and kept) and the

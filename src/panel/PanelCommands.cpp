@@ -8,6 +8,7 @@
 
 #include "panel/Panel.h"
 #include "panel/Saveconfig.h"
+#include "panel/Weighingtool.h"
 
 #include "toolkit/Application.h"
 #include "toolkit/Layout.h"
@@ -20,13 +21,6 @@ constexpr int PositionModeIndex = 1;
 constexpr int ContourModeIndex = 2;
 
 const QString DataEntryCaption = "Data Entry Error";
-
-// An editor loses the focus to a message box (or another program) as well: that is no leaving of
-// the editor, whose text must stay for the operator to correct.
-bool FocusLeftTheWindow(const TEdit* edit) {
-    const QWidget* window = edit->window();
-    return window->focusWidget() == edit && !window->isActiveWindow();
-}
 
 // The in-place editor takes the place of its value box, starting from the value shown.
 void OpenEditor(TStaticText* value, TEdit* edit) {
@@ -92,7 +86,14 @@ void TKorvaControlPanel::ActiveButtonClick() {
 
 void TKorvaControlPanel::WeighButtonClick() {
     try {
-        Link->AutoWeigh();
+        {
+            // The weighing takes seconds with the window waiting: show that something is going on. The
+            // busy window goes before the question (and before any error).
+            auto busy = std::make_unique<TWeighingTool>(this);
+            busy->ShowAndPaint();
+            Link->AutoWeigh();
+        }
+        repaint();
         if (MessageBox("Korva Windows",
                        "Auto Tool Weigh Successful! Do you want to save tool weight to non-volatile memory?",
                        TMsgButtons::YesNo) == mrYes)
@@ -118,6 +119,9 @@ void TKorvaControlPanel::ToolNumberUpDownClick(TUDBtnType) {
         if (!ToolWeightEdit->isHidden())
             ToolWeightEdit->PressKey(27);
         ShowToolWeight(Link->GetCurrentToolWeight());
+        // Another number is another tool: its type, not the last one's.
+        if (ToolShown)
+            ReadToolType();
     } catch (const EIxa& error) {
         PostToolNumberError(ToQString(error.Message));
     }
@@ -164,8 +168,9 @@ void TKorvaControlPanel::CommandEditKeyPress(char& key) {
         return;
     try {
         const double v = StrToFloat(CommandEdit->text());
-        // Compared as reals: a huge typed number must give the message, not overflow the count.
-        const double t = std::trunc(v * (ModeGroup->ItemIndex() == PositionModeIndex ? 100 : 10));
+        // Counted as the dialogs count a typed value (0.29 is 29 hundredths, although 0.29 x 100 falls a
+        // hair short of 29 in binary); a huge number is held at the ends of int and gets the message.
+        const double t = TruncTicks(v, ModeGroup->ItemIndex() == PositionModeIndex ? 100 : 10);
         if (t > -static_cast<double>(CommandBar->minimum())) {
             MessageBox(DataEntryCaption, "Command value is too large!");
             CommandEdit->setFocus();
@@ -255,12 +260,8 @@ void TKorvaControlPanel::ConnectOperatorCommands() {
     ToolWeightValue->OnClick = [this] { GuardedCall([this] { ToolWeightValueClick(); }); };
     CommandEdit->OnKeyPress = [this](char& key) { GuardedCall([&] { CommandEditKeyPress(key); }); };
     ToolWeightEdit->OnKeyPress = [this](char& key) { GuardedCall([&] { ToolWeightEditKeyPress(key); }); };
-    CommandEdit->OnExit = [this] {
-        if (!FocusLeftTheWindow(CommandEdit))
-            CommandEditExit();
-    };
-    ToolWeightEdit->OnExit = [this] {
-        if (!FocusLeftTheWindow(ToolWeightEdit))
-            ToolWeightEditExit();
-    };
+    // Only a move of the focus inside the window closes an editor (TEdit::OnExit): a message box, another
+    // program or the editor's context menu leave its text for the operator to go on with.
+    CommandEdit->OnExit = [this] { CommandEditExit(); };
+    ToolWeightEdit->OnExit = [this] { ToolWeightEditExit(); };
 }

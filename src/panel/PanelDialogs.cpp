@@ -55,7 +55,8 @@ void TKorvaControlPanel::CreateDialogAndHelpItems() {
 
 void TKorvaControlPanel::PositionLimitsItemClick() {
     auto form = std::make_unique<TPositionLimitForm>(this, *Link);
-    if (form->exec() == QDialog::Accepted && Link->Connected) {
+    // Saved only after a dialog that wrote: one that wrote nothing has said so.
+    if (form->exec() == QDialog::Accepted && form->Written) {
         SaveControllerConfig(false);
         SetupPositionGauge();
     }
@@ -63,13 +64,13 @@ void TKorvaControlPanel::PositionLimitsItemClick() {
 
 void TKorvaControlPanel::ContourModeItemClick() {
     auto form = std::make_unique<TContourForm>(this, *Link);
-    if (form->exec() == QDialog::Accepted)
+    if (form->exec() == QDialog::Accepted && form->Written)
         SaveControllerConfig(false);
 }
 
 void TKorvaControlPanel::ForceLevelsItemClick() {
     auto form = std::make_unique<TForceLevelForm>(this, *Link);
-    if (form->exec() == QDialog::Accepted)
+    if (form->exec() == QDialog::Accepted && form->Written)
         SaveControllerConfig(false);
 }
 
@@ -77,14 +78,14 @@ void TKorvaControlPanel::KorvaInterfaceItemClick() {
     auto form = std::make_unique<TInterfaceForm>(this, *Link);
     if (form->exec() != QDialog::Accepted)
         return;
-    if (Link->Connected) {
+    if (form->Written) {
         // With no tool connected the full configuration is saved.
         SaveControllerConfig(!Monitor->ToolPresent);
         // The name as the controller now holds it, not as typed.
         OnlineStatus->setText(ToQString(Link->GetControllerName()));
         OnlineStatus->SetColor(clr::Green);
         SetupCommandBar();
-    } else {
+    } else if (!Link->Connected) {
         OnlineStatus->setText("Offline");
         OnlineStatus->SetColor(clr::Grey);
     }

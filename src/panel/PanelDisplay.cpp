@@ -10,15 +10,17 @@
 #include <limits>
 
 namespace {
-// A display count: value x factor truncated toward zero, held within 32 bits (not-a-number counts 0).
+// A display count: value x factor truncated toward zero, held within 32 bits (not-a-number counts 0)
+// and symmetric.
 int32_t Ticks(double value, double factor) {
     const double scaled = std::trunc(value * factor);
     if (std::isnan(scaled))
         return 0;
     if (scaled >= std::numeric_limits<int32_t>::max())
         return std::numeric_limits<int32_t>::max();
-    if (scaled <= std::numeric_limits<int32_t>::min())
-        return std::numeric_limits<int32_t>::min();
+    // Held symmetric, so that a count can always be negated (the command bar runs top down).
+    if (scaled <= -std::numeric_limits<int32_t>::max())
+        return -std::numeric_limits<int32_t>::max();
     return static_cast<int32_t>(scaled);
 }
 
@@ -38,6 +40,20 @@ private:
     bool& Flag;
 };
 
+// What a field shows for a value nobody knows.
+const QString UnknownText = "?";
+
+// One step of the online display: a failure (a controller error, a reply the link could not read,
+// a value the gauges refuse) is shown by the step's own field, and the display goes on with its
+// next step, so no single reply can leave the panel contradicting the link.
+template <typename TStep, typename TFailed> void DisplayStep(TStep step, TFailed failed) {
+    try {
+        step();
+    } catch (const std::exception& error) {
+        failed(QString::fromLatin1(error.what()));
+    }
+}
+
 void SetEnabled(std::initializer_list<QWidget*> controls, bool enabled) {
     for (QWidget* c : controls)
         c->setEnabled(enabled);
@@ -46,23 +62,41 @@ void SetEnabled(std::initializer_list<QWidget*> controls, bool enabled) {
 
 void TKorvaControlPanel::MonitorConnect() {
     TUpdatingScope updating(Updating);
-    Link->GetEnglishUnits();
-    CommandBarUnits->setText(
-        ToQString(ModeGroup->ItemIndex() == PositionModeItem ? Link->LengthUnits : Link->ForceUnits));
-    ForceGaugeUnits->setText(ToQString(Link->ForceUnits));
-    PositionGaugeUnits->setText(ToQString(Link->LengthUnits));
-    ToolWeightUnits->setText(ToQString(Link->WeightUnits));
-    OnlineStatus->setText(ToQString(Link->GetControllerName()));
+    DisplayStep(
+        [&] {
+            Link->GetEnglishUnits();
+            CommandBarUnits->setText(
+                ToQString(ModeGroup->ItemIndex() == PositionModeItem ? Link->LengthUnits : Link->ForceUnits));
+            ForceGaugeUnits->setText(ToQString(Link->ForceUnits));
+            PositionGaugeUnits->setText(ToQString(Link->LengthUnits));
+            ToolWeightUnits->setText(ToQString(Link->WeightUnits));
+        },
+        [&](const QString&) {
+            for (TStaticText* units : {CommandBarUnits, ForceGaugeUnits, PositionGaugeUnits, ToolWeightUnits})
+                units->setText(UnknownText);
+        });
+    // Online whatever the name's reply: the status field shows that reply's failure instead.
+    DisplayStep([&] { OnlineStatus->setText(ToQString(Link->GetControllerName())); },
+                [&](const QString& failure) { OnlineStatus->setText(failure); });
     OnlineStatus->SetColor(clr::Green);
     OnlineStatus->setToolTip({});
-    SerialOverrideBox->setChecked(Link->GetSerialOverride());
+    DisplayStep(
+        [&] {
+            SerialOverrideBox->setChecked(Link->GetSerialOverride());
+            SerialOverrideBox->setToolTip({});
+        },
+        [&](const QString& failure) {
+            SerialOverrideBox->setChecked(false);
+            SerialOverrideBox->setToolTip(failure);
+        });
     SetEnabled({ModeGroup, ActiveButton, WeighButton, ToolWeightValue, CommandValue, CommandBar,
                 ToolNumberUpDown, SerialOverrideBox},
                true);
-    UpdateModeGroup();
+    DisplayStep([&] { UpdateModeGroup(); }, [&](const QString&) { ModeGroup->SetItemIndex(-1); });
 }
 
 void TKorvaControlPanel::MonitorDisconnect() {
+    ToolShown = false;
     OnlineStatus->SetColor(clr::GrayText());
     OnlineStatus->setText("Offline");
     ShowCommandValue(0);
@@ -70,26 +104,39 @@ void TKorvaControlPanel::MonitorDisconnect() {
     ShowPosition(0);
     ShowOrientation(0);
     ShowToolNumber(0);
+    // Nobody knows now whether the tool is out or in.
+    ActiveLabel->setText("Unknown");
+    ActiveLabel->SetColor(clr::GrayText());
     SetEnabled(
         {ModeGroup, ActiveButton, WeighButton, ToolNumberUpDown, ToolWeightValue, CommandBar, CommandValue},
         false);
     SerialOverrideBox->setChecked(false);
     SerialOverrideBox->setEnabled(false);
     UpdateStatusTip();
+    // Maintenance windows
+    ShowMaintenanceOffline();
 }
 
 void TKorvaControlPanel::MonitorToolConnect() {
+    ToolShown = true;
     ToolTypeStatus->SetColor(clr::Green);
-    ToolTypeStatus->setText(ToQString(Link->GetToolType()));
+    ReadToolType();
+    // Each set-up shows its own failure (a scale it cannot draw as unknown) and lets the others run.
     SetupCommandBar();
     SetupForceGauge();
     SetupPositionGauge();
 }
 
 void TKorvaControlPanel::MonitorToolDisconnect() {
+    ToolShown = false;
     ToolTypeStatus->SetColor(clr::GrayText());
     ToolTypeStatus->setText("No Tool");
     CommandBar->setEnabled(false);
+}
+
+void TKorvaControlPanel::ReadToolType() {
+    DisplayStep([&] { ToolTypeStatus->setText(ToQString(Link->GetToolType())); },
+                [&](const QString& failure) { ToolTypeStatus->setText(failure); });
 }
 
 void TKorvaControlPanel::UpdateModeGroup() {
@@ -116,9 +163,13 @@ void TKorvaControlPanel::ShowActive(bool active) {
 }
 
 void TKorvaControlPanel::ShowToolNumber(int number) {
+    const bool changed = number != ToolNumberUpDown->Position();
     ToolNumberUpDown->SetPosition(number);
     if (!ToolWeightEdit->isHidden())
         ToolWeightEdit->PressKey(27);
+    // The type shown belongs to the number: another number is another tool.
+    if (changed && ToolShown && Link->Connected)
+        ReadToolType();
 }
 
 void TKorvaControlPanel::ShowToolWeight(double weight) {
@@ -176,34 +227,96 @@ void TKorvaControlPanel::ShowOrientation(double acceleration) {
 }
 
 namespace {
-// The lower end of the force scales: the heaviest tool's weight as a force.
+// The lower end of the force scales: the heaviest tool's weight as a force. A negative heaviest
+// weight is no weight at all: the scale then has no lower end (not-a-number).
 double MinForce(TIxaInterface& link) {
     const double maxWeight = link.GetMaxWeight();
+    if (maxWeight < 0)
+        return std::numeric_limits<double>::quiet_NaN();
     return link.WeightUnits == "kg" ? -(maxWeight * 9.8) : -maxWeight;
+}
+
+// A scale can be drawn when both ends are numbers and the low end is not above the high end.
+bool Drawable(double low, double high) {
+    return std::isfinite(low) && std::isfinite(high) && low <= high;
+}
+
+// Sets a gauge's ends in the order that never passes one end over the other (the gauge refuses that).
+void SetGaugeRange(TCGauge* gauge, int low, int high) {
+    if (low > gauge->MaxValue()) {
+        gauge->SetMaxValue(high);
+        gauge->SetMinValue(low);
+    } else {
+        gauge->SetMinValue(low);
+        gauge->SetMaxValue(high);
+    }
+}
+
+// The three marks of a scale: its ends and, in the middle, the value at the middle.
+void ShowMarks(TStaticText* max, TStaticText* mid, TStaticText* min, const char* pattern, double low,
+               double high) {
+    max->setText(FormatFloat(pattern, high));
+    mid->setText(FormatFloat(pattern, low + (high - low) * 0.5));
+    min->setText(FormatFloat(pattern, low));
+}
+
+// A scale that cannot be drawn: the marks say so and the gauge shows nothing.
+void ShowUnknownScale(TCGauge* gauge, std::initializer_list<TStaticText*> marks) {
+    SetGaugeRange(gauge, 0, 0);
+    for (TStaticText* mark : marks)
+        mark->setText(UnknownText);
 }
 } // namespace
 
 void TKorvaControlPanel::SetupForceGauge() {
-    const double max = Link->GetMaxForce();
-    const double min = MinForce(*Link);
-    ForceGauge->SetMaxValue(Ticks(max, 10));
-    ForceGauge->SetMinValue(Ticks(min, 10));
-    ForceGaugeMax->setText(FormatFloat("0.0", max));
-    ForceGaugeMin->setText(FormatFloat("0.0", min));
+    const auto unknown = [&] { ShowUnknownScale(ForceGauge, {ForceGaugeMax, ForceGaugeMid, ForceGaugeMin}); };
+    DisplayStep(
+        [&] {
+            const double max = Link->GetMaxForce();
+            const double min = MinForce(*Link);
+            if (!Drawable(min, max)) {
+                unknown();
+                return;
+            }
+            SetGaugeRange(ForceGauge, Ticks(min, 10), Ticks(max, 10));
+            ShowMarks(ForceGaugeMax, ForceGaugeMid, ForceGaugeMin, "0.0", min, max);
+        },
+        [&](const QString&) { unknown(); });
 }
 
 void TKorvaControlPanel::SetupPositionGauge() {
-    const double max = Link->GetMaxPosition();
-    PositionGauge->SetMaxValue(Ticks(max, 100));
-    PositionGauge->SetMinValue(0);
-    PositionGaugeMax->setText(FormatFloat("0.00", max));
-    PositionGaugeMid->setText(FormatFloat("0.00", max * 0.5));
-    PositionGaugeMin->setText(FormatFloat("0.00", 0));
-    PosLimitTicks = Ticks(Link->GetPosPositionLimit(), 100);
-    NegLimitTicks = Ticks(Link->GetNegPositionLimit(), 100);
+    double max = 0;
+    bool known = false;
+    DisplayStep(
+        [&] {
+            max = Link->GetMaxPosition();
+            known = Drawable(0, max);
+            if (!known)
+                return;
+            SetGaugeRange(PositionGauge, 0, Ticks(max, 100));
+            ShowMarks(PositionGaugeMax, PositionGaugeMid, PositionGaugeMin, "0.00", 0, max);
+        },
+        [&](const QString&) { known = false; });
+    if (!known) {
+        ShowUnknownScale(PositionGauge, {PositionGaugeMax, PositionGaugeMid, PositionGaugeMin});
+        PosLimitLine->hide();
+        NegLimitLine->hide();
+        return;
+    }
+    // Limits that cannot be read have no place on the scale: their lines are hidden.
+    bool limits = false;
+    DisplayStep(
+        [&] {
+            PosLimitTicks = Ticks(Link->GetPosPositionLimit(), 100);
+            NegLimitTicks = Ticks(Link->GetNegPositionLimit(), 100);
+            limits = true;
+        },
+        [&](const QString&) {});
+    PosLimitLine->setVisible(limits);
+    NegLimitLine->setVisible(limits);
     // A controller without travel (maximum 0) has no place for the lines: they stay where they were.
     const double span = max * 100;
-    if (span == 0 || !std::isfinite(span))
+    if (!limits || span == 0)
         return;
     const int top = PositionGauge->y();
     const int height = PositionGauge->height();
@@ -213,40 +326,55 @@ void TKorvaControlPanel::SetupPositionGauge() {
 }
 
 void TKorvaControlPanel::SetupCommandBar() {
-    int32_t a = 0;
+    const bool position = ModeGroup->ItemIndex() == PositionModeItem;
+    bool known = false;
     {
         TUpdatingScope updating(Updating);
-        if (ModeGroup->ItemIndex() == PositionModeItem) {
-            const double mp = Link->GetMaxPosition();
-            CommandBar->setRange(-Ticks(mp, 100), 0);
-            CommandBar->setPageStep(10);
-            CommandBar->setSingleStep(1);
-            a = Ticks(Link->GetCommandPosition(), 100);
-            CommandBarMax->setText(FormatFloat("0.00", mp));
-            CommandBarMid->setText(FormatFloat("0.00", mp * 0.5));
-            CommandBarMin->setText("0.00");
-            CommandBarUnits->setText(ToQString(Link->LengthUnits));
-            CommandBarLabel2->setText("Position");
-        } else {
-            const double max = Link->GetMaxForce();
-            const double min = MinForce(*Link);
-            CommandBar->setRange(-Ticks(max, 10), -Ticks(min, 10));
-            CommandBar->setPageStep(10);
-            CommandBar->setSingleStep(1);
-            a = Ticks(Link->GetCommandForce(), 10);
-            CommandBarMax->setText(FormatFloat("0.0", max));
-            CommandBarMid->setText("0.0");
-            CommandBarMin->setText(FormatFloat("0.0", min));
-            CommandBarUnits->setText(ToQString(Link->ForceUnits));
-            CommandBarLabel2->setText("Force");
+        CommandBarUnits->setText(ToQString(position ? Link->LengthUnits : Link->ForceUnits));
+        CommandBarLabel2->setText(position ? "Position" : "Force");
+        const char* pattern = position ? "0.00" : "0.0";
+        const double factor = position ? 100 : 10;
+        DisplayStep(
+            [&] {
+                const double high = position ? Link->GetMaxPosition() : Link->GetMaxForce();
+                const double low = position ? 0.0 : MinForce(*Link);
+                known = Drawable(low, high);
+                if (!known)
+                    return;
+                // The bar runs top down, so its range is the scale's negated; the gauge that takes its
+                // place under the same marks gets the same range.
+                CommandBar->setRange(-Ticks(high, factor), -Ticks(low, factor));
+                CommandBar->setPageStep(10);
+                CommandBar->setSingleStep(1);
+                SetGaugeRange(CommandGauge, Ticks(low, factor), Ticks(high, factor));
+                ShowMarks(CommandBarMax, CommandBarMid, CommandBarMin, pattern, low, high);
+            },
+            [&](const QString&) { known = false; });
+        if (!known) {
+            CommandBar->setRange(0, 0);
+            ShowUnknownScale(CommandGauge, {CommandBarMax, CommandBarMid, CommandBarMin});
         }
-        // Position changes run the bar's change handler; it runs once more for an unchanged position,
-        // so the command text is always refreshed (and, with Updating set, nothing is sent).
-        CommandBar->setValue(-a);
-        emit CommandBar->valueChanged(CommandBar->value());
+        DisplayStep(
+            [&] {
+                const double command = position ? Link->GetCommandPosition() : Link->GetCommandForce();
+                // Without a scale the bar stands at 0: the text shows the command itself.
+                if (!known) {
+                    CommandValue->setText(FormatFloat(pattern, command));
+                    return;
+                }
+                // Position changes run the bar's change handler; it runs once more for an unchanged
+                // position, so the command text is always refreshed (and, with Updating set, nothing
+                // is sent).
+                CommandBar->setValue(-Ticks(command, factor));
+                emit CommandBar->valueChanged(CommandBar->value());
+            },
+            [&](const QString& failure) { CommandValue->setText(failure); });
     }
-    const bool fromElsewhere =
-        ModeGroup->ItemIndex() == ContourModeItem || Link->GetCommandForceInterface() != 0;
+    // The operator commands on a known scale only, and only online with a tool.
+    CommandBar->setEnabled(known && ToolShown && Link->Connected);
+    bool fromElsewhere = ModeGroup->ItemIndex() == ContourModeItem;
+    DisplayStep([&] { fromElsewhere = fromElsewhere || Link->GetCommandForceInterface() != 0; },
+                [&](const QString&) {});
     const bool showGauge = fromElsewhere && !SerialOverrideBox->isChecked();
     CommandGauge->setVisible(showGauge);
     CommandBar->setVisible(!showGauge);

@@ -79,8 +79,8 @@ void TKorvaControlPanel::CreateControls() {
     const TTextRow rows[] = {
         {&P::CommandBarLabel1, caption(33, 16, "Command")},
         {&P::CommandBarLabel2, caption(33, 30, "Force")},
-        {&P::CommandBarMax, scale(12, 49, 48, "0.0")},
-        {&P::CommandBarMid, scale(12, 49, 152, "0.0")},
+        {&P::CommandBarMax, scale(10, 49, 48, "0.0")},
+        {&P::CommandBarMid, scale(10, 49, 152, "0.0")},
         {&P::CommandBarMin, scale(10, 49, 251, "0.0")},
         {&P::CommandValue, value(41, 270, 41, 17, "0.0")},
         {&P::CommandBarUnits, units(41, 289, "Lb.")},
@@ -120,6 +120,11 @@ void TKorvaControlPanel::CreateControls() {
     OnlineStatus->installEventFilter(this);
     // Controller names and tool types come in any length.
     for (TStaticText* t : {OnlineStatus, ToolTypeStatus, AddressLabel})
+        t->SetShrinkToFit(true);
+    // So do scale ends: a mark wider than its room ("150.00" in position mode) is drawn smaller,
+    // never clipped.
+    for (TStaticText* t : {CommandBarMax, CommandBarMid, CommandBarMin, ForceGaugeMax, ForceGaugeMid,
+                           ForceGaugeMin, PositionGaugeMax, PositionGaugeMid, PositionGaugeMin})
         t->SetShrinkToFit(true);
 
     CommandGauge = MakeGauge(c, 49, 48, -1000, 1000);

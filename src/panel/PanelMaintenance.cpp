@@ -77,3 +77,8 @@ void TKorvaControlPanel::UseNetworkAddress(int address) {
     AddressUpDown->SetPosition(address);
     AddressUpDownClick(btNext);
 }
+
+void TKorvaControlPanel::ShowMaintenanceOffline() {
+    if (DiagnosticsForm && DiagnosticsForm->isVisible())
+        DiagnosticsForm->ShowLinkLost();
+}

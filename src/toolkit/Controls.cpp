@@ -1,9 +1,13 @@
 #include "toolkit/Controls.h"
 
+#include <QApplication>
+
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
 
 // ---- TStaticText
 
@@ -180,12 +184,16 @@ void TRadioGroup::resizeEvent(QResizeEvent* event) {
 void TRadioGroup::LayOut() {
     if (Buttons.empty())
         return;
-    // Items share the room below the caption evenly, like the classic radio group.
-    const int top = fontMetrics().height();
-    const int room = height() - top - 4;
-    const int each = room / Count();
+    // Items share the room inside the frame, below the caption, evenly, like the classic radio group;
+    // the style says where that room is, so no item lies on the frame's line.
+    QStyleOptionGroupBox option;
+    initStyleOption(&option);
+    const QRect room =
+        style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxContents, this);
+    const int each = room.height() / Count();
     for (int i = 0; i < Count(); ++i)
-        Buttons[static_cast<size_t>(i)]->setGeometry(8, top + i * each, width() - 12, each);
+        Buttons[static_cast<size_t>(i)]->setGeometry(room.left() + 6, room.top() + i * each, room.width() - 8,
+                                                     each);
 }
 
 // ---- TEdit
@@ -223,7 +231,13 @@ void TEdit::keyPressEvent(QKeyEvent* event) {
 
 void TEdit::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
-    if (OnExit)
+    // Only a move of the focus to another control of the same window leaves the field: the window
+    // losing the focus (to another program or a message box, or as it closes) and the field's own
+    // context menu do not.
+    const QWidget* now = QApplication::focusWidget();
+    const bool within =
+        event->reason() != Qt::PopupFocusReason && now && now != this && now->window() == window();
+    if (within && OnExit)
         OnExit();
 }
 

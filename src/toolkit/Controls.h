@@ -9,7 +9,9 @@
 //   TRadioGroup - a captioned group of radio buttons with ItemIndex; OnClick runs only when the user
 //                 clicks an item, never for SetItemIndex.
 //   TEdit       - an edit field whose OnKeyPress sees every typed character, Enter as 13 and Escape
-//                 as 27, and may consume it by setting the key to 0; OnExit runs when it loses focus.
+//                 as 27, and may consume it by setting the key to 0; OnExit runs when the focus moves
+//                 from it to another control of the same window (not when the window loses the
+//                 focus, nor when its context menu opens).
 //   TBevel      - a lowered frame; TLineShape - a one-pixel line with a pen colour.
 // Threads: main thread only.
 

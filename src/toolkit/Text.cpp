@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <string>
 
 QString ToQString(const AnsiString& text) {
@@ -75,8 +76,10 @@ QString FormatFloat(const char* pattern, double value) {
     text.replace('.', locale.decimalPoint());
     // A value that rounds to zero shows without its sign.
     const bool zero = digits.find_first_not_of("0.") == std::string::npos;
+    // Always the plain "-": some locales' own sign (U+2212) is a character the fields and the
+    // controller's texts never use elsewhere.
     if (value < 0 && !zero)
-        text.prepend(locale.negativeSign());
+        text.prepend('-');
     return text;
 }
 
@@ -84,7 +87,11 @@ double StrToFloat(const QString& text) {
     QLocale locale;
     locale.setNumberOptions(QLocale::RejectGroupSeparator);
     bool ok = false;
-    const double value = locale.toDouble(text.trimmed(), &ok);
+    QString number = text.trimmed();
+    // What FormatFloat shows must read back, whatever sign the locale has for its own.
+    if (number.startsWith('-') && locale.negativeSign() != "-")
+        number.replace(0, 1, locale.negativeSign());
+    const double value = locale.toDouble(number, &ok);
     if (!ok || !std::isfinite(value))
         throw EConvertError("'" + ToAnsi(text) + "' is not a valid floating point value");
     return value;
@@ -92,4 +99,17 @@ double StrToFloat(const QString& text) {
 
 int StrToInt(const QString& text) {
     return StrToInt(ToAnsi(text));
+}
+
+int TruncTicks(double value, double scale) {
+    const double ticks = value * scale;
+    if (std::isnan(ticks))
+        return 0;
+    const double nearest = std::round(ticks);
+    const double t = std::fabs(ticks - nearest) < 1e-6 ? nearest : std::trunc(ticks);
+    if (t >= std::numeric_limits<int>::max())
+        return std::numeric_limits<int>::max();
+    if (t <= std::numeric_limits<int>::min())
+        return std::numeric_limits<int>::min();
+    return static_cast<int>(t);
 }

@@ -20,6 +20,33 @@ TEST(ContourForm, OfflineKeepsTheDesignTableAndWritesNothing) {
     form.OkButton->click();
     EXPECT_EQ(form.result(), QDialog::Accepted);
     EXPECT_TRUE(rig.Sent().empty());
+    ASSERT_EQ(rig.Dialogs->Boxes.size(), 1u);
+    ExpectNothingWrittenBox(rig.Dialogs, NeverReadText);
+}
+
+TEST(ContourForm, OpenedOfflineWritesNothingWhenTheControllerIsBackAtOk) {
+    TDialogRig rig(false);
+    rig.Link.Sim.SetParameter("CMF", "40.0", 5);
+    TContourForm form(nullptr, rig.Link.Link);
+    ControllerBack(rig);
+    form.ScrollBar(2)->setValue(-100);
+    form.OkButton->click();
+    EXPECT_TRUE(TDialogRig::Writes(rig.Sent()).empty());
+    EXPECT_FALSE(form.Written);
+    ASSERT_EQ(rig.Dialogs->Boxes.size(), 1u);
+    ExpectNothingWrittenBox(rig.Dialogs, NeverReadText);
+    EXPECT_EQ(rig.Link.Sim.Parameter("CMF", 5), "40.000");
+}
+
+TEST(ContourForm, OkAfterTheLinkDroppedSaysTheEditsAreLost) {
+    TDialogRig rig;
+    TContourForm form(nullptr, rig.Link.Link);
+    form.ScrollBar(2)->setValue(-100);
+    LinkLost(rig);
+    form.OkButton->click();
+    EXPECT_TRUE(TDialogRig::Writes(rig.Sent()).empty());
+    ASSERT_EQ(rig.Dialogs->Boxes.size(), 1u);
+    ExpectNothingWrittenBox(rig.Dialogs, LinkLostText);
 }
 
 TEST(ContourForm, RangeFromMaximumForceAndHeaviestTool) {
@@ -56,7 +83,7 @@ TEST(ContourForm, RangeFromMaximumForceAndHeaviestTool) {
     }
 }
 
-TEST(ContourForm, ForcesTruncatedToTenthsAndWrittenBackAsShown) {
+TEST(ContourForm, ForcesShownTruncatedToTenthsAndWrittenBackAsReadUnlessMoved) {
     TDialogRig rig;
     rig.Link.Sim.SetParameter("MF", "100.0");
     rig.Link.Sim.SetParameter("MW", "5.0");
@@ -78,7 +105,7 @@ TEST(ContourForm, ForcesTruncatedToTenthsAndWrittenBackAsShown) {
     const auto writes = TDialogRig::Writes(rig.Sent());
     ASSERT_EQ(writes.size(), 11u);
     EXPECT_EQ(writes[0], "CMF 0 0.000");
-    EXPECT_EQ(writes[2], "CMF 2 12.300");
+    EXPECT_EQ(writes[2], "CMF 2 12.370"); // only looked at
     EXPECT_EQ(writes[4], "CMF 4 15.500");
     EXPECT_EQ(writes[10], "CMF 10 -20.000");
 }

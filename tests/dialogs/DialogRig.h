@@ -3,6 +3,7 @@
 // and link (connected or not), the scripted message boxes and the recorded help requests.
 
 #include "LinkRig.h"
+#include "NothingWritten.h"
 #include "toolkit/Help.h"
 #include "toolkit/ScriptedDialogs.h"
 
@@ -45,4 +46,28 @@ inline void ExpectHelpContext(const THelpRecorderScope& help, long context) {
     ASSERT_EQ(help.Requests.size(), 1u);
     EXPECT_EQ(help.Requests[0].Command, HELP_CONTEXT);
     EXPECT_EQ(help.Requests[0].Data, context);
+}
+
+// The last box shown is that box, with this text.
+inline void ExpectNothingWrittenBox(const TScriptedDialogsScope& dialogs, const char* text) {
+    ASSERT_FALSE(dialogs->Boxes.empty());
+    EXPECT_EQ(dialogs->Boxes.back().Caption, "Korva Windows");
+    EXPECT_EQ(dialogs->Boxes.back().Text, text);
+}
+
+// The controller comes back after the dialog opened offline: the link's handshake succeeds.
+inline void ControllerBack(TDialogRig& rig) {
+    rig.Link.Link.Connect();
+    ASSERT_TRUE(rig.Link.Link.Connected);
+    rig.Link.Link.GetEnglishUnits();
+    rig.Sent();
+}
+
+// The controller goes silent and the link finds it gone.
+inline void LinkLost(TDialogRig& rig) {
+    rig.Link.Sim.InjectFault(sim::TSimFault::Silent, -1);
+    rig.Link.Link.Connect();
+    ASSERT_FALSE(rig.Link.Link.Connected);
+    rig.Link.Sim.ClearFaults();
+    rig.Sent();
 }

@@ -25,6 +25,40 @@ TEST(ForceLevelForm, OfflineShowsZerosInNewtonsAndWritesNothing) {
     form.OkButton->click();
     EXPECT_EQ(form.result(), QDialog::Accepted);
     EXPECT_TRUE(rig.Sent().empty());
+    EXPECT_FALSE(form.Written);
+    ASSERT_EQ(rig.Dialogs->Boxes.size(), 1u);
+    ExpectNothingWrittenBox(rig.Dialogs, NeverReadText);
+}
+
+TEST(ForceLevelForm, OpenedOfflineWritesNothingWhenTheControllerIsBackAtOk) {
+    TDialogRig rig(false);
+    SetLevels(rig, 7.777);
+    TForceLevelForm form(nullptr, rig.Link.Link);
+    form.show();
+    ControllerBack(rig);
+    form.ForceEdit->setText("5");
+    form.OkButton->click();
+    EXPECT_TRUE(TDialogRig::Writes(rig.Sent()).empty());
+    EXPECT_FALSE(form.Written);
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    ASSERT_EQ(rig.Dialogs->Boxes.size(), 1u);
+    ExpectNothingWrittenBox(rig.Dialogs, NeverReadText);
+    EXPECT_EQ(rig.Link.Sim.Parameter("FL", 0), "7.777");
+}
+
+TEST(ForceLevelForm, OkAfterTheLinkDroppedSaysTheEditsAreLost) {
+    TDialogRig rig;
+    SetLevels(rig, 2.0);
+    TForceLevelForm form(nullptr, rig.Link.Link);
+    form.show();
+    form.ForceEdit->setText("9");
+    LinkLost(rig);
+    form.OkButton->click();
+    EXPECT_TRUE(TDialogRig::Writes(rig.Sent()).empty());
+    EXPECT_FALSE(form.Written);
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    ASSERT_EQ(rig.Dialogs->Boxes.size(), 1u);
+    ExpectNothingWrittenBox(rig.Dialogs, LinkLostText);
 }
 
 TEST(ForceLevelForm, IndicatorsShowTheInputPatternOfEveryLevel) {
@@ -51,7 +85,7 @@ TEST(ForceLevelForm, IndicatorsShowTheInputPatternOfEveryLevel) {
     EXPECT_EQ(form.ForceLevelUpDown->Position(), 15);
 }
 
-TEST(ForceLevelForm, ShownLevelsAreStoredAsShownOthersWrittenUnchanged) {
+TEST(ForceLevelForm, LevelsOnlyLookedAtKeepTheirValueAsRead) {
     TDialogRig rig;
     SetLevels(rig, 7.777);
     rig.Link.Sim.SetParameter("FL", "12.345", 0);
@@ -59,19 +93,39 @@ TEST(ForceLevelForm, ShownLevelsAreStoredAsShownOthersWrittenUnchanged) {
     form.show();
     EXPECT_EQ(form.ForceUnitText->text(), "N");
     EXPECT_EQ(form.ForceEdit->text(), "12.3");
-    form.ForceLevelUpDown->Click(btNext); // stores level 0 as shown
-    EXPECT_DOUBLE_EQ(form.LevelValues[0], 12.3);
+    form.ForceLevelUpDown->Click(btNext); // the spinner passes level 0, its text untouched
+    EXPECT_DOUBLE_EQ(form.LevelValues[0], 12.345);
     form.ForceEdit->clear();
     QTest::keyClicks(form.ForceEdit, "33" + QString(QLocale().decimalPoint()) + "5");
     rig.Sent();
     QTest::keyClick(form.ForceEdit, Qt::Key_Return); // the default button, the focus stays in the field
     const auto writes = TDialogRig::Writes(rig.Sent());
     ASSERT_EQ(writes.size(), 16u);
-    EXPECT_EQ(writes[0], "FL 0 12.300");
+    EXPECT_EQ(writes[0], "FL 0 12.345");
     EXPECT_EQ(writes[1], "FL 1 33.500"); // typed, OK without leaving the field
     EXPECT_EQ(writes[2], "FL 2 7.777");
     EXPECT_EQ(writes[15], "FL 15 7.777");
     EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_TRUE(form.Written);
+}
+
+TEST(ForceLevelForm, ATypedTextIsTakenEvenWhenItLooksLikeTheRoundedOne) {
+    TDialogRig rig;
+    SetLevels(rig, 1.0);
+    rig.Link.Sim.SetParameter("FL", "12.345", 0);
+    TForceLevelForm form(nullptr, rig.Link.Link);
+    form.show();
+    const QString point(QLocale().decimalPoint());
+    form.ForceEdit->setText("20");
+    form.ForceLevelUpDown->Click(btNext);
+    form.ForceLevelUpDown->Click(btPrev);
+    EXPECT_EQ(form.ForceEdit->text(), "20" + point + "0");
+    form.ForceEdit->setText("12" + point + "3"); // typed back: the operator's 12.3 now
+    rig.Sent();
+    form.OkButton->click();
+    const auto writes = TDialogRig::Writes(rig.Sent());
+    ASSERT_EQ(writes.size(), 16u);
+    EXPECT_EQ(writes[0], "FL 0 12.300");
 }
 
 TEST(ForceLevelForm, BadValueKeepsTheSpinnerAndRefusesOk) {
@@ -101,11 +155,39 @@ TEST(ForceLevelForm, BadValueKeepsTheSpinnerAndRefusesOk) {
     EXPECT_DOUBLE_EQ(form.LevelValues[1], 3.0);
 }
 
-TEST(ForceLevelForm, ReadFailureGivesOneMessageAndZerosEverywhere) {
+TEST(ForceLevelForm, OnlyAFocusMoveInsideTheDialogChecksTheField) {
+    TDialogRig rig;
+    TForceLevelForm form(nullptr, rig.Link.Link);
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    form.ForceEdit->setFocus();
+    form.ForceEdit->setText("abc");
+    // Another window takes the focus: no check.
+    QWidget elsewhere;
+    elsewhere.show();
+    elsewhere.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&elsewhere));
+    elsewhere.close();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    EXPECT_TRUE(rig.Dialogs->Boxes.empty());
+    // Escape cancels without a word.
+    form.ForceEdit->setFocus();
+    QTest::keyClick(form.ForceEdit, Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form.result(), QDialog::Rejected);
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(rig.Dialogs->Boxes.empty());
+    EXPECT_TRUE(TDialogRig::Writes(rig.Sent()).empty());
+}
+
+TEST(ForceLevelForm, ReadFailureGivesOneMessageAndZerosThatAreNeverWritten) {
     TDialogRig rig;
     SetLevels(rig, 9.0);
     rig.Link.Sim.ScriptReply("FL? 7", {"Error 2", "OK"});
     TForceLevelForm form(nullptr, rig.Link.Link);
+    form.show();
     ASSERT_EQ(rig.Dialogs->Boxes.size(), 1u);
     EXPECT_EQ(rig.Dialogs->Boxes[0].Text, "Error 2");
     for (double value : form.LevelValues)
@@ -113,6 +195,13 @@ TEST(ForceLevelForm, ReadFailureGivesOneMessageAndZerosEverywhere) {
     // Levels 8 to 15 were not asked for.
     for (const std::string& line : rig.Sent())
         EXPECT_EQ(line.find("FL? 8"), std::string::npos);
+
+    form.OkButton->click();
+    EXPECT_TRUE(TDialogRig::Writes(rig.Sent()).empty());
+    EXPECT_FALSE(form.Written);
+    ASSERT_EQ(rig.Dialogs->Boxes.size(), 2u);
+    ExpectNothingWrittenBox(rig.Dialogs, ReadFailedText);
+    EXPECT_EQ(rig.Link.Sim.Parameter("FL", 0), "9.000");
 }
 
 TEST(ForceLevelForm, WriteFailureStopsTheWriting) {

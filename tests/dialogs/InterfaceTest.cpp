@@ -17,6 +17,22 @@ TEST(InterfaceForm, OfflineShowsTheDesignValuesAndWritesNothing) {
     form.OkButton->click();
     EXPECT_EQ(form.result(), QDialog::Accepted);
     EXPECT_TRUE(rig.Sent().empty());
+    ASSERT_EQ(rig.Dialogs->Boxes.size(), 1u);
+    ExpectNothingWrittenBox(rig.Dialogs, NeverReadText);
+}
+
+TEST(InterfaceForm, OpenedOfflineWritesNothingWhenTheControllerIsBackAtOk) {
+    TDialogRig rig(false);
+    rig.Link.Sim.SetParameter("CFI", "2");
+    rig.Link.Sim.SetParameter("CN", "Press 4");
+    TInterfaceForm form(nullptr, rig.Link.Link);
+    ControllerBack(rig);
+    form.OkButton->click();
+    EXPECT_TRUE(TDialogRig::Writes(rig.Sent()).empty());
+    EXPECT_FALSE(form.Written);
+    ASSERT_EQ(rig.Dialogs->Boxes.size(), 1u);
+    ExpectNothingWrittenBox(rig.Dialogs, NeverReadText);
+    EXPECT_EQ(rig.Link.Sim.Parameter("CN"), "Press 4");
 }
 
 TEST(InterfaceForm, IndexBeyondTheListSelectsTheLastItem) {
@@ -59,11 +75,23 @@ TEST(InterfaceForm, ControllerErrorEndsTheStepWithOneMessage) {
     EXPECT_EQ(rig.Dialogs->Boxes[0].Caption, "Korva Windows Error");
     EXPECT_EQ(form.CommandForceGroup->ItemIndex(), 0); // not read after the failure
 
+    // Not all read: nothing is written.
+    rig.Sent();
+    form.OkButton->click();
+    EXPECT_TRUE(TDialogRig::Writes(rig.Sent()).empty());
+    ASSERT_EQ(rig.Dialogs->Boxes.size(), 2u);
+    ExpectNothingWrittenBox(rig.Dialogs, ReadFailedText);
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+}
+
+TEST(InterfaceForm, ARefusedWriteEndsTheStepWithOneMessage) {
+    TDialogRig rig;
+    TInterfaceForm form(nullptr, rig.Link.Link);
     rig.Link.Sim.ScriptReply("CFI 0", {"Error 3", "OK"});
     rig.Sent();
     form.OkButton->click();
     EXPECT_EQ(TDialogRig::Writes(rig.Sent()), (std::vector<std::string>{"ARI 0", "TNI 0", "CFI 0"}));
-    EXPECT_EQ(rig.Dialogs->Boxes.size(), 2u);
+    EXPECT_EQ(rig.Dialogs->Boxes.size(), 1u);
     EXPECT_EQ(form.result(), QDialog::Accepted);
 }
 

@@ -3,7 +3,9 @@
 
 #include "PanelTestSupport.h"
 
+#include "NothingWritten.h"
 #include "dialogs/Contour.h"
+#include "dialogs/Forcelevel.h"
 #include "dialogs/Interface.h"
 #include "dialogs/Options.h"
 #include "dialogs/Positionlimit.h"
@@ -134,7 +136,52 @@ TEST_F(TPanelDialogsTest, OfflineSetupOksSaveNothingAndShowOffline) {
     EXPECT_EQ(p.OnlineStatus->Color(), clr::Grey);
     ASSERT_TRUE(AnswerModal<TPositionLimitForm>(Item(p, "PositionLimitsItem"),
                                                 [](TPositionLimitForm& form) { form.OkButton->click(); }));
-    EXPECT_TRUE(Dialogs->Boxes.empty());
+    // Each said once why it wrote nothing.
+    ASSERT_EQ(Dialogs->Boxes.size(), 2u);
+    for (const auto& box : Dialogs->Boxes) {
+        EXPECT_EQ(box.Caption, "Korva Windows");
+        EXPECT_EQ(box.Text, NeverReadText);
+    }
+}
+
+TEST_F(TPanelDialogsTest, SetupOpenedOfflineWritesAndSavesNothingWhenTheControllerIsBackAtOk) {
+    TKorvaControlPanel& p = Online();
+    Sim->InjectFault(sim::TSimFault::Silent, -1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.OnlineStatus->text() == "Offline"; }, 8000));
+    const auto backThenOk = [&](QPushButton* ok) {
+        Sim->ClearFaults();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return p.OnlineStatus->text() != "Offline"; }, 8000));
+        Sim->ClearReceived();
+        ok->click();
+    };
+    const auto offlineAgain = [&] {
+        Sim->InjectFault(sim::TSimFault::Silent, -1);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return p.OnlineStatus->text() == "Offline"; }, 8000));
+    };
+    ASSERT_TRUE(AnswerModal<TForceLevelForm>(Item(p, "ForceLevelsItem"),
+                                             [&](TForceLevelForm& form) { backThenOk(form.OkButton); }));
+    EXPECT_TRUE(Commands(*Sim).empty()); // no "FL", no "SC"
+    offlineAgain();
+    ASSERT_TRUE(AnswerModal<TPositionLimitForm>(
+        Item(p, "PositionLimitsItem"), [&](TPositionLimitForm& form) { backThenOk(form.OkButton); }));
+    EXPECT_TRUE(Commands(*Sim).empty());
+    offlineAgain();
+    ASSERT_TRUE(AnswerModal<TContourForm>(Item(p, "ContourModeItem"),
+                                          [&](TContourForm& form) { backThenOk(form.OkButton); }));
+    EXPECT_TRUE(Commands(*Sim).empty());
+    offlineAgain();
+    ASSERT_TRUE(AnswerModal<TInterfaceForm>(Item(p, "KorvaInterfaceItem"),
+                                            [&](TInterfaceForm& form) { backThenOk(form.OkButton); }));
+    EXPECT_TRUE(Commands(*Sim).empty());
+    EXPECT_NE(p.OnlineStatus->text(), "Offline");
+    EXPECT_EQ(Sim->Parameter("ELP"), "145.000");
+    EXPECT_EQ(Sim->Parameter("FL", 1), "25.000");
+    EXPECT_EQ(Sim->Parameter("CMF", 0), "20.000");
+    ASSERT_EQ(Dialogs->Boxes.size(), 4u);
+    for (const auto& box : Dialogs->Boxes) {
+        EXPECT_EQ(box.Caption, "Korva Windows");
+        EXPECT_EQ(box.Text, NeverReadText);
+    }
 }
 
 TEST_F(TPanelDialogsTest, PositionLimitsOkWritesSavesAndRedrawsTheGauge) {

@@ -32,7 +32,36 @@ TEST(PositionLimitForm, OfflineRunsToTwentyMillimetresAndWritesNothing) {
     form.OkButton->click();
     EXPECT_EQ(form.result(), QDialog::Accepted);
     EXPECT_TRUE(rig.Sent().empty());
-    EXPECT_TRUE(rig.Dialogs->Boxes.empty());
+    EXPECT_FALSE(form.Written);
+    ASSERT_EQ(rig.Dialogs->Boxes.size(), 1u);
+    ExpectNothingWrittenBox(rig.Dialogs, NeverReadText);
+}
+
+TEST(PositionLimitForm, OpenedOfflineWritesNothingWhenTheControllerIsBackAtOk) {
+    TDialogRig rig(false);
+    rig.Link.Sim.SetParameter("RLP", "5.0");
+    rig.Link.Sim.SetParameter("ELP", "145.0");
+    TPositionLimitForm form(nullptr, rig.Link.Link);
+    ControllerBack(rig);
+    form.OkButton->click(); // both bars at 0.00: never written over the controller's limits
+    EXPECT_TRUE(TDialogRig::Writes(rig.Sent()).empty());
+    EXPECT_FALSE(form.Written);
+    ASSERT_EQ(rig.Dialogs->Boxes.size(), 1u);
+    ExpectNothingWrittenBox(rig.Dialogs, NeverReadText);
+    EXPECT_EQ(rig.Link.Sim.Parameter("ELP"), "145.000");
+    EXPECT_EQ(rig.Link.Sim.Parameter("RLP"), "5.000");
+}
+
+TEST(PositionLimitForm, OkAfterTheLinkDroppedSaysTheEditsAreLost) {
+    TDialogRig rig;
+    TPositionLimitForm form(nullptr, rig.Link.Link);
+    form.PosLimitBar->setValue(100);
+    LinkLost(rig);
+    form.OkButton->click();
+    EXPECT_TRUE(TDialogRig::Writes(rig.Sent()).empty());
+    EXPECT_FALSE(form.Written);
+    ASSERT_EQ(rig.Dialogs->Boxes.size(), 1u);
+    ExpectNothingWrittenBox(rig.Dialogs, LinkLostText);
 }
 
 TEST(PositionLimitForm, ReadsRangeAndLimitsTruncatedToHundredths) {
@@ -62,16 +91,30 @@ TEST(PositionLimitForm, ReadsRangeAndLimitsTruncatedToHundredths) {
     }
 }
 
-TEST(PositionLimitForm, OkWritesTheLimitsAsShown) {
+TEST(PositionLimitForm, BarsNotMovedWriteTheLimitsAsReadMovedOnesAsShown) {
     TDialogRig rig;
     rig.Link.Sim.SetParameter("MP", "50.0");
     rig.Link.Sim.SetParameter("RLP", "2.5");
     rig.Link.Sim.SetParameter("ELP", "12.349");
-    TPositionLimitForm form(nullptr, rig.Link.Link);
-    rig.Sent();
-    form.OkButton->click();
-    EXPECT_EQ(TDialogRig::Writes(rig.Sent()), (std::vector<std::string>{"ELP 12.340", "RLP 2.500"}));
-    EXPECT_EQ(form.result(), QDialog::Accepted);
+    {
+        TPositionLimitForm form(nullptr, rig.Link.Link);
+        EXPECT_EQ(form.PosLimitValue->text(), "12.34 ");
+        rig.Sent();
+        form.OkButton->click();
+        EXPECT_EQ(TDialogRig::Writes(rig.Sent()), (std::vector<std::string>{"ELP 12.349", "RLP 2.500"}));
+        EXPECT_EQ(form.result(), QDialog::Accepted);
+        EXPECT_TRUE(form.Written);
+    }
+    {
+        // Moved away and back is where the reading left it: still the value as read.
+        TPositionLimitForm form(nullptr, rig.Link.Link);
+        form.PosLimitBar->setValue(2000);
+        form.PosLimitBar->setValue(1234);
+        form.NegLimitBar->setValue(300);
+        rig.Sent();
+        form.OkButton->click();
+        EXPECT_EQ(TDialogRig::Writes(rig.Sent()), (std::vector<std::string>{"ELP 12.349", "RLP 3.000"}));
+    }
 }
 
 TEST(PositionLimitForm, OneBarDragsTheOtherAlong) {
@@ -90,7 +133,7 @@ TEST(PositionLimitForm, OneBarDragsTheOtherAlong) {
     EXPECT_EQ(form.NegLimitBar->value(), 1500); // equal or below: stays
 }
 
-TEST(PositionLimitForm, ControllerErrorsGiveOneMessage) {
+TEST(PositionLimitForm, AFailedLimitReadGivesOneMessageAndOkWritesNothing) {
     TDialogRig rig;
     rig.Link.Sim.SetParameter("MP", "50.0");
     rig.Link.Sim.ScriptReply("RLP?", {"Error 2", "OK"});
@@ -101,14 +144,27 @@ TEST(PositionLimitForm, ControllerErrorsGiveOneMessage) {
     EXPECT_EQ(form.PosLimitBar->maximum(), 5000); // read before the failure
     EXPECT_EQ(form.PosLimitBar->value(), 0);      // not read after it
 
-    // A refused first write skips the second; the dialog still closes with OK.
+    form.PosLimitBar->setValue(1000);
+    rig.Sent();
+    form.OkButton->click();
+    EXPECT_TRUE(TDialogRig::Writes(rig.Sent()).empty());
+    EXPECT_FALSE(form.Written);
+    ASSERT_EQ(rig.Dialogs->Boxes.size(), 2u);
+    ExpectNothingWrittenBox(rig.Dialogs, ReadFailedText);
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+}
+
+TEST(PositionLimitForm, ARefusedFirstWriteSkipsTheSecond) {
+    TDialogRig rig;
+    rig.Link.Sim.SetParameter("MP", "50.0");
+    TPositionLimitForm form(nullptr, rig.Link.Link);
     form.PosLimitBar->setValue(1000);
     rig.Sent();
     rig.Link.Sim.ScriptReply("ELP 10.000", {"Error 3", "OK"});
     form.OkButton->click();
     EXPECT_EQ(TDialogRig::Writes(rig.Sent()), std::vector<std::string>{"ELP 10.000"});
-    ASSERT_EQ(rig.Dialogs->Boxes.size(), 2u);
-    EXPECT_EQ(rig.Dialogs->Boxes[1].Text, "Error 3");
+    ASSERT_EQ(rig.Dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(rig.Dialogs->Boxes[0].Text, "Error 3");
     EXPECT_EQ(form.result(), QDialog::Accepted);
 }
 

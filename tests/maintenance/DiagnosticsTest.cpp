@@ -173,6 +173,14 @@ TEST_F(Diagnostics, ControllerErrorWhileLoadingIsShownAndRefreshStillStarts) {
     EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows Error");
     EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 2");
     EXPECT_EQ(Matching(Sim, {"0:DOF?", "0:AOF?"}), Lines{}); // the rest of the queries skipped
+    // Only what the controller reported is selected; the selectors never asked select nothing.
+    EXPECT_EQ(Form->Din0Function->currentIndex(), 1);
+    for (QComboBox* box : {Form->Din1Function, Form->Din2Function, Form->Din3Function, Form->Dout0Function,
+                           Form->Dout1Function, Form->Dout2Function, Form->Dout3Function, Form->Aout0Function,
+                           Form->Aout1Function}) {
+        EXPECT_EQ(box->currentIndex(), -1);
+        EXPECT_TRUE(box->currentText().isEmpty());
+    }
     EXPECT_TRUE(WaitFor([&] { return !Matching(Sim, {"0:RDI?"}).empty(); }));
     Form->hide();
 }

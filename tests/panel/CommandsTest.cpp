@@ -8,6 +8,12 @@
 #include "toolkit/Text.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QLocale>
+#include <QTimer>
+
+#include <algorithm>
+#include <functional>
 
 #include <string>
 #include <vector>
@@ -27,6 +33,24 @@ void TypeAndEnter(TEdit* edit, const QString& text) {
 }
 
 class TCommandsTest : public TPanelTest {};
+
+// Sees every event of the application while it lives.
+class TEventSpy : public QObject {
+public:
+    explicit TEventSpy(std::function<void(QObject*, QEvent*)> seen) : Seen(std::move(seen)) {
+        qApp->installEventFilter(this);
+    }
+    ~TEventSpy() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        Seen(watched, event);
+        return false;
+    }
+
+private:
+    std::function<void(QObject*, QEvent*)> Seen;
+};
 } // namespace
 
 TEST_F(TCommandsTest, ActivateSendsTheRequestAndADeviceErrorLeavesTheDisplay) {
@@ -41,7 +65,7 @@ TEST_F(TCommandsTest, ActivateSendsTheRequestAndADeviceErrorLeavesTheDisplay) {
     EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 5");
     EXPECT_EQ(p.ActiveLabel->text(), "Retracted");
     EXPECT_EQ(p.ActiveLabel->Color(), clr::Grey);
-    EXPECT_EQ(p.ActiveButton->text(), "&Activate");
+    EXPECT_EQ(p.ActiveButton->text(), "Activate");
 
     Sim->ClearReceived();
     QTest::mouseClick(p.ActiveButton, Qt::LeftButton);
@@ -128,6 +152,53 @@ TEST_F(TCommandsTest, PositionModeScalesTheBarAndRefusesNegativeCommands) {
     p.CommandBar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     EXPECT_EQ(Commands(*Sim), TLines{"0:CP 149.990"});
     EXPECT_EQ(p.CommandValue->text(), FormatFloat("0.00", 149.99));
+}
+
+TEST_F(TCommandsTest, ATypedPositionIsSentAsTypedNotAHundredthLow) {
+    TKorvaControlPanel& p = Online();
+    p.ModeGroup->Button(1)->click();
+    const QString point(QLocale().decimalPoint());
+    const struct {
+        const char* Typed; // with "." for the decimal separator
+        const char* Sent;
+    } rows[] = {
+        {"0.29", "0:CP 0.290"}, {"0.57", "0:CP 0.570"},     {"1.15", "0:CP 1.150"},
+        {"4.35", "0:CP 4.350"}, {"123.45", "0:CP 123.450"}, {"0.299", "0:CP 0.290"}, // truncated
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Typed);
+        Sim->ClearReceived();
+        QTest::mouseClick(p.CommandValue, Qt::LeftButton);
+        TypeAndEnter(p.CommandEdit, QString(row.Typed).replace(".", point));
+        EXPECT_EQ(Commands(*Sim), TLines{row.Sent});
+    }
+    EXPECT_EQ(p.CommandValue->text(), "0" + point + "29");
+    EXPECT_TRUE(Dialogs->Boxes.empty());
+}
+
+TEST_F(TCommandsTest, AnEditorStaysOpenWhileItsContextMenuIsUp) {
+    TKorvaControlPanel& p = Online();
+    p.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&p));
+    QTest::mouseClick(p.CommandValue, Qt::LeftButton);
+    ASSERT_FALSE(p.CommandEdit->isHidden());
+    bool openWhileMenuUp = false;
+    QTimer::singleShot(50, [&] {
+        QWidget* menu = QApplication::activePopupWidget();
+        openWhileMenuUp = menu && !p.CommandEdit->isHidden();
+        if (menu)
+            menu->close();
+    });
+    QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                           p.CommandEdit->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(p.CommandEdit, &menu);
+    QTest::qWait(100);
+    EXPECT_TRUE(openWhileMenuUp);
+    EXPECT_FALSE(p.CommandEdit->isHidden());
+    // A move of the focus inside the window closes it.
+    p.ActiveButton->setFocus();
+    EXPECT_TRUE(p.CommandEdit->isHidden());
+    EXPECT_FALSE(p.CommandValue->isHidden());
 }
 
 TEST_F(TCommandsTest, TheCommandIsTypedOnlyWhileTheBarIsShownAndTheOverrideBringsItBack) {
@@ -240,6 +311,38 @@ TEST_F(TCommandsTest, WeighingAsksBeforeItSavesAndADeviceErrorAsksNothing) {
     EXPECT_EQ(sentAtQuestion, TLines{"0:ATW 0"});
     EXPECT_EQ(Commands(*Sim), (TLines{"0:ATW 0", "0:SC 1"}));
     EXPECT_EQ(p.Link->Timeout, 1000);
+}
+
+TEST_F(TCommandsTest, ABusyWindowStandsWhileTheToolIsWeighed) {
+    TKorvaControlPanel& p = Online();
+    // What the controller had received when the busy window came and when it went.
+    struct TBusy {
+        QString Text;
+        bool WeighSentAtShow = true;
+        bool WeighSentAtEnd = false;
+    } busy;
+    const auto weighSent = [this] {
+        const TLines received = Sim->Received();
+        return std::find(received.begin(), received.end(), "0:ATW 0") != received.end();
+    };
+    TEventSpy spy([&](QObject* watched, QEvent* event) {
+        auto* window = dynamic_cast<TSavingConfig*>(watched);
+        if (!window || event->type() != QEvent::Show)
+            return;
+        busy.Text = window->Message->text();
+        busy.WeighSentAtShow = weighSent();
+        QObject::connect(window, &QObject::destroyed, [&] { busy.WeighSentAtEnd = weighSent(); });
+    });
+    int busyAtQuestion = -1;
+    Dialogs->OnBox = [&](const TScriptedDialogs::TBox&) { busyAtQuestion = SavingWindowsAlive(); };
+    QTest::mouseClick(p.WeighButton, Qt::LeftButton);
+    EXPECT_EQ(busy.Text, "Weighing Tool...");
+    EXPECT_FALSE(busy.WeighSentAtShow);
+    EXPECT_TRUE(busy.WeighSentAtEnd);
+    ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(Dialogs->Boxes[0].Text,
+              "Auto Tool Weigh Successful! Do you want to save tool weight to non-volatile memory?");
+    EXPECT_EQ(busyAtQuestion, 0);
 }
 
 TEST_F(TCommandsTest, SavingWhileOfflineDoesNothing) {

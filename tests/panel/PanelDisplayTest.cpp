@@ -1,8 +1,10 @@
 #include "PanelTestSupport.h"
 
+#include "maintenance/Diagnostics.h"
 #include "toolkit/Layout.h"
 #include "toolkit/Text.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -201,4 +203,176 @@ TEST_F(TPanelTest, DisplayHandlersFilterUnchangedValuesAndClamp) {
     p.ShowToolNumber(4);
     EXPECT_EQ(keys, std::vector<char>{27});
     EXPECT_EQ(p.ToolNumberText->text(), "4");
+}
+
+// ---- The display never claims what it does not know
+
+TEST_F(TPanelTest, ToolPluggedInWhileOnlineEnablesTheCommandBar) {
+    sim::TSimOptions options;
+    options.ToolConnected = false;
+    sim::TSimulator& sim = StartSimulator(options);
+    TKorvaControlPanel& p = OpenPanel();
+    // Online, and a second pass has asked for the tool: the first one's events have all run.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const TLines received = sim.Received();
+            return p.OnlineStatus->text() != "Offline" &&
+                   std::count(received.begin(), received.end(), "0:TC?") >= 2;
+        },
+        8000));
+    EXPECT_FALSE(p.CommandBar->isEnabled());
+    sim.SetToolConnected(true);
+    ASSERT_TRUE(WaitOnline());
+    EXPECT_TRUE(p.CommandBar->isEnabled());
+    sim.SetToolConnected(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.ToolTypeStatus->text() == "No Tool"; }, 5000));
+    EXPECT_FALSE(p.CommandBar->isEnabled());
+}
+
+TEST_F(TPanelTest, OfflineTheActiveStateIsUnknownAndTheDiagnosticsLampsGoGrey) {
+    sim::TSimulator& sim = StartSimulator();
+    TKorvaControlPanel& p = OpenPanel();
+    ASSERT_TRUE(WaitOnline());
+    QTest::mouseClick(p.ActiveButton, Qt::LeftButton);
+    ASSERT_EQ(p.ActiveLabel->text(), "Active");
+    p.DiagnosticsItemClick();
+    ASSERT_NE(DiagnosticsForm, nullptr);
+    const QColor lit(0x00, 0xFF, 0x00), grey(0x80, 0x80, 0x80);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return DiagnosticsForm->Rs232Led->Color() == lit; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return DiagnosticsForm->ToolLed->Color() == lit; }, 5000));
+
+    sim.InjectFault(sim::TSimFault::Silent, -1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.OnlineStatus->text() == "Offline"; }, 8000));
+    EXPECT_EQ(p.ActiveLabel->text(), "Unknown");
+    EXPECT_NE(p.ActiveLabel->Color(), clr::Lime);
+    for (int i = 0; i < TDiagnosticsForm::LampCount; ++i)
+        EXPECT_EQ(DiagnosticsForm->Lamp(i)->Color(), grey) << TDiagnosticsForm::LampName(i);
+    for (TStaticText* value : {DiagnosticsForm->Aout0, DiagnosticsForm->Aout1, DiagnosticsForm->Ain0})
+        EXPECT_EQ(value->text(), "0.00");
+
+    // Back online, the controller says again.
+    sim.ClearFaults();
+    ASSERT_TRUE(WaitOnline());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.ActiveLabel->text() != "Unknown"; }, 5000));
+    EXPECT_EQ(p.ActiveLabel->text(), sim.Parameter("ACT") == "1" ? "Active" : "Retracted");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return DiagnosticsForm->Rs232Led->Color() == lit; }, 5000));
+    DiagnosticsForm->hide();
+}
+
+TEST_F(TPanelTest, TheCommandGaugeHasTheBarsRangeAndMiddleMarksShowTheMiddleValue) {
+    // MF 500, MW 25 kg: -245.0 .. 500.0 N, whose middle is 127.5.
+    sim::TSimulator& sim = StartSimulator();
+    sim.SetParameter("CFI", "1"); // the command comes from the inputs: the gauge shows it
+    TKorvaControlPanel& p = OpenPanel();
+    ASSERT_TRUE(WaitOnline());
+    ASSERT_FALSE(p.CommandGauge->isHidden());
+    EXPECT_EQ(p.CommandGauge->MinValue(), -2450);
+    EXPECT_EQ(p.CommandGauge->MaxValue(), 5000);
+    p.ShowCommandValue(120.5);
+    EXPECT_EQ(p.CommandGauge->Progress(), 1205);
+    EXPECT_EQ(p.CommandGauge->GetPercentDone(), 49); // (1205 + 2450) / 7450, not full scale
+    EXPECT_EQ(p.ForceGaugeMid->text(), "127.5");
+    EXPECT_EQ(p.CommandBarMid->text(), "127.5");
+    EXPECT_EQ(p.PositionGaugeMid->text(), "75.00");
+
+    p.ShowMode(1); // position mode: 0 .. 150.00 mm
+    EXPECT_EQ(p.CommandGauge->MinValue(), 0);
+    EXPECT_EQ(p.CommandGauge->MaxValue(), 15000);
+    EXPECT_EQ(p.CommandBarMid->text(), "75.00");
+}
+
+TEST_F(TPanelTest, TheToolTypeFollowsTheToolNumber) {
+    sim::TSimulator& sim = StartSimulator();
+    sim.SetParameter("TN", "1");
+    sim.SetParameter("TT", "Gripper");
+    sim.SetParameter("TN", "0");
+    sim.SetParameter("TT", "Deburring Spindle");
+    TKorvaControlPanel& p = OpenPanel();
+    ASSERT_TRUE(WaitOnline());
+    ASSERT_EQ(p.ToolTypeStatus->text(), "Deburring Spindle");
+    // The controller's own change (its tool inputs).
+    sim.SetParameter("TN", "1");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return p.ToolTypeStatus->text() == "Gripper"; }, 5000));
+    // The operator's spinner.
+    ASSERT_EQ(p.ToolNumberUpDown->Position(), 1);
+    QTest::mouseClick(p.ToolNumberUpDown->DownButton(), Qt::LeftButton);
+    EXPECT_EQ(p.ToolTypeStatus->text(), "Deburring Spindle");
+}
+
+// ---- A value the panel cannot show never stops the live display
+
+namespace {
+// Polling goes on: a new mounting angle reaches the horizon.
+bool LiveDisplayGoesOn(sim::TSimulator& sim, TKorvaControlPanel& p) {
+    sim.SetMountingAngle(30);
+    return QTest::qWaitFor([&] { return p.Horizon->Level() >= 29; }, 5000);
+}
+} // namespace
+
+TEST_F(TPanelTest, AScaleThatCannotBeDrawnShowsAsUnknownAndPollingGoesOn) {
+    const struct {
+        const char* Name;
+        const char* Value;
+        bool Position; // the position scale is unknown (else the force scales)
+    } rows[] = {
+        {"MP", "-5", true},
+        {"MP", "inf", true},
+        {"MW", "-10", false},
+        {"MF", "-300", false}, // the maximum force below the minimum (-245)
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.Name) + " " + row.Value);
+        ClosePanel();
+        sim::TSimulator& sim = StartSimulator();
+        sim.SetParameter(row.Name, row.Value);
+        TKorvaControlPanel& p = OpenPanel();
+        ASSERT_TRUE(WaitOnline());
+        EXPECT_EQ(p.OnlineStatus->Color(), clr::Green);
+        if (row.Position) {
+            for (TStaticText* mark : {p.PositionGaugeMax, p.PositionGaugeMid, p.PositionGaugeMin})
+                EXPECT_EQ(mark->text(), "?");
+            EXPECT_EQ(p.ForceGaugeMax->text(), "500.0");
+            EXPECT_EQ(p.PositionGauge->MaxValue(), 0);
+            EXPECT_TRUE(p.PosLimitLine->isHidden());
+            EXPECT_TRUE(p.CommandBar->isEnabled()); // the force command is still the operator's
+        } else {
+            for (TStaticText* mark : {p.ForceGaugeMax, p.ForceGaugeMid, p.ForceGaugeMin, p.CommandBarMax,
+                                      p.CommandBarMid, p.CommandBarMin})
+                EXPECT_EQ(mark->text(), "?");
+            EXPECT_EQ(p.PositionGaugeMax->text(), "150.00");
+            EXPECT_FALSE(p.CommandBar->isEnabled());   // no command on a scale nobody knows
+            EXPECT_EQ(p.CommandValue->text(), "50.0"); // the command itself, not the idle bar's 0
+        }
+        EXPECT_TRUE(LiveDisplayGoesOn(sim, p));
+        EXPECT_TRUE(Dialogs->Boxes.empty());
+    }
+}
+
+TEST_F(TPanelTest, AFailingStepOfTheOnlineDisplayShowsInItsOwnFieldAndThePanelStaysOnline) {
+    sim::TSimulator& sim = StartSimulator();
+    sim.ScriptReply("CN?", {"Error 2", "OK"});
+    sim.ScriptReply("TT?", {"Error 4", "OK"});
+    TKorvaControlPanel& p = OpenPanel();
+    ASSERT_TRUE(WaitOnline());
+    EXPECT_EQ(p.OnlineStatus->text(), "Error 2");
+    EXPECT_EQ(p.OnlineStatus->Color(), clr::Green);
+    EXPECT_EQ(p.ToolTypeStatus->text(), "Error 4");
+    for (QWidget* c : std::initializer_list<QWidget*>{p.ModeGroup, p.ActiveButton, p.WeighButton,
+                                                      p.ToolNumberUpDown, p.CommandBar, p.SerialOverrideBox})
+        EXPECT_TRUE(c->isEnabled()) << c->metaObject()->className();
+    EXPECT_EQ(p.ForceGaugeMax->text(), "500.0");
+    EXPECT_TRUE(LiveDisplayGoesOn(sim, p));
+    EXPECT_TRUE(Dialogs->Boxes.empty());
+}
+
+TEST_F(TPanelTest, InPositionModeTheTopMarkOfTheCommandBarIsDrawnWhole) {
+    TKorvaControlPanel& p = Online();
+    p.ShowMode(1); // MP 150 mm
+    ASSERT_EQ(p.CommandBarMax->text(), "150.00");
+    const QImage image = p.CommandBarMax->grab().toImage();
+    // Right-aligned, the text keeps clear of the left edge: no part of its first digit is cut off.
+    const int edge = static_cast<int>(image.devicePixelRatio()) + 1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < edge; ++x)
+            EXPECT_GT(qGray(image.pixel(x, y)), 160) << x << "," << y;
 }

@@ -6,6 +6,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -256,4 +257,19 @@ TEST(SimRecord, CanBeSwitchedOffForLongRuns) {
     for (int i = 0; i < 20; ++i)
         ASSERT_EQ(line.Exchange("0:CF?").size(), 3u);
     EXPECT_TRUE(sim.Received().empty());
+}
+
+// Maxima a controller should never hold, set directly for the console's tests: answered as set, and
+// the device model keeps going (no travel for a negative maximum position).
+TEST_F(SimProtocol, FaultyMaximaAreAnsweredAsSet) {
+    Sim.SetParameter("MP", "-5");
+    EXPECT_EQ(Line.Value("0:MP?"), "-5.000");
+    EXPECT_LE(std::atof(Line.Value("0:POS?").c_str()), 5.0); // heading for 0, never beyond its start
+    Sim.SetParameter("MP", "inf");
+    EXPECT_EQ(Line.Value("0:MP?"), "inf");
+    Sim.SetParameter("MW", "-10");
+    EXPECT_EQ(Line.Value("0:MW?"), "-10.000");
+    EXPECT_EQ(Line.Reply("0:ACT 1"), "OK");
+    EXPECT_EQ(Line.Value("0:AF?").find("Error"), std::string::npos);
+    EXPECT_THROW(Sim.SetParameter("MP", "infinity"), std::invalid_argument);
 }

@@ -1,6 +1,9 @@
 #include "toolkit/Controls.h"
 
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -100,12 +103,88 @@ TEST(Edit, KeyPressSeesEnterAndEscapeAndCanConsumeKeys) {
             key = 0; // consumed
     };
     edit->OnExit = [&] { ++exits; };
+    auto* next = new TEdit(&window);
+    next->move(0, 30);
     window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    edit->setFocus();
     for (char key : {'1', 'x', '2', '\r', '\x1b'})
         edit->PressKey(key);
     EXPECT_EQ(keys, "1x2<enter><esc>");
     EXPECT_EQ(edit->text(), "12");
-    QFocusEvent focusOut(QEvent::FocusOut);
-    QCoreApplication::sendEvent(edit, &focusOut);
+    next->setFocus();
     EXPECT_EQ(exits, 1);
+}
+
+TEST(Edit, OnlyAFocusMoveInsideTheWindowIsAnExit) {
+    QWidget window;
+    auto* edit = new TEdit(&window);
+    auto* other = new TEdit(&window);
+    other->move(0, 30);
+    int exits = 0;
+    edit->OnExit = [&] { ++exits; };
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    edit->setFocus();
+    ASSERT_TRUE(edit->hasFocus());
+
+    // The field's context menu opens (and is closed again): no exit, the focus comes back.
+    QTimer::singleShot(50, [] {
+        if (QWidget* menu = QApplication::activePopupWidget())
+            menu->close();
+    });
+    QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint(5, 5), edit->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(edit, &menu);
+    EXPECT_EQ(exits, 0);
+
+    // Another window takes the focus (another program, a message box): no exit.
+    QWidget elsewhere;
+    elsewhere.show();
+    elsewhere.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&elsewhere));
+    EXPECT_EQ(exits, 0);
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    ASSERT_TRUE(edit->hasFocus());
+
+    // The focus moves to another control of the window: that is leaving the field.
+    other->setFocus();
+    EXPECT_EQ(exits, 1);
+
+    // The window closes with the focus in the field: no exit.
+    edit->setFocus();
+    exits = 0;
+    window.close();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(exits, 0);
+}
+
+TEST(RadioGroup, ItemsLieInsideTheFrameBelowTheCaption) {
+    QWidget window;
+    auto* group = new TRadioGroup(&window);
+    group->setTitle("Operation Mode");
+    QFont bold = group->font();
+    bold.setBold(true);
+    group->setFont(bold);
+    group->setGeometry(0, 0, 131, 80);
+    group->SetItems({"Force Mode", "Position Mode", "Contour Mode"});
+    window.show();
+    // The frame's top line: the first row below the caption's middle with a long run of dark pixels.
+    const QImage image = group->grab().toImage();
+    const auto dark = [&](int x, int y) { return qGray(image.pixel(x, y)) < 200; };
+    int frameTop = -1;
+    for (int y = 0; y < image.height() && frameTop < 0; ++y) {
+        int run = 0;
+        for (int x = image.width() / 2; x < image.width() - 4; ++x)
+            run = dark(x, y) || qGray(image.pixel(x, y)) < 235 ? run + 1 : 0;
+        if (run >= image.width() / 2 - 8)
+            frameTop = y;
+    }
+    ASSERT_GE(frameTop, 0);
+    const qreal ratio = image.devicePixelRatio();
+    for (int i = 0; i < group->Count(); ++i)
+        EXPECT_GT(group->Button(i)->y() * ratio, frameTop) << i;
+    EXPECT_LE(group->Button(2)->geometry().bottom(), group->height());
 }

@@ -50,6 +50,20 @@ TEST(FormatFloat, UsesTheUsersDecimalSeparator) {
     EXPECT_EQ(FormatFloat("0.0", -0.25), "-0,3");
 }
 
+TEST(FormatFloat, NegativesAlwaysShowThePlainMinus) {
+    // Swedish, Norwegian and Finnish have U+2212 as their own minus sign.
+    for (const QLocale& locale :
+         {QLocale(QLocale::Swedish, QLocale::Sweden), QLocale(QLocale::NorwegianBokmal, QLocale::Norway),
+          QLocale(QLocale::Finnish, QLocale::Finland)}) {
+        TLocaleScope scope(locale);
+        EXPECT_EQ(FormatFloat("0.0", -245), "-245,0") << locale.name().toStdString();
+        EXPECT_EQ(FormatFloat("0.00", -0.125), "-0,13") << locale.name().toStdString();
+        // What is shown reads back, and so does what the locale's own keyboard habit types.
+        EXPECT_DOUBLE_EQ(StrToFloat("-245,0"), -245.0);
+        EXPECT_DOUBLE_EQ(StrToFloat(QString(QChar(0x2212)) + "1,5"), -1.5);
+    }
+}
+
 TEST(StrToFloat, AcceptsTheLocaleNumberAndRejectsTheRest) {
     {
         TLocaleScope c(QLocale::c());
@@ -79,4 +93,18 @@ TEST(AnsiText, EveryByteSurvivesTheRoundTrip) {
     EXPECT_EQ(shown.size(), 255);
     EXPECT_EQ(shown[0xE9 - 1], QChar(0xE9)); // Latin-1, not a UTF-8 guess
     EXPECT_EQ(ToAnsi(shown), all);
+}
+
+TEST(TruncTicks, CountsWholeStepsAsTypedNotAsBinary) {
+    struct {
+        double Value, Scale;
+        int Ticks;
+    } rows[] = {
+        {0.29, 100, 29}, // 28.999999999999996 in binary
+        {0.57, 100, 57},         {1.15, 100, 115},          {12.349, 100, 1234},
+        {12.3, 10, 123},         {-0.29, 100, -29},         {0.299, 100, 29},
+        {1e20, 100, 2147483647}, {-1e20, 100, -2147483648}, {std::nan(""), 100, 0},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(TruncTicks(row.Value, row.Scale), row.Ticks) << row.Value;
 }
