@@ -54,8 +54,8 @@ if [ $# -gt 0 ]; then
 else
     run default
     # The sanitizer builds also run a short fault soak.
-    KORVA_SOAK_SECONDS=8 run tsan -L 'link|config|sim|monitor|record|bus|soak'
-    KORVA_SOAK_SECONDS=8 run asan -L 'link|config|sim|monitor|record|bus|soak'
+    KORVA_SOAK_SECONDS=8 run tsan -L 'link|config|sim|monitor|record|bus|cli|soak'
+    KORVA_SOAK_SECONDS=8 run asan -L 'link|config|sim|monitor|record|bus|cli|soak'
     fuzz
     win32
     scripts/package.sh
