@@ -5,7 +5,11 @@
 #                                 and under AddressSanitizer + UBSan (asan); then a bounded run of each
 #                                 fuzz target (KORVA_FUZZ_SECONDS each, default 30); and a Windows
 #                                 build of the link and monitor layers (win32: compiled, not run)
-#        scripts/test.sh PRESET   one preset only (default, debug, asan, tsan, fuzz or win32)
+#                                 The default run ends with a short guard of the link's figures
+#                                 (korva-link-bench --check: paced exchange time against the wire
+#                                 time, unpaced rate against python3-serial's).
+#        scripts/test.sh PRESET   one preset only (default, debug, asan, tsan, fuzz or win32), or
+#                                 bench: the link figures' guard alone (on a default build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -35,6 +39,14 @@ fuzz() {
     done
 }
 
+# The README's link figures: fails when the paced exchange takes more than 1.10 x its wire time or
+# the unpaced rate falls below python3-serial's (best of a few short rounds).
+bench() {
+    cmake --preset default
+    cmake --build --preset default --target korva-link-bench
+    build/default/bench/korva-link-bench --check
+}
+
 # The Windows serial backend cannot run here; building it keeps it compiling with the rest.
 win32() {
     cmake --preset win32
@@ -45,10 +57,16 @@ if [ $# -gt 0 ]; then
     case "$1" in
     fuzz) fuzz ;;
     win32) win32 ;;
+    bench) bench ;;
+    default)
+        run default
+        bench
+        ;;
     *) run "$1" ;;
     esac
 else
     run default
+    bench
     # The sanitizer builds also run a short fault soak.
     KORVA_SOAK_SECONDS=8 run tsan -L 'link|sim|monitor|soak'
     KORVA_SOAK_SECONDS=8 run asan -L 'link|sim|monitor|soak'
