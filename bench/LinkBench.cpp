@@ -11,6 +11,10 @@
 //    the wire time of its bytes plus the time limits of the silent addresses.
 // Run: korva-link-bench [exchanges]   (python3-serial needed for the side-by-side figure)
 //      korva-link-bench [exchanges] line   only the traffic log's cost and the scan
+//      korva-link-bench --check        a few seconds; fails (exit 1) when the paced exchange takes
+//                                      more than 1.10 x its wire time, or the unpaced rate falls
+//                                      below python3-serial's: each the best of a few short rounds,
+//                                      so that a loaded machine does not fail it, a regression does
 
 #include "bus/BusScan.h"
 #include "link/CommPort.h"
@@ -102,6 +106,22 @@ void Paced(int count) {
         WireBytes("FL? 3", {fl, "OK"}));
 }
 
+// The python3-serial script's exchanges per second on the rig's simulator (whose line the rig must
+// have closed), 0 when it could not run; cpu: its CPU ms per exchange.
+double PyserialRate(TRig& rig, int count, double& cpu) {
+    // Debian's interpreter, the one python3-serial is installed for (not whatever python3 is first on PATH).
+    const char* python = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3 " : "python3 ";
+    const std::string command = std::string(python) + KORVA_BENCH_DIR + "/pyserial-exchange.py " +
+                                rig.Sim.SlavePath() + " " + std::to_string(count);
+    double rate = 0;
+    if (FILE* script = popen(command.c_str(), "r")) {
+        if (std::fscanf(script, "%lf %lf", &rate, &cpu) != 2)
+            rate = 0;
+        pclose(script);
+    }
+    return rate;
+}
+
 void Unpaced(int count) {
     TRig rig(false);
     std::printf("unpaced (pseudo-terminal speed), %d exchanges of CF? (echo, value, OK):\n", count);
@@ -111,17 +131,8 @@ void Unpaced(int count) {
     std::printf("  %-22s %9.0f exchanges/s   CPU %7.4f ms/exchange (calling thread)\n", "korva link", ours,
                 cost.CpuMs);
     rig.Port.Close(); // the script opens the same simulator's line next
-
-    // Debian's interpreter, the one python3-serial is installed for (not whatever python3 is first on PATH).
-    const char* python = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3 " : "python3 ";
-    const std::string command = std::string(python) + KORVA_BENCH_DIR + "/pyserial-exchange.py " +
-                                rig.Sim.SlavePath() + " " + std::to_string(count);
-    double theirs = 0, theirCpu = 0;
-    if (FILE* script = popen(command.c_str(), "r")) {
-        if (std::fscanf(script, "%lf %lf", &theirs, &theirCpu) != 2)
-            theirs = 0;
-        pclose(script);
-    }
+    double theirCpu = 0;
+    const double theirs = PyserialRate(rig, count, theirCpu);
     if (theirs > 0) {
         std::printf("  %-22s %9.0f exchanges/s   CPU %7.4f ms/exchange (whole process)\n", "python3-serial",
                     theirs, theirCpu);
@@ -268,9 +279,55 @@ void Scan() {
                 ms / (wire + limits));
 }
 
+// The guard of the figures above, in a few seconds: each ratio is the best of several short rounds;
+// one that misses its bound is measured again (up to three times), since a loaded machine only ever
+// makes the figures worse, and a regression misses every time.
+int Check() {
+    constexpr int Attempts = 3, PacedRounds = 12, UnpacedRounds = 3;
+    bool pacedOk = false, unpacedOk = false;
+    for (int attempt = 1; attempt <= Attempts && !(pacedOk && unpacedOk); ++attempt) {
+        if (!pacedOk) {
+            TRig rig(true);
+            const double wire = double(WireBytes("CF?", {rig.Sim.Parameter("CF"), "OK"})) * ByteMs;
+            double best = 1e9;
+            for (int round = 0; round < PacedRounds; ++round) // 5 exchanges a round
+                best = std::min(best, Measure(5, [&](int) { rig.Link.GetCommandForce(); }).WallMs / wire);
+            pacedOk = best <= 1.10;
+            std::printf("link bench check %d: paced CF? %.3f x wire time (at most 1.10)%s\n", attempt, best,
+                        pacedOk ? "" : " missed");
+        }
+        if (!unpacedOk) {
+            double best = 0;
+            for (int round = 0; round < UnpacedRounds; ++round) { // 1000 exchanges a round
+                double ours = 0, cpu = 0;
+                {
+                    TRig rig(false);
+                    ours = 1000.0 / Measure(1000, [&](int) { rig.Link.GetCommandForce(); }).WallMs;
+                }
+                TRig fresh(false); // the script on a simulator of its own
+                fresh.Port.Close();
+                const double theirs = PyserialRate(fresh, 1000, cpu);
+                if (theirs <= 0) {
+                    std::printf(
+                        "link bench check: python3-serial did not run (is python3-serial installed?)\n");
+                    return 1;
+                }
+                best = std::max(best, ours / theirs);
+            }
+            unpacedOk = best >= 1.0;
+            std::printf("link bench check %d: unpaced %.2f x python3-serial's rate (at least 1.00)%s\n",
+                        attempt, best, unpacedOk ? "" : " missed");
+        }
+    }
+    std::printf("link bench check: %s\n", pacedOk && unpacedOk ? "ok" : "FAILED");
+    return pacedOk && unpacedOk ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--check")
+        return Check();
     const int count = argc > 1 ? std::atoi(argv[1]) : 2000;
     if (argc > 2 && std::string(argv[2]) == "line") {
         TrafficOverhead(count / 4 > 100 ? count / 4 : 100);

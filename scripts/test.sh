@@ -5,8 +5,12 @@
 #                                 and under AddressSanitizer + UBSan (asan); then a bounded run of each
 #                                 fuzz target (KORVA_FUZZ_SECONDS each, default 30); and a Windows
 #                                 build of the link and monitor layers (win32: compiled, not run)
-#                                 and last the Debian package, installed and checked (package.sh)
-#        scripts/test.sh PRESET   one preset only (default, debug, asan, tsan, fuzz, win32 or package)
+#                                 and the Debian package, installed and checked (package.sh).
+#                                 The default run ends with a short guard of the link's figures
+#                                 (korva-link-bench --check: paced exchange time against the wire
+#                                 time, unpaced rate against python3-serial's).
+#        scripts/test.sh PRESET   one preset only (default, debug, asan, tsan, fuzz, win32 or package),
+#                                 or bench: the link figures' guard alone (on a default build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -36,6 +40,14 @@ fuzz() {
     done
 }
 
+# The README's link figures: fails when the paced exchange takes more than 1.10 x its wire time or
+# the unpaced rate falls below python3-serial's (best of a few short rounds).
+bench() {
+    cmake --preset default
+    cmake --build --preset default --target korva-link-bench
+    build/default/bench/korva-link-bench --check
+}
+
 # The Windows build: the link, monitor and korva.exe with the house warnings, then korva.exe and
 # the hardware link test run under Wine against the simulator.
 win32() {
@@ -49,10 +61,16 @@ if [ $# -gt 0 ]; then
     fuzz) fuzz ;;
     win32) win32 ;;
     package) scripts/package.sh ;;
+    bench) bench ;;
+    default)
+        run default
+        bench
+        ;;
     *) run "$1" ;;
     esac
 else
     run default
+    bench
     # The sanitizer builds also run a short fault soak.
     KORVA_SOAK_SECONDS=8 run tsan -L 'link|config|sim|monitor|record|bus|cli|soak'
     KORVA_SOAK_SECONDS=8 run asan -L 'link|config|sim|monitor|record|bus|cli|soak'

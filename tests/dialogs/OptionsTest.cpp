@@ -28,14 +28,20 @@ TEST(OptionsForm, ListsTheComPortsThenTheOpenPort) {
 }
 
 TEST(OptionsForm, SamePortOrNoneChangesNothingAboutThePort) {
-    {
-        TDialogRig rig;
+    for (bool english : {false, true}) {
+        SCOPED_TRACE(english ? "English controller" : "metric controller");
+        sim::TSimOptions options;
+        options.EnglishUnits = english;
+        TDialogRig rig(true, options);
         TOptionsForm form(nullptr, rig.Link.Link, rig.Link.Port);
         EXPECT_EQ(rig.Sent(), std::vector<std::string>{"0:CU?"}); // the units at opening
+        EXPECT_EQ(form.UnitsGroup->ItemIndex(), english ? 1 : 0);
         form.OkButton->click();
         EXPECT_EQ(form.result(), QDialog::Accepted);
         EXPECT_TRUE(rig.Link.Port.IsOpen());
         EXPECT_TRUE(rig.Sent().empty()); // no handshake, no units
+        EXPECT_EQ(rig.Link.Sim.Parameter("CU"), english ? "1" : "0");
+        EXPECT_EQ(rig.Link.Link.ForceUnits, english ? "Lbf." : "N");
     }
     {
         TDialogRig rig(false);

@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -225,6 +226,34 @@ TEST_F(TPanelDialogsTest, ProgramOptionsOkRepeatsTheHandshakeAndSaves) {
     const TLines received = Sim->Received();
     EXPECT_NE(std::find(received.begin(), received.end(), "0:VER?"), received.end());
     EXPECT_EQ(Commands(*Sim), TLines{"0:SC"});
+
+    // Switched to another controller while the monitor polls the first: the window follows the new
+    // one, and the monitor polls it alone.
+    sim::TSimulator other;
+    other.SetParameter("CN", "Other Cell");
+    Sim->ClearReceived();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Sim->Received().empty(); }, 3000)); // polling
+    ASSERT_TRUE(AnswerModal<TOptionsForm>(Item(p, "ProgramOptionsItem"), [&](TOptionsForm& form) {
+        const QString path = QString::fromStdString(other.SlavePath());
+        form.PortComboBox->addItem(path);
+        form.PortComboBox->setCurrentIndex(form.PortComboBox->findText(path));
+        form.OkButton->click();
+    }));
+    EXPECT_EQ(p.CommPortName, other.SlavePath());
+    EXPECT_EQ(p.OnlineStatus->text(), "Other Cell");
+    EXPECT_EQ(Commands(other), TLines{"0:SC"});
+    Sim->ClearReceived();
+    other.ClearReceived();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const TLines polled = other.Received();
+            return std::count(polled.begin(), polled.end(), "0:AF?") >= 2;
+        },
+        5000));
+    EXPECT_TRUE(Sim->Received().empty());
+    EXPECT_TRUE(p.Link->Connected);
+    EXPECT_TRUE(Dialogs->Boxes.empty());
+    ClosePanel(); // before its controller goes
 }
 
 TEST_F(TPanelDialogsTest, HelpItemsAskTheViewer) {

@@ -8,6 +8,7 @@
 
 #include <QTimer>
 #include <algorithm>
+#include <map>
 
 namespace {
 
@@ -17,14 +18,21 @@ TEST_F(PanelMaintenance, TerminalPausesTheMonitorAndResumingRedeliversEverything
     StartSimulator();
     OpenPanel();
     ASSERT_TRUE(WaitOnline());
+    // Past the first refresh: a pause inside it would make the whole transition again instead.
+    ASSERT_TRUE(WaitFor([&] { return Panel->Monitor->Period == TIxaMonitor::OnlinePeriod; }));
     bool ran = false;
-    int positions = 0;
+    std::map<std::string, int> delivered;
     QTimer::singleShot(0, [&] {
         ran = true;
         ASSERT_NE(TerminalForm, nullptr);
         TTerminalForm& form = *TerminalForm;
-        // The position stands still: it is delivered again only because of the pause.
-        Panel->Monitor->OnPosition = [&](TIxaMonitor&, double) { ++positions; };
+        // Nothing moves (not active): every value comes again only because of the pause.
+        TIxaMonitor& m = *Panel->Monitor;
+        m.OnConnect = [&](TIxaMonitor&) { ++delivered["Connect"]; };
+        m.OnCommandForce = [&](TIxaMonitor&, double) { ++delivered["CommandForce"]; };
+        m.OnActualForce = [&](TIxaMonitor&, double) { ++delivered["ActualForce"]; };
+        m.OnPosition = [&](TIxaMonitor&, double) { ++delivered["Position"]; };
+        m.OnSlideAcceleration = [&](TIxaMonitor&, double) { ++delivered["SlideAcceleration"]; };
         ASSERT_TRUE(WaitFor([&] { // the opening CR LF, an empty line
             const auto lines = Sim->Received();
             return std::find(lines.begin(), lines.end(), "") != lines.end();
@@ -42,7 +50,10 @@ TEST_F(PanelMaintenance, TerminalPausesTheMonitorAndResumingRedeliversEverything
     Panel->TerminalItem->trigger();
     EXPECT_TRUE(ran);
     EXPECT_EQ(TerminalForm, nullptr);
-    EXPECT_TRUE(WaitFor([&] { return positions > 0; }));
+    EXPECT_TRUE(WaitFor([&] { return delivered.size() >= 4; }));
+    EXPECT_EQ(delivered.count("Connect"), 0u); // the resumed polling, not a new transition
+    for (const char* value : {"CommandForce", "ActualForce", "Position", "SlideAcceleration"})
+        EXPECT_EQ(delivered[value], 1) << value; // once: the passes after it find nothing changed
     EXPECT_TRUE(WaitFor([&] { return Sim->Received().size() >= 2; }, 2000)); // polling again
 }
 

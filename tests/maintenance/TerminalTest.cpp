@@ -158,7 +158,7 @@ TEST(Terminal, SendFailureIsReportedAndTheWindowStays) {
     QTest::keyClick(form.TerminalText, 'A');
     ASSERT_EQ(dialogs->Boxes.size(), 1u);
     EXPECT_EQ(dialogs->Boxes[0].Caption, "Halvane Terminal Error");
-    EXPECT_EQ(dialogs->Boxes[0].Text, CommPortErrorText[10]);
+    EXPECT_EQ(dialogs->Boxes[0].Text, "Error writing to serial port!");
     EXPECT_EQ(dialogs->Boxes[0].Buttons, TMsgButtons::Ok);
     EXPECT_EQ(dialogs->Boxes[0].Icon, TMsgIcon::None);
     EXPECT_TRUE(form.isVisible());
@@ -174,7 +174,7 @@ TEST(Terminal, OpeningFailureIsReportedAndTheWindowCloses) {
     form.open();
     ASSERT_EQ(dialogs->Boxes.size(), 1u);
     EXPECT_EQ(dialogs->Boxes[0].Caption, "Halvane Terminal Error");
-    EXPECT_EQ(dialogs->Boxes[0].Text, CommPortErrorText[10]);
+    EXPECT_EQ(dialogs->Boxes[0].Text, "Error writing to serial port!");
     EXPECT_TRUE(WaitFor([&] { return !form.isVisible(); }));
     EXPECT_EQ(form.result(), QDialog::Rejected);
 }

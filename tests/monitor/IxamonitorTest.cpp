@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -268,6 +269,85 @@ TEST_F(MonitorTest, LostLineReportsToolAndLinkGoneAndComesBack) {
     }
 }
 
+// Position mode is asked first and wins; contour mode is asked only outside it.
+TEST_F(MonitorTest, ModeIsPositionThenContourThenForce) {
+    Open();
+    ASSERT_TRUE(WaitEvent("ToolWeight"));
+    Sim->SetParameter("CM", "1");
+    ASSERT_TRUE(WaitEvent("Mode=2"));
+    Sim->SetParameter("PM", "1");
+    ASSERT_TRUE(WaitEvent("Mode=1"));
+    Sim->ClearReceived();
+    ASSERT_TRUE(WaitCommands("PM?", 1));
+    ASSERT_TRUE(WaitCommands("TC?", 1)); // the rest of that slow group
+    EXPECT_EQ(Count("CM?"), 0u);
+    TStrings modes;
+    std::copy_if(Events.begin(), Events.end(), std::back_inserter(modes),
+                 [](const std::string& e) { return e.rfind("Mode=", 0) == 0; });
+    EXPECT_EQ(modes, (TStrings{"Mode=0", "Mode=2", "Mode=1"}));
+}
+
+// Up to version 4.1 the controller has no digital words to read: the snapshot carries 0 for both
+// whatever the lines show; from 4.2 on it carries them.
+TEST_F(MonitorTest, IoSnapshotHasNoDigitalWordsUpToVersion41) {
+    for (double version : {4.1, 4.2}) {
+        SCOPED_TRACE(version);
+        sim::TSimOptions options;
+        options.Version = version;
+        Open(options);
+        Sim->SetParameter("RDI", "30"); // CDF0-3 held on
+        int32_t dins = -1, douts = -1;
+        Monitor->OnIo = [&](TIxaMonitor&, int32_t i, int32_t o, double, double, double) {
+            dins = i;
+            douts = o;
+            ++IoEvents;
+        };
+        ASSERT_TRUE(ServeUntil([&] { return IoEvents >= 2; }, 5000));
+        EXPECT_GE(Count("AIN?"), 2u);
+        if (version < 4.15) {
+            EXPECT_EQ(dins, 0);
+            EXPECT_EQ(douts, 0);
+            EXPECT_EQ(Count("RDI?") + Count("RDO?"), 0u);
+        } else {
+            EXPECT_EQ(dins & 0x1E, 0x1E);
+            EXPECT_EQ(douts & 0x210, 0x210); // both minus-limit outputs
+        }
+        TearDown();
+        Events.clear();
+        IoEvents = 0;
+    }
+}
+
+// A refresh that fails on the way online leaves the monitor online at the offline pace; the passes
+// after it poll and deliver as usual.
+TEST_F(MonitorTest, AFailedRefreshKeepsTheOfflinePeriodAndPollingGoesOn) {
+    Open();
+    bool failed = false;
+    Monitor->OnConnect = [&](TIxaMonitor&) {
+        Note("Connect");
+        if (!failed) {
+            failed = true;
+            throw EProbe("handler failed");
+        }
+    };
+    std::vector<TClock::time_point> polls;
+    ASSERT_TRUE(ServeUntil(
+        [&] {
+            while (polls.size() < Count("AF?"))
+                polls.push_back(TClock::now());
+            return polls.size() >= 3;
+        },
+        10000));
+    EXPECT_TRUE(failed);
+    EXPECT_TRUE(Monitor->Online);
+    EXPECT_EQ(Monitor->Period, TIxaMonitor::OfflinePeriod);
+    for (size_t i = 1; i < polls.size(); ++i)
+        EXPECT_GE(polls[i] - polls[i - 1], 900ms);
+    EXPECT_EQ(CountEvents("Connect"), 1u); // no second transition
+    EXPECT_EQ(CountEvents("CommandForce=" + Value("CF")), 1u);
+    EXPECT_EQ(CountEvents("Disconnect"), 0u);
+}
+
 // Pausing waits for the exchange in progress and leaves the line to the main thread; resuming empties
 // what the terminal left on the line before polling again and re-delivers what the next pass reads.
 TEST_F(MonitorTest, PauseKeepsTheLineCleanAndResumeRedelivers) {
@@ -362,10 +442,12 @@ TEST_F(MonitorTest, MainThreadCallsInterleaveWithPolling) {
     WireIo();
     ASSERT_TRUE(WaitEvent("ToolWeight"));
     std::set<std::string> commandForces = {"CommandForce=" + Value("CF")};
+    Link->Timeout = 10000; // a loaded machine must not look like a lost line
     Sim->ClearReceived();
-    const auto end = TClock::now() + 3s;
+    // Until the monitor has polled a few times among the main thread's calls.
+    const auto end = TClock::now() + 30s;
     int rounds = 0;
-    for (; TClock::now() < end; ++rounds) {
+    for (; (rounds < 50 || Count("AF?") < 5) && TClock::now() < end; ++rounds) {
         const double force = 100 + (rounds % 40) * 0.5;
         commandForces.insert("CommandForce=" + Text(force));
         Link->SetCommandForce(force);
@@ -374,7 +456,6 @@ TEST_F(MonitorTest, MainThreadCallsInterleaveWithPolling) {
         ASSERT_DOUBLE_EQ(Link->GetPosition(), std::stod(Sim->Parameter("POS")));
         ServeMainThreadCalls();
     }
-    EXPECT_GT(rounds, 50);
     EXPECT_GE(Count("AF?"), 5u); // the monitor kept polling throughout
     EXPECT_TRUE(Link->Connected);
     EXPECT_EQ(CountEvents("Disconnect"), 0u);

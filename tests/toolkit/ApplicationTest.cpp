@@ -3,8 +3,13 @@
 
 #include "link/IxaInterface.h"
 
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 TEST(ErrorDisplay, AppendsAFullStopOnlyAfterCharactersAboveIt) {
@@ -77,4 +82,34 @@ TEST(Dialogs, ShowErrorAndScriptedAnswers) {
     EXPECT_TRUE(dialogs->Files[0].Save);
     EXPECT_EQ(dialogs->Files[0].Form.FileName, "old.cfg");
     EXPECT_EQ(QtFilter(form.Filter), "Configuration File (*.cfg);;All Files (*.*)");
+}
+
+// The program's own service: a bare name typed into the save dialog gets the default extension;
+// a name with an extension keeps it.
+TEST(Dialogs, TheRealSaveDialogAddsTheDefaultExtension) {
+    QTemporaryDir dir;
+    TQtDialogs service;
+    for (const auto& [typed, chosen] : {std::pair{"ixa", "ixa.cfg"}, std::pair{"tool.txt", "tool.txt"}}) {
+        SCOPED_TRACE(typed);
+        TFileDialogSpec form{"Upload", "cfg", "Configuration File|*.cfg|All Files|*.*", dir.path(), ""};
+        int tries = 0;
+        QTimer typist; // types until the dialog takes it; gives up (cancels) after about 10 s
+        QObject::connect(&typist, &QTimer::timeout, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* dialog = qobject_cast<QFileDialog*>(w); dialog && dialog->isVisible()) {
+                    if (++tries > 500) {
+                        dialog->reject();
+                        continue;
+                    }
+                    auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+                    ASSERT_NE(name, nullptr);
+                    name->setText(typed); // as typed (selectFile leaves a focused field alone)
+                    static_cast<QDialog*>(dialog)->accept(); // as its Save button does
+                }
+        });
+        typist.start(20);
+        ASSERT_TRUE(service.SaveFile(form));
+        EXPECT_GT(tries, 0);
+        EXPECT_EQ(form.FileName, QDir(dir.path()).filePath(chosen));
+    }
 }
