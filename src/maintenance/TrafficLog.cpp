@@ -166,19 +166,19 @@ void TTrafficLogForm::ClearButtonClick() {
 }
 
 void TTrafficLogForm::SaveButtonClick() {
-    TFileDialogSpec spec;
-    spec.Title = "Save Traffic Log";
-    spec.DefaultExt = "txt";
-    spec.Filter = "Text File|*.txt|All Files|*.*";
-    spec.FileName = "traffic.txt";
-    if (!Dialogs().SaveFile(spec))
+    TFileDialogSpec dialog;
+    dialog.Title = "Save Traffic Log";
+    dialog.DefaultExt = "txt";
+    dialog.Filter = "Text File|*.txt|All Files|*.*";
+    dialog.FileName = "traffic.txt";
+    if (!Dialogs().SaveFile(dialog))
         return;
     Refresh(); // what is saved is what is shown, up to now
-    std::ofstream out(spec.FileName.toLocal8Bit().toStdString(), std::ios::binary | std::ios::trunc);
+    std::ofstream out(dialog.FileName.toLocal8Bit().toStdString(), std::ios::binary | std::ios::trunc);
     const AnsiString text = ToAnsi(ShownText());
     if (out)
         out << text << (text.empty() ? "" : "\n");
     out.close();
     if (!out)
-        ShowError("Couldn't write " + spec.FileName + ".");
+        ShowError("Couldn't write " + dialog.FileName + ".");
 }

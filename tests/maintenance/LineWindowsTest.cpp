@@ -123,10 +123,11 @@ TEST_F(LineWindows, NetworkScanFindsTheUnitsAndUseSwitchesThePanel) {
                 probes.push_back(std::to_string(address) + ":TT?");
             }
         }
+        // (A poll already on the line when the scan asked for the pause is answered first.)
         auto sent = Sim->Received();
-        ASSERT_GE(sent.size(), probes.size());
-        sent.resize(probes.size());
-        EXPECT_EQ(sent, probes);
+        const auto first = std::find(sent.begin(), sent.end(), "0:VER?");
+        ASSERT_GE(sent.end() - first, std::ptrdiff_t(probes.size()));
+        EXPECT_EQ(std::vector<std::string>(first, first + std::ptrdiff_t(probes.size())), probes);
 
         form->UnitList->setCurrentItem(form->UnitList->topLevelItem(2));
         ASSERT_TRUE(form->UseButton->isEnabled());
@@ -173,10 +174,12 @@ TEST_F(LineWindows, NetworkScanCancelsAndClosingEndsIt) {
     panel.NetworkItem->trigger();
     ASSERT_TRUE(ran);
     EXPECT_EQ(panel.Link->Address, 0);
-    EXPECT_TRUE(panel.Link->Connected);
     Sim->ClearReceived();
     EXPECT_TRUE(WaitFor([&] { return !Sim->Received().empty(); }, 2000)); // polling again
-    EXPECT_EQ(panel.OnlineStatus->text(), "IXA Cell 1");
+    // Online at the old address: a pause that fell inside the monitor's refresh makes it shake hands
+    // again once resumed, and the link is down for that handshake.
+    EXPECT_TRUE(
+        WaitFor([&] { return panel.Link->Connected && panel.OnlineStatus->text() == "IXA Cell 1"; }, 5000));
 }
 
 TEST_F(LineWindows, OfflineHintNamesTheAddress) {
