@@ -13,15 +13,6 @@
 #include "toolkit/Application.h"
 #include "toolkit/Text.h"
 
-#include <QFile>
-
-namespace {
-// The name as the file system spells it (not Latin-1: a path is bytes in the system's encoding).
-AnsiString FileSystemName(const QString& fileName) {
-    return QFile::encodeName(fileName).toStdString();
-}
-} // namespace
-
 void TKorvaControlPanel::CreateFileCommandItems() {
     IxaUploadIxaItem = FileMenu->addAction("Upload &IXA Configuration to PC");
     IxaUploadToolItem = FileMenu->addAction("Upload &Tool Configuration to PC");
@@ -38,7 +29,7 @@ void TKorvaControlPanel::UploadIxaCfg() {
     if (!Dialogs().SaveFile(IxaUploadDialog))
         return;
     try {
-        Link->UploadIxaCfg(FileSystemName(IxaUploadDialog.FileName));
+        Link->UploadIxaCfg(ToSystemName(IxaUploadDialog.FileName));
     } catch (const EIxaInterface& error) {
         ShowError(ToQString(error.Message));
     }
@@ -48,7 +39,7 @@ void TKorvaControlPanel::UploadToolCfg() {
     if (!Dialogs().SaveFile(IxaUploadDialog))
         return;
     try {
-        Link->UploadToolCfg(FileSystemName(IxaUploadDialog.FileName));
+        Link->UploadToolCfg(ToSystemName(IxaUploadDialog.FileName));
     } catch (const EIxaInterface& error) {
         ShowError(ToQString(error.Message));
     }
@@ -62,7 +53,7 @@ void TKorvaControlPanel::DownloadToIxa() {
     try {
         repaint();
         busy->ShowAndPaint();
-        Link->DownloadCfg(FileSystemName(IxaDownloadDialog.FileName));
+        Link->DownloadCfg(ToSystemName(IxaDownloadDialog.FileName));
         busy->hide();
         // A second's rest for the controller before the question and the new handshake.
         SleepMs(1000);
