@@ -576,8 +576,9 @@ TSimReply TSimDevice::Execute(const std::string& command, TSimClock::time_point 
     const TParamDef* def = Find(name);
     if (!def)
         return ErrorReply(1);
-    if ((name == "RDI" || name == "RDO") && VersionNumber() < 4.2 - 1e-9)
-        return ErrorReply(1); // the digital snapshots came with 4.2
+    // The digital snapshots came after 4.1: taken exactly where the link starts to ask for them.
+    if ((name == "RDI" || name == "RDO") && !(VersionNumber() > 4.1))
+        return ErrorReply(1);
 
     if (!rest.empty() && rest[0] == '?') {
         const std::string_view arg = rest.substr(1);

@@ -47,13 +47,15 @@ TOptionsForm::TOptionsForm(QWidget* owner, TIxaInterface& link, TCommPort& port)
     StaticText1 = MakeLabel(this, 8, 8, "COM Port");
     PortComboBox = new QComboBox(this);
     PortComboBox->setObjectName("PortComboBox");
-    PortComboBox->setEditable(false);
+    // A path the list does not offer (a pseudo-terminal, a device under another name) is typed in.
+    PortComboBox->setEditable(true);
+    PortComboBox->setInsertPolicy(QComboBox::NoInsert);
     Place(PortComboBox, 8, 24, 169, 21);
     QStringList items;
     for (int i = 1; i <= 10; ++i)
         items << QString("COM%1").arg(i);
     items << SerialDevices();
-    const QString current = ToQString(Port.Name);
+    const QString current = FromSystemName(Port.Name);
     if (!current.isEmpty() && !items.contains(current))
         items << current; // e.g. the simulator's pseudo-terminal
     PortComboBox->addItems(items);
@@ -91,13 +93,14 @@ TOptionsForm::TOptionsForm(QWidget* owner, TIxaInterface& link, TCommPort& port)
     connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(HelpButton, &QPushButton::clicked, this, [this] { HelpButtonClick(); });
 
+    FPortAtOpen = Port.Name;
     UnitsAtOpen = Link.GetEnglishUnits();
     UnitsGroup->SetItemIndex(UnitsAtOpen ? 1 : 0);
     ShowPortStatus();
 }
 
 void TOptionsForm::ShowPortStatus() {
-    const QString reason = Port.Opened ? QString() : ToQString(Port.OpenFailure());
+    const QString reason = Port.Opened ? QString() : FromSystemName(Port.OpenFailure());
     PortStatusText->setText(reason);
     int extra = 0;
     if (!reason.isEmpty()) {
@@ -111,19 +114,24 @@ void TOptionsForm::ShowPortStatus() {
     setFixedSize(ClientWidth, ClientHeight + BackupHeight + extra);
 }
 
+void TOptionsForm::SwitchPort(const AnsiString& name) {
+    {
+        TLinkLock lock(Link);
+        if (Port.Opened)
+            Port.Close();
+        Port.Open(name);
+    }
+    FPortSwitched = Port.Name != FPortAtOpen;
+    Link.Connect();
+}
+
 bool TOptionsForm::OkButtonClick() {
     WriteSetting("BackupBeforeDownload", BackupBox->isChecked() ? "1" : "0");
-    const QString chosen = PortComboBox->currentIndex() < 0 ? QString() : PortComboBox->currentText();
-    if (chosen != ToQString(Port.Name)) {
+    // The text as typed or chosen, unchanged: it may name a device the list does not hold.
+    const QString chosen = PortComboBox->currentText();
+    if (chosen != FromSystemName(Port.Name)) {
         try {
-            {
-                TLinkLock lock(Link);
-                if (Port.Opened)
-                    Port.Close();
-                Port.Open(ToAnsi(chosen));
-            }
-            FPortSwitched = true;
-            Link.Connect();
+            SwitchPort(ToSystemName(chosen));
         } catch (const ECommPort& error) {
             ShowError(CommPortErrorText[error.Code < 21 ? error.Code : 0]);
             return true;
@@ -138,6 +146,17 @@ bool TOptionsForm::OkButtonClick() {
     if (UnitsGroup->ItemIndex() != english)
         Link.SetEnglishUnits(UnitsGroup->ItemIndex() == 1);
     return true;
+}
+
+void TOptionsForm::reject() {
+    if (FPortSwitched) {
+        try {
+            SwitchPort(FPortAtOpen);
+        } catch (const ECommPort& error) {
+            ShowError(CommPortErrorText[error.Code < 21 ? error.Code : 0]);
+        }
+    }
+    QDialog::reject();
 }
 
 void TOptionsForm::HelpButtonClick() {

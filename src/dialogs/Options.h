@@ -5,9 +5,10 @@
 //
 // The port list holds "COM1" to "COM10", then the serial devices that exist on this machine
 // (USB adapters by their stable /dev/serial/by-id names where the system gives them), then the
-// port's present name when it is none of these. When the port is not open, or the chosen one
-// cannot be opened, the reason shows under the list; a port that failed to open keeps the dialog
-// open so that another one can be chosen.
+// port's present name when it is none of these. Any other device path may be typed into the box; the
+// text goes to the port as it stands. When the port is not open, or the chosen one cannot be opened,
+// the reason shows under the list; a port that failed to open keeps the dialog open so that another
+// one can be chosen, and Cancel then goes back to the port that was in use when the dialog opened.
 //
 // "Back up before every download" (setting "BackupBeforeDownload", off unless chosen) makes the
 // console's download take a backup of the controller first; OK stores it.
@@ -40,8 +41,11 @@ public:
     // devices that no such link names.
     static QStringList SerialDevices(const QString& devFolder = "/dev");
 
-    // Whether OK switched the port (even if the dialog was then cancelled).
+    // Whether the port differs from the one in use at opening (a Cancel that could not reopen that
+    // one leaves it switched).
     bool PortSwitched() const { return FPortSwitched; }
+    // Cancel, Escape or the close box: the port in use at opening comes back if OK had switched it.
+    void reject() override;
 
     TCommPort& Port;
     TIxaInterface& Link;
@@ -58,5 +62,7 @@ public:
 
 private:
     void ShowPortStatus();
+    void SwitchPort(const AnsiString& name);
     bool FPortSwitched = false;
+    AnsiString FPortAtOpen; // open, or lost and waiting to be reopened
 };

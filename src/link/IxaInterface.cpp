@@ -225,8 +225,10 @@ AnsiString TIxaInterface::StringReply() {
 
 void TIxaInterface::Connect() {
     Connected = false;
-    if (!Port)
+    if (!Port) {
+        Timeout = 1000; // every handshake ends at the ordinary limit, a failed one too
         return;
+    }
     // Purge and the short time limit come under the lock, so that a reconnect from one thread
     // cannot cut into an exchange that the other thread has in progress.
     TLinkLock lock(*this);

@@ -48,6 +48,21 @@ AnsiString Hex(unsigned char c) {
     return AnsiString("0x") + digits[c >> 4] + digits[c & 15];
 }
 
+// The file a name stands for once symbolic links are followed (a dangling link: the file it would
+// create). Gives up after as many links as the system follows.
+std::filesystem::path LinkTarget(const AnsiString& fileName) {
+    std::filesystem::path path(fileName);
+    std::error_code error;
+    for (int hop = 0; hop < 40 && std::filesystem::is_symlink(std::filesystem::symlink_status(path, error));
+         ++hop) {
+        const std::filesystem::path next = std::filesystem::read_symlink(path, error);
+        if (error)
+            break;
+        path = next.is_absolute() ? next : path.parent_path() / next;
+    }
+    return path;
+}
+
 // Puts the remembered reply time limit back on every way out.
 class TTimeoutScope {
 public:
@@ -105,19 +120,37 @@ void TIxaInterface::UploadCfg(const AnsiString& command, const AnsiString& fileN
                               const TTransferProgress& progress) {
     TLinkLock lock(*this);
     // The dump goes to a file beside the target first, so that a failed upload leaves an existing
-    // configuration file as it was instead of cut short.
-    const AnsiString partName = fileName + ".part";
-    TFile file(std::fopen(partName.c_str(), "wb"));
-    if (!file)
-        throw EIxaInterface(4);
-    struct TRemovePart {
-        const AnsiString& Name;
+    // configuration file as it was instead of cut short. A link is written through: the file it
+    // names is replaced, the link stays.
+    const std::filesystem::path target = LinkTarget(fileName);
+    std::error_code error;
+    const auto status = std::filesystem::status(target, error);
+    const bool exists = !error && std::filesystem::exists(status);
+    // A target that could not be opened for writing is refused before the controller is asked,
+    // as is one marked read-only (which the administrator could open all the same).
+    if (exists) {
+        constexpr auto writable = std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
+                                  std::filesystem::perms::others_write;
+        if ((status.permissions() & writable) == std::filesystem::perms::none ||
+            !TFile(std::fopen(target.string().c_str(), "r+b")))
+            throw EIxaInterface(4);
+    }
+    const AnsiString partName = target.string() + ".part";
+    // Closed before it is removed: an open file cannot be removed on Windows.
+    struct TPartFile {
+        AnsiString Name;
+        TFile File;
         bool Keep = false;
-        ~TRemovePart() {
+        ~TPartFile() {
+            File.reset();
             if (!Keep)
                 std::remove(Name.c_str());
         }
-    } part{partName};
+    } part{partName, TFile(std::fopen(partName.c_str(), "wb"))};
+    if (!part.File) {
+        part.Keep = true; // not ours: nothing was created
+        throw EIxaInterface(4);
+    }
 
     SendString(command);
     for (size_t count = 0;;) {
@@ -126,15 +159,17 @@ void TIxaInterface::UploadCfg(const AnsiString& command, const AnsiString& fileN
             throw EIxa(line);
         if (line == "OK")
             break;
-        if (std::fprintf(file.get(), "%s\n", line.c_str()) < 0)
+        if (std::fprintf(part.File.get(), "%s\n", line.c_str()) < 0)
             throw EIxaInterface(4);
         if (progress)
             progress(++count, 0, line);
     }
-    if (std::fclose(file.release()) != 0)
+    if (std::fclose(part.File.release()) != 0)
         throw EIxaInterface(4);
-    std::error_code error;
-    std::filesystem::rename(partName, fileName, error);
+    // The replaced file's permissions stay with the name.
+    if (exists)
+        std::filesystem::permissions(partName, status.permissions(), error);
+    std::filesystem::rename(partName, target, error);
     if (error)
         throw EIxaInterface(4);
     part.Keep = true;

@@ -45,13 +45,10 @@ void TIxaMonitor::Pass(bool forced) {
     if (!Online) {
         Gate();
         ReopenPort();
+        // A good handshake is taken up by the next pass, one full period later, whose transition
+        // handshakes again.
         Link.Connect();
-        if (!Link.Connected)
-            return;
-        // Online at once rather than one offline period later; the pass goes on polling.
-        CheckState();
-        if (!Online)
-            return;
+        return;
     }
     if (SlowPollCountdown == 0) {
         ReadActive(forced);
@@ -84,6 +81,7 @@ void TIxaMonitor::CheckState() {
     }
     if (Online && !Link.Connected) {
         Online = false;
+        ForgetDelivered();
         // Set before the events so that a failing handler cannot leave the offline monitor polling
         // at the online pace.
         Period = OfflinePeriod;
@@ -178,11 +176,18 @@ void TIxaMonitor::Raise(const TMonitorEvent<Args...>& event, Values... values) {
     });
 }
 
+void TIxaMonitor::ForgetDelivered() {
+    for (auto* known : {&CommandForce.Known, &ActualForce.Known, &Position.Known, &SlideAcceleration.Known,
+                        &ToolWeight.Known, &Active.Known, &ToolNumber.Known, &Mode.Known})
+        *known = false;
+}
+
 template <typename T, typename... Args>
-void TIxaMonitor::Deliver(std::atomic<T>& last, T now, bool forced, const TMonitorEvent<Args...>& event) {
-    if (!forced && now == last.load())
+void TIxaMonitor::Deliver(TDelivered<T>& last, T now, bool forced, const TMonitorEvent<Args...>& event) {
+    if (!forced && last.Known && now == last.Value.load())
         return;
-    last = now;
+    last.Value = now;
+    last.Known = true;
     Raise(event, now);
 }
 

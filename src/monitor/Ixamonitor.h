@@ -1,6 +1,7 @@
 #pragma once
 // TIxaMonitor: the one background thread. While the link is down it tries one handshake per pass
-// (every 1000 ms); when the link's Connected flag comes up it delivers every value once and then
+// (every 1000 ms); when the link's Connected flag comes up (the pass after a good handshake, one full
+// period later, handshakes again and) it delivers every value once and then
 // polls every 200 ms, delivering only values that changed; when the flag drops it reports the tool
 // and the link as gone. Every value goes to the windows through an event run on the main thread.
 //
@@ -19,8 +20,7 @@
 // on the main thread passes its errors to the caller.
 // A lost port (the device vanished, TCommPort::Lost) is reopened by name before each offline
 // handshake, so an unplugged adapter that comes back brings the panel online without a click; a port
-// that was closed or never opened is left alone. A handshake that succeeds in an offline pass makes
-// the transition to online in that same pass.
+// that was closed or never opened is left alone.
 // Pausing: SetPolling(false) takes effect between two exchanges, never inside one, and returns only
 // once the monitor is parked. Do not call it while holding the link lock.
 
@@ -108,11 +108,17 @@ public:
     std::atomic<bool> Online{false};      // lags Link.Connected by at most one pass
     std::atomic<bool> ToolPresent{false}; // last answer to the tool-connected query
 
-    // Last delivered values (compared exactly).
-    std::atomic<double> CommandForce{0}, ActualForce{0}, Position{0}, SlideAcceleration{0}, ToolWeight{0};
-    std::atomic<bool> Active{false};
-    std::atomic<int32_t> ToolNumber{0};
-    std::atomic<uint8_t> Mode{0};
+    // Last delivered values (compared exactly). They start as zero/false; once the link is lost they
+    // are unknown, because the offline display no longer shows them, and the next read of each one
+    // delivers what it finds.
+    template <typename T> struct TDelivered {
+        std::atomic<T> Value{};
+        std::atomic<bool> Known{true};
+    };
+    TDelivered<double> CommandForce, ActualForce, Position, SlideAcceleration, ToolWeight;
+    TDelivered<bool> Active;
+    TDelivered<int32_t> ToolNumber;
+    TDelivered<uint8_t> Mode;
     // The I/O snapshot handed to OnIo; not change-filtered.
     std::atomic<int32_t> DigitalInputs{0}, DigitalOutputs{0};
     std::atomic<double> AnalogInput{0}, AnalogOutput0{0}, AnalogOutput1{0};
@@ -130,8 +136,9 @@ private:
     void PurgePort();
     void ReopenPort();
 
+    void ForgetDelivered();
     template <typename T, typename... Args>
-    void Deliver(std::atomic<T>& last, T now, bool forced, const TMonitorEvent<Args...>& event);
+    void Deliver(TDelivered<T>& last, T now, bool forced, const TMonitorEvent<Args...>& event);
     template <typename... Args, typename... Values>
     void Raise(const TMonitorEvent<Args...>& event, Values... values);
 

@@ -36,7 +36,8 @@ public:
     static constexpr int ClientWidth = 413;
     static constexpr int ClientHeight = 378;
 
-    // portOverride: open this port instead of the stored one (the stored setting is kept as it was).
+    // portOverride: open this port instead of the stored one. The stored setting is kept as it was,
+    // through Program Options OK too, until another port is chosen there.
     explicit TKorvaControlPanel(QWidget* owner = nullptr, const AnsiString& portOverride = "");
     ~TKorvaControlPanel() override;
 
@@ -76,6 +77,7 @@ public:
 
     // Own members, in the order the window keeps them.
     AnsiString CommPortName;
+    AnsiString PortOverride; // the port in use instead of CommPortName; empty when none
     std::unique_ptr<TCommPort> Port;
     std::unique_ptr<TIxaInterface> Link;
     std::unique_ptr<TIxaMonitor> Monitor;
@@ -267,6 +269,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // The help viewer goes with the main window, so that the program ends.
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

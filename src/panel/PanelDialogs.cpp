@@ -94,11 +94,15 @@ void TKorvaControlPanel::KorvaInterfaceItemClick() {
 void TKorvaControlPanel::ProgramOptionsItemClick() {
     auto form = std::make_unique<TOptionsForm>(this, *Link, *Port);
     const bool accepted = form->exec() == QDialog::Accepted;
-    // A port switched by a confirmation that then failed to open is in force even when the dialog
-    // was cancelled afterwards: the window follows the port as it now is.
+    // A cancel goes back to the port in use; only when that one could not be opened again does the
+    // window follow the port as it now is. The setting keeps its port either way.
     if (!accepted && !form->PortSwitched())
         return;
-    CommPortName = Port->Name;
+    // Under an override the setting keeps the stored port: only a port chosen here replaces it.
+    if (accepted && (PortOverride.empty() || Port->Name != PortOverride)) {
+        CommPortName = Port->Name;
+        PortOverride.clear();
+    }
     Monitor->ConnectAndRefresh();
     if (accepted)
         SaveControllerConfig(false);

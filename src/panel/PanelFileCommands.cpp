@@ -23,11 +23,6 @@
 #include <ctime>
 
 namespace {
-// The name as the file system spells it (not Latin-1: a path is bytes in the system's encoding).
-AnsiString FileSystemName(const QString& fileName) {
-    return QFile::encodeName(fileName).toStdString();
-}
-
 QString PathText(const std::filesystem::path& path) {
     return QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(path.string())));
 }
@@ -75,7 +70,7 @@ void TKorvaControlPanel::UploadIxaCfg() {
         const QString fileName = IxaUploadDialog.FileName;
         const size_t lines =
             UploadWithProgress(this, "Uploading Configuration...", [&](const auto& progress) {
-                Link->UploadIxaCfg(FileSystemName(fileName), progress);
+                Link->UploadIxaCfg(ToSystemName(fileName), progress);
             });
         MessageBox("Korva Windows",
                    QString("%1 written to %2.").arg(LineCount(lines), QDir::toNativeSeparators(fileName)),
@@ -92,7 +87,7 @@ void TKorvaControlPanel::UploadToolCfg() {
         const QString fileName = IxaUploadDialog.FileName;
         const size_t lines =
             UploadWithProgress(this, "Uploading Configuration...", [&](const auto& progress) {
-                Link->UploadToolCfg(FileSystemName(fileName), progress);
+                Link->UploadToolCfg(ToSystemName(fileName), progress);
             });
         MessageBox("Korva Windows",
                    QString("%1 written to %2.").arg(LineCount(lines), QDir::toNativeSeparators(fileName)),
@@ -126,7 +121,7 @@ void TKorvaControlPanel::DownloadFile(const QString& fileName) {
         size_t lineNumber = 0, lineCount = 0;
         AnsiString lineText;
         try {
-            Link->DownloadCfg(FileSystemName(fileName),
+            Link->DownloadCfg(ToSystemName(fileName),
                               [&](size_t line, size_t total, const AnsiString& text) {
                                   lineNumber = line;
                                   lineCount = total;
@@ -165,7 +160,7 @@ bool TKorvaControlPanel::BackupBeforeDownload() {
 
 TConfigBackups::TBackup TKorvaControlPanel::TakeBackup() {
     Link->AssertConnected();
-    const TConfigBackups backups(FileSystemName(BackupRoot()));
+    const TConfigBackups backups(ToSystemName(BackupRoot()));
     const AnsiString name = Link->GetControllerName();
     const TConfigBackups::TBackup backup = backups.NewBackup(name, std::time(nullptr));
     try {
@@ -201,7 +196,7 @@ void TKorvaControlPanel::CompareWithFile() {
         return;
     const QString fileName = IxaDownloadDialog.FileName;
     try {
-        const AnsiString text = TConfigText::ReadFile(FileSystemName(fileName));
+        const AnsiString text = TConfigText::ReadFile(ToSystemName(fileName));
         // The file must be one the download would take.
         TIxaInterface::CheckConfigText(text);
         const TConfigText file = TConfigText::Parse(text);

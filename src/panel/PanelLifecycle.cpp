@@ -4,11 +4,13 @@
 #include "panel/Panel.h"
 
 #include "toolkit/Application.h"
+#include "toolkit/HelpViewer.h"
 #include "toolkit/Layout.h"
 #include "toolkit/Settings.h"
 #include "toolkit/SingleInstance.h"
 #include "toolkit/Text.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
@@ -45,6 +47,7 @@ TKorvaControlPanel::TKorvaControlPanel(QWidget* owner, const AnsiString& portOve
         Port->SetByteSize(8);
         Port->SetParity(0);
         Port->SetStopBits(0);
+        PortOverride = portOverride;
         const AnsiString portName = portOverride.empty() ? CommPortName : portOverride;
         if (!portName.empty())
             Port->Open(portName); // a port that cannot be opened stays closed, silently
@@ -173,6 +176,15 @@ void TKorvaControlPanel::showEvent(QShowEvent* event) {
     FormShow();
 }
 
+void TKorvaControlPanel::closeEvent(QCloseEvent* event) {
+    QMainWindow::closeEvent(event);
+    if (!event->isAccepted())
+        return;
+    // A viewer left open would keep the program, its port and its polling alive with no window.
+    if (THelpViewer* viewer = THelpViewer::Instance())
+        viewer->close();
+}
+
 void TKorvaControlPanel::FormShow() {
     // The bar takes the place of the gauge it stands in for.
     CommandBar->setGeometry(CommandGauge->x(), CommandBar->y(), CommandGauge->width(), CommandBar->height());
@@ -198,12 +210,12 @@ QString TKorvaControlPanel::OfflineReason() const {
     if (!Port || !Port->IsOpen()) {
         if (!Port || Port->OpenFailure().empty())
             return "No serial port chosen (Maintenance, Program Options)";
-        return ToQString(Port->OpenFailure());
+        return FromSystemName(Port->OpenFailure());
     }
     if (Link && Link->Refused())
         return ToQString(IxaInterfaceErrorText[5]);
     return "No answer at address " + QString::number(Link ? Link->Address.load() : 0) + " on " +
-           ToQString(Port->Name);
+           FromSystemName(Port->Name);
 }
 
 void TKorvaControlPanel::UpdateStatusTip() {

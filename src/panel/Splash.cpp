@@ -3,12 +3,12 @@
 #include "panel/Panel.h"
 #include "toolkit/Layout.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
+#include <QTimer>
 
 QPixmap ProgramIcon(int size) {
     QPixmap pixmap(size, size);
@@ -90,10 +90,10 @@ TSplashForm::TSplashForm(QWidget* owner)
 void TSplashForm::ShowFor(unsigned ms) {
     show();
     repaint();
-    QElapsedTimer shown;
-    shown.start();
-    // Only painting goes on meanwhile: the splash takes no input and nothing else has started.
-    while (shown.elapsed() < static_cast<qint64>(ms))
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 50);
+    // Only painting goes on meanwhile: the splash takes no input and nothing else has started. The
+    // loop sleeps until an event or the timer comes.
+    QEventLoop wait;
+    QTimer::singleShot(static_cast<int>(ms), &wait, &QEventLoop::quit);
+    wait.exec(QEventLoop::ExcludeUserInputEvents);
     hide();
 }

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 // The line settings the program imposes, with the system's codes. The other fields of the system's
 // line record are read from the port at open and kept by the backend as the system reported them.
@@ -78,8 +79,24 @@ public:
     static bool IsLostError(int error);
 
     // The device a port name stands for: "COM1".."COM10" and other "COMn" names map to the
-    // system's serial devices, a path is used as it stands.
+    // system's serial devices, a path is used as it stands. A "COM" name whose digits are no port
+    // number stays as it is, and Open refuses it.
     static AnsiString DevicePath(const AnsiString& name);
+    // n for "COMn" (any case) with n from 1 to MaxComPort written plainly; 0 for a name that is not
+    // "COM" and digits; -1 for one whose digits are no port number ("COM0", "COM01",
+    // "COM4294967297": a number that would wrap round is not taken for another port).
+    static constexpr int MaxComPort = 256;
+    static int ComPortNumber(const AnsiString& name) {
+        if (name.size() <= 3 || name.find_first_not_of("0123456789", 3) != AnsiString::npos)
+            return 0;
+        for (size_t i = 0; i < 3; ++i)
+            if ((name[i] | 0x20) != "com"[i])
+                return 0;
+        if (name[3] == '0' || name.size() > 6)
+            return -1;
+        const int number = std::stoi(name.substr(3));
+        return number <= MaxComPort ? number : -1;
+    }
     // The system's text for an error number ("Permission denied").
     static AnsiString ErrorText(int error);
     // What the user is told about a port that would not open, with a hint where one helps.

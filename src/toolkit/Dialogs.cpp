@@ -35,9 +35,24 @@ TModalResult MessageBox(const QString& caption, const QString& text, TMsgButtons
 QString QtFilter(const QString& filter) {
     const QStringList parts = filter.split('|');
     QStringList out;
-    for (int i = 0; i + 1 < parts.size(); i += 2)
-        out << QString("%1 (%2)").arg(parts[i], QString(parts[i + 1]).replace(';', ' '));
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns = parts[i + 1].split(';', Qt::SkipEmptyParts);
+        // "*.*" means every file, as on Windows, and not only the names with a dot.
+        for (QString& pattern : patterns)
+            if (pattern == "*.*")
+                pattern = "*";
+        out << QString("%1 (%2)").arg(parts[i], patterns.join(' '));
+    }
     return out.join(";;");
+}
+
+QString ExistingFileName(const QString& fileName, const QString& defaultExt) {
+    if (QFileInfo(fileName).isFile())
+        return fileName;
+    const QString withExt = WithDefaultExt(fileName, defaultExt);
+    if (withExt != fileName && QFileInfo(withExt).isFile())
+        return withExt;
+    return {};
 }
 
 QString WithDefaultExt(const QString& fileName, const QString& defaultExt) {
@@ -95,22 +110,56 @@ TModalResult TQtDialogs::MessageBox(const QString& caption, const QString& text,
     }
 }
 
+namespace {
+// One run of a file dialog (start: a folder, or a file to propose): the name as the dialog gave it,
+// empty when cancelled. The dialog checks
+// neither existence nor overwriting; the callers do, once the default extension is known.
+QString RunFileDialog(const TFileDialogSpec& form, const QString& start, bool save) {
+    QFileDialog dialog(QApplication::activeWindow(), form.Title, start, QtFilter(form.Filter));
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+} // namespace
+
 bool TQtDialogs::OpenFile(TFileDialogSpec& form) {
-    const QString start = form.FileName.isEmpty() ? form.InitialDir : form.FileName;
-    const QString name =
-        QFileDialog::getOpenFileName(QApplication::activeWindow(), form.Title, start, QtFilter(form.Filter));
-    if (name.isEmpty())
-        return false;
-    form.FileName = name;
-    return true;
+    QString start = form.FileName.isEmpty() ? form.InitialDir : form.FileName;
+    for (;;) {
+        const QString name = RunFileDialog(form, start, false);
+        if (name.isEmpty())
+            return false;
+        // "ixa" opens "ixa" if there is such a file, else "ixa.cfg".
+        const QString existing = ExistingFileName(name, form.DefaultExt);
+        if (!existing.isEmpty()) {
+            form.FileName = existing;
+            return true;
+        }
+        // Through the installed service, as every other box.
+        ::MessageBox(form.Title.isEmpty() ? QString("Open") : form.Title,
+                     QFileInfo(name).fileName() + "\nFile not found.\nCheck the file name and try again.",
+                     TMsgButtons::Ok, TMsgIcon::Warning);
+        start = name;
+    }
 }
 
 bool TQtDialogs::SaveFile(TFileDialogSpec& form) {
-    const QString start = form.FileName.isEmpty() ? form.InitialDir : form.FileName;
-    const QString name =
-        QFileDialog::getSaveFileName(QApplication::activeWindow(), form.Title, start, QtFilter(form.Filter));
-    if (name.isEmpty())
-        return false;
-    form.FileName = WithDefaultExt(name, form.DefaultExt);
-    return true;
+    QString start = form.FileName.isEmpty() ? form.InitialDir : form.FileName;
+    for (;;) {
+        const QString name = RunFileDialog(form, start, true);
+        if (name.isEmpty())
+            return false;
+        // The question is about the file that will be written: "ixa" writes "ixa.cfg".
+        const QString target = WithDefaultExt(name, form.DefaultExt);
+        if (!QFileInfo::exists(target) ||
+            ::MessageBox(form.Title.isEmpty() ? QString("Save As") : form.Title,
+                         QFileInfo(target).fileName() + " already exists.\nDo you want to replace it?",
+                         TMsgButtons::YesNo, TMsgIcon::Warning) == mrYes) {
+            form.FileName = target;
+            return true;
+        }
+        start = target;
+    }
 }

@@ -44,12 +44,19 @@ void ShowError(const QString& text);
 TModalResult MessageBox(const QString& caption, const QString& text, TMsgButtons buttons = TMsgButtons::Ok,
                         TMsgIcon icon = TMsgIcon::None);
 
-// The "Configuration File|*.cfg|All Files|*.*" filter in Qt's form ("Configuration File (*.cfg);;...").
+// The "Configuration File|*.cfg|All Files|*.*" filter in Qt's form ("Configuration File (*.cfg);;...");
+// "*.*" becomes "*", so that "All Files" also shows the files without an extension.
 QString QtFilter(const QString& filter);
 // The chosen name with DefaultExt appended when it has no extension.
 QString WithDefaultExt(const QString& fileName, const QString& defaultExt);
+// The file that a name chosen to open stands for: itself when it is a file, else with DefaultExt
+// appended when that is one; empty when neither exists.
+QString ExistingFileName(const QString& fileName, const QString& defaultExt);
 
-// The real service: QMessageBox and QFileDialog, parented to the active window.
+// The real service: QMessageBox and QFileDialog, parented to the active window. A name chosen to
+// save gets DefaultExt before the question whether to replace an existing file; a name chosen to
+// open that names no file is tried with DefaultExt ("ixa" finds "ixa.cfg"). A refused answer goes
+// back to the file dialog.
 class TQtDialogs : public TDialogService {
 public:
     TModalResult MessageBox(const QString& caption, const QString& text, TMsgButtons buttons,

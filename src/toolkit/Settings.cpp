@@ -6,12 +6,16 @@
 
 AnsiString ReadSetting(const QString& key, const AnsiString& defaultValue) {
     QSettings settings("Halvane", "KorvaWin 3.0");
-    return ToAnsi(settings.value(key, ToQString(defaultValue)).toString());
+    const QVariant value = settings.value(key, FromSystemName(defaultValue));
+    // An unquoted "a, b" in the settings file comes back as a list: it is one name all the same.
+    if (value.typeId() == QMetaType::QStringList)
+        return ToSystemName(value.toStringList().join(", "));
+    return ToSystemName(value.toString());
 }
 
 void WriteSetting(const QString& key, const AnsiString& value) {
     QSettings settings("Halvane", "KorvaWin 3.0");
-    settings.setValue(key, ToQString(value));
+    settings.setValue(key, FromSystemName(value));
     settings.sync();
 }
 

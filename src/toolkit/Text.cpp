@@ -1,5 +1,6 @@
 #include "toolkit/Text.h"
 
+#include <QFile>
 #include <QLocale>
 #include <charconv>
 #include <cmath>
@@ -13,6 +14,15 @@ QString ToQString(const AnsiString& text) {
 
 AnsiString ToAnsi(const QString& text) {
     const QByteArray bytes = text.toLatin1();
+    return AnsiString(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+QString FromSystemName(const AnsiString& name) {
+    return QFile::decodeName(QByteArray(name.data(), static_cast<qsizetype>(name.size())));
+}
+
+AnsiString ToSystemName(const QString& name) {
+    const QByteArray bytes = QFile::encodeName(name);
     return AnsiString(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 

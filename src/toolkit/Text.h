@@ -1,7 +1,9 @@
 #pragma once
 // Text conversions of the windows.
 //   - AnsiString <-> QString: Latin-1 both ways, so every byte from the controller is shown and sent
-//     back unchanged. Every conversion goes through these two.
+//     back unchanged. Every conversion of controller text goes through these two.
+//   - Port and file names are the system's, not the controller's: they go through the file system's
+//     encoding (QFile::encodeName/decodeName), so "/dev/порт" is the same name typed, stored and opened.
 //   - Number patterns "0.0" / "0.00" in the user's locale (QLocale()): at least one integer digit, fixed
 //     decimals rounded to nearest, a leading minus for negatives, no group separators.
 //   - StrToFloat: the user's decimal separator, blanks around allowed, a leading "-" or the locale's
@@ -15,6 +17,8 @@
 
 QString ToQString(const AnsiString& text);
 AnsiString ToAnsi(const QString& text);
+QString FromSystemName(const AnsiString& name);
+AnsiString ToSystemName(const QString& name);
 
 // pattern is "0", "0.0", "0.00", "0.000" ...: the count of decimals after the point.
 QString FormatFloat(const char* pattern, double value);

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTest>
 
 namespace {
 void Choose(TOptionsForm& form, const std::string& port) {
@@ -95,6 +96,55 @@ TEST(OptionsForm, PortThatCannotOpenShowsWhyAndStaysOpen) {
     EXPECT_GT(form.UnitsGroup->y(), form.PortStatusText->geometry().bottom()); // not covered
     EXPECT_EQ(rig.Link.Link.LengthUnits, "mm");                                // units step skipped
     EXPECT_TRUE(rig.Dialogs->Boxes.empty());
+}
+
+// Cancel after a port that would not open: the port in use at opening comes back, connected, and the
+// dialog reports no switch. So does Escape.
+TEST(OptionsForm, CancelAfterAFailedOpenGoesBackToThePortInUse) {
+    for (bool escape : {false, true}) {
+        SCOPED_TRACE(escape ? "Escape" : "Cancel");
+        TDialogRig rig;
+        const std::string inUse = rig.Link.Port.Name;
+        QTemporaryDir folder;
+        TOptionsForm form(nullptr, rig.Link.Link, rig.Link.Port);
+        form.show();
+        form.PortComboBox->setEditText(QDir(folder.path()).filePath("ttyUSB7"));
+        form.OkButton->click();
+        ASSERT_FALSE(rig.Link.Port.IsOpen());
+        EXPECT_TRUE(form.PortSwitched());
+        if (escape)
+            QTest::keyClick(&form, Qt::Key_Escape);
+        else
+            form.CancelButton->click();
+        EXPECT_EQ(form.result(), QDialog::Rejected);
+        EXPECT_FALSE(form.isVisible());
+        EXPECT_TRUE(rig.Link.Port.IsOpen());
+        EXPECT_EQ(rig.Link.Port.Name, inUse);
+        EXPECT_TRUE(rig.Link.Link.Connected);
+        EXPECT_FALSE(form.PortSwitched());
+        EXPECT_TRUE(rig.Dialogs->Boxes.empty());
+    }
+}
+
+// A path the list does not hold is typed in, and goes to the port as it stands.
+TEST(OptionsForm, ATypedDevicePathIsOpened) {
+    TDialogRig rig;
+    sim::TSimulator other;
+    TOptionsForm form(nullptr, rig.Link.Link, rig.Link.Port);
+    const QString typed = QString::fromStdString(other.SlavePath());
+    ASSERT_EQ(form.PortComboBox->findText(typed), -1);
+    form.PortComboBox->setEditText(typed);
+    form.OkButton->click();
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_EQ(rig.Link.Port.Name, other.SlavePath());
+    EXPECT_TRUE(rig.Link.Link.Connected);
+    EXPECT_TRUE(form.PortSwitched());
+    // Anything typed is the name, spaces and all: a name that names nothing is not opened.
+    TOptionsForm again(nullptr, rig.Link.Link, rig.Link.Port);
+    again.PortComboBox->setEditText(typed + " ");
+    again.OkButton->click();
+    EXPECT_NE(again.result(), QDialog::Accepted);
+    EXPECT_FALSE(rig.Link.Port.IsOpen());
 }
 
 TEST(OptionsForm, EnglishOfflineSwitchesTheUnitTextsOnly) {

@@ -11,6 +11,7 @@
 #include "dialogs/Positionlimit.h"
 #include "panel/About.h"
 #include "toolkit/Help.h"
+#include "toolkit/HelpViewer.h"
 #include "toolkit/Layout.h"
 
 #include <QApplication>
@@ -219,7 +220,13 @@ TEST_F(TPanelDialogsTest, ContourReadFailureOpensNoDialogAndIsReported) {
 }
 
 TEST_F(TPanelDialogsTest, ProgramOptionsOkRepeatsTheHandshakeAndSaves) {
-    TKorvaControlPanel& p = Online();
+    StartSimulator();
+    WriteSetting("CommPort", Sim->SlavePath());
+    Panel = std::make_unique<TKorvaControlPanel>(); // the stored port, no override
+    Panel->show();
+    ASSERT_TRUE(WaitOnline());
+    Sim->ClearReceived();
+    TKorvaControlPanel& p = *Panel;
     ASSERT_TRUE(AnswerModal<TOptionsForm>(Item(p, "ProgramOptionsItem"),
                                           [](TOptionsForm& form) { form.OkButton->click(); }));
     EXPECT_EQ(p.CommPortName, Sim->SlavePath());
@@ -256,6 +263,42 @@ TEST_F(TPanelDialogsTest, ProgramOptionsOkRepeatsTheHandshakeAndSaves) {
     ClosePanel(); // before its controller goes
 }
 
+// Under --port or --simulate the stored port stays as it was through OK; a port chosen in the dialog
+// is the operator's, and replaces it.
+TEST_F(TPanelDialogsTest, ProgramOptionsOkUnderAnOverrideKeepsTheStoredPort) {
+    WriteSetting("CommPort", "/dev/ttyUSB7");
+    TKorvaControlPanel& p = Online(); // the simulator's line as the override
+    ASSERT_TRUE(AnswerModal<TOptionsForm>(Item(p, "ProgramOptionsItem"),
+                                          [](TOptionsForm& form) { form.OkButton->click(); }));
+    EXPECT_EQ(p.CommPortName, "/dev/ttyUSB7");
+    EXPECT_EQ(Commands(*Sim), TLines{"0:SC"});
+
+    sim::TSimulator other;
+    ASSERT_TRUE(AnswerModal<TOptionsForm>(Item(p, "ProgramOptionsItem"), [&](TOptionsForm& form) {
+        form.PortComboBox->setEditText(QString::fromStdString(other.SlavePath()));
+        form.OkButton->click();
+    }));
+    EXPECT_EQ(p.CommPortName, other.SlavePath());
+    ClosePanel();
+    EXPECT_EQ(ReadSetting("CommPort"), other.SlavePath());
+}
+
+// Cancel after a port that would not open: the panel is back on the port it had, online, and the
+// setting is untouched.
+TEST_F(TPanelDialogsTest, ProgramOptionsCancelAfterAFailedOpenKeepsThePortInUse) {
+    TKorvaControlPanel& p = Online();
+    ASSERT_TRUE(AnswerModal<TOptionsForm>(Item(p, "ProgramOptionsItem"), [](TOptionsForm& form) {
+        form.PortComboBox->setEditText("/dev/korva-no-such-port");
+        form.OkButton->click();
+        form.CancelButton->click();
+    }));
+    EXPECT_EQ(p.Port->Name, Sim->SlavePath());
+    EXPECT_TRUE(p.Port->IsOpen());
+    EXPECT_TRUE(WaitOnline());
+    EXPECT_EQ(p.CommPortName, "");
+    EXPECT_TRUE(Commands(*Sim).empty()) << "nothing saved";
+}
+
 TEST_F(TPanelDialogsTest, HelpItemsAskTheViewer) {
     TKorvaControlPanel& p = OpenPanel("/nonexistent/port");
     Item(p, "HelpContentsItem")->trigger();
@@ -282,4 +325,28 @@ TEST_F(TPanelDialogsTest, AboutShowsTheVersionAndExitClosesTheWindow) {
     EXPECT_TRUE(p.isVisible());
     Item(p, "FileExitItem")->trigger();
     EXPECT_FALSE(p.isVisible());
+}
+
+// Exit with the help viewer open ends the program: the viewer closes with the main window, and the
+// event loop, as the program runs it, returns.
+TEST_F(TPanelDialogsTest, ExitClosesAnOpenHelpViewerSoTheProgramEnds) {
+    TKorvaControlPanel& p = OpenPanel("/nonexistent/port");
+    THelpRequest request;
+    request.Command = HELP_INDEX;
+    request.File = "/nonexistent/KorvaWIN.HLP";
+    THelpViewer::Show(request);
+    ASSERT_TRUE(THelpViewer::Instance() && THelpViewer::Instance()->isVisible());
+    bool stillRunning = false;
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, [&] {
+        stillRunning = true;
+        QCoreApplication::quit();
+    });
+    limit.start(5000);
+    QTimer::singleShot(0, &p, [&p] { Item(p, "FileExitItem")->trigger(); });
+    QCoreApplication::exec();
+    EXPECT_FALSE(stillRunning) << "the program went on with no main window";
+    EXPECT_FALSE(p.isVisible());
+    EXPECT_FALSE(THelpViewer::Instance() && THelpViewer::Instance()->isVisible());
 }

@@ -119,6 +119,21 @@ TEST(CommPortClosed, PortNamesMapToDevices) {
     EXPECT_EQ(TSerialDevice::DevicePath("COM10"), "/dev/ttyS9");
     EXPECT_EQ(TSerialDevice::DevicePath("/dev/ttyUSB0"), "/dev/ttyUSB0");
     EXPECT_EQ(TSerialDevice::DevicePath("ttyUSB1"), "/dev/ttyUSB1");
+    EXPECT_EQ(TSerialDevice::DevicePath("com3"), "/dev/ttyS2");
+    EXPECT_EQ(TSerialDevice::DevicePath("COM256"), "/dev/ttyS255");
+    // COM numbers are read strictly: one that would wrap round to COM1 is no port at all.
+    for (const char* name : {"COM4294967297", "COM0", "COM01", "COM257", "COM99999999999999999999"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(TSerialDevice::ComPortNumber(name), -1);
+        EXPECT_EQ(TSerialDevice::DevicePath(name), name);
+        TCommPort port;
+        port.Open(name);
+        EXPECT_FALSE(port.IsOpen());
+        EXPECT_EQ(port.OpenError(), ENODEV);
+        EXPECT_EQ(port.OpenFailure(), AnsiString("No such device: ") + name);
+    }
+    EXPECT_EQ(TSerialDevice::ComPortNumber("COMX"), 0);
+    EXPECT_EQ(TSerialDevice::ComPortNumber("COM"), 0);
 }
 
 TEST(CommPortClosed, ErrorTable) {

@@ -159,8 +159,10 @@ TEST_F(LinkTest, PortClosedOrMissing) {
     TIxaInterface noPort;
     ExpectLinkError([&] { noPort.GetActive(); }, 0, "no port");
     ExpectLinkError([&] { noPort.AssertConnected(); }, 1, "not connected");
+    noPort.Timeout = 300;
     EXPECT_NO_THROW(noPort.Connect());
     EXPECT_FALSE(noPort.Connected);
+    EXPECT_EQ(noPort.Timeout, 1000);
 }
 
 TEST_F(LinkTest, LockIsReleasedAfterEveryKindOfFailure) {

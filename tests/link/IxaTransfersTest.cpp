@@ -151,6 +151,55 @@ TEST_F(TransfersTest, FailedUploadLeavesTheOldFileAsItWas) {
     EXPECT_EQ(Read(cfg), "CN Old\n");
 }
 
+// Over an existing file: its permissions stay, and a symbolic link is written through to its file.
+TEST_F(TransfersTest, UploadKeepsTheTargetsModeAndWritesThroughALink) {
+    namespace fs = std::filesystem;
+    const std::string cfg = File("private.cfg");
+    Write(cfg, "CN Old\n");
+    fs::permissions(cfg, fs::perms::owner_read | fs::perms::owner_write);
+    Rig.Sim.ScriptReply("DCC", {"CN New", "OK"});
+    Link.UploadIxaCfg(cfg);
+    EXPECT_EQ(Read(cfg), "CN New\n");
+    EXPECT_EQ(fs::status(cfg).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+
+    fs::create_directories(Dir / "store");
+    const std::string real = (Dir / "store" / "cell4.cfg").string();
+    Write(real, "CN Old\n");
+    fs::create_symlink("store/cell4.cfg", File("current.cfg"));
+    Rig.Sim.ScriptReply("DCC", {"CN Linked", "OK"});
+    Link.UploadIxaCfg(File("current.cfg"));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(File("current.cfg"))));
+    EXPECT_EQ(Read(real), "CN Linked\n");
+    EXPECT_FALSE(fs::exists(real + ".part"));
+
+    // A link to a file not yet there creates that file.
+    fs::create_symlink(Dir / "store" / "new.cfg", File("next.cfg"));
+    Rig.Sim.ScriptReply("DCC", {"CN Next", "OK"});
+    Link.UploadIxaCfg(File("next.cfg"));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(File("next.cfg"))));
+    EXPECT_EQ(Read((Dir / "store" / "new.cfg").string()), "CN Next\n");
+}
+
+// A target that cannot be written (a read-only file, a folder) is refused before the controller is
+// asked for anything.
+TEST_F(TransfersTest, UploadRefusesATargetThatCannotBeWrittenBeforeSending) {
+    namespace fs = std::filesystem;
+    const std::string locked = File("locked.cfg");
+    Write(locked, "CN Old\n");
+    fs::permissions(locked, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::create_directories(Dir / "folder.cfg");
+    for (const std::string& target : {locked, File("folder.cfg")}) {
+        SCOPED_TRACE(target);
+        Rig.Sim.ClearReceived();
+        ExpectLinkError([&] { Link.UploadIxaCfg(target); }, 4, "cannot be written");
+        EXPECT_FALSE(Rig.Sim.WaitReceived(1, 100)) << "the dump was asked for";
+        EXPECT_FALSE(fs::exists(target + ".part"));
+        EXPECT_TRUE(Link.Connected);
+    }
+    EXPECT_EQ(Read(locked), "CN Old\n");
+    EXPECT_TRUE(fs::is_directory(File("folder.cfg")));
+}
+
 TEST_F(TransfersTest, WeighingAllowsTwentySecondsPerLine) {
     Link.SetToolNumber(2);
     Rig.Sim.ClearReceived();

@@ -162,6 +162,24 @@ TEST_F(MonitorTest, NoControllerMeansOneQuietHandshakeAttemptPerPeriod) {
     EXPECT_FALSE(Monitor->Online);
 }
 
+// A good handshake offline is followed one full period later by the transition's own handshake.
+TEST_F(MonitorTest, OfflineToOnlineHandshakesAreAPeriodApart) {
+    Open({}, false);
+    std::vector<TClock::time_point> handshakes;
+    size_t seen = 0;
+    ASSERT_TRUE(ServeUntil(
+        [&] {
+            const auto received = Sim->Received();
+            for (; seen < received.size(); ++seen)
+                if (received[seen] == "0:VER?")
+                    handshakes.push_back(TClock::now());
+            return CountEvents("Connect") > 0;
+        },
+        5000));
+    ASSERT_EQ(handshakes.size(), 2u);
+    EXPECT_GE(handshakes[1] - handshakes[0], 900ms);
+}
+
 // The transition's refresh, then the regular passes: the slow group on every fourth, the fast group
 // only with a tool.
 TEST_F(MonitorTest, FirstOnlinePassDeliversEverythingInOrderThenPollsBySchedule) {
@@ -346,6 +364,41 @@ TEST_F(MonitorTest, AFailedRefreshKeepsTheOfflinePeriodAndPollingGoesOn) {
     EXPECT_EQ(CountEvents("Connect"), 1u); // no second transition
     EXPECT_EQ(CountEvents("CommandForce=" + Value("CF")), 1u);
     EXPECT_EQ(CountEvents("Disconnect"), 0u);
+}
+
+// What the panel showed before the loss is gone from it (it shows 0 offline), so whatever the
+// controller holds when the link returns is delivered, changed or not: tool 3 comes back without a
+// tool, and a 20 degree mount and the position come back once the tool is plugged in again.
+TEST_F(MonitorTest, ValuesAfterALossAreDeliveredEvenIfUnchanged) {
+    Open(WithTool(true));
+    Sim->SetParameter("TN", "3");
+    Sim->SetMountingAngle(20);
+    const std::string orientation = "SlideAcceleration=" + Value("SA");
+    const std::string position = "Position=" + Value("POS");
+    ASSERT_TRUE(WaitEvent("ToolNumber=3"));
+    ASSERT_TRUE(WaitEvent(orientation));
+    ASSERT_TRUE(ServeUntil([&] { return Monitor->Period == TIxaMonitor::OnlinePeriod; }, 5000));
+
+    Sim->InjectFault(sim::TSimFault::Silent, -1);
+    ASSERT_TRUE(WaitEvent("Disconnect"));
+    Events.clear();
+    Sim->SetToolConnected(false);
+    Sim->ClearFaults();
+    ASSERT_TRUE(WaitEvent("Connect", 6000));
+    EXPECT_TRUE(WaitEvent("ToolNumber=3", 3000)) << "the tool number stayed as the offline display shows it";
+    EXPECT_EQ(CountEvents("ToolConnect"), 0u);
+
+    Events.clear();
+    Sim->SetToolConnected(true);
+    ASSERT_TRUE(WaitEvent("ToolConnect", 3000));
+    EXPECT_TRUE(WaitEvent(orientation, 2000));
+    EXPECT_TRUE(WaitEvent(position, 2000));
+    // Known again: an unchanged value is not delivered twice.
+    Sim->ClearReceived();
+    ASSERT_TRUE(WaitCommands("SA?", 3, 3000));
+    ServeUntil([] { return false; }, 50);
+    EXPECT_EQ(CountEvents(orientation), 1u);
+    EXPECT_EQ(CountEvents("ToolNumber"), 0u);
 }
 
 // Pausing waits for the exchange in progress and leaves the line to the main thread; resuming empties

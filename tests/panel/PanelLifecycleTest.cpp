@@ -1,8 +1,11 @@
 #include "PanelTestSupport.h"
 
+#include "panel/Splash.h"
 #include "toolkit/Text.h"
 
+#include <QAbstractEventDispatcher>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHelpEvent>
 
@@ -11,7 +14,7 @@ AnsiString StoredPort(const QTemporaryDir& dir, bool* present = nullptr) {
     QSettings file(QDir(dir.path()).filePath("Halvane/KorvaWin 3.0.conf"), QSettings::IniFormat);
     if (present)
         *present = file.contains("CommPort");
-    return ToAnsi(file.value("CommPort").toString());
+    return ToSystemName(file.value("CommPort").toString());
 }
 } // namespace
 
@@ -63,6 +66,30 @@ TEST_F(TPanelTest, AStoredPortIsOpenedAndWrittenBackUnchanged) {
     EXPECT_EQ(StoredPort(SettingsDir), sim.SlavePath());
 }
 
+// Stored names are the system's: one with Cyrillic letters, and one with ", " in it as a person
+// would write it into the settings file, both open (here links to the simulator's line).
+TEST_F(TPanelTest, AStoredNameIsOpenedAsTheSystemSpellsIt) {
+    sim::TSimulator& sim = StartSimulator();
+    const QString folder = SettingsDir.path();
+    const QString settingsFile = QDir(folder).filePath("Halvane/KorvaWin 3.0.conf");
+    ASSERT_TRUE(QDir(folder).mkpath("Halvane"));
+    for (const QString& name :
+         {QDir(folder).filePath(QString::fromUtf8("порт")), QDir(folder).filePath("a, b")}) {
+        SCOPED_TRACE(name.toStdString());
+        ASSERT_TRUE(QFile::link(QString::fromStdString(sim.SlavePath()), name));
+        QFile file(settingsFile);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("[General]\nCommPort=" + name.toUtf8() + "\n");
+        file.close();
+        Panel = std::make_unique<TKorvaControlPanel>(); // no override
+        Panel->show();
+        EXPECT_EQ(Panel->Port->Name, QFile::encodeName(name).toStdString());
+        EXPECT_TRUE(WaitOnline());
+        ClosePanel();
+        EXPECT_EQ(StoredPort(SettingsDir), QFile::encodeName(name).toStdString());
+    }
+}
+
 TEST_F(TPanelTest, AnOverridePortLeavesTheStoredOneAsItWas) {
     StartSimulator();
     WriteSetting("CommPort", "/dev/ttyUSB7");
@@ -110,4 +137,21 @@ TEST_F(TPanelTest, AToolNumberErrorIsShownOnlyAfterTheEventInProgress) {
     ASSERT_EQ(Dialogs->Boxes.size(), 1u);
     EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows Error");
     EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 3");
+}
+
+// The splash waits on the event loop: the main thread sleeps between the few events of its two
+// seconds instead of asking for events over and over (every such call wakes the dispatcher).
+TEST(Splash, WaitsOnTheEventLoopNotInABusyLoop) {
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    ASSERT_NE(dispatcher, nullptr);
+    int wakes = 0;
+    const auto counting = QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, [&] { ++wakes; });
+    TSplashForm splash;
+    QElapsedTimer wall;
+    wall.start();
+    splash.ShowFor(600);
+    QObject::disconnect(counting);
+    EXPECT_GE(wall.elapsed(), 590);
+    EXPECT_LT(wakes, 200) << "times the main thread was woken during a 600 ms splash";
+    EXPECT_FALSE(splash.isVisible());
 }

@@ -221,6 +221,16 @@ TEST(SimVersion, OlderControllerRefusesDigitalSnapshots) {
     EXPECT_EQ(line.Exchange("0:RDO?"), (Lines{"0:RDO?", "Error 1", "OK"}));
     EXPECT_EQ(line.Value("0:AIN?"), "0.000");
 
+    // Just above 4.1 the link asks for the snapshots, and they are there.
+    sim::TSimulator newer(With([](sim::TSimOptions& o) { o.Version = 4.15; }));
+    TTestLine newerLine(newer.SlavePath());
+    for (const char* query : {"0:RDI?", "0:RDO?"}) {
+        const Lines reply = newerLine.Exchange(query);
+        ASSERT_EQ(reply.size(), 3u) << query;
+        EXPECT_EQ(reply[1].find_first_not_of("0123456789"), std::string::npos) << query << ": " << reply[1];
+        EXPECT_EQ(reply[2], "OK");
+    }
+
     sim::TSimulator text(With([](sim::TSimOptions& o) { o.VersionText = "4.20 (build 7)"; }));
     TTestLine other(text.SlavePath());
     EXPECT_EQ(other.Value("0:VER?"), "4.20 (build 7)");

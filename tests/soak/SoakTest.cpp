@@ -1,8 +1,8 @@
 // The monitor polls and a second thread writes and reads parameters while the simulated controller
 // suffers random faults. Afterwards: nothing hung, the lock is free, the monitor is back online
-// within 2 s, every write that reported success is what the controller holds, and reads agree with
-// it once the line is clean.
-// KORVA_SOAK_SECONDS sets the length of the fault phase (default 12 s).
+// within one handshake cycle and one period (3 s), every write that reported success is what the controller
+// holds, and reads agree with it once the line is clean. KORVA_SOAK_SECONDS sets the length of the fault
+// phase (default 12 s).
 
 #include "Watchdog.h"
 #include "monitor/Ixamonitor.h"
@@ -31,6 +31,11 @@ constexpr int Levels = 16; // force levels "FL 0".."FL 15": plain stored values,
 // Longest a single link call may take: its three lines at the 1000 ms limit, plus the lock held by
 // the monitor's longest exchange (a handshake with its name lists, each line at most 500 ms late).
 constexpr auto CallLimit = 12s;
+
+// Back online after the line is clean: the offline handshake in progress may still fail (500 ms) and
+// is followed by the period (1000 ms); then the good handshake, one more period and the transition's
+// own handshake. About 2.7 s at worst.
+constexpr unsigned BackOnlineMs = 3000;
 
 double SoakSeconds() {
     const char* text = std::getenv("KORVA_SOAK_SECONDS");
@@ -153,7 +158,7 @@ TEST(Soak, RandomFaultsWhileTheMonitorPollsAndAThreadWrites) {
     ASSERT_TRUE(ServeUntil([&] { return !sim.Received().empty(); }, 5000));
     const auto cleared = TClock::now();
     // The writer goes on: the recovery has to happen under traffic too.
-    const bool online = ServeUntil([&] { return monitor->Online && link.Connected; }, 2000);
+    const bool online = ServeUntil([&] { return monitor->Online && link.Connected; }, BackOnlineMs);
     const auto recovery = TClock::now() - cleared;
     EXPECT_TRUE(online) << "offline " << std::chrono::duration<double>(recovery).count()
                         << " s after the faults stopped";

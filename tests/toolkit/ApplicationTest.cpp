@@ -4,6 +4,8 @@
 #include "link/IxaInterface.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
@@ -11,6 +13,8 @@
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+#include <deque>
 
 TEST(ErrorDisplay, AppendsAFullStopOnlyAfterCharactersAboveIt) {
     struct {
@@ -81,7 +85,107 @@ TEST(Dialogs, ShowErrorAndScriptedAnswers) {
     ASSERT_EQ(dialogs->Files.size(), 2u);
     EXPECT_TRUE(dialogs->Files[0].Save);
     EXPECT_EQ(dialogs->Files[0].Form.FileName, "old.cfg");
-    EXPECT_EQ(QtFilter(form.Filter), "Configuration File (*.cfg);;All Files (*.*)");
+    // "All Files" is every file, those without an extension too.
+    EXPECT_EQ(QtFilter(form.Filter), "Configuration File (*.cfg);;All Files (*)");
+}
+
+namespace {
+// Answers the real file dialogs, offscreen, in turn: each answer is typed into the name field and
+// accepted; an empty one cancels. Message boxes go to the scripted service.
+class TFileDialogDriver {
+public:
+    explicit TFileDialogDriver(QString folder, std::deque<QString> answers)
+        : Folder(std::move(folder)), Answers(std::move(answers)) {
+        QObject::connect(&Timer, &QTimer::timeout, [this] { Poll(); });
+        Timer.start(10);
+    }
+    int Shown = 0;
+
+private:
+    void Poll() {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog || dialog->property("answered").toBool())
+            return;
+        dialog->setProperty("answered", true);
+        ++Shown;
+        const QString answer = Answers.empty() ? QString() : Answers.front();
+        if (!Answers.empty())
+            Answers.pop_front();
+        if (answer.isEmpty()) {
+            dialog->reject();
+            return;
+        }
+        dialog->setDirectory(Folder);
+        dialog->selectFile(answer); // the name field, and the list's selection cleared, as typing does
+        QMetaObject::invokeMethod(dialog, "accept"); // as the Save or Open button does
+    }
+    QString Folder;
+    std::deque<QString> Answers;
+    QTimer Timer;
+};
+
+void Touch(const QString& path) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+}
+} // namespace
+
+// Saving as "ixa" asks before replacing "ixa.cfg", as "ixa.cfg" does; No goes back to the dialog.
+TEST(FileDialogs, SaveAsksAboutTheFileThatWillBeWritten) {
+    QTemporaryDir dir;
+    const QDir folder(dir.path());
+    Touch(folder.filePath("ixa.cfg"));
+    TScriptedDialogsScope boxes;
+    TQtDialogs qt;
+    TFileDialogSpec form{"Save As", "cfg", "Configuration File|*.cfg|All Files|*.*", dir.path(), ""};
+    {
+        boxes->AnswerNext(mrNo);
+        boxes->AnswerNext(mrYes);
+        TFileDialogDriver driver(dir.path(), {"ixa", "ixa"});
+        ASSERT_TRUE(qt.SaveFile(form));
+        EXPECT_EQ(driver.Shown, 2);
+    }
+    EXPECT_EQ(form.FileName, folder.filePath("ixa.cfg"));
+    ASSERT_EQ(boxes->Boxes.size(), 2u);
+    EXPECT_EQ(boxes->Boxes[0].Text, "ixa.cfg already exists.\nDo you want to replace it?");
+    EXPECT_EQ(boxes->Boxes[0].Buttons, TMsgButtons::YesNo);
+    {
+        TFileDialogDriver driver(dir.path(), {"new"});
+        ASSERT_TRUE(qt.SaveFile(form));
+    }
+    EXPECT_EQ(form.FileName, folder.filePath("new.cfg"));
+    EXPECT_EQ(boxes->Boxes.size(), 2u); // nothing there to replace: no question
+}
+
+// Opening "ixa" finds "ixa.cfg"; a file without an extension opens as it is named; a name that
+// stands for nothing is reported and the dialog comes back.
+TEST(FileDialogs, OpenTriesTheDefaultExtension) {
+    QTemporaryDir dir;
+    const QDir folder(dir.path());
+    Touch(folder.filePath("ixa.cfg"));
+    Touch(folder.filePath("notes"));
+    TScriptedDialogsScope boxes;
+    TQtDialogs qt;
+    TFileDialogSpec form{"Open", "cfg", "Configuration File|*.cfg|All Files|*.*", dir.path(), ""};
+    {
+        TFileDialogDriver driver(dir.path(), {"ixa"});
+        ASSERT_TRUE(qt.OpenFile(form));
+    }
+    EXPECT_EQ(form.FileName, folder.filePath("ixa.cfg"));
+    {
+        TFileDialogDriver driver(dir.path(), {"notes"});
+        ASSERT_TRUE(qt.OpenFile(form));
+    }
+    EXPECT_EQ(form.FileName, folder.filePath("notes"));
+    {
+        TFileDialogDriver driver(dir.path(), {"missing", ""});
+        EXPECT_FALSE(qt.OpenFile(form));
+        EXPECT_EQ(driver.Shown, 2);
+    }
+    ASSERT_EQ(boxes->Boxes.size(), 1u);
+    EXPECT_TRUE(boxes->Boxes[0].Text.startsWith("missing\nFile not found."))
+        << boxes->Boxes[0].Text.toStdString();
+    EXPECT_EQ(form.FileName, folder.filePath("notes")); // a cancel keeps the last name
 }
 
 // The program's own service: a bare name typed into the save dialog gets the default extension;

@@ -13,16 +13,30 @@
 #include <memory>
 #include <thread>
 
-TEST(Settings, ReadsTheDefaultUntilWrittenAndKeepsEveryByte) {
+TEST(Settings, ReadsTheDefaultUntilWrittenAndKeepsTheName) {
     QTemporaryDir dir;
     SetSettingsFolder(dir.path());
     EXPECT_EQ(ReadSetting("CommPort", "none"), "none");
     WriteSetting("CommPort", "/dev/ttyUSB0");
     EXPECT_EQ(ReadSetting("CommPort"), "/dev/ttyUSB0");
-    WriteSetting("CommPort", "COM\xe9");
-    EXPECT_EQ(ReadSetting("CommPort"), "COM\xe9");
     // The file lives where the organisation and application name put it.
-    EXPECT_TRUE(QFile::exists(QDir(dir.path()).filePath("Halvane/KorvaWin 3.0.conf")));
+    const QString path = QDir(dir.path()).filePath("Halvane/KorvaWin 3.0.conf");
+    EXPECT_TRUE(QFile::exists(path));
+
+    // Names as the file system spells them ("/dev/порт" in UTF-8), and names with ", " in them, both
+    // written by us and stored by hand.
+    const AnsiString cyrillic = "/dev/\xd0\xbf\xd0\xbe\xd1\x80\xd1\x82";
+    for (const AnsiString& name :
+         {cyrillic, AnsiString("/dev/serial/by-id/usb-Acme, Inc-if00"), AnsiString("/tmp/a, b, c")}) {
+        SCOPED_TRACE(name);
+        WriteSetting("CommPort", name);
+        EXPECT_EQ(ReadSetting("CommPort"), name);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QByteArray("[General]\nCommPort=") + QByteArray::fromStdString(name) + "\n");
+        file.close();
+        EXPECT_EQ(ReadSetting("CommPort"), name);
+    }
 }
 
 TEST(SingleInstance, ASecondStartWakesTheFirstAndGivesWay) {

@@ -78,12 +78,11 @@ bool TSerialDevice::IsOpen() const {
 AnsiString TSerialDevice::DevicePath(const AnsiString& name) {
     if (!name.empty() && name[0] == '/')
         return name;
-    if (name.size() > 3 && strncasecmp(name.c_str(), "COM", 3) == 0 &&
-        name.find_first_not_of("0123456789", 3) == AnsiString::npos) {
-        int number = std::atoi(name.c_str() + 3);
-        if (number >= 1)
-            return "/dev/ttyS" + std::to_string(number - 1);
-    }
+    const int number = ComPortNumber(name);
+    if (number > 0)
+        return "/dev/ttyS" + std::to_string(number - 1);
+    if (number < 0)
+        return name;
     return "/dev/" + name;
 }
 
@@ -112,6 +111,10 @@ AnsiString TSerialDevice::DescribeOpenFailure(int error, const AnsiString& path)
 bool TSerialDevice::Open(const AnsiString& name) {
     if (IsOpen())
         return true;
+    if (ComPortNumber(name) < 0) {
+        Error = ENODEV;
+        return false;
+    }
     AnsiString path = DevicePath(name);
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {

@@ -22,7 +22,7 @@ bool TSerialDevice::IsOpen() const {
 
 AnsiString TSerialDevice::DevicePath(const AnsiString& name) {
     // COM10 and above need the device namespace; the short names work either way.
-    if (name.size() > 3 && _strnicmp(name.c_str(), "COM", 3) == 0)
+    if (ComPortNumber(name) > 0)
         return "\\\\.\\" + name;
     return name;
 }
@@ -62,6 +62,10 @@ bool Keep(int& error, BOOL ok) {
 bool TSerialDevice::Open(const AnsiString& name) {
     if (IsOpen())
         return true;
+    if (ComPortNumber(name) < 0) {
+        Error = int(ERROR_FILE_NOT_FOUND);
+        return false;
+    }
     HANDLE h = CreateFileA(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
