@@ -244,7 +244,7 @@ TEST_F(CommPortTest, BytesGoOutAsWrittenAndPurgeDiscardsInput) {
 // The pause between empty polls ends as soon as a byte is there, and never outlasts its bound.
 TEST(SerialDeviceWait, EndsEarlyOnInputAndKeepsItsBound) {
     TRawPty pty;
-    TSerialDevice device;
+    TLocalSerialDevice device;
     ASSERT_TRUE(device.Open(pty.Path));
     auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(device.WaitForInput(200));
