@@ -185,7 +185,8 @@ int TCommPort::InQueue() {
 int TCommPort::GetChar() {
     if (!Opened)
         return -1;
-    if (InHead == InTail && !Fill(11, Timeouts.ReadTotalTimeoutConstant + Timeouts.ReadTotalTimeoutMultiplier))
+    if (InHead == InTail &&
+        !Fill(11, Timeouts.ReadTotalTimeoutConstant + Timeouts.ReadTotalTimeoutMultiplier))
         return -1;
     return static_cast<unsigned char>(InBuffer[InHead++]);
 }

@@ -173,8 +173,10 @@ bool TNetSerialDevice::Open(const AnsiString& name) {
         const uint32_t spent = GetTickCount() - start;
         char data[512];
         size_t got = 0;
-        if (spent >= ConfirmMs || !Receive(data, sizeof data, got, ConfirmMs - spent)) {
-            const int receiveError = spent >= ConfirmMs ? EPROTO : Error;
+        if (spent >= ConfirmMs)
+            break; // no answer to the option: not an RFC 2217 server
+        if (!Receive(data, sizeof data, got, ConfirmMs - spent)) {
+            const int receiveError = Error;
             Close();
             return Fail(receiveError);
         }
@@ -232,8 +234,7 @@ bool TNetSerialDevice::SetState(const TDcb& dcb) {
     static const unsigned char stopCodes[] = {1, 3, 2}; // one, one and a half, two
     const uint32_t rate = dcb.BaudRate;
     std::vector<std::pair<unsigned char, std::vector<unsigned char>>> sent = {
-        {SetBaudRate,
-         {uint8_t(rate >> 24), uint8_t(rate >> 16), uint8_t(rate >> 8), uint8_t(rate)}},
+        {SetBaudRate, {uint8_t(rate >> 24), uint8_t(rate >> 16), uint8_t(rate >> 8), uint8_t(rate)}},
         {SetDataSize, {dcb.ByteSize}},
         {SetParity, {uint8_t(dcb.Parity + 1)}},
         {SetStopSize, {stopCodes[dcb.StopBits]}},
@@ -335,7 +336,8 @@ bool TNetSerialDevice::SendComPort(unsigned char command, const std::vector<unsi
 }
 
 bool TNetSerialDevice::Write(const char* data, size_t count) {
-    const uint32_t limit = Timeouts.WriteTotalTimeoutConstant + Timeouts.WriteTotalTimeoutMultiplier * uint32_t(count);
+    const uint32_t limit =
+        Timeouts.WriteTotalTimeoutConstant + Timeouts.WriteTotalTimeoutMultiplier * uint32_t(count);
     const auto* bytes = reinterpret_cast<const unsigned char*>(data);
     if (!Telnet || std::find(bytes, bytes + count, Iac) == bytes + count)
         return SendAll(bytes, count, limit);
