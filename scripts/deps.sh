@@ -6,6 +6,8 @@ packages=(g++ cmake make libgtest-dev libgmock-dev qt6-base-dev fonts-dejavu-cor
 packages+=(clang libclang-rt-14-dev python3-serial)
 # The MinGW-w64 cross compiler builds the link and monitor layers with the Windows serial backend.
 packages+=(g++-mingw-w64-x86-64-posix)
+# ser2net, a real serial device server, in front of the simulator for the network port tests.
+packages+=(ser2net)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -22,13 +22,17 @@ extern char** environ;
 
 class TSer2net {
 public:
-    TSer2net(std::string device, bool telnet) : Device(std::move(device)), Telnet(telnet), Port(FreePort()) {
+    // options: further lines of the connection's options (e.g. "chardelay: false").
+    TSer2net(std::string device, bool telnet, const std::string& options = {})
+        : Device(std::move(device)), Telnet(telnet), Port(FreePort()) {
         Config = "/tmp/korva-ser2net-" + std::to_string(::getpid()) + "-" + std::to_string(Port) + ".yaml";
         std::ofstream out(Config);
         out << "%YAML 1.1\n---\nconnection: &line\n"
             << "  accepter: " << (Telnet ? "telnet(rfc2217),tcp," : "tcp,") << "127.0.0.1," << Port << "\n"
             << "  connector: serialdev," << Device << ",9600n81,local\n"
             << "  options:\n    kickolduser: true\n";
+        if (!options.empty())
+            out << "    " << options << "\n";
     }
     ~TSer2net() {
         Kill();
