@@ -2,7 +2,9 @@
 //  - at 9600-baud pacing, as a ratio to the wire time of the bytes exchanged (10 bits a byte), the
 //    line's physical limit;
 //  - unpaced (pseudo-terminal speed): exchanges per second and CPU time per exchange, beside the
-//    same three-line exchange done by a python3-serial script against the same simulator;
+//    same three-line exchange done by a minimal blocking termios loop in C (the reference for block
+//    reading) and by a python3-serial script, against the same simulator;
+//  - the same exchange through ser2net (raw TCP and RFC 2217) against the local pseudo-terminal;
 //  - a 300-line configuration download and a configuration upload, in lines per second against
 //    the wire limit;
 //  - the traffic log's cost: unpaced exchanges with nobody listening and with a TTrafficLog on the
@@ -17,6 +19,7 @@
 //                                      so that a loaded machine does not fail it, a regression does
 
 #include "bus/BusScan.h"
+#include "Ser2net.h"
 #include "link/CommPort.h"
 #include "link/IxaInterface.h"
 #include "link/Traffic.h"
@@ -28,6 +31,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -122,24 +126,107 @@ double PyserialRate(TRig& rig, int count, double& cpu) {
     return rate;
 }
 
+// Runs a side program that prints "<exchanges/s> <CPU ms per exchange>"; false when it did not.
+bool RunSide(const std::string& command, double& rate, double& cpu) {
+    rate = cpu = 0;
+    if (FILE* side = popen(command.c_str(), "r")) {
+        if (std::fscanf(side, "%lf %lf", &rate, &cpu) != 2)
+            rate = 0;
+        pclose(side);
+    }
+    return rate > 0;
+}
+
+// The link and the side programs take turns, and each keeps its best round, so that a busy
+// machine's worst moments do not decide the comparison.
 void Unpaced(int count) {
+    constexpr int Rounds = 3;
     TRig rig(false);
-    std::printf("unpaced (pseudo-terminal speed), %d exchanges of CF? (echo, value, OK):\n", count);
-    rig.Link.GetCommandForce();
-    const TCost cost = Measure(count, [&](int) { rig.Link.GetCommandForce(); });
-    const double ours = 1000.0 / cost.WallMs;
-    std::printf("  %-22s %9.0f exchanges/s   CPU %7.4f ms/exchange (calling thread)\n", "korva link", ours,
-                cost.CpuMs);
-    rig.Port.Close(); // the script opens the same simulator's line next
-    double theirCpu = 0;
-    const double theirs = PyserialRate(rig, count, theirCpu);
-    if (theirs > 0) {
-        std::printf("  %-22s %9.0f exchanges/s   CPU %7.4f ms/exchange (whole process)\n", "python3-serial",
-                    theirs, theirCpu);
-        std::printf("  ratio korva / python3-serial: %.2f exchanges/s, %.2f CPU per exchange\n",
-                    ours / theirs, cost.CpuMs / theirCpu);
-    } else {
-        std::printf("  python3-serial: not run (is python3-serial installed?)\n");
+    std::printf(
+        "unpaced (pseudo-terminal speed), %d exchanges of CF? (echo, value, OK), best of %d rounds:\n", count,
+        Rounds);
+    // Debian's interpreter, the one python3-serial is installed for (not whatever python3 is first on PATH).
+    const char* python = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3 " : "python3 ";
+    const std::string path = " " + rig.Sim.SlavePath() + " " + std::to_string(count);
+    struct TSide {
+        const char* Name;
+        std::string Command; // empty: the korva link in this process
+        double Rate = 0, Cpu = 0;
+    } sides[] = {{"korva link", ""},
+                 {"termios loop (C)", KORVA_TERMIOS_EXCHANGE + path},
+                 {"python3-serial", python + std::string(KORVA_BENCH_DIR) + "/pyserial-exchange.py" + path}};
+    for (int round = 0; round < Rounds; ++round)
+        for (TSide& side : sides) {
+            double rate = 0, cpu = 0;
+            if (side.Command.empty()) {
+                rig.Port.Open(rig.Sim.SlavePath());
+                rig.Link.Connect();
+                const TCost cost = Measure(count, [&](int) { rig.Link.GetCommandForce(); });
+                rate = 1000.0 / cost.WallMs;
+                cpu = cost.CpuMs;
+                rig.Port.Close(); // the side programs open the same simulator's line next
+            } else if (!RunSide(side.Command, rate, cpu)) {
+                continue;
+            }
+            if (rate > side.Rate) {
+                side.Rate = rate;
+                side.Cpu = cpu;
+            }
+        }
+    for (const TSide& side : sides) {
+        if (side.Rate == 0) {
+            std::printf("  %s: did not run\n", side.Name);
+            continue;
+        }
+        std::printf("  %-18s %9.0f exchanges/s   CPU %7.4f ms/exchange (%s)\n", side.Name, side.Rate,
+                    side.Cpu, side.Command.empty() ? "calling thread" : "whole process");
+    }
+    for (const TSide& side : sides)
+        if (!side.Command.empty() && side.Rate > 0)
+            std::printf("  ratio korva / %s: %.2f exchanges/s, %.2f CPU per exchange\n", side.Name,
+                        sides[0].Rate / side.Rate, sides[0].Cpu / side.Cpu);
+}
+
+// One exchange through ser2net (raw TCP, RFC 2217) beside the same exchange on the local
+// pseudo-terminal, unpaced and at 9600-baud pacing.
+void Network(int count) {
+    if (!TSer2net::Installed()) {
+        std::printf("ser2net: not run (is ser2net installed?)\n");
+        return;
+    }
+    std::printf("CF? exchange through ser2net against the local pseudo-terminal, ms per exchange:\n");
+    std::printf("  %-10s %10s %10s %10s %16s\n", "", "local", "tcp://", "rfc2217://", "tcp://, no delay");
+    for (bool paced : {false, true}) {
+        const int n = paced ? std::max(10, count / 40) : count;
+        double ms[4] = {};
+        for (int via = 0; via < 4; ++via) {
+            sim::TSimulator sim(TRig::Options(paced));
+            std::unique_ptr<TSer2net> server;
+            std::string name = sim.SlavePath();
+            if (via > 0) {
+                // The last one without ser2net's wait for more serial bytes before it sends.
+                server =
+                    std::make_unique<TSer2net>(sim.SlavePath(), via == 2, via == 3 ? "chardelay: false" : "");
+                if (!server->Start()) {
+                    std::fprintf(stderr, "ser2net did not start\n");
+                    return;
+                }
+                name = server->PortName();
+            }
+            TCommPort port;
+            port.Open(name);
+            TIxaInterface link(&port);
+            link.Connect();
+            if (!link.Connected) {
+                std::fprintf(stderr, "no connection through %s: %s\n", name.c_str(),
+                             port.OpenFailure().c_str());
+                return;
+            }
+            link.GetCommandForce();
+            ms[via] = Measure(n, [&](int) { link.GetCommandForce(); }).WallMs;
+        }
+        std::printf("  %-10s %10.3f %10.3f %10.3f %16.3f\n", paced ? "paced" : "unpaced", ms[0], ms[1], ms[2],
+                    ms[3]);
     }
 }
 
@@ -335,6 +422,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     Unpaced(count);
+    Network(count / 4);
     Paced(count / 40 > 10 ? count / 40 : 10);
     Transfers(false);
     Transfers(true);

@@ -4,6 +4,7 @@
 #include "MemoryLine.h"
 #include "platform/SerialDevice.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -14,82 +15,87 @@ TMemoryLine& Line() {
 }
 } // namespace fuzz
 
-struct TSerialDevice::TNative {
-    bool Open = false;
+namespace {
+
+class TMemorySerialDevice final : public TSerialDevice {
+public:
+    bool Open(const AnsiString&) override {
+        Opened = true;
+        return true;
+    }
+    bool IsOpen() const override { return Opened; }
+    bool GetState(TDcb& dcb) override {
+        dcb = TDcb{};
+        return true;
+    }
+    bool SetState(const TDcb&) override { return true; }
+    bool SetupQueues(uint32_t, uint32_t) override { return true; }
+    bool SetTimeouts(const TCommTimeouts&) override { return true; }
+
+    bool Write(const char* data, size_t count) override {
+        auto& line = fuzz::Line();
+        line.Written.append(data, count);
+        size_t end;
+        while ((end = line.Written.find('\n', line.LineStart)) != std::string::npos) {
+            const std::string command = line.Written.substr(line.LineStart, end + 1 - line.LineStart);
+            line.LineStart = end + 1;
+            std::string reply = line.Next < line.Replies.size() ? line.Replies[line.Next++] : std::string();
+            if (!reply.empty() && reply[0] == fuzz::TMemoryLine::NoEcho)
+                reply.erase(0, 1);
+            else
+                line.Incoming += command;
+            line.Incoming += reply;
+        }
+        return true;
+    }
+
+    // Hands out the waiting bytes in small blocks, so that lines meet block boundaries.
+    bool Read(char* data, size_t size, size_t& got, unsigned) override {
+        auto& line = fuzz::Line();
+        if (line.Incoming.empty()) {
+            Error = EIO; // nothing more will come: the line is as good as gone
+            got = 0;
+            return false;
+        }
+        got = std::min({size, line.Incoming.size(), size_t(7)});
+        std::memcpy(data, line.Incoming.data(), got);
+        line.Incoming.erase(0, got);
+        return true;
+    }
+
+    bool BytesWaiting(uint32_t& count) override {
+        count = uint32_t(fuzz::Line().Incoming.size());
+        if (count == 0) {
+            Error = EIO;
+            return false;
+        }
+        return true;
+    }
+
+    bool WaitForInput(unsigned) override { return !fuzz::Line().Incoming.empty(); }
+
+    bool Purge() override {
+        fuzz::Line().Incoming.clear();
+        return true;
+    }
+
+    bool Close() override {
+        Opened = false;
+        return true;
+    }
+
+private:
+    bool Opened = false;
 };
 
-TSerialDevice::TSerialDevice() : Native(std::make_unique<TNative>()) {}
-TSerialDevice::~TSerialDevice() = default;
+} // namespace
 
-bool TSerialDevice::Open(const AnsiString&) {
-    Native->Open = true;
-    return true;
-}
-bool TSerialDevice::IsOpen() const {
-    return Native->Open;
-}
-bool TSerialDevice::GetState(TDcb& dcb) {
-    dcb = TDcb{};
-    return true;
-}
-bool TSerialDevice::SetState(const TDcb&) {
-    return true;
-}
-bool TSerialDevice::SetupQueues(uint32_t, uint32_t) {
-    return true;
-}
-bool TSerialDevice::SetTimeouts(const TCommTimeouts&) {
-    return true;
+std::unique_ptr<TSerialDevice> TSerialDevice::ForName(const AnsiString&) {
+    return std::make_unique<TMemorySerialDevice>();
 }
 
-bool TSerialDevice::Write(const char* data, size_t count) {
-    auto& line = fuzz::Line();
-    line.Written.append(data, count);
-    size_t end;
-    while ((end = line.Written.find('\n', line.LineStart)) != std::string::npos) {
-        const std::string command = line.Written.substr(line.LineStart, end + 1 - line.LineStart);
-        line.LineStart = end + 1;
-        std::string reply = line.Next < line.Replies.size() ? line.Replies[line.Next++] : std::string();
-        if (!reply.empty() && reply[0] == fuzz::TMemoryLine::NoEcho)
-            reply.erase(0, 1);
-        else
-            line.Incoming += command;
-        line.Incoming += reply;
-    }
-    return true;
-}
-
-bool TSerialDevice::ReadByte(uint8_t& byte, bool& got) {
-    auto& line = fuzz::Line();
-    got = !line.Incoming.empty();
-    if (got) {
-        byte = static_cast<uint8_t>(line.Incoming[0]);
-        line.Incoming.erase(0, 1);
-    }
-    return true;
-}
-
-bool TSerialDevice::BytesWaiting(uint32_t& count) {
-    count = uint32_t(fuzz::Line().Incoming.size());
-    if (count == 0) {
-        Error = EIO; // nothing more will come: the line is as good as gone
-        return false;
-    }
-    return true;
-}
-
-bool TSerialDevice::WaitForInput(unsigned) {
-    return !fuzz::Line().Incoming.empty();
-}
-
-bool TSerialDevice::Purge() {
-    fuzz::Line().Incoming.clear();
-    return true;
-}
-
-bool TSerialDevice::Close() {
-    Native->Open = false;
-    return true;
+bool TSerialDevice::IsNetworkName(const AnsiString&) {
+    return false;
 }
 
 bool TSerialDevice::IsLostError(int error) {

@@ -15,6 +15,8 @@ packages+=(g++-mingw-w64-x86-64-posix)
 packages+=(wine64)
 # The Debian package: CPack's dependency computation, the validators and the smoke check's X server.
 packages+=(dpkg-dev file lintian desktop-file-utils appstream xvfb xauth xdotool)
+# ser2net, a real serial device server, in front of the simulator for the network port tests.
+packages+=(ser2net)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

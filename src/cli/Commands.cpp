@@ -179,14 +179,14 @@ int Info(TSession& s, const std::vector<std::string>& args) {
                  {"forceUnits", s.Link.ForceUnits},
                  {"weightUnits", s.Link.WeightUnits},
                  {"toolPresent", tool}};
-    const std::string limitation = s.Port.Limitation();
-    if (!limitation.empty())
-        json["portLimitation"] = limitation;
+    const std::string note = s.Port.SettingNote();
+    if (!note.empty())
+        json["portNote"] = note;
     std::string text =
         "version:      " + version + "\n" + "name:         " + name + "\n" + "tool type:    " + toolType +
         "\n" + "units:        " + (english ? "english" : "metric") + " (" + s.Link.LengthUnits + ", " +
         s.Link.ForceUnits + ", " + s.Link.WeightUnits + ")\n" + "tool present: " + (tool ? "yes" : "no") +
-        "\n" + (limitation.empty() ? "" : "port:         " + limitation + "\n");
+        "\n" + (note.empty() ? "" : "port note:    " + note + "\n");
     Print(s, json, text);
     return ExitOk;
 }

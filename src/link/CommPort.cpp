@@ -1,5 +1,7 @@
 #include "link/CommPort.h"
 
+#include <cstring>
+
 const char* const CommPortErrorText[21] = {
     "Bad serial port specification.",
     "Bad serial port baudrate Specification.",
@@ -31,12 +33,14 @@ TCommPort::~TCommPort() {
 }
 
 [[noreturn]] void TCommPort::Fail(uint8_t code) {
-    const int error = Handle.LastError();
-    if (Handle.DeviceLost()) {
+    const int error = Handle->LastError();
+    if (Handle->DeviceLost()) {
         // The descriptor is dead for good; close it and keep the name for Reopen.
-        Handle.Close();
+        Handle->Close();
         Opened = false;
-        SetFailure(error, "Device lost: " + TSerialDevice::DevicePath(Name));
+        DropInput();
+        SetFailure(error, (TSerialDevice::IsNetworkName(Name) ? "Connection lost: " : "Device lost: ") +
+                              TSerialDevice::DevicePath(Name));
     }
     throw ECommPort(code, uint32_t(error));
 }
@@ -46,7 +50,7 @@ template <typename T> void TCommPort::ApplySetting(uint8_t code, T TDcb::*field,
     Dcb.*field = value;
     if (!Opened)
         return;
-    if (!Handle.SetState(Dcb)) {
+    if (!Handle->SetState(Dcb)) {
         Dcb.*field = previous;
         Fail(code);
     }
@@ -76,19 +80,25 @@ AnsiString TCommPort::OpenFailure() const {
     return OpenFailureText;
 }
 
+AnsiString TCommPort::SettingNote() const {
+    std::lock_guard lock(FailureMutex);
+    return SettingNoteText;
+}
+
 void TCommPort::FailOpen(const AnsiString& name) {
-    const int error = Handle.LastError();
-    SetFailure(error, TSerialDevice::DescribeOpenFailure(error, TSerialDevice::DevicePath(name)));
-    Handle.Close();
+    SetFailure(Handle->LastError(), Handle->OpenFailureText(name));
+    Handle->Close();
 }
 
 bool TCommPort::OpenDevice(const AnsiString& name) {
     const TDcb imposed = Dcb;
-    if (!Handle.Open(name)) {
+    Handle = TSerialDevice::ForName(name);
+    DropInput();
+    if (!Handle->Open(name)) {
         FailOpen(name);
         return false;
     }
-    if (!Handle.GetState(Dcb)) {
+    if (!Handle->GetState(Dcb)) {
         FailOpen(name);
         return false;
     }
@@ -99,16 +109,20 @@ bool TCommPort::OpenDevice(const AnsiString& name) {
     Dcb.StopBits = imposed.StopBits;
     Dcb.DtrControl = imposed.DtrControl;
     Dcb.RtsControl = imposed.RtsControl;
-    if (!Handle.SetState(Dcb) || !Handle.SetupQueues(32768, 9216)) {
+    if (!Handle->SetState(Dcb) || !Handle->SetupQueues(32768, 9216)) {
         FailOpen(name);
         return false;
     }
     Timeouts = TCommTimeouts{15, 1, 250, 1, 250};
-    if (!Handle.SetTimeouts(Timeouts)) {
+    if (!Handle->SetTimeouts(Timeouts)) {
         FailOpen(name);
         return false;
     }
     SetFailure(0, {});
+    {
+        std::lock_guard lock(FailureMutex);
+        SettingNoteText = Handle->SettingNote();
+    }
     Opened = true;
     return true;
 }
@@ -133,64 +147,89 @@ void TCommPort::Close() {
         Name.clear();
         return;
     }
-    if (Handle.Close()) {
+    if (Handle->Close()) {
         Opened = false;
         Name.clear();
+        DropInput();
     }
 }
 
 void TCommPort::PutChar(char c) {
-    if (Opened && !Handle.Write(&c, 1))
+    if (Opened && !Handle->Write(&c, 1))
         Fail(10);
 }
 
 void TCommPort::PutString(const AnsiString& s) {
-    if (Opened && !Handle.Write(s.data(), s.size()))
+    if (Opened && !Handle->Write(s.data(), s.size()))
         Fail(10);
+}
+
+bool TCommPort::Fill(uint8_t code, unsigned waitMs) {
+    size_t got = 0;
+    if (!Handle->Read(InBuffer, sizeof InBuffer, got, waitMs))
+        Fail(code);
+    InHead = 0;
+    InTail = got;
+    return got > 0;
 }
 
 int TCommPort::InQueue() {
     if (!Opened)
         return 0;
     uint32_t count = 0;
-    if (!Handle.BytesWaiting(count))
+    if (!Handle->BytesWaiting(count))
         Fail(20);
-    return int(count);
+    return int(count + (InTail - InHead));
 }
 
 int TCommPort::GetChar() {
     if (!Opened)
         return -1;
-    uint8_t byte = 0;
-    bool got = false;
-    if (!Handle.ReadByte(byte, got))
-        Fail(11);
-    return got ? int(byte) : -1;
+    if (InHead == InTail &&
+        !Fill(11, Timeouts.ReadTotalTimeoutConstant + Timeouts.ReadTotalTimeoutMultiplier))
+        return -1;
+    return static_cast<unsigned char>(InBuffer[InHead++]);
 }
 
 void TCommPort::Purge() {
-    if (Opened && !Handle.Purge())
+    if (!Opened)
+        return;
+    DropInput();
+    if (!Handle->Purge())
         Fail(14);
 }
 
 AnsiString TCommPort::ReadUntil(char terminator, unsigned timeLimit, size_t maxLength) {
     AnsiString result;
     const uint32_t start = GetTickCount();
-    const int wanted = static_cast<unsigned char>(terminator);
+    uint32_t spent = 0;
     do {
-        if (InQueue() > 0) {
-            int c = GetChar();
-            if (c == wanted)
-                return result;
-            if (c >= 0) {
-                result += char(c);
-                if (result.size() > maxLength)
-                    return result;
+        if (InHead == InTail) {
+            if (!Opened) {
+                SleepMs(1);
+                continue;
             }
-        } else {
-            // At most the 1 ms pause, cut short by the next byte.
-            Handle.WaitForInput(1);
+            // Waits for the next bytes for at most the time left, and ends as soon as some arrive.
+            // A failure here is the queue poll's (code 20), as when the count was asked byte by byte.
+            if (!Fill(20, timeLimit - spent))
+                continue;
         }
-    } while (GetTickCount() - start < timeLimit);
+        const char* begin = InBuffer + InHead;
+        const size_t waiting = InTail - InHead;
+        const char* stop = static_cast<const char*>(std::memchr(begin, terminator, waiting));
+        size_t take = stop ? size_t(stop - begin) : waiting;
+        if (take > maxLength - result.size()) {
+            take = maxLength - result.size() + 1; // the over-long line, one byte past maxLength
+            result.append(begin, take);
+            InHead += take;
+            return result;
+        }
+        result.append(begin, take);
+        InHead += take;
+        if (stop) {
+            ++InHead;
+            return result;
+        }
+    } while ((spent = GetTickCount() - start) < timeLimit);
     throw ECommPort(12);
 }

@@ -1,6 +1,12 @@
 #pragma once
 // TCommPort: the one serial port to the controller, used synchronously; reading polls the count
-// of waiting bytes.
+// of waiting bytes. The port's name chooses the device backend: a local serial device, or a serial
+// device server on the network ("tcp://HOST:PORT", "rfc2217://HOST:PORT"), which a lost connection
+// and Reopen treat like an unplugged adapter.
+//
+// Input comes from the device in blocks, into a buffer of the port's own, so that a line costs a
+// system call or two rather than one per byte. The byte-wise operations work on that buffer: InQueue
+// counts its bytes with the device's, GetChar takes the next one, Purge empties it with the device.
 //
 // Errors: Open and Close raise nothing (the outcome shows in Opened); every other refused system
 // call throws ECommPort by value with its code into CommPortErrorText and the system's error number.
@@ -75,8 +81,8 @@ public:
     // lost; empty after a good Open.
     AnsiString OpenFailure() const;
     int OpenError() const { return OpenErrorNumber; } // errno of the last failed Open or loss, 0 if none
-    // What the open port does without because its driver does not offer it; empty when nothing.
-    AnsiString Limitation() const { return Handle.Limitation(); }
+    // A line setting the device let pass at the last good Open ("DTR not controlled: ..."), or empty.
+    AnsiString SettingNote() const;
 
     AnsiString Name; // the open port's name; kept while the port is lost
     std::atomic<bool> Opened{false};
@@ -89,9 +95,15 @@ private:
     bool OpenDevice(const AnsiString& name);
     void FailOpen(const AnsiString& name);
     void SetFailure(int error, AnsiString text);
+    // Reads what the device has into the empty buffer, waiting at most waitMs; false when nothing came.
+    bool Fill(uint8_t code, unsigned waitMs);
+    void DropInput() { InHead = InTail = 0; }
 
-    TSerialDevice Handle;
-    mutable std::mutex FailureMutex; // the windows read the text while the monitor reopens
+    std::unique_ptr<TSerialDevice> Handle; // the backend of the open (or lost) port's name
+    mutable std::mutex FailureMutex;       // the windows read the texts while the monitor reopens
     AnsiString OpenFailureText;
+    AnsiString SettingNoteText;
+    char InBuffer[4096];
+    size_t InHead = 0, InTail = 0; // the bytes not yet taken are InBuffer[InHead, InTail)
     std::atomic<int> OpenErrorNumber{0};
 };

@@ -258,10 +258,36 @@ TEST_F(CommPortTest, BytesGoOutAsWrittenAndPurgeDiscardsInput) {
     EXPECT_EQ(Port.InQueue(), 0);
 }
 
+// Input comes in blocks into the port's buffer: what a line read brought beyond its terminator waits
+// there, in order, counted by InQueue with the device's bytes, and Purge empties it with the device.
+TEST_F(CommPortTest, BlockReadingKeepsTheByteWiseMeaning) {
+    Pty.Send("one\ntwo\nthr");
+    EXPECT_EQ(Port.ReadUntil('\n', 1000), "one");
+    EXPECT_EQ(Port.InQueue(), 7);
+    EXPECT_EQ(Port.GetChar(), 't');
+    EXPECT_EQ(Port.InQueue(), 6);
+    Pty.Send("ee\n");
+    for (int i = 0; i < 200 && Port.InQueue() < 9; ++i)
+        usleep(1000);
+    EXPECT_EQ(Port.InQueue(), 9);
+    EXPECT_EQ(Port.ReadUntil('\n', 1000), "wo");
+    EXPECT_EQ(Port.ReadUntil('\n', 1000), "three");
+
+    Pty.Send("stale\nline\n");
+    EXPECT_EQ(Port.ReadUntil('\n', 1000), "stale");
+    Port.Purge(); // "line" was in the port's buffer, not the device's
+    EXPECT_EQ(Port.InQueue(), 0);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Port.GetChar(), -1); // nothing within the read time-outs (250 ms + 1 ms per byte)
+    EXPECT_GE(Elapsed(start), 240);
+    Pty.Send("x\n");
+    EXPECT_EQ(Port.ReadUntil('\n', 1000), "x");
+}
+
 // The pause between empty polls ends as soon as a byte is there, and never outlasts its bound.
 TEST(SerialDeviceWait, EndsEarlyOnInputAndKeepsItsBound) {
     TRawPty pty;
-    TSerialDevice device;
+    TLocalSerialDevice device;
     ASSERT_TRUE(device.Open(pty.Path));
     auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(device.WaitForInput(200));

@@ -1,8 +1,10 @@
 // An unplugged adapter that comes back: the simulated controller goes away and a new one appears
 // under the same stable name (a symbolic link, as udev gives a USB adapter), and the console (port,
 // link and monitor) comes back online by itself. Once with simulators in this process, once with
-// the korva-sim program killed and started again.
+// the korva-sim program killed and started again; and a serial device server (ser2net) that is
+// killed and started again.
 
+#include "Ser2net.h"
 #include "Watchdog.h"
 #include "monitor/Ixamonitor.h"
 #include "sim/Simulator.h"
@@ -116,6 +118,53 @@ std::string LinkTarget(const std::string& link) {
     const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
     return n > 0 ? std::string(target, size_t(n)) : std::string();
 }
+
+// A controller behind a serial device server that is killed and started again (a power cut of the
+// server): the port is lost with the connection, and the monitor takes it up again by its name once
+// the server listens again.
+class ServerRestart : public ::testing::TestWithParam<bool> {};
+
+TEST_P(ServerRestart, BringsThePanelBackWithoutAClick) {
+    if (!TSer2net::Installed())
+        GTEST_SKIP() << "ser2net is not installed (scripts/deps.sh installs it)";
+    SetMainThread();
+    TWatchdog watchdog(50'000, "the server restart");
+    sim::TSimulator sim;
+    TSer2net server(sim.SlavePath(), GetParam());
+    ASSERT_TRUE(server.Start());
+    const std::string name = server.PortName();
+
+    TCommPort port;
+    port.Open(name);
+    ASSERT_TRUE(port.IsOpen()) << port.OpenFailure();
+    TIxaInterface ixa(&port);
+    TIxaMonitor monitor(ixa);
+    int connects = 0, disconnects = 0;
+    monitor.OnConnect = [&](TIxaMonitor&) { ++connects; };
+    monitor.OnDisconnect = [&](TIxaMonitor&) { ++disconnects; };
+    ASSERT_TRUE(ServeUntil([&] { return connects == 1; }, 8000));
+
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE(round);
+        server.Kill();
+        ASSERT_TRUE(ServeUntil([&] { return disconnects == round; }, 8000))
+            << "open " << port.IsOpen() << " lost " << port.Lost() << " " << port.OpenFailure();
+        EXPECT_TRUE(port.Lost());
+        EXPECT_EQ(port.Name, name);
+        ServeUntil([] { return false; }, 1200); // the server is down for a while
+        EXPECT_FALSE(monitor.Online);
+        EXPECT_EQ(port.OpenFailure(), "Connection refused: " + name);
+        ASSERT_TRUE(server.Start());
+        ASSERT_TRUE(ServeUntil([&] { return connects == round + 1 && monitor.Online; }, 6000))
+            << "open " << port.IsOpen() << " lost " << port.Lost() << " connected " << ixa.Connected << " "
+            << port.OpenFailure();
+        EXPECT_TRUE(port.IsOpen());
+    }
+    EXPECT_EQ(port.Name, name);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ser2net, ServerRestart, ::testing::Values(false, true),
+                         [](const auto& row) { return row.param ? "Rfc2217" : "Tcp"; });
 
 // The stable name follows the newest simulator; one that ends takes away only its own name.
 TEST(SimulatorLink, PointsAtTheNewestLineAndOnlyItsOwnerRemovesIt) {

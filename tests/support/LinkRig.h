@@ -1,6 +1,8 @@
 #pragma once
 // A simulated controller on a pseudo-terminal, the console's port opened on it and a link on the
-// port: the whole real path, no mock.
+// port: the whole real path, no mock. Built with KORVA_LINK_VIA_TCP or KORVA_LINK_VIA_RFC2217, the
+// port reaches the pseudo-terminal through ser2net instead, as a plant reaches its controllers
+// through a serial device server.
 
 #include "link/CommPort.h"
 #include "link/IxaInterface.h"
@@ -10,10 +12,26 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
+
+#if defined(KORVA_LINK_VIA_TCP) || defined(KORVA_LINK_VIA_RFC2217)
+#include "Ser2net.h"
+#endif
 
 struct TLinkRig {
     explicit TLinkRig(sim::TSimOptions options = {}, bool connect = true) : Sim(options) {
-        Port.Open(Sim.SlavePath());
+#if defined(KORVA_LINK_VIA_TCP) || defined(KORVA_LINK_VIA_RFC2217)
+#ifdef KORVA_LINK_VIA_TCP
+        Server = std::make_unique<TSer2net>(Sim.SlavePath(), false);
+#else
+        Server = std::make_unique<TSer2net>(Sim.SlavePath(), true);
+#endif
+        EXPECT_TRUE(Server->Start()) << "ser2net did not start";
+        PortName = Server->PortName();
+#else
+        PortName = Sim.SlavePath();
+#endif
+        Port.Open(PortName);
         if (connect)
             Link.Connect();
     }
@@ -26,6 +44,10 @@ struct TLinkRig {
     }
 
     sim::TSimulator Sim;
+#if defined(KORVA_LINK_VIA_TCP) || defined(KORVA_LINK_VIA_RFC2217)
+    std::unique_ptr<TSer2net> Server;
+#endif
+    std::string PortName; // what the port was opened with
     TCommPort Port;
     TIxaInterface Link{&Port};
 };

@@ -13,7 +13,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-struct TSerialDevice::TNative {
+struct TLocalSerialDevice::TNative {
     int Fd = -1;
     termios Kept{}; // the line record as the system reported it, with our settings once applied
     TCommTimeouts Timeouts;
@@ -65,18 +65,18 @@ int PollFor(int fd, short events, int timeoutMs) {
 
 } // namespace
 
-TSerialDevice::TSerialDevice() : Native(std::make_unique<TNative>()) {}
+TLocalSerialDevice::TLocalSerialDevice() : Native(std::make_unique<TNative>()) {}
 
-TSerialDevice::~TSerialDevice() {
+TLocalSerialDevice::~TLocalSerialDevice() {
     Close();
 }
 
-bool TSerialDevice::IsOpen() const {
+bool TLocalSerialDevice::IsOpen() const {
     return Native->Fd >= 0;
 }
 
 AnsiString TSerialDevice::DevicePath(const AnsiString& name) {
-    if (!name.empty() && name[0] == '/')
+    if ((!name.empty() && name[0] == '/') || IsNetworkName(name))
         return name;
     const int number = ComPortNumber(name);
     if (number > 0)
@@ -108,7 +108,7 @@ AnsiString TSerialDevice::DescribeOpenFailure(int error, const AnsiString& path)
     }
 }
 
-bool TSerialDevice::Open(const AnsiString& name) {
+bool TLocalSerialDevice::Open(const AnsiString& name) {
     if (IsOpen())
         return true;
     if (ComPortNumber(name) < 0) {
@@ -133,7 +133,7 @@ bool TSerialDevice::Open(const AnsiString& name) {
     return true;
 }
 
-bool TSerialDevice::GetState(TDcb& dcb) {
+bool TLocalSerialDevice::GetState(TDcb& dcb) {
     termios t{};
     if (::tcgetattr(Native->Fd, &t) != 0) {
         Error = errno;
@@ -166,7 +166,7 @@ bool TSerialDevice::GetState(TDcb& dcb) {
     return true;
 }
 
-bool TSerialDevice::SetState(const TDcb& dcb) {
+bool TLocalSerialDevice::SetState(const TDcb& dcb) {
     termios t = Native->Kept;
     speed_t speed;
     static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
@@ -209,13 +209,16 @@ bool TSerialDevice::SetState(const TDcb& dcb) {
         return false;
     }
     Native->Kept = back;
+    Note.clear();
 
     // Modem lines and RS-485 mode: a driver without them (pseudo-terminal, most USB adapters) is fine.
     int dtr = TIOCM_DTR;
-    if (::ioctl(Native->Fd, dcb.DtrControl == TDcb::DtrDisable ? TIOCMBIC : TIOCMBIS, &dtr) != 0 &&
-        !Unsupported(errno)) {
-        Error = errno;
-        return false;
+    if (::ioctl(Native->Fd, dcb.DtrControl == TDcb::DtrDisable ? TIOCMBIC : TIOCMBIS, &dtr) != 0) {
+        if (!Unsupported(errno)) {
+            Error = errno;
+            return false;
+        }
+        Note = "DTR not controlled: " + ErrorText(errno);
     }
     serial_rs485 rs485{};
     if (::ioctl(Native->Fd, TIOCGRS485, &rs485) == 0) {
@@ -244,11 +247,7 @@ bool TSerialDevice::SetState(const TDcb& dcb) {
     return true;
 }
 
-AnsiString TSerialDevice::Limitation() const {
-    return {}; // a driver without modem lines or RS-485 mode is the common case here, not news
-}
-
-bool TSerialDevice::SetupQueues(uint32_t, uint32_t) {
+bool TLocalSerialDevice::SetupQueues(uint32_t, uint32_t) {
     // The tty layer sizes its own buffers; the request is satisfied as long as the device is open.
     if (!IsOpen()) {
         Error = EBADF;
@@ -257,7 +256,7 @@ bool TSerialDevice::SetupQueues(uint32_t, uint32_t) {
     return true;
 }
 
-bool TSerialDevice::SetTimeouts(const TCommTimeouts& timeouts) {
+bool TLocalSerialDevice::SetTimeouts(const TCommTimeouts& timeouts) {
     if (!IsOpen()) {
         Error = EBADF;
         return false;
@@ -266,7 +265,7 @@ bool TSerialDevice::SetTimeouts(const TCommTimeouts& timeouts) {
     return true;
 }
 
-bool TSerialDevice::Write(const char* data, size_t count) {
+bool TLocalSerialDevice::Write(const char* data, size_t count) {
     const TCommTimeouts& to = Native->Timeouts;
     const uint32_t limit = to.WriteTotalTimeoutConstant + to.WriteTotalTimeoutMultiplier * uint32_t(count);
     const uint32_t start = GetTickCount();
@@ -292,33 +291,45 @@ bool TSerialDevice::Write(const char* data, size_t count) {
     return true;
 }
 
-bool TSerialDevice::ReadByte(uint8_t& byte, bool& got) {
-    got = false;
-    const TCommTimeouts& to = Native->Timeouts;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        ssize_t n = ::read(Native->Fd, &byte, 1);
-        if (n == 1) {
-            got = true;
+bool TLocalSerialDevice::Read(char* data, size_t size, size_t& got, unsigned waitMs) {
+    got = 0;
+    bool waited = false;
+    for (;;) {
+        ssize_t n = ::read(Native->Fd, data, size);
+        if (n > 0) {
+            got = size_t(n);
             return true;
         }
-        if (n < 0 && errno == EINTR) {
-            --attempt;
+        if (n < 0 && errno == EINTR)
             continue;
-        }
         if (n < 0 && errno != EAGAIN) {
             Error = errno;
             return false;
         }
-        if (attempt == 0 && PollFor(Native->Fd, POLLIN,
-                                    int(to.ReadTotalTimeoutConstant + to.ReadTotalTimeoutMultiplier)) < 0) {
+        if (waited)
+            return true;
+        // Nothing waiting: a hung-up line reads empty too, and only the wait tells the two apart.
+        int events = PollFor(Native->Fd, POLLIN, int(waitMs));
+        if (events < 0) {
             Error = errno;
             return false;
         }
+        if (events & (POLLHUP | POLLERR | POLLNVAL)) {
+            n = ::read(Native->Fd, data, size);
+            if (n > 0) {
+                got = size_t(n);
+                return true;
+            }
+            Error = EIO;
+            return false;
+        }
+        if (events == 0)
+            return true;
+        waited = true;
     }
-    return true;
 }
 
-bool TSerialDevice::BytesWaiting(uint32_t& count) {
+bool TLocalSerialDevice::BytesWaiting(uint32_t& count) {
     int n = 0;
     if (::ioctl(Native->Fd, FIONREAD, &n) != 0) {
         Error = errno;
@@ -336,7 +347,7 @@ bool TSerialDevice::BytesWaiting(uint32_t& count) {
     return true;
 }
 
-bool TSerialDevice::WaitForInput(unsigned ms) {
+bool TLocalSerialDevice::WaitForInput(unsigned ms) {
     if (!IsOpen()) {
         SleepMs(ms);
         return false;
@@ -349,7 +360,7 @@ bool TSerialDevice::IsLostError(int error) {
     return error == EIO || error == ENXIO || error == ENODEV;
 }
 
-bool TSerialDevice::Purge() {
+bool TLocalSerialDevice::Purge() {
     if (::tcflush(Native->Fd, TCIOFLUSH) != 0) {
         Error = errno;
         return false;
@@ -357,7 +368,7 @@ bool TSerialDevice::Purge() {
     return true;
 }
 
-bool TSerialDevice::Close() {
+bool TLocalSerialDevice::Close() {
     if (!IsOpen())
         return true;
     // The exclusive flag outlives our descriptor while anyone else holds the tty open.

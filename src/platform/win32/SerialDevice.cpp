@@ -4,23 +4,24 @@
 
 #include <windows.h>
 
-struct TSerialDevice::TNative {
+struct TLocalSerialDevice::TNative {
     HANDLE Handle = INVALID_HANDLE_VALUE;
     DCB Kept{}; // the line record as the system reported it
-    AnsiString Limitation;
 };
 
-TSerialDevice::TSerialDevice() : Native(std::make_unique<TNative>()) {}
+TLocalSerialDevice::TLocalSerialDevice() : Native(std::make_unique<TNative>()) {}
 
-TSerialDevice::~TSerialDevice() {
+TLocalSerialDevice::~TLocalSerialDevice() {
     Close();
 }
 
-bool TSerialDevice::IsOpen() const {
+bool TLocalSerialDevice::IsOpen() const {
     return Native->Handle != INVALID_HANDLE_VALUE;
 }
 
 AnsiString TSerialDevice::DevicePath(const AnsiString& name) {
+    if (IsNetworkName(name))
+        return name;
     // COM10 and above need the device namespace; the short names work either way.
     if (ComPortNumber(name) > 0)
         return "\\\\.\\" + name;
@@ -59,7 +60,7 @@ bool Keep(int& error, BOOL ok) {
 
 } // namespace
 
-bool TSerialDevice::Open(const AnsiString& name) {
+bool TLocalSerialDevice::Open(const AnsiString& name) {
     if (IsOpen())
         return true;
     if (ComPortNumber(name) < 0) {
@@ -77,7 +78,7 @@ bool TSerialDevice::Open(const AnsiString& name) {
     return true;
 }
 
-bool TSerialDevice::GetState(TDcb& dcb) {
+bool TLocalSerialDevice::GetState(TDcb& dcb) {
     DCB d{};
     d.DCBlength = sizeof d;
     if (!Keep(Error, GetCommState(Native->Handle, &d)))
@@ -92,7 +93,7 @@ bool TSerialDevice::GetState(TDcb& dcb) {
     return true;
 }
 
-bool TSerialDevice::SetState(const TDcb& dcb) {
+bool TLocalSerialDevice::SetState(const TDcb& dcb) {
     DCB d = Native->Kept;
     d.DCBlength = dcb.DCBlength;
     d.BaudRate = dcb.BaudRate;
@@ -101,7 +102,7 @@ bool TSerialDevice::SetState(const TDcb& dcb) {
     d.StopBits = dcb.StopBits;
     d.fDtrControl = dcb.DtrControl;
     d.fRtsControl = dcb.RtsControl;
-    Native->Limitation.clear();
+    Note.clear();
     if (!SetCommState(Native->Handle, &d)) {
         Error = int(GetLastError());
         // Some drivers (and Wine) have no RTS toggle: like a POSIX driver without RS-485 mode, the
@@ -111,27 +112,23 @@ bool TSerialDevice::SetState(const TDcb& dcb) {
         d.fRtsControl = RTS_CONTROL_ENABLE;
         if (!Keep(Error, SetCommState(Native->Handle, &d)))
             return false;
-        Native->Limitation = "RTS toggle is not supported by this driver; RTS is held on";
+        Note = "RTS toggle not controlled: " + ErrorText(ERROR_NOT_SUPPORTED) + " (RTS held on)";
     }
     Native->Kept = d;
     return true;
 }
 
-AnsiString TSerialDevice::Limitation() const {
-    return Native->Limitation;
-}
-
-bool TSerialDevice::SetupQueues(uint32_t inputSize, uint32_t outputSize) {
+bool TLocalSerialDevice::SetupQueues(uint32_t inputSize, uint32_t outputSize) {
     return Keep(Error, SetupComm(Native->Handle, inputSize, outputSize));
 }
 
-bool TSerialDevice::SetTimeouts(const TCommTimeouts& t) {
+bool TLocalSerialDevice::SetTimeouts(const TCommTimeouts& t) {
     COMMTIMEOUTS c{t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
                    t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant};
     return Keep(Error, SetCommTimeouts(Native->Handle, &c));
 }
 
-bool TSerialDevice::Write(const char* data, size_t count) {
+bool TLocalSerialDevice::Write(const char* data, size_t count) {
     DWORD written = 0;
     if (!Keep(Error, WriteFile(Native->Handle, data, DWORD(count), &written, nullptr)))
         return false;
@@ -143,15 +140,31 @@ bool TSerialDevice::Write(const char* data, size_t count) {
     return true;
 }
 
-bool TSerialDevice::ReadByte(uint8_t& value, bool& got) {
-    DWORD read = 0;
-    if (!Keep(Error, ReadFile(Native->Handle, &value, 1, &read, nullptr)))
-        return false;
-    got = read == 1;
-    return true;
+bool TLocalSerialDevice::Read(char* data, size_t size, size_t& got, unsigned waitMs) {
+    got = 0;
+    const DWORD start = GetTickCount();
+    for (;;) {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!Keep(Error, ClearCommError(Native->Handle, &errors, &status)))
+            return false;
+        if (status.cbInQue > 0) {
+            // What is waiting comes at once, whatever the read time-outs say.
+            DWORD read = 0;
+            const DWORD wanted = status.cbInQue < size ? status.cbInQue : DWORD(size);
+            if (!Keep(Error, ReadFile(Native->Handle, data, wanted, &read, nullptr)))
+                return false;
+            got = read;
+            return true;
+        }
+        // No event wait on a synchronous handle: bounded pauses.
+        if (GetTickCount() - start >= waitMs)
+            return true;
+        Sleep(1);
+    }
 }
 
-bool TSerialDevice::BytesWaiting(uint32_t& count) {
+bool TLocalSerialDevice::BytesWaiting(uint32_t& count) {
     DWORD errors = 0;
     COMSTAT status{};
     if (!Keep(Error, ClearCommError(Native->Handle, &errors, &status)))
@@ -160,7 +173,7 @@ bool TSerialDevice::BytesWaiting(uint32_t& count) {
     return true;
 }
 
-bool TSerialDevice::WaitForInput(unsigned ms) {
+bool TLocalSerialDevice::WaitForInput(unsigned ms) {
     // No event wait on a synchronous handle: the bounded pause.
     Sleep(ms);
     return false;
@@ -171,11 +184,11 @@ bool TSerialDevice::IsLostError(int error) {
            error == ERROR_DEVICE_REMOVED || error == ERROR_GEN_FAILURE;
 }
 
-bool TSerialDevice::Purge() {
+bool TLocalSerialDevice::Purge() {
     return Keep(Error, PurgeComm(Native->Handle, PURGE_TXCLEAR | PURGE_RXCLEAR));
 }
 
-bool TSerialDevice::Close() {
+bool TLocalSerialDevice::Close() {
     if (!IsOpen())
         return true;
     if (!Keep(Error, CloseHandle(Native->Handle)))

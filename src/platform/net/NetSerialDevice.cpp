@@ -1,0 +1,535 @@
+// Network backend of the serial device: a TCP connection to a serial device server, raw or with the
+// Telnet com-port option (RFC 2217).
+
+#include "platform/net/NetSerialDevice.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// Telnet (RFC 854) and its com-port option (RFC 2217).
+enum : unsigned char {
+    Se = 240,
+    Sb = 250,
+    Will = 251,
+    Wont = 252,
+    Do = 253,
+    Dont = 254,
+    Iac = 255,
+    OptBinary = 0,
+    OptSga = 3,
+    OptComPort = 44,
+    SetBaudRate = 1,
+    SetDataSize = 2,
+    SetParity = 3,
+    SetStopSize = 4,
+    SetControl = 5,
+    PurgeData = 12,
+    ServerOffset = 100, // a server's answer to command c is c + 100
+};
+
+int PollFor(int fd, short events, int timeoutMs) {
+    pollfd p{fd, events, 0};
+    for (;;) {
+        int n = ::poll(&p, 1, timeoutMs);
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n < 0 ? -1 : (n == 0 ? 0 : p.revents);
+    }
+}
+
+// Connects to one address within limitMs; the socket is returned non-blocking, or -1 with errno set.
+int ConnectWithin(const addrinfo& ai, unsigned limitMs) {
+    int fd = ::socket(ai.ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    if (::connect(fd, ai.ai_addr, ai.ai_addrlen) == 0)
+        return fd;
+    int error = errno;
+    if (error == EINPROGRESS) {
+        int events = PollFor(fd, POLLOUT, int(limitMs));
+        socklen_t length = sizeof error;
+        if (events == 0)
+            error = ETIMEDOUT;
+        else if (events < 0)
+            error = errno;
+        else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+            error = errno;
+    }
+    if (error == 0)
+        return fd;
+    ::close(fd);
+    errno = error;
+    return -1;
+}
+
+void SetOption(int fd, int level, int name, int value) {
+    ::setsockopt(fd, level, name, &value, sizeof value); // a refused tuning leaves a working connection
+}
+
+} // namespace
+
+TNetSerialDevice::~TNetSerialDevice() {
+    Close();
+}
+
+bool TNetSerialDevice::ParseName(const AnsiString& name, bool& telnet, std::string& host, std::string& port) {
+    std::string rest;
+    if (name.rfind("tcp://", 0) == 0) {
+        telnet = false;
+        rest = name.substr(6);
+    } else if (name.rfind("rfc2217://", 0) == 0) {
+        telnet = true;
+        rest = name.substr(10);
+    } else {
+        return false;
+    }
+    size_t colon;
+    if (!rest.empty() && rest[0] == '[') {
+        const size_t close = rest.find(']');
+        if (close == std::string::npos || close + 1 >= rest.size() || rest[close + 1] != ':')
+            return false;
+        host = rest.substr(1, close - 1);
+        colon = close + 1;
+    } else {
+        colon = rest.rfind(':');
+        if (colon == std::string::npos || rest.find(':') != colon)
+            return false;
+        host = rest.substr(0, colon);
+    }
+    port = rest.substr(colon + 1);
+    if (host.empty() || port.empty() || port.size() > 5 ||
+        port.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const long number = std::stol(port);
+    return number >= 1 && number <= 65535;
+}
+
+bool TNetSerialDevice::Fail(int error) {
+    Error = error;
+    return false;
+}
+
+bool TNetSerialDevice::Open(const AnsiString& name) {
+    if (IsOpen())
+        return true;
+    FailureText.clear();
+    Note.clear();
+    std::string host, port;
+    if (!ParseName(name, Telnet, host, port)) {
+        FailureText = "Not a network port name: " + name + " (tcp://HOST:PORT or rfc2217://HOST:PORT)";
+        return Fail(EINVAL);
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (int rc = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found); rc != 0) {
+        FailureText = std::string(::gai_strerror(rc)) + ": " + name;
+        return Fail(EHOSTUNREACH);
+    }
+    int fd = -1, error = ECONNREFUSED;
+    for (const addrinfo* ai = found; ai && fd < 0; ai = ai->ai_next) {
+        fd = ConnectWithin(*ai, ConnectMs);
+        if (fd < 0)
+            error = errno;
+    }
+    ::freeaddrinfo(found);
+    if (fd < 0)
+        return Fail(error);
+
+    // Small lines both ways: no coalescing delay. A server that vanishes without closing the
+    // connection (powered off, cable out) shows as a lost connection within seconds, not minutes.
+    SetOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);
+    SetOption(fd, SOL_SOCKET, SO_KEEPALIVE, 1);
+    SetOption(fd, IPPROTO_TCP, TCP_KEEPIDLE, 5);
+    SetOption(fd, IPPROTO_TCP, TCP_KEEPINTVL, 2);
+    SetOption(fd, IPPROTO_TCP, TCP_KEEPCNT, 3);
+    SetOption(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, 10000);
+    Fd = fd;
+    Kept = TDcb{};
+    if (!Telnet)
+        return true;
+
+    // Binary both ways (no line-end translation), no go-ahead, and the com-port option from us.
+    if (!SendCommand(Will, OptComPort) || !SendCommand(Will, OptBinary) || !SendCommand(Do, OptBinary) ||
+        !SendCommand(Will, OptSga) || !SendCommand(Do, OptSga)) {
+        const int sendError = Error;
+        Close();
+        return Fail(sendError);
+    }
+    const uint32_t start = GetTickCount();
+    while (!ComPortAccepted && !ComPortRefused) {
+        const uint32_t spent = GetTickCount() - start;
+        char data[512];
+        size_t got = 0;
+        if (spent >= ConfirmMs)
+            break; // no answer to the option: not an RFC 2217 server
+        if (!Receive(data, sizeof data, got, ConfirmMs - spent)) {
+            const int receiveError = Error;
+            Close();
+            return Fail(receiveError);
+        }
+        Pending.append(data, got);
+    }
+    if (!ComPortAccepted) {
+        FailureText = "No com-port option (RFC 2217) at " + name;
+        Close();
+        return Fail(EPROTO);
+    }
+    return true;
+}
+
+AnsiString TNetSerialDevice::OpenFailureText(const AnsiString& name) const {
+    if (!FailureText.empty())
+        return FailureText;
+    if (Error == EPROTO)
+        return "The server did not confirm the line settings: " + name;
+    return DescribeOpenFailure(Error, name);
+}
+
+bool TNetSerialDevice::DeviceLost() const {
+    switch (Error) {
+    case ECONNRESET:
+    case EPIPE:
+    case ECONNABORTED:
+    case ENOTCONN:
+    case ETIMEDOUT: // the keep-alive or the user time-out gave up on the server
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case ENETDOWN:
+    case EIO:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool TNetSerialDevice::GetState(TDcb& dcb) {
+    // A server does not report its line; the record is what was last applied (9600 8N1 at first).
+    dcb = Kept;
+    return true;
+}
+
+bool TNetSerialDevice::SetState(const TDcb& dcb) {
+    const bool stopValid = dcb.StopBits == TDcb::OneStopBit || dcb.StopBits == TDcb::TwoStopBits ||
+                           (dcb.StopBits == TDcb::One5StopBits && dcb.ByteSize == 5);
+    if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 || !stopValid)
+        return Fail(EINVAL);
+    if (!Telnet) {
+        // A raw port's line is set in the server's own configuration.
+        Kept = dcb;
+        return true;
+    }
+    static const unsigned char stopCodes[] = {1, 3, 2}; // one, one and a half, two
+    const uint32_t rate = dcb.BaudRate;
+    std::vector<std::pair<unsigned char, std::vector<unsigned char>>> sent = {
+        {SetBaudRate, {uint8_t(rate >> 24), uint8_t(rate >> 16), uint8_t(rate >> 8), uint8_t(rate)}},
+        {SetDataSize, {dcb.ByteSize}},
+        {SetParity, {uint8_t(dcb.Parity + 1)}},
+        {SetStopSize, {stopCodes[dcb.StopBits]}},
+    };
+    const size_t lineSettings = sent.size();
+    sent.push_back({SetControl, {uint8_t(dcb.DtrControl == TDcb::DtrDisable ? 9 : 8)}});
+    if (dcb.RtsControl == TDcb::RtsEnable || dcb.RtsControl == TDcb::RtsDisable)
+        sent.push_back({SetControl, {uint8_t(dcb.RtsControl == TDcb::RtsEnable ? 11 : 12)}});
+    // RTS toggle has no com-port command: the server's port keeps its own RTS.
+
+    Confirmed.clear();
+    for (const auto& [command, value] : sent)
+        if (!SendComPort(command, value))
+            return false;
+
+    // The server answers in order: once the line settings are confirmed, a confirmation of the
+    // modem lines would follow at once, so they get only a short grace.
+    const uint32_t start = GetTickCount();
+    uint32_t deadline = ConfirmMs;
+    bool grace = false;
+    while (Confirmed.size() < sent.size()) {
+        if (!grace && Confirmed.size() >= lineSettings) {
+            deadline = std::min<uint32_t>(deadline, GetTickCount() - start + GraceMs);
+            grace = true;
+        }
+        const uint32_t spent = GetTickCount() - start;
+        if (spent >= deadline)
+            break;
+        char data[512];
+        size_t got = 0;
+        if (!Receive(data, sizeof data, got, deadline - spent))
+            return false;
+        Pending.append(data, got);
+    }
+    // Each confirmation must answer its command with the value asked for.
+    for (size_t i = 0; i < std::min(Confirmed.size(), lineSettings); ++i)
+        if (Confirmed[i].first != sent[i].first + ServerOffset || Confirmed[i].second != sent[i].second)
+            return Fail(EINVAL);
+    if (Confirmed.size() < lineSettings)
+        return Fail(EPROTO);
+    Note.clear();
+    if (Confirmed.size() < sent.size())
+        Note = sent.size() - lineSettings > 1 && Confirmed.size() == lineSettings
+                   ? "DTR and RTS not confirmed by the server"
+                   : (Confirmed.size() == lineSettings ? "DTR not confirmed by the server"
+                                                       : "RTS not confirmed by the server");
+    Kept = dcb;
+    return true;
+}
+
+bool TNetSerialDevice::SetupQueues(uint32_t, uint32_t) {
+    // The socket's buffers are the system's; the request is met while the connection is open.
+    return IsOpen() || Fail(EBADF);
+}
+
+bool TNetSerialDevice::SetTimeouts(const TCommTimeouts& timeouts) {
+    if (!IsOpen())
+        return Fail(EBADF);
+    Timeouts = timeouts;
+    return true;
+}
+
+bool TNetSerialDevice::SendAll(const unsigned char* data, size_t count, unsigned limitMs) {
+    const uint32_t start = GetTickCount();
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::send(Fd, data + done, count - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            done += size_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return Fail(errno);
+        const uint32_t spent = GetTickCount() - start;
+        // The server takes no more within the write time-outs: a failed write, the connection stays.
+        if (spent >= limitMs || PollFor(Fd, POLLOUT, int(limitMs - spent)) <= 0)
+            return Fail(EAGAIN);
+    }
+    return true;
+}
+
+bool TNetSerialDevice::SendCommand(unsigned char verb, unsigned char option) {
+    const unsigned char bytes[] = {Iac, verb, option};
+    return SendAll(bytes, sizeof bytes, ConfirmMs);
+}
+
+bool TNetSerialDevice::SendComPort(unsigned char command, const std::vector<unsigned char>& value) {
+    std::vector<unsigned char> bytes = {Iac, Sb, OptComPort, command};
+    for (unsigned char b : value) {
+        bytes.push_back(b);
+        if (b == Iac)
+            bytes.push_back(Iac);
+    }
+    bytes.push_back(Iac);
+    bytes.push_back(Se);
+    return SendAll(bytes.data(), bytes.size(), ConfirmMs);
+}
+
+bool TNetSerialDevice::Write(const char* data, size_t count) {
+    const uint32_t limit =
+        Timeouts.WriteTotalTimeoutConstant + Timeouts.WriteTotalTimeoutMultiplier * uint32_t(count);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+    if (!Telnet || std::find(bytes, bytes + count, Iac) == bytes + count)
+        return SendAll(bytes, count, limit);
+    std::vector<unsigned char> escaped;
+    escaped.reserve(count + 8);
+    for (size_t i = 0; i < count; ++i) {
+        escaped.push_back(bytes[i]);
+        if (bytes[i] == Iac)
+            escaped.push_back(Iac);
+    }
+    return SendAll(escaped.data(), escaped.size(), limit);
+}
+
+void TNetSerialDevice::Negotiate(unsigned char verb, unsigned char option) {
+    const bool ours = option == OptBinary || option == OptSga || option == OptComPort;
+    if (verb == Do && option == OptComPort)
+        ComPortAccepted = true;
+    else if (verb == Dont && option == OptComPort)
+        ComPortRefused = true;
+    else if (verb == Do && !ours)
+        SendCommand(Wont, option); // refusals are never answered, so this cannot loop
+    else if (verb == Will && !ours)
+        SendCommand(Dont, option);
+}
+
+void TNetSerialDevice::SubNegotiation() {
+    if (Sub.size() >= 2 && Sub[0] == OptComPort && Sub[1] >= ServerOffset + SetBaudRate &&
+        Sub[1] <= ServerOffset + SetControl)
+        Confirmed.push_back({Sub[1], std::vector<unsigned char>(Sub.begin() + 2, Sub.end())});
+    // Line and modem state notifications and flow-control hints are not needed by the link.
+}
+
+size_t TNetSerialDevice::Decode(const unsigned char* raw, size_t count, char* out) {
+    size_t got = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const unsigned char b = raw[i];
+        switch (State) {
+        case TState::Data:
+            if (b == Iac)
+                State = TState::Iac;
+            else
+                out[got++] = char(b);
+            break;
+        case TState::Iac:
+            if (b == Iac) {
+                out[got++] = char(b);
+                State = TState::Data;
+            } else if (b >= Will && b <= Dont) {
+                Verb = b;
+                State = TState::Option;
+            } else if (b == Sb) {
+                Sub.clear();
+                State = TState::Sub;
+            } else {
+                State = TState::Data; // a lone command (no operation, go ahead...)
+            }
+            break;
+        case TState::Option:
+            Negotiate(Verb, b);
+            State = TState::Data;
+            break;
+        case TState::Sub:
+            if (b == Iac)
+                State = TState::SubIac;
+            else if (Sub.size() < 64)
+                Sub.push_back(b);
+            break;
+        case TState::SubIac:
+            if (b == Se) {
+                SubNegotiation();
+                State = TState::Data;
+            } else {
+                if (Sub.size() < 64)
+                    Sub.push_back(b); // a doubled IAC inside the value
+                State = TState::Sub;
+            }
+            break;
+        }
+    }
+    return got;
+}
+
+bool TNetSerialDevice::Receive(char* out, size_t room, size_t& got, unsigned waitMs) {
+    got = 0;
+    const uint32_t start = GetTickCount();
+    unsigned char raw[4096];
+    for (;;) {
+        // Decoding never makes more bytes than it was given, so room bytes of input fit in out.
+        ssize_t n = Telnet ? ::recv(Fd, raw, std::min(room, sizeof raw), MSG_DONTWAIT)
+                           : ::recv(Fd, out, room, MSG_DONTWAIT);
+        if (n > 0) {
+            got = Telnet ? Decode(raw, size_t(n), out) : size_t(n);
+            // Only Telnet talk: a drain goes on, a wait returns for its caller to look at the news.
+            if (got > 0 || waitMs > 0)
+                return true;
+            continue;
+        }
+        if (n == 0)
+            return Fail(ECONNRESET); // the server closed the connection
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return Fail(errno);
+        const uint32_t spent = GetTickCount() - start;
+        if (spent >= waitMs)
+            return true;
+        const int events = PollFor(Fd, POLLIN, int(waitMs - spent));
+        if (events < 0)
+            return Fail(errno);
+        if (events == 0)
+            return true;
+        // Input, a hang-up or an error: the next receive tells which.
+    }
+}
+
+bool TNetSerialDevice::Read(char* data, size_t size, size_t& got, unsigned waitMs) {
+    got = 0;
+    if (!Pending.empty()) {
+        got = std::min(size, Pending.size());
+        std::memcpy(data, Pending.data(), got);
+        Pending.erase(0, got);
+        return true;
+    }
+    return size == 0 || Receive(data, size, got, waitMs);
+}
+
+bool TNetSerialDevice::BytesWaiting(uint32_t& count) {
+    if (Telnet) {
+        // Only decoding tells data from Telnet talk: take it all into Pending.
+        for (;;) {
+            char data[4096];
+            size_t got = 0;
+            if (!Receive(data, sizeof data, got, 0))
+                return false;
+            if (got == 0)
+                break;
+            Pending.append(data, got);
+        }
+        count = uint32_t(Pending.size());
+        return true;
+    }
+    int n = 0;
+    if (::ioctl(Fd, FIONREAD, &n) != 0)
+        return Fail(errno);
+    if (n == 0) {
+        // Readable with nothing to read is the server's end of the connection.
+        const int events = PollFor(Fd, POLLIN, 0);
+        if (events > 0) {
+            char byte;
+            const ssize_t peeked = ::recv(Fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+            if (peeked == 0)
+                return Fail(ECONNRESET);
+            if (peeked < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+                return Fail(errno);
+            if (peeked > 0)
+                n = 1;
+        }
+    }
+    count = uint32_t(Pending.size()) + uint32_t(n);
+    return true;
+}
+
+bool TNetSerialDevice::WaitForInput(unsigned ms) {
+    if (!IsOpen()) {
+        SleepMs(ms);
+        return false;
+    }
+    return !Pending.empty() || PollFor(Fd, POLLIN, int(ms)) > 0;
+}
+
+bool TNetSerialDevice::Purge() {
+    Pending.clear();
+    if (Telnet && !SendComPort(PurgeData, {3})) // the server's receive and transmit buffers
+        return false;
+    for (;;) {
+        char data[4096];
+        size_t got = 0;
+        if (!Receive(data, sizeof data, got, 0))
+            return false;
+        if (got == 0)
+            return true;
+    }
+}
+
+bool TNetSerialDevice::Close() {
+    if (Fd >= 0)
+        ::close(Fd);
+    Fd = -1;
+    Pending.clear();
+    State = TState::Data;
+    Sub.clear();
+    Confirmed.clear();
+    ComPortAccepted = ComPortRefused = false;
+    return true;
+}
