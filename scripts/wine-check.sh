@@ -47,6 +47,15 @@ expect_exit 5 korva --port COM5 send "FL? 99"
 expect_exit 3 korva --port COM9 info
 grep -q "COM9" "$work/err" || { echo "no port named in: $(cat "$work/err")"; exit 1; }
 
+echo "== a failed upload leaves no part file behind"
+# A dump line holding "Error" ends the upload; the part file must go although Windows refuses to
+# remove a file that is still open.
+korva --port COM5 set CN "Cell Error 9"
+expect_exit 5 korva --port COM5 backup "Z:$work/backups"
+leftover=$(find "$work/backups" -type f | head -n 5)
+[ -z "$leftover" ] || { echo "left behind: $leftover"; exit 1; }
+korva --port COM5 set CN "IXA Cell 1"
+
 echo "== the hardware link test on COM5"
 KORVA_TEST_PORT=COM5 "$wine" "$hardware_exe"
 
