@@ -49,6 +49,9 @@ enum class TSimFault {
     Noise,     // instead of the reply, stream NoiseBytes bytes with no line end
     NoisyEcho, // instead of the echo, stream NoiseBytes bytes with no line end
     CloseLine, // close the line: the console's reads and writes then fail (not undone)
+    // A configuration dump ("DCC", "DTC") that never ends: its lines over and over, with no "OK",
+    // until the next command line arrives. Other commands neither suffer nor use up this fault.
+    EndlessDump,
 };
 
 class TSimulator {
@@ -84,7 +87,9 @@ public:
     void SetMountingAngle(double degrees); // slide acceleration = sin(angle), as a fraction of g
 
     // Direct access to a parameter's value as the controller would answer "NAME?" (or
-    // "NAME? I" with index), and setting it without the range checks of the protocol.
+    // "NAME? I" with index), and setting it without the range checks of the protocol. A function-name
+    // count ("NDIF", "NDOF", "NAOF") of 64 or more plays a broken controller: it is reported as set,
+    // and every index below it answers a made-up name.
     std::string Parameter(const std::string& name, int index = -1) const;
     void SetParameter(const std::string& name, const std::string& value, int index = -1);
 

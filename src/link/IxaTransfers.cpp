@@ -14,16 +14,38 @@ struct TFileCloser {
 };
 using TFile = std::unique_ptr<FILE, TFileCloser>;
 
-// The whole file, or false when it cannot be read.
-bool ReadWholeFile(const AnsiString& fileName, AnsiString& text) {
+// The whole file. Only a regular file no larger than MaxConfigBytes is read: the checks come before
+// the open, so that a named pipe cannot block it and a link to a device cannot fill memory. The read
+// itself stops past the bound too, for a file that grows after the check.
+AnsiString ReadConfigFile(const AnsiString& fileName) {
+    const std::filesystem::path path(fileName);
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (error || !std::filesystem::exists(status))
+        throw EIxaInterface(4);
+    if (!std::filesystem::is_regular_file(status))
+        throw EIxaInterface(4, "Not a configuration file: " + fileName + " is not a regular file.");
+    const uintmax_t size = std::filesystem::file_size(path, error);
+    const AnsiString tooLarge = "Not a configuration file: " + fileName + " is larger than " +
+                                std::to_string(TIxaInterface::MaxConfigBytes / 1024) + " kB.";
+    if (error)
+        throw EIxaInterface(4);
+    if (size > TIxaInterface::MaxConfigBytes)
+        throw EIxaInterface(4, tooLarge);
     TFile file(std::fopen(fileName.c_str(), "rb"));
     if (!file)
-        return false;
+        throw EIxaInterface(4);
+    AnsiString text;
     char buffer[4096];
     size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
+    while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
         text.append(buffer, n);
-    return !std::ferror(file.get());
+        if (text.size() > TIxaInterface::MaxConfigBytes)
+            throw EIxaInterface(4, tooLarge);
+    }
+    if (std::ferror(file.get()))
+        throw EIxaInterface(4);
+    return text;
 }
 
 // The lines of a checked file text, without their line ends (LF or CR LF).
@@ -86,12 +108,14 @@ void TIxaInterface::CheckConfigText(const AnsiString& text) {
 
 void TIxaInterface::DownloadCfg(const AnsiString& fileName) {
     TLinkLock lock(*this);
-    AnsiString text;
-    if (!ReadWholeFile(fileName, text))
-        throw EIxaInterface(4);
+    const AnsiString text = ReadConfigFile(fileName);
     // The whole file is checked before the first command, so a wrong file sends nothing at all.
     CheckConfigText(text);
+    bool first = true;
     for (const AnsiString& line : SplitLines(text)) {
+        if (!first)
+            CheckBetweenExchanges();
+        first = false;
         SendString(line);
         VoidReply();
     }
@@ -115,12 +139,26 @@ void TIxaInterface::UploadCfg(const AnsiString& command, const AnsiString& fileN
     } part{partName};
 
     SendString(command);
+    size_t lines = 0, bytes = 0;
     for (;;) {
+        if (lines > 0)
+            CheckBetweenExchanges();
         AnsiString line = ReadString();
         if (line.compare(0, 5, "Error") == 0)
             throw EIxa(line);
         if (line == "OK")
             break;
+        // A dump past these bounds is no configuration (one the download would refuse, or one that
+        // never ends): a bad reply. The rest of it is left on the line for the next handshake, which
+        // waits for the line to go quiet before it asks.
+        bytes += line.size() + 1;
+        if (++lines > MaxDumpLines || bytes > MaxDumpBytes || line.size() > MaxConfigLine) {
+            Connected = false; // the rest of the dump is still on its way: the link is out of step
+            throw EIxaInterface(3, "IXA Communication Error! The configuration dump went past " +
+                                       std::to_string(MaxDumpLines) + " lines, " +
+                                       std::to_string(MaxDumpBytes / 1024) + " kB or " +
+                                       std::to_string(MaxConfigLine) + " characters in a line.");
+        }
         if (std::fprintf(file.get(), "%s\n", line.c_str()) < 0)
             throw EIxaInterface(4);
     }
