@@ -194,8 +194,7 @@ void TIxaInterface::DrainInput() {
     const uint32_t start = GetTickCount();
     do {
         Port->Purge();
-        Port->WaitForInput(DrainQuietMs);
-        if (Port->InQueue() == 0)
+        if (!Port->WaitForInput(DrainQuietMs) || Port->InQueue() == 0)
             return;
     } while (GetTickCount() - start < DrainLimitMs);
 }
