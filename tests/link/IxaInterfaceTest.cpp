@@ -413,7 +413,7 @@ TEST(LinkHandshake, RepliesStillOnTheirWayAreNotTakenForTheHandshakes) {
     // the handshake right after meets the rest still arriving after its purge. It waits for the
     // line to go quiet before it asks, so its "VER?" gets its own echo and reply.
     rig.Sim.ClearReceived();
-    rig.Sim.InjectFault(TSimFault::Noise, 1, 0, 300'000);
+    rig.Sim.InjectFault(TSimFault::Noise, 1, 0, 120'000);
     EXPECT_THROW(rig.Link.GetActualForce(), EIxaInterface);
     const auto start = std::chrono::steady_clock::now();
     rig.Link.Connect();
