@@ -10,8 +10,8 @@
 
 #include <QElapsedTimer>
 #include <QTest>
-#include <gtest/gtest.h>
 #include <cstdio>
+#include <gtest/gtest.h>
 #include <string>
 
 namespace {

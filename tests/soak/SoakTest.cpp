@@ -233,8 +233,8 @@ TEST(Soak, RandomFaultsWhileTheMonitorPollsAndAThreadWrites) {
     std::printf("soak %.0f s: %ld faults, %ld calls (%ld failed, %ld good reads), %ld monitor events, "
                 "%ld links lost, "
                 "longest call %.0f ms, online %.0f ms after the faults stopped\n",
-                seconds, injected, writer.Calls, writer.Failed, writer.Reads, values.load(), disconnects.load(),
-                std::chrono::duration<double, std::milli>(writer.LongestCall).count(),
+                seconds, injected, writer.Calls, writer.Failed, writer.Reads, values.load(),
+                disconnects.load(), std::chrono::duration<double, std::milli>(writer.LongestCall).count(),
                 std::chrono::duration<double, std::milli>(recovery).count());
 }
 
