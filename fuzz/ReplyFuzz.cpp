@@ -55,6 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             link.Connect();
             Check(!link.Connected || link.Version >= 4.0, "connected to a refused version");
             Check(!link.Connected || !link.Refused(), "connected and refused at once");
+            // Whatever count a controller reports, the lists stay within the bound.
+            for (const TStringList* names :
+                 {&link.DinFunctionNames, &link.DoutFunctionNames, &link.AoutFunctionNames})
+                Check(names->size() <= size_t(TIxaInterface::MaxFunctionNames), "a name list past its bound");
             break;
         case 1:
             link.GetCommandForce();

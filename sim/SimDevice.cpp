@@ -257,8 +257,13 @@ const std::vector<std::string>* TSimDevice::NameList(std::string_view name) cons
     return const_cast<TSimDevice*>(this)->NameList(name);
 }
 
+int TSimDevice::ListCount(const std::vector<std::string>* list) const {
+    const auto reported = ReportedCounts.find(list);
+    return reported != ReportedCounts.end() ? reported->second : static_cast<int>(list->size());
+}
+
 int TSimDevice::Count(const TParamDef& def) const {
-    return def.Count >= 0 ? def.Count : static_cast<int>(NameList(def.Name)->size());
+    return def.Count >= 0 ? def.Count : ListCount(NameList(def.Name));
 }
 
 void TSimDevice::PositionRange(double& lo, double& hi) const {
@@ -409,7 +414,7 @@ double TSimDevice::Value(const TParamDef& def, int index, TSimClock::time_point 
     if (name == "AIN")
         return AnalogueIn();
     if (name == "NDIF" || name == "NDOF" || name == "NAOF")
-        return static_cast<double>(NameList(name)->size());
+        return static_cast<double>(ListCount(NameList(name)));
     return At(name, def.Count ? index : 0);
 }
 
@@ -423,7 +428,9 @@ std::string TSimDevice::Text(const TParamDef& def, int index, TSimClock::time_po
             return ControllerName;
         if (name == "TT")
             return ToolTypes.at(static_cast<size_t>(At("TN")));
-        return NameList(name)->at(static_cast<size_t>(index));
+        if (const auto* list = NameList(name); static_cast<size_t>(index) < list->size())
+            return list->at(static_cast<size_t>(index));
+        return "Function " + FormatInt(index); // one of a reported count beyond the real list
     case TKind::Real:
         return FormatReal(ToLine(def.Unit, Value(def, index, now)));
     case TKind::Int:
@@ -650,6 +657,10 @@ void TSimDevice::SetParameter(const std::string& name, const std::string& value,
             for (int i = static_cast<int>(list->size()); i < count; ++i)
                 list->push_back("Function " + FormatInt(i));
             list->resize(static_cast<size_t>(count));
+            ReportedCounts.erase(list);
+        } else if (ParseInt(value, count) && count >= 64) {
+            // A broken controller's count (two billion): reported, and every index answers a name.
+            ReportedCounts[list] = count;
         } else {
             throw std::invalid_argument("bad count for " + name);
         }

@@ -59,6 +59,7 @@ private:
     double Value(const TParamDef& def, int index, TSimClock::time_point now) const;
     std::string Text(const TParamDef& def, int index, TSimClock::time_point now) const;
     int Count(const TParamDef& def) const;
+    int ListCount(const std::vector<std::string>* list) const;
     std::vector<std::string>* NameList(std::string_view name);
     const std::vector<std::string>* NameList(std::string_view name) const;
     bool Bounds(const TParamDef& def, double& lo, double& hi) const;
@@ -87,6 +88,8 @@ private:
     std::array<double, ToolCount> ToolMass{}; // what a weighing finds, kg
     std::map<std::string, std::vector<double>, std::less<>> Values;
     std::vector<std::string> DinNames, DoutNames, AoutNames;
+    // Name counts reported beyond the real lists (a broken controller); their extra names are made up.
+    std::map<const std::vector<std::string>*, int> ReportedCounts;
     TSimClock::time_point Start, Last;
 };
 

@@ -115,6 +115,7 @@ struct TSimulator::TImpl {
     std::deque<TOutChunk> Out;
     TClock::time_point InClock{}, OutClock{};
     bool Closed = false;
+    std::string Endless; // the dump lines sent over and over while an endless dump lasts
 
     int Wake[2] = {-1, -1};
     std::atomic<bool> Stop{false};
@@ -160,6 +161,12 @@ void TSimulator::TImpl::Serve() {
     char buf[512];
     while (!Stop) {
         TClock::time_point now = TClock::now();
+        if (!Endless.empty() && Out.empty()) {
+            if (Pending.empty())
+                Out.push_back({Endless, now});
+            else
+                Endless.clear(); // a new command ends the endless dump
+        }
         // One command at a time, as the controller does: the next is taken only when the whole
         // reply to the last one is on the line.
         while (!Closed && Out.empty() && !Pending.empty() && Pending.front().ReadyAt <= now) {
@@ -245,8 +252,11 @@ TSimDevice* TSimulator::TImpl::Unit(int address) {
 // Called with Mutex held.
 void TSimulator::TImpl::Respond(TSimDevice& device, const std::string& line, const std::string& command,
                                 TClock::time_point now) {
-    const TSimFault fault = Fault;
-    if (Fault != TSimFault::None && FaultCount > 0 && --FaultCount == 0)
+    const bool dump = command == "DCC" || command == "DTC";
+    TSimFault fault = Fault;
+    if (fault == TSimFault::EndlessDump && !dump)
+        fault = TSimFault::None; // waits for a dump command
+    else if (Fault != TSimFault::None && FaultCount > 0 && --FaultCount == 0)
         Fault = TSimFault::None;
     if (fault == TSimFault::Silent)
         return;
@@ -286,7 +296,8 @@ void TSimulator::TImpl::Respond(TSimDevice& device, const std::string& line, con
 
     if (fault == TSimFault::DropLine && !reply.Lines.empty())
         reply.Lines.erase(reply.Lines.begin());
-    if (fault == TSimFault::MissingOk && !reply.Lines.empty() && reply.Lines.back() == "OK")
+    if ((fault == TSimFault::MissingOk || fault == TSimFault::EndlessDump) && !reply.Lines.empty() &&
+        reply.Lines.back() == "OK")
         reply.Lines.pop_back();
     std::string bytes;
     if (fault == TSimFault::Noise) {
@@ -298,6 +309,8 @@ void TSimulator::TImpl::Respond(TSimDevice& device, const std::string& line, con
     auto at = now + milliseconds(reply.DelayMs);
     if (fault == TSimFault::LateLine)
         at += milliseconds(FaultDelayMs);
+    if (fault == TSimFault::EndlessDump)
+        Endless = bytes;
     if (!bytes.empty())
         Out.push_back({std::move(bytes), at});
 }

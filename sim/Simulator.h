@@ -54,6 +54,9 @@ enum class TSimFault {
     Noise,     // instead of the reply, stream NoiseBytes bytes with no line end
     NoisyEcho, // instead of the echo, stream NoiseBytes bytes with no line end
     CloseLine, // close the line: the console's reads and writes then fail (not undone)
+    // A configuration dump ("DCC", "DTC") that never ends: its lines over and over, with no "OK",
+    // until the next command line arrives. Other commands neither suffer nor use up this fault.
+    EndlessDump,
 };
 
 class TSimulator {
@@ -90,8 +93,9 @@ public:
 
     // Direct access to a parameter's value as the controller would answer "NAME?" (or
     // "NAME? I" with index), and setting it without the range checks of the protocol (so a fault
-    // such as a negative maximum, or a real of "inf" or "-inf", can be set). In bus mode these
-    // reach the first unit.
+    // such as a negative maximum, or a real of "inf" or "-inf", can be set). A function-name count
+    // ("NDIF", "NDOF", "NAOF") of 64 or more plays a broken controller: it is reported as set, and
+    // every index below it answers a made-up name. In bus mode these reach the first unit.
     std::string Parameter(const std::string& name, int index = -1) const;
     void SetParameter(const std::string& name, const std::string& value, int index = -1);
     // The same for the unit that answers `address` now (std::invalid_argument if none does).

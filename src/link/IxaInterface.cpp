@@ -4,6 +4,7 @@
 
 #include "link/WireFormat.h"
 
+#include <cmath>
 #include <cstdio>
 #include <mutex>
 
@@ -223,6 +224,24 @@ AnsiString TIxaInterface::StringReply() {
     return line;
 }
 
+void TIxaInterface::CheckBetweenExchanges() {
+    if (BetweenExchanges)
+        BetweenExchanges();
+}
+
+void TIxaInterface::DrainInput() {
+    // Emptied again each time something arrives, until nothing has for DrainQuietMs. InQueue fails
+    // on a line that hung up, which would otherwise look busy for the whole limit.
+    if (!Port->IsOpen())
+        return;
+    const uint32_t start = GetTickCount();
+    do {
+        Port->Purge();
+        if (!Port->WaitForInput(DrainQuietMs) || Port->InQueue() == 0)
+            return;
+    } while (GetTickCount() - start < DrainLimitMs);
+}
+
 void TIxaInterface::Connect() {
     Connected = false;
     if (!Port) {
@@ -238,7 +257,7 @@ void TIxaInterface::Connect() {
     } restore{Timeout};
     RefusedVersion = false;
     try {
-        Port->Purge();
+        DrainInput();
         Timeout = 500;
         SendString("VER?");
         AnsiString versionLine = ReadString();
@@ -246,7 +265,8 @@ void TIxaInterface::Connect() {
         if (status != "OK")
             return;
         double version = 0;
-        if (!ScanReal(versionLine, version))
+        // "nan" and "inf" are numbers to the scanner but no version: refused like any other text.
+        if (!ScanReal(versionLine, version) || !std::isfinite(version))
             version = 0;
         Version = version;
         if (version < 4.0) {
@@ -254,8 +274,11 @@ void TIxaInterface::Connect() {
             RefusedVersion = true;
             return;
         }
+        CheckBetweenExchanges();
         GetDinFunctions();
+        CheckBetweenExchanges();
         GetDoutFunctions();
+        CheckBetweenExchanges();
         GetAoutFunctions();
         Connected = true;
     } catch (const ECommPort&) {

@@ -77,6 +77,14 @@ private:
 class TIxaInterface {
 public:
     static constexpr size_t MaxReplyLine = 4096; // a longer line is a bad reply
+    // A function-name count above this (or below 0) is a bad reply: a controller has a few dozen
+    // functions, and a count of two billion would keep the handshake asking for names for good.
+    static constexpr int MaxFunctionNames = 256;
+    // Before the handshake's "VER?" the input is emptied, again and again, until the line has been quiet
+    // for DrainQuietMs, or for DrainLimitMs at most, so that the tail of an earlier reply still on its
+    // way cannot be taken for the handshake's echo and reply.
+    static constexpr unsigned DrainQuietMs = 50;
+    static constexpr unsigned DrainLimitMs = 1000;
 
     TIxaInterface();
     explicit TIxaInterface(TCommPort* port);
@@ -192,8 +200,16 @@ public:
     // A download checks the whole file first (CheckConfigText) and then sends every line as a command;
     // an upload writes the dump lines of the command ("DCC" controller, "DTC" tool configuration) to
     // the file, replacing it only once the whole dump has arrived.
+    // A download refuses (EIxaInterface 4, naming the file) anything but a regular file, and a file
+    // larger than MaxConfigBytes, before reading it.
     void DownloadCfg(const AnsiString& fileName, const TTransferProgress& progress = {});
     static constexpr size_t MaxConfigLine = 253; // characters of a command line, line end excluded
+    // A configuration is a few kB; these bounds are generous beyond any real one. An upload's dump
+    // longer than MaxDumpLines lines or MaxDumpBytes bytes, or with a line longer than MaxConfigLine,
+    // is a bad reply (EIxaInterface 3), so the file an upload writes is always one a download takes.
+    static constexpr uintmax_t MaxConfigBytes = 1024 * 1024;
+    static constexpr size_t MaxDumpLines = 4096;
+    static constexpr size_t MaxDumpBytes = 256 * 1024;
     // Refuses (EIxaInterface 7, naming the line) a file text that is not a list of command lines: a
     // line longer than MaxConfigLine, a NUL or another control character than tab, or a CR that does
     // not end its line. Nothing is sent by a download that this refuses.
@@ -202,14 +218,19 @@ public:
                    const TTransferProgress& progress = {});
     void UploadIxaCfg(const AnsiString& fileName, const TTransferProgress& progress = {});
     void UploadToolCfg(const AnsiString& fileName, const TTransferProgress& progress = {});
-    // The dump of the command into memory, the same exchange as UploadCfg; EIxaInterface 3 for a dump
-    // of more than MaxDumpLines lines (the rest is left unread).
-    static constexpr size_t MaxDumpLines = 10000;
+    // The dump of the command into memory, the same exchange with the same bounds as UploadCfg.
     TStringList UploadCfgLines(const AnsiString& command, const TTransferProgress& progress = {});
     void AutoWeigh(); // "ATW <tool>", up to 20 s
     // "SC 1" or "SC", up to 4 s. A save the controller refuses or never confirms raises (EIxa,
     // EIxaInterface or ECommPort), so that it cannot pass for done.
     void SaveConfiguration(bool full);
+
+    // Called between the exchanges of a long sequence (the handshake with its name lists, a download,
+    // an upload), on the thread that runs it, with the link lock held. It may throw to end the
+    // sequence (the lock is released and the sequence's clean-up runs); the exception passes on to
+    // the sequence's caller, also out of Connect. The monitor installs one that ends its own thread's
+    // sequence when it is asked to stop or pause. Assign it while no sequence runs.
+    std::function<void()> BetweenExchanges;
 
     // Whether the last handshake met a controller below version 4.0 (its text is code 5's message).
     bool Refused() const { return RefusedVersion; }
@@ -235,6 +256,11 @@ private:
     void Notify(TTrafficObserver* observer, TTrafficDirection direction, const AnsiString& line,
                 TTrafficMark mark);
     void SetUnitTexts(bool english);
+    void CheckBetweenExchanges();
+    // Counts a dump line against the dump's bounds; past them the link is out of step (the rest of
+    // the dump is still arriving) and the dump is a bad reply.
+    void CountDumpLine(const AnsiString& line, size_t& lines, size_t& bytes);
+    void DrainInput();
     TStringList& LoadFunctionNames(TStringList& list, const char* countName, const char* nameName);
     std::atomic<bool> RefusedVersion{false};
     std::atomic<TTrafficObserver*> Observer{nullptr};

@@ -322,8 +322,13 @@ TStringList& TIxaInterface::LoadFunctionNames(TStringList& list, const char* cou
                                               const char* nameName) {
     int count = GetIntProp(countName);
     list.clear();
-    for (int i = 0; i < count; ++i)
+    if (count < 0 || count > MaxFunctionNames)
+        throw EIxaInterface(3);
+    for (int i = 0; i < count; ++i) {
+        if (i > 0)
+            CheckBetweenExchanges();
         list.push_back(GetStringArrayProp(nameName, i));
+    }
     return list;
 }
 

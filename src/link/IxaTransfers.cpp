@@ -14,16 +14,38 @@ struct TFileCloser {
 };
 using TFile = std::unique_ptr<FILE, TFileCloser>;
 
-// The whole file, or false when it cannot be read.
-bool ReadWholeFile(const AnsiString& fileName, AnsiString& text) {
+// The whole file. Only a regular file no larger than MaxConfigBytes is read: the checks come before
+// the open, so that a named pipe cannot block it and a link to a device cannot fill memory. The read
+// itself stops past the bound too, for a file that grows after the check.
+AnsiString ReadConfigFile(const AnsiString& fileName) {
+    const std::filesystem::path path(fileName);
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (error || !std::filesystem::exists(status))
+        throw EIxaInterface(4);
+    if (!std::filesystem::is_regular_file(status))
+        throw EIxaInterface(4, "Not a configuration file: " + fileName + " is not a regular file.");
+    const uintmax_t size = std::filesystem::file_size(path, error);
+    const AnsiString tooLarge = "Not a configuration file: " + fileName + " is larger than " +
+                                std::to_string(TIxaInterface::MaxConfigBytes / 1024) + " kB.";
+    if (error)
+        throw EIxaInterface(4);
+    if (size > TIxaInterface::MaxConfigBytes)
+        throw EIxaInterface(4, tooLarge);
     TFile file(std::fopen(fileName.c_str(), "rb"));
     if (!file)
-        return false;
+        throw EIxaInterface(4);
+    AnsiString text;
     char buffer[4096];
     size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
+    while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
         text.append(buffer, n);
-    return !std::ferror(file.get());
+        if (text.size() > TIxaInterface::MaxConfigBytes)
+            throw EIxaInterface(4, tooLarge);
+    }
+    if (std::ferror(file.get()))
+        throw EIxaInterface(4);
+    return text;
 }
 
 // The lines of a checked file text, without their line ends (LF or CR LF).
@@ -101,14 +123,14 @@ void TIxaInterface::CheckConfigText(const AnsiString& text) {
 
 void TIxaInterface::DownloadCfg(const AnsiString& fileName, const TTransferProgress& progress) {
     TLinkLock lock(*this);
-    AnsiString text;
-    if (!ReadWholeFile(fileName, text))
-        throw EIxaInterface(4);
+    const AnsiString text = ReadConfigFile(fileName);
     // The whole file is checked before the first command, so a wrong file sends nothing at all.
     CheckConfigText(text);
     const std::vector<AnsiString> lines = SplitLines(text);
     for (size_t i = 0; i < lines.size(); ++i) {
         const AnsiString& line = lines[i];
+        if (i > 0)
+            CheckBetweenExchanges();
         if (progress)
             progress(i + 1, lines.size(), line);
         SendString(line);
@@ -153,16 +175,20 @@ void TIxaInterface::UploadCfg(const AnsiString& command, const AnsiString& fileN
     }
 
     SendString(command);
-    for (size_t count = 0;;) {
+    size_t lines = 0, bytes = 0;
+    for (;;) {
+        if (lines > 0)
+            CheckBetweenExchanges();
         AnsiString line = ReadString();
         if (line.compare(0, 5, "Error") == 0)
             throw EIxa(line);
         if (line == "OK")
             break;
+        CountDumpLine(line, lines, bytes);
         if (std::fprintf(part.File.get(), "%s\n", line.c_str()) < 0)
             throw EIxaInterface(4);
         if (progress)
-            progress(++count, 0, line);
+            progress(lines, 0, line);
     }
     if (std::fclose(part.File.release()) != 0)
         throw EIxaInterface(4);
@@ -187,18 +213,32 @@ TStringList TIxaInterface::UploadCfgLines(const AnsiString& command, const TTran
     TLinkLock lock(*this);
     TStringList lines;
     SendString(command);
+    size_t count = 0, bytes = 0;
     for (;;) {
+        if (count > 0)
+            CheckBetweenExchanges();
         AnsiString line = ReadString();
         if (line.compare(0, 5, "Error") == 0)
             throw EIxa(line);
         if (line == "OK")
             return lines;
-        if (lines.size() == MaxDumpLines)
-            throw EIxaInterface(3, "The controller's dump is longer than " + std::to_string(MaxDumpLines) +
-                                       " lines.");
+        CountDumpLine(line, count, bytes);
         lines.push_back(std::move(line));
         if (progress)
             progress(lines.size(), 0, lines.back());
+    }
+}
+
+void TIxaInterface::CountDumpLine(const AnsiString& line, size_t& lines, size_t& bytes) {
+    // A dump past these bounds is no configuration (one the download would refuse, or one that
+    // never ends): a bad reply. The rest of it is left on the line for the next handshake, which
+    // waits for the line to go quiet before it asks.
+    bytes += line.size() + 1;
+    if (++lines > MaxDumpLines || bytes > MaxDumpBytes || line.size() > MaxConfigLine) {
+        Connected = false; // the rest of the dump is still on its way: the link is out of step
+        throw EIxaInterface(3, "IXA Communication Error! The configuration dump went past " +
+                                   std::to_string(MaxDumpLines) + " lines, " + std::to_string(MaxDumpBytes / 1024) +
+                                   " kB or " + std::to_string(MaxConfigLine) + " characters in a line.");
     }
 }
 

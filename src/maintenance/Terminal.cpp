@@ -11,6 +11,8 @@
 #include <QTextBlock>
 #include <QTextCursor>
 
+#include <algorithm>
+
 TTerminalForm* TerminalForm = nullptr;
 uint8_t LastReceived = 0;
 
@@ -18,6 +20,13 @@ namespace {
 
 constexpr char Bel = 7, Bs = 8, Tab = 9, Lf = 10, Cr = 13;
 constexpr int MaxLinesBeforeBreak = 17; // a line break arriving beyond this drops the oldest line
+// A received line longer than this goes on on the next line. The text area lays out a whole line
+// for every insert into it, so an unbounded line makes each byte dearer than the last; the
+// controller's own lines (253 characters at most) never reach it.
+constexpr int MaxReceivedLine = 256;
+// Bytes taken from the port per idle call: a second of the line's 960 bytes/s arrives in four calls,
+// and window messages are still handled between them.
+constexpr int MaxBytesPerIdle = 256;
 
 // The character a key press carries, or -1 for keys without one (arrows, Delete, function keys).
 int KeyChar(const QKeyEvent* event) {
@@ -35,12 +44,6 @@ TTerminalText::TTerminalText(QWidget* parent) : QPlainTextEdit(parent) {
     setLineWrapMode(QPlainTextEdit::NoWrap);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setTabChangesFocus(false);
-}
-
-void TTerminalText::DeliverChar(char c) {
-    const int key = c == Cr ? Qt::Key_Return : c == Bs ? Qt::Key_Backspace : Qt::Key_unknown;
-    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, ToQString(AnsiString(1, c)));
-    QCoreApplication::sendEvent(this, &event);
 }
 
 void TTerminalText::keyPressEvent(QKeyEvent* event) {
@@ -142,20 +145,68 @@ void TTerminalForm::FormHide() {
 
 void TTerminalForm::TerminalIdle(bool& done) {
     done = false;
-    if (Port && Port->InQueue() > 0) {
-        const int b = Port->GetChar();
-        if (b < 0)
-            return;
-        const auto byte = static_cast<uint8_t>(b);
-        if (!(byte == Lf && LastReceived == Cr)) {
-            FromPort = true;
-            TerminalText->DeliverChar(static_cast<char>(byte));
-            FromPort = false;
-        }
-        LastReceived = byte;
+    const int waiting = Port ? Port->InQueue() : 0;
+    if (waiting <= 0) {
+        SleepMs(1);
         return;
     }
-    SleepMs(1);
+    AnsiString received;
+    for (int i = 0; i < std::min(waiting, MaxBytesPerIdle); ++i) {
+        const int b = Port->GetChar();
+        if (b < 0)
+            break;
+        const auto byte = static_cast<uint8_t>(b);
+        if (!(byte == Lf && LastReceived == Cr))
+            received += static_cast<char>(byte);
+        LastReceived = byte;
+    }
+    ShowReceived(received);
+}
+
+void TTerminalForm::ShowReceived(const AnsiString& bytes) {
+    if (bytes.empty())
+        return;
+    // At the end of the text, wherever the operator left the caret: received text never lands in
+    // the middle of older lines. Runs of plain characters go in with one insert each.
+    QTextCursor end(TerminalText->document());
+    end.movePosition(QTextCursor::End);
+    int lineLength = end.positionInBlock();
+    AnsiString run;
+    const auto flush = [&] {
+        if (!run.empty())
+            end.insertText(ToQString(run));
+        run.clear();
+    };
+    const auto breakLine = [&] {
+        flush();
+        if (TerminalText->LineCount() > MaxLinesBeforeBreak) {
+            QTextCursor first(TerminalText->document());
+            first.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
+            first.removeSelectedText();
+        }
+        end.insertBlock();
+        lineLength = 0;
+    };
+    for (const char c : bytes) {
+        if (c == Bel) {
+            QApplication::beep();
+        } else if (c == Cr || c == Lf) {
+            breakLine();
+        } else if (c == Bs) {
+            flush();
+            end.deletePreviousChar();
+            lineLength = end.positionInBlock();
+        } else if (c == Tab || static_cast<unsigned char>(c) >= 32) {
+            if (lineLength >= MaxReceivedLine)
+                breakLine();
+            run += c;
+            ++lineLength;
+        }
+        // other control characters show nothing
+    }
+    flush();
+    TerminalText->setTextCursor(end);
+    TerminalText->ensureCursorVisible();
 }
 
 void TTerminalForm::IdleTick() {
@@ -176,23 +227,6 @@ void TTerminalForm::IdleTick() {
 void TTerminalForm::TerminalTextKeyPress(char& key) {
     if (!Port)
         return;
-    if (FromPort) {
-        if (key == Bel) {
-            QApplication::beep();
-            key = 0;
-        } else if ((key == Cr || key == Lf) && TerminalText->LineCount() > MaxLinesBeforeBreak) {
-            QTextCursor first(TerminalText->document());
-            first.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
-            first.removeSelectedText();
-        }
-        // At the end of the text, wherever the operator left the caret: received text never lands
-        // in the middle of older lines.
-        QTextCursor end = TerminalText->textCursor();
-        end.movePosition(QTextCursor::End);
-        TerminalText->setTextCursor(end);
-        FromPort = false;
-        return;
-    }
     try {
         Port->PutChar(key);
         if (key == Cr)

@@ -7,10 +7,12 @@
 // for its whole life (TIxaMonitor::SetPolling). With no port, or a closed one, nothing is sent or
 // received and typed characters simply go into the text area.
 //
-// Receiving: while the window is visible an idle-time poll (a zero-interval timer) takes at most one
-// byte per call, or pauses 1 ms when nothing waits, and hands the byte to the text area as a
-// character event. CR LF shows as one line break (the LF after a CR is dropped, across openings
-// too: LastReceived), BEL beeps, and the text keeps its last 18 lines.
+// Receiving: while the window is visible an idle-time poll (a zero-interval timer) takes the bytes
+// waiting (at most 256 per call), or pauses 1 ms when nothing waits, and appends them at the end of
+// the text, each run of plain characters with one insert. CR LF shows as one line break (the LF
+// after a CR is dropped, across openings too: LastReceived), BEL beeps, BS deletes backwards, a
+// received line goes on on the next line after 256 characters (so every byte costs the same), and
+// the text keeps its last 18 lines.
 //
 // Errors: a send that fails shows "Halvane Terminal Error" (the port's message, OK only); one while
 // sending the opening CR LF also closes the window. A failure while polling goes to the standard
@@ -26,16 +28,14 @@
 #include <cstdint>
 #include <functional>
 
-// The terminal's text area. Every character event (typed, or delivered from the port) goes to
-// OnKeyPress first, which may swallow it by setting the key to 0; what is left is inserted at the
-// caret as an edit control does (CR or LF a line break, BS deletes backwards). Keys with no
-// character (arrows, Delete) act only on the local text.
+// The terminal's text area. Every typed character goes to OnKeyPress first, which may swallow it by
+// setting the key to 0; what is left is inserted at the caret as an edit control does (CR or LF a
+// line break, BS deletes backwards). Keys with no character (arrows, Delete) act only on the local
+// text.
 class TTerminalText : public QPlainTextEdit {
 public:
     explicit TTerminalText(QWidget* parent = nullptr);
     std::function<void(char& key)> OnKeyPress;
-    // Delivers c as a character event and returns once it has been handled.
-    void DeliverChar(char c);
     // Lines as the text area counts them (no wrapping: one per line break, plus one).
     int LineCount() const { return blockCount(); }
 
@@ -67,11 +67,11 @@ private:
     void FormHide();
     void TerminalTextKeyPress(char& key);
     void ShowPortError(const ECommPort& error);
+    void ShowReceived(const AnsiString& bytes);
     void IdleTick();
 
     TCommPort* Port;
-    bool FromPort = false; // the character event being handled came from the port
-    QTimer Idle;           // the idle handler, installed from FormShow to FormHide
+    QTimer Idle; // the idle handler, installed from FormShow to FormHide
 };
 
 // The open terminal, if any (the menu command sets it for the window's life).

@@ -15,12 +15,20 @@ constexpr unsigned SettleMs = 100; // lets the last bytes of the line arrive bef
 } // namespace
 
 TIxaMonitor::TIxaMonitor(TIxaInterface& link) : Link(link) {
+    // A long sequence of the monitor's own (a handshake with its name lists) ends between two
+    // exchanges when a stop or a pause is asked for. It holds the link lock there, so it must not
+    // park: the pass ends and the gate is met outside the lock.
+    Link.BetweenExchanges = [this] {
+        if (IsCurrentThread() && Interrupted())
+            throw TPassEnd{};
+    };
     Start();
 }
 
 TIxaMonitor::~TIxaMonitor() {
     Terminate();
     WaitFor();
+    Link.BetweenExchanges = nullptr;
 }
 
 void TIxaMonitor::Execute() {

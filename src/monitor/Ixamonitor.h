@@ -23,6 +23,9 @@
 // that was closed or never opened is left alone.
 // Pausing: SetPolling(false) takes effect between two exchanges, never inside one, and returns only
 // once the monitor is parked. Do not call it while holding the link lock.
+// Stopping and pausing reach into the monitor's handshake too: it installs the link's
+// BetweenExchanges for its life, so a handshake with a long list of names ends after the exchange in
+// progress. The link must outlive the monitor, and carries no other such hook meanwhile.
 
 #include "link/IxaInterface.h"
 #include "platform/Thread.h"

@@ -77,6 +77,10 @@ public:
     virtual bool Purge() = 0;
     virtual bool Close() = 0;
 
+    // Open's refusal of a terminal that is some session's controlling terminal (a shell's): not a
+    // system error number. Only the POSIX backend knows such terminals.
+    static constexpr int SessionTerminalError = -2;
+
     // The system error number of the last refused operation (0 when none).
     int LastError() const { return Error; }
     // Whether that error means the device itself has gone (an unplugged USB adapter, a hung-up

@@ -226,6 +226,11 @@ bool TThread::PauseGate() {
     return true;
 }
 
+bool TThread::Interrupted() {
+    std::lock_guard lock(GateMutex);
+    return PauseRequested || TerminateRequested;
+}
+
 void TThread::Sleep(unsigned ms) {
     std::unique_lock lock(GateMutex);
     GateChanged.wait_for(lock, std::chrono::milliseconds(ms),

@@ -82,6 +82,8 @@ protected:
     virtual void Execute() = 0;
     // Blocks while a pause is requested (until Resume or Terminate); returns whether it blocked.
     bool PauseGate();
+    // Whether a terminate or pause request is pending; never blocks (usable with locks held).
+    bool Interrupted();
     // Sleeps up to ms, ending early when a terminate or pause request comes.
     void Sleep(unsigned ms);
 

@@ -6,10 +6,13 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
 #include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -180,8 +183,11 @@ TEST_F(CommPortTest, CloseAndReopenKeepsTheLineSettings) {
     EXPECT_FALSE(Port.Opened);
     EXPECT_EQ(Port.Name, "");
 
-    Port.SetBaudRate(9600); // kept while closed, applied at the next open
-    EXPECT_EQ(cfgetospeed(&static_cast<const termios&>(Pty.Settings())), speed_t(B19200));
+    // Closed, the line has its own settings back, and a change is only kept for the next open.
+    const speed_t own = cfgetospeed(&static_cast<const termios&>(Pty.Settings()));
+    EXPECT_NE(own, speed_t(B19200));
+    Port.SetBaudRate(9600);
+    EXPECT_EQ(cfgetospeed(&static_cast<const termios&>(Pty.Settings())), own);
     Port.Open(Pty.Path);
     ASSERT_TRUE(Port.Opened) << Port.OpenFailure();
     EXPECT_EQ(cfgetospeed(&static_cast<const termios&>(Pty.Settings())), speed_t(B9600));
@@ -372,4 +378,101 @@ TEST(CommPortLost, ClosedOrNeverOpenedOrFailedPortsAreNotReopened) {
     closed.Close();
     EXPECT_FALSE(closed.Reopen());
     EXPECT_FALSE(closed.Opened);
+}
+
+namespace {
+
+// A process of its own that runs a session on the pseudo-terminal, as a shell does: the terminal
+// is that session's controlling terminal for as long as the process lives.
+struct TSessionOn {
+    explicit TSessionOn(int slave) {
+        int ready[2];
+        if (::pipe(ready) != 0)
+            throw std::runtime_error("pipe failed");
+        Pid = ::fork();
+        if (Pid == 0) {
+            ::setsid();
+            const char ok = ::ioctl(slave, TIOCSCTTY, 0) == 0 ? '1' : '0';
+            (void)!::write(ready[1], &ok, 1);
+            for (;;)
+                ::pause();
+        }
+        ::close(ready[1]);
+        char ok = 0;
+        Ready = ::read(ready[0], &ok, 1) == 1 && ok == '1';
+        ::close(ready[0]);
+    }
+    ~TSessionOn() {
+        ::kill(Pid, SIGKILL);
+        ::waitpid(Pid, nullptr, 0);
+    }
+    pid_t Pid = -1;
+    bool Ready = false;
+};
+
+} // namespace
+
+// The name of a lost port taken meanwhile by a shell's terminal (a pseudo-terminal number handed
+// out again): neither a reopen nor an open takes it over, and the reason says why.
+TEST(CommPortLost, ASessionsTerminalIsNeverTakenOver) {
+    const std::string link = ::testing::TempDir() + "korva-session-port-" + std::to_string(::getpid());
+    auto first = std::make_unique<TRawPty>();
+    ::unlink(link.c_str());
+    ASSERT_EQ(::symlink(first->Path.c_str(), link.c_str()), 0);
+    TCommPort port;
+    port.Open(link);
+    ASSERT_TRUE(port.Opened) << port.OpenFailure();
+    first.reset();
+    EXPECT_THROW(port.InQueue(), ECommPort);
+    ASSERT_TRUE(port.Lost());
+
+    TRawPty shells;
+    termios cooked = shells.Settings();
+    cooked.c_lflag |= ICANON | ECHO;
+    ASSERT_EQ(tcsetattr(shells.Slave, TCSANOW, &cooked), 0);
+    TSessionOn session(shells.Slave);
+    ASSERT_TRUE(session.Ready);
+    ::unlink(link.c_str());
+    ASSERT_EQ(::symlink(shells.Path.c_str(), link.c_str()), 0);
+
+    EXPECT_FALSE(port.Reopen());
+    EXPECT_TRUE(port.Lost());
+    EXPECT_EQ(port.OpenFailure(), "In use as a session's terminal: " + link +
+                                      " belongs to a shell or a login, not to a controller");
+    EXPECT_EQ(shells.Settings().c_lflag & (ICANON | ECHO), tcflag_t(ICANON | ECHO)) << "left as it was";
+    EXPECT_EQ(shells.ReceiveAll(), "");
+
+    TCommPort direct;
+    direct.Open(shells.Path);
+    EXPECT_FALSE(direct.Opened);
+    EXPECT_EQ(direct.OpenError(), TSerialDevice::SessionTerminalError);
+    ::unlink(link.c_str());
+}
+
+// Whatever the console did to the line, the port gets back the settings it had before.
+TEST(CommPortClose, ThePortGetsBackItsOwnLineSettings) {
+    TRawPty pty;
+    termios before = pty.Settings();
+    before.c_iflag |= ICRNL | IXON;
+    before.c_oflag |= OPOST | ONLCR;
+    before.c_lflag |= ICANON | ECHO | ISIG;
+    before.c_cflag = (before.c_cflag & ~CSIZE) | CS7 | PARENB;
+    cfsetispeed(&before, B19200);
+    cfsetospeed(&before, B19200);
+    ASSERT_EQ(tcsetattr(pty.Slave, TCSANOW, &before), 0);
+    before = pty.Settings();
+
+    TCommPort port;
+    port.Open(pty.Path);
+    ASSERT_TRUE(port.Opened) << port.OpenFailure();
+    EXPECT_EQ(pty.Settings().c_lflag & ICANON, 0u);
+    port.SetBaudRate(4800);
+    port.Close();
+
+    const termios after = pty.Settings();
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(cfgetospeed(&after), speed_t(B19200));
 }

@@ -4,6 +4,7 @@
 
 #include "link/WireFormat.h"
 
+#include <algorithm>
 #include <atomic>
 #include <clocale>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <future>
 #include <sstream>
+#include <thread>
 
 using sim::TSimFault;
 using sim::TSimOptions;
@@ -345,4 +347,90 @@ TEST(LinkLocale, CommaDecimalLocaleDoesNotReachTheWire) {
     rig.Link.SetForceLevel(3, -2.25);
     EXPECT_EQ(rig.Sent(2), (std::vector<std::string>{"0:CF?", "0:FL 3 -2.250"}));
     std::setlocale(LC_ALL, "C");
+}
+
+TEST(LinkHandshake, FunctionNameCountsBeyondTheBoundAreBadReplies) {
+    TLinkRig rig({}, false);
+    // Two billion names would keep the handshake asking for good: refused at the count.
+    rig.Sim.SetParameter("NDIF", "2000000000");
+    auto start = std::chrono::steady_clock::now();
+    rig.Link.Connect();
+    EXPECT_FALSE(rig.Link.Connected);
+    EXPECT_LT(MillisecondsSince(start), 2000);
+    EXPECT_TRUE(rig.Link.DinFunctionNames.empty());
+    for (const std::string& line : rig.Sent(2))
+        EXPECT_EQ(line.find("DIFD"), std::string::npos) << line;
+
+    rig.Sim.SetParameter("NDIF", "8");
+    for (const char* count : {"-1", "257"}) {
+        rig.Sim.ScriptReply("NDOF?", {count, "OK"});
+        rig.Link.Connect();
+        EXPECT_FALSE(rig.Link.Connected) << count;
+    }
+    // The bound itself is a controller's count like any other.
+    rig.Sim.SetParameter("NAOF", std::to_string(TIxaInterface::MaxFunctionNames));
+    rig.Link.Connect();
+    ASSERT_TRUE(rig.Link.Connected);
+    ASSERT_EQ(rig.Link.AoutFunctionNames.size(), size_t(TIxaInterface::MaxFunctionNames));
+    EXPECT_EQ(rig.Link.AoutFunctionNames.back(),
+              rig.Sim.Parameter("AOFD", TIxaInterface::MaxFunctionNames - 1));
+}
+
+TEST(LinkHandshake, TheStopCheckEndsAHandshakeBetweenExchanges) {
+    TLinkRig rig({}, false);
+    rig.Sim.SetParameter("NDOF", "200");
+    struct TStop {};
+    int checks = 0;
+    rig.Link.BetweenExchanges = [&] {
+        if (++checks == 20)
+            throw TStop{};
+    };
+    EXPECT_THROW(rig.Link.Connect(), TStop);
+    EXPECT_FALSE(rig.Link.Connected);
+    EXPECT_EQ(rig.Link.Timeout, 1000);
+    // Nothing more went out after the check that stopped it (one before each list, one between two
+    // names: the 20th comes after the 8 input names and "DOFD? 10"), and the lock is free again.
+    const auto sent = rig.Sent(1);
+    EXPECT_EQ(sent.back(), "0:DOFD? 10") << sent.size();
+    auto other = std::async(std::launch::async, [&] {
+        const bool free = rig.Link.Lock.try_lock();
+        if (free)
+            rig.Link.Lock.unlock();
+        return free;
+    });
+    EXPECT_TRUE(other.get());
+
+    rig.Link.BetweenExchanges = nullptr;
+    rig.Sim.SetParameter("NDOF", "6");
+    rig.Link.Connect();
+    EXPECT_TRUE(rig.Link.Connected);
+}
+
+TEST(LinkHandshake, AVersionThatIsNoFiniteNumberIsRefused) {
+    for (const char* text : {"nan", "NaN", "inf", "-inf", "infinity", "1e999", "abc"}) {
+        TSimOptions options;
+        options.VersionText = text;
+        TLinkRig rig(options);
+        EXPECT_FALSE(rig.Link.Connected) << text;
+        EXPECT_TRUE(rig.Link.Refused()) << text;
+        EXPECT_EQ(rig.Link.Version, 0.0) << text;
+    }
+}
+
+TEST(LinkHandshake, RepliesStillOnTheirWayAreNotTakenForTheHandshakes) {
+    TLinkRig rig;
+    ASSERT_TRUE(rig.Link.Connected);
+    // A reply that streams far more than the line's buffers hold: the link gives up on it, and
+    // the handshake right after meets the rest still arriving after its purge. It waits for the
+    // line to go quiet before it asks, so its "VER?" gets its own echo and reply.
+    rig.Sim.ClearReceived();
+    rig.Sim.InjectFault(TSimFault::Noise, 1, 0, 120'000);
+    EXPECT_THROW(rig.Link.GetActualForce(), EIxaInterface);
+    const auto start = std::chrono::steady_clock::now();
+    rig.Link.Connect();
+    EXPECT_TRUE(rig.Link.Connected);
+    EXPECT_EQ(rig.Link.Version, 4.2);
+    EXPECT_LT(MillisecondsSince(start), long(TIxaInterface::DrainLimitMs) + 1500);
+    const auto sent = rig.Sent(2);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "0:VER?"), 1) << "one handshake did it";
 }

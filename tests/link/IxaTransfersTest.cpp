@@ -6,6 +6,8 @@
 #include <fstream>
 #include <future>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using sim::TSimFault;
 
@@ -229,4 +231,84 @@ TEST_F(TransfersTest, AFailedSaveReachesTheCaller) {
     EXPECT_EQ(Link.Timeout, 1000);
     auto other = std::async(std::launch::async, [&] { TLinkLock lock(Link); });
     EXPECT_EQ(other.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+}
+
+TEST_F(TransfersTest, OnlyARegularFileOfBoundedSizeIsRead) {
+    // A named pipe would block the open for good, a link to /dev/zero fill memory: both are refused
+    // before anything is opened or read, and so are a folder and a file past the bound.
+    const std::string fifo = File("pipe.cfg");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", File("zero.cfg"));
+    std::filesystem::create_directory(File("folder.cfg"));
+    Write(File("huge.cfg"), std::string(TIxaInterface::MaxConfigBytes - 3, 'x') + "\nCN A\n");
+    const struct {
+        std::string Name;
+        const char* Message;
+    } rows[] = {
+        {"pipe.cfg", "is not a regular file"},
+        {"zero.cfg", "is not a regular file"},
+        {"folder.cfg", "is not a regular file"},
+        {"huge.cfg", "is larger than 1024 kB"},
+    };
+    for (const auto& row : rows) {
+        auto download = std::async(std::launch::async, [&] { Link.DownloadCfg(File(row.Name)); });
+        ASSERT_EQ(download.wait_for(std::chrono::seconds(5)), std::future_status::ready) << row.Name;
+        try {
+            download.get();
+            ADD_FAILURE() << row.Name;
+        } catch (const EIxaInterface& e) {
+            EXPECT_EQ(e.Code, 4) << row.Name;
+            EXPECT_NE(e.Message.find(File(row.Name) + " " + row.Message), std::string::npos) << e.Message;
+        }
+    }
+    EXPECT_FALSE(Rig.Sim.WaitReceived(1, 100)) << "a refused file must send nothing";
+
+    // A link to a good file is followed, and a file right at the bound is taken.
+    std::filesystem::create_symlink(File("huge.cfg"), File("link.cfg"));
+    std::filesystem::resize_file(File("huge.cfg"), TIxaInterface::MaxConfigBytes);
+    ExpectLinkError([&] { Link.DownloadCfg(File("link.cfg")); }, 7, "read, and its first line too long");
+    Write(File("good.cfg"), "CN Linked\n");
+    std::filesystem::remove(File("link.cfg"));
+    std::filesystem::create_symlink(File("good.cfg"), File("link.cfg"));
+    Link.DownloadCfg(File("link.cfg"));
+    EXPECT_EQ(Rig.Sim.Parameter("CN"), "Linked");
+}
+
+TEST_F(TransfersTest, ADumpPastItsBoundsIsABadReply) {
+    const std::string cfg = File("keep.cfg");
+    Write(cfg, "CN Old\n");
+    // A dump that never ends: refused at the line bound, within its time, the old file kept.
+    Rig.Sim.InjectFault(TSimFault::EndlessDump);
+    auto upload = std::async(std::launch::async, [&] { Link.UploadIxaCfg(cfg); });
+    ASSERT_EQ(upload.wait_for(std::chrono::seconds(20)), std::future_status::ready)
+        << "the upload never ended";
+    try {
+        upload.get();
+        ADD_FAILURE() << "an endless dump was taken";
+    } catch (const EIxaInterface& e) {
+        EXPECT_EQ(e.Code, 3);
+        EXPECT_NE(e.Message.find("4096 lines"), std::string::npos) << e.Message;
+    }
+    EXPECT_FALSE(Link.Connected) << "the rest of the dump is still on the line";
+    EXPECT_EQ(Read(cfg), "CN Old\n");
+    EXPECT_FALSE(std::filesystem::exists(cfg + ".part"));
+    // The handshake waits for the line to go quiet and brings the link back.
+    for (int attempt = 0; attempt < 3 && !Link.Connected; ++attempt)
+        Link.Connect();
+    ASSERT_TRUE(Link.Connected);
+
+    // Right at the bounds is a dump; one line or one character more is not.
+    std::vector<std::string> lines(TIxaInterface::MaxDumpLines, "FL 0 1.000");
+    lines.push_back("OK");
+    Rig.Sim.ScriptReply("DCC", lines);
+    Link.UploadIxaCfg(cfg);
+    EXPECT_EQ(Lines(Read(cfg)).size(), TIxaInterface::MaxDumpLines);
+    lines.insert(lines.begin(), "CN Extra");
+    Rig.Sim.ScriptReply("DCC", lines);
+    ExpectLinkError([&] { Link.UploadIxaCfg(File("more.cfg")); }, 3, "one line too many");
+    Link.Connect();
+    ASSERT_TRUE(Link.Connected);
+    Rig.Sim.ScriptReply("DCC", {"CN " + std::string(TIxaInterface::MaxConfigLine - 2, 'n'), "OK"});
+    ExpectLinkError([&] { Link.UploadIxaCfg(File("long.cfg")); }, 3, "a line no download would take");
+    EXPECT_FALSE(std::filesystem::exists(File("long.cfg")));
 }

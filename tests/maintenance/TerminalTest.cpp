@@ -8,7 +8,9 @@
 #include "sim/Simulator.h"
 #include "toolkit/ScriptedDialogs.h"
 
+#include <QElapsedTimer>
 #include <QTest>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -195,6 +197,55 @@ TEST(Terminal, ClosedPortOrNoPort) {
     EXPECT_EQ(Screen(local), "abc"); // no port: the text area takes what is typed
     local.hide();
     EXPECT_TRUE(dialogs->Boxes.empty());
+}
+
+// Feeds the bytes through the line in pieces, each taken in by idle calls until none waits, and
+// returns the seconds that took.
+double Feed(TTerminalForm& form, TFarEnd& far, const std::string& bytes) {
+    QElapsedTimer took;
+    took.start();
+    for (size_t at = 0; at < bytes.size(); at += 1000) {
+        const std::string piece = bytes.substr(at, 1000);
+        far.Send(piece);
+        EXPECT_TRUE(WaitFor([&] { return size_t(far.Port.InQueue()) >= piece.size(); }, 2000));
+        while (far.Port.InQueue() > 0) {
+            bool done = true;
+            form.TerminalIdle(done);
+        }
+    }
+    return double(took.nsecsElapsed()) / 1e9;
+}
+
+// Received text costs the same per byte however long its line is: a long line goes on on the next
+// line after 256 characters, and runs of text go in with one insert. (Byte by byte into one line,
+// 5,000 bytes without a line end took seconds, and each further byte longer than the last.)
+TEST(Terminal, AByteCostsTheSameHoweverLongItsLine) {
+    std::string lines, stream;
+    for (int i = 0; i < 200; ++i)
+        lines += std::string(78, char('a' + i % 26)) + "\r\n";
+    for (int i = 0; i < 16000; ++i)
+        stream += char('a' + i % 26);
+    double shortLines = 0, oneLine = 0;
+    {
+        TFarEnd far;
+        TTerminalForm form(nullptr, &far.Port);
+        shortLines = Feed(form, far, lines);
+    }
+    TFarEnd far;
+    TTerminalForm form(nullptr, &far.Port);
+    oneLine = Feed(form, far, stream);
+    std::printf("terminal: 16,000 bytes in 80-byte lines %.3f s, in one line %.3f s\n", shortLines, oneLine);
+    // Far below the line's own 17 s for 16,000 bytes at 960 bytes/s, and no dearer than short lines
+    // (with a wide margin for a loaded machine).
+    EXPECT_LT(oneLine, 3 * shortLines + 1.0);
+
+    const QStringList shown = Screen(form).split('\n');
+    EXPECT_EQ(shown.size(), 18);
+    for (const QString& line : shown)
+        EXPECT_LE(line.size(), 256);
+    // Nothing lost: the last 18 lines hold the end of the stream as it came.
+    EXPECT_TRUE(QString::fromLatin1(stream.c_str()).endsWith(shown.join(""))) << shown.join("").size();
+    EXPECT_EQ(shown.join("").size(), 17 * 256 + 16000 % 256);
 }
 
 } // namespace

@@ -547,6 +547,45 @@ TEST_F(MonitorTest, DestroyingReturnsPromptlyEvenWithAnEventPending) {
     }
 }
 
+// A controller with long name lists keeps the handshake busy for seconds (paced: 256 names a list,
+// about 25 ms an exchange). A stop or a pause asked for meanwhile ends it after the exchange in
+// progress, not after the last name.
+TEST_F(MonitorTest, StopAndPauseEndALongHandshakeBetweenExchanges) {
+    for (bool stop : {true, false}) {
+        SCOPED_TRACE(stop ? "stop" : "pause");
+        sim::TSimOptions options;
+        options.Paced = true;
+        Sim = std::make_unique<sim::TSimulator>(options);
+        for (const char* count : {"NDIF", "NDOF", "NAOF"})
+            Sim->SetParameter(count, std::to_string(TIxaInterface::MaxFunctionNames));
+        Port = std::make_unique<TCommPort>();
+        Port->Open(Sim->SlavePath());
+        Link = std::make_unique<TIxaInterface>(Port.get());
+        Monitor = std::make_unique<TIxaMonitor>(*Link);
+        Wire();
+        ASSERT_TRUE(WaitCommands("DIFD? 10", 1));
+        TWatchdog watchdog(20000, "stopping the handshake");
+        const auto start = TClock::now();
+        if (stop)
+            Monitor.reset();
+        else
+            Monitor->SetPolling(false);
+        EXPECT_LT(TClock::now() - start, 1000ms);
+        EXPECT_FALSE(Link->Connected);
+        const size_t sent = Sim->Received().size();
+        EXPECT_FALSE(Sim->WaitReceived(sent + 1, 300)) << "the handshake went on";
+        if (!stop) {
+            // Resumed, the monitor starts a whole handshake afresh and comes online.
+            for (const char* count : {"NDIF", "NDOF", "NAOF"})
+                Sim->SetParameter(count, "4");
+            Monitor->SetPolling(true);
+            EXPECT_TRUE(ServeUntil([&] { return Monitor->Online.load(); }, 10000));
+        }
+        TearDown();
+        Events.clear();
+    }
+}
+
 } // namespace
 
 namespace {

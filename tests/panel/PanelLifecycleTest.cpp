@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QHelpEvent>
 
+#include <algorithm>
+
 namespace {
 AnsiString StoredPort(const QTemporaryDir& dir, bool* present = nullptr) {
     QSettings file(QDir(dir.path()).filePath("Halvane/KorvaWin 3.0.conf"), QSettings::IniFormat);
@@ -154,4 +156,29 @@ TEST(Splash, WaitsOnTheEventLoopNotInABusyLoop) {
     EXPECT_GE(wall.elapsed(), 590);
     EXPECT_LT(wakes, 200) << "times the main thread was woken during a 600 ms splash";
     EXPECT_FALSE(splash.isVisible());
+}
+
+// A controller whose handshake goes on for seconds (256 names in each list at the line's real
+// speed): File > Exit closes the window and the program is done within the exchange in progress.
+TEST_F(TPanelTest, ExitEndsWithinTheExchangeInProgressOfALongHandshake) {
+    sim::TSimOptions options;
+    options.Paced = true;
+    sim::TSimulator& sim = StartSimulator(options);
+    for (const char* count : {"NDIF", "NDOF", "NAOF"})
+        sim.SetParameter(count, std::to_string(TIxaInterface::MaxFunctionNames));
+    TKorvaControlPanel& p = OpenPanel();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const TLines sent = sim.Received();
+            return std::find(sent.begin(), sent.end(), "0:DIFD? 10") != sent.end();
+        },
+        10000));
+    QElapsedTimer took;
+    took.start();
+    p.FileExitItem->trigger();
+    EXPECT_FALSE(p.isVisible());
+    ClosePanel();
+    EXPECT_LT(took.elapsed(), 1000);
+    const size_t sent = sim.Received().size();
+    EXPECT_FALSE(sim.WaitReceived(sent + 1, 300)) << "the handshake went on after Exit";
 }

@@ -4,12 +4,16 @@
 #include "platform/SerialDevice.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -17,6 +21,11 @@ struct TLocalSerialDevice::TNative {
     int Fd = -1;
     termios Kept{}; // the line record as the system reported it, with our settings once applied
     TCommTimeouts Timeouts;
+    // What the port had before we opened it, put back at Close.
+    termios Original{};
+    bool HaveOriginal = false;
+    serial_rs485 OriginalRs485{};
+    bool HaveOriginalRs485 = false;
 };
 
 namespace {
@@ -63,6 +72,41 @@ int PollFor(int fd, short events, int timeoutMs) {
     }
 }
 
+// Whether the terminal device is the controlling terminal of some session (a shell's, a login's):
+// the tty_nr field of every process's /proc/<pid>/stat names its controlling terminal.
+bool IsControllingTerminal(dev_t device) {
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return false;
+    bool found = false;
+    while (dirent* entry = ::readdir(proc)) {
+        if (entry->d_name[0] < '1' || entry->d_name[0] > '9')
+            continue;
+        const AnsiString path = AnsiString("/proc/") + entry->d_name + "/stat";
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        char text[1024];
+        const ssize_t n = ::read(fd, text, sizeof text - 1);
+        ::close(fd);
+        if (n <= 0)
+            continue;
+        text[n] = '\0';
+        // "pid (comm) state ppid pgrp session tty_nr ...": comm may hold blanks and parentheses.
+        const char* commEnd = std::strrchr(text, ')');
+        unsigned ttyNr = 0;
+        if (!commEnd || std::sscanf(commEnd + 1, " %*c %*d %*d %*d %u", &ttyNr) != 1 || ttyNr == 0)
+            continue;
+        const unsigned major = (ttyNr >> 8) & 0xfff, minor = (ttyNr & 0xff) | ((ttyNr >> 12) & 0xfff00);
+        if (makedev(major, minor) == device) {
+            found = true;
+            break;
+        }
+    }
+    ::closedir(proc);
+    return found;
+}
+
 } // namespace
 
 TLocalSerialDevice::TLocalSerialDevice() : Native(std::make_unique<TNative>()) {}
@@ -103,6 +147,9 @@ AnsiString TSerialDevice::DescribeOpenFailure(int error, const AnsiString& path)
         return "Device or resource busy: " + path + " is in use by another program";
     case ENOTTY:
         return "Not a serial device: " + path;
+    case SessionTerminalError:
+        return "In use as a session's terminal: " + path +
+               " belongs to a shell or a login, not to a controller";
     default:
         return ErrorText(error) + ": " + path;
     }
@@ -121,6 +168,14 @@ bool TLocalSerialDevice::Open(const AnsiString& name) {
         Error = errno;
         return false;
     }
+    // A lost port's name may have gone to another device meanwhile (a pseudo-terminal number taken
+    // by a new shell): a terminal some session runs on is never taken over.
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode) && IsControllingTerminal(info.st_rdev)) {
+        Error = SessionTerminalError;
+        ::close(fd);
+        return false;
+    }
     // Root ignores TIOCEXCL, so the advisory lock is what really keeps a second program out.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         Error = (errno == EWOULDBLOCK) ? EBUSY : errno;
@@ -129,6 +184,8 @@ bool TLocalSerialDevice::Open(const AnsiString& name) {
     }
     ::ioctl(fd, TIOCEXCL);
     Native->Fd = fd;
+    Native->HaveOriginal = ::tcgetattr(fd, &Native->Original) == 0;
+    Native->HaveOriginalRs485 = ::ioctl(fd, TIOCGRS485, &Native->OriginalRs485) == 0;
     Error = 0;
     return true;
 }
@@ -371,7 +428,13 @@ bool TLocalSerialDevice::Purge() {
 bool TLocalSerialDevice::Close() {
     if (!IsOpen())
         return true;
-    // The exclusive flag outlives our descriptor while anyone else holds the tty open.
+    // The port is left with the line settings it had before we opened it (a vanished device just
+    // refuses). The exclusive flag outlives our descriptor while anyone else holds the tty open.
+    if (Native->HaveOriginal)
+        ::tcsetattr(Native->Fd, TCSANOW, &Native->Original);
+    if (Native->HaveOriginalRs485)
+        ::ioctl(Native->Fd, TIOCSRS485, &Native->OriginalRs485);
+    Native->HaveOriginal = Native->HaveOriginalRs485 = false;
     ::ioctl(Native->Fd, TIOCNXCL);
     ::close(Native->Fd); // Linux releases the descriptor even when close reports EINTR
     Native->Fd = -1;

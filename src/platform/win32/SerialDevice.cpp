@@ -6,7 +6,9 @@
 
 struct TLocalSerialDevice::TNative {
     HANDLE Handle = INVALID_HANDLE_VALUE;
-    DCB Kept{}; // the line record as the system reported it
+    DCB Kept{};     // the line record as the system reported it
+    DCB Original{}; // what the port had before we opened it, put back at Close
+    bool HaveOriginal = false;
 };
 
 TLocalSerialDevice::TLocalSerialDevice() : Native(std::make_unique<TNative>()) {}
@@ -74,6 +76,9 @@ bool TLocalSerialDevice::Open(const AnsiString& name) {
         return false;
     }
     Native->Handle = h;
+    Native->Original = DCB{};
+    Native->Original.DCBlength = sizeof(DCB);
+    Native->HaveOriginal = GetCommState(h, &Native->Original) != FALSE;
     Error = 0;
     return true;
 }
@@ -191,6 +196,9 @@ bool TLocalSerialDevice::Purge() {
 bool TLocalSerialDevice::Close() {
     if (!IsOpen())
         return true;
+    if (Native->HaveOriginal)
+        SetCommState(Native->Handle, &Native->Original); // a vanished device just refuses
+    Native->HaveOriginal = false;
     if (!Keep(Error, CloseHandle(Native->Handle)))
         return false;
     Native->Handle = INVALID_HANDLE_VALUE;
