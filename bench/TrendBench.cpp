@@ -148,13 +148,13 @@ int main(int argc, char** argv) {
             }
         }
         // Then what the controller holds now, as the window takes it when it opens.
-        form->Log.Deliver(CommandForce, monitor.CommandForce, now);
-        form->Log.Deliver(ActualForce, monitor.ActualForce, now);
-        form->Log.Deliver(Position, monitor.Position, now);
-        form->Log.Deliver(Orientation, OrientationDegrees(monitor.SlideAcceleration), now);
-        form->Log.Deliver(Active, monitor.Active ? 1 : 0, now);
-        form->Log.Deliver(Mode, monitor.Mode, now);
-        form->Log.Deliver(ToolNumber, monitor.ToolNumber, now);
+        form->Log.Deliver(CommandForce, monitor.CommandForce.Value, now);
+        form->Log.Deliver(ActualForce, monitor.ActualForce.Value, now);
+        form->Log.Deliver(Position, monitor.Position.Value, now);
+        form->Log.Deliver(Orientation, OrientationDegrees(monitor.SlideAcceleration.Value), now);
+        form->Log.Deliver(Active, monitor.Active.Value ? 1 : 0, now);
+        form->Log.Deliver(Mode, monitor.Mode.Value, now);
+        form->Log.Deliver(ToolNumber, monitor.ToolNumber.Value, now);
     }
     form->resize(1000, 600);
     form->show();

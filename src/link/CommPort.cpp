@@ -182,6 +182,16 @@ int TCommPort::InQueue() {
     return int(count + (InTail - InHead));
 }
 
+bool TCommPort::WaitForInput(unsigned ms) {
+    if (!Opened || !Handle) {
+        SleepMs(ms);
+        return false;
+    }
+    if (InHead != InTail)
+        return true; // already taken in from the device
+    return Handle->WaitForInput(ms);
+}
+
 int TCommPort::GetChar() {
     if (!Opened)
         return -1;

@@ -72,7 +72,7 @@ public:
     void Purge();                        // code 14
     // Waits up to ms for a byte to arrive, returning early when one does (true; also for a line that
     // hung up); a closed port just pauses.
-    bool WaitForInput(unsigned ms) { return Handle.WaitForInput(ms); }
+    bool WaitForInput(unsigned ms);
 
     // Reads up to the terminator within timeLimit ms for the whole line and returns the line
     // without it (code 12 and the partial line lost on time-out). With maxLength, reading stops

@@ -80,8 +80,8 @@ TEST_F(TrendWindowTest, OneModelessWindowAtTheEndOfTheMaintenanceMenu) {
         windows += dynamic_cast<TTrendForm*>(child) != nullptr;
     EXPECT_EQ(windows, 1);
     // Opened online, it starts from the values delivered so far.
-    EXPECT_EQ(form.Log.History.Held(CommandForce), Panel->Monitor->CommandForce.load());
-    EXPECT_EQ(form.Log.History.Held(ToolNumber), Panel->Monitor->ToolNumber.load());
+    EXPECT_EQ(form.Log.History.Held(CommandForce), Panel->Monitor->CommandForce.Value.load());
+    EXPECT_EQ(form.Log.History.Held(ToolNumber), Panel->Monitor->ToolNumber.Value.load());
 }
 
 TEST_F(TrendWindowTest, ForceStepThroughTheLinkIsPlottedAsAStepAndRecorded) {
@@ -220,9 +220,9 @@ TEST_F(TrendWindowTest, ClosingStopsTheStoringAndTheRecording) {
     EXPECT_GT(size, 0);
 
     // Deliveries go on for the panel, and nothing takes them.
-    const double step = Panel->Monitor->CommandForce == 66 ? 77 : 66;
+    const double step = Panel->Monitor->CommandForce.Value == 66 ? 77 : 66;
     Panel->Link->SetCommandForce(step);
-    ASSERT_TRUE(WaitFor([&] { return Panel->Monitor->CommandForce == step; }));
+    ASSERT_TRUE(WaitFor([&] { return Panel->Monitor->CommandForce.Value == step; }));
     QTest::qWait(1200);
     EXPECT_EQ(QFileInfo(csv).size(), size);
 
