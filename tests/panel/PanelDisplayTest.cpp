@@ -458,7 +458,6 @@ TEST_F(TPanelTest, AControllerInPositionModeGivesPositionScalesAndTheTopMarkIsDr
     EXPECT_EQ(p.CommandBar->value(), -7500);
     EXPECT_EQ(p.CommandBarMid->text(), "75.00");
     EXPECT_EQ(p.CommandBarMin->text(), "0.00");
-    EXPECT_EQ(p.CommandValue->text(), "75.00");
     EXPECT_EQ(p.ForceGaugeMax->text(), "500.0"); // the force scale stays in force
     EXPECT_TRUE(Dialogs->Boxes.empty());
     ASSERT_EQ(p.CommandBarMax->text(), "150.00");
