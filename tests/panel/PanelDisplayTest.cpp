@@ -53,10 +53,10 @@ TEST_F(TPanelTest, WithTheSimulatorThePanelComesOnlineAndShowsTheLiveValues) {
     EXPECT_EQ(p.OrientationValue->text(), QString::number(degrees));
     EXPECT_NEAR(degrees, 20, 1);
     // Values the start-up display never shows: the slide retracted at 5 mm, the command of 50 N.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return p.PositionGaugeValue->text() == "5.00"; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return p.PositionGaugeValue->text() == "5.00" && p.CommandGauge->Progress() == 500; }, 3000));
     EXPECT_EQ(p.PositionGauge->Progress(), 500);
     EXPECT_EQ(p.CommandValue->text(), "50.0");
-    EXPECT_EQ(p.CommandGauge->Progress(), 500);
     EXPECT_EQ(p.CommandBar->value(), -500);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return p.ToolWeightValue->text() == FormatFloat("0.00", std::stod(sim.Parameter("CTW"))); },
