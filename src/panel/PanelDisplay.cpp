@@ -100,6 +100,9 @@ void TKorvaControlPanel::MonitorDisconnect() {
     OnlineStatus->SetColor(clr::GrayText());
     OnlineStatus->setText("Offline");
     ShowCommandValue(0);
+    // The bar writes the same text without moving the gauge, so a command the monitor has not yet
+    // delivered would stay on show: offline the command is 0 whatever the gauge held.
+    CommandValue->setText(FormatFloat(ModeGroup->ItemIndex() == PositionModeItem ? "0.00" : "0.0", 0));
     ShowActualForce(0);
     ShowPosition(0);
     ShowOrientation(0);

@@ -414,3 +414,50 @@ TEST_F(TCommandsTest, TheAddressSpinnerTalksToTheUnitAtTheNewAddress) {
     EXPECT_TRUE(WaitOnline());
     EXPECT_TRUE(Dialogs->Boxes.empty());
 }
+
+// ---- A protocol failure met by an operator action
+
+TEST_F(TCommandsTest, AControllerSilencedDuringAClickGivesOneErrorAndTheBarSendsAgainOnceBack) {
+    TKorvaControlPanel& p = Online();
+    ASSERT_EQ(p.CommandBar->value(), -500); // CF 50 N
+    Sim->InjectFault(sim::TSimFault::Silent, -1);
+    p.ModeGroup->Button(1)->click();
+    ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows");
+    // The click's own read times out, or finds the link already dropped by the monitor's poll.
+    const QString text = Dialogs->Boxes[0].Text;
+    EXPECT_TRUE(text == "IXA disconnected!" || text == "IXA not connected!") << text.toStdString();
+    EXPECT_EQ(Dialogs->Boxes[0].Icon, TMsgIcon::Error);
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.OnlineStatus->text() == "Offline"; }, 8000));
+    EXPECT_EQ(p.ToolTypeStatus->text(), "No Tool");
+    EXPECT_EQ(p.ActiveLabel->text(), "Unknown");
+    // No command is known offline, although the monitor never delivered the one the bar showed.
+    EXPECT_TRUE(p.CommandValue->text() == "0.0" || p.CommandValue->text() == "0.00")
+        << p.CommandValue->text().toStdString();
+    for (QWidget* c :
+         std::initializer_list<QWidget*>{p.ModeGroup, p.ActiveButton, p.CommandBar, p.CommandValue})
+        EXPECT_FALSE(c->isEnabled()) << c->metaObject()->className();
+    EXPECT_EQ(Dialogs->Boxes.size(), 1u); // the monitor going offline adds none
+
+    Sim->ClearFaults();
+    ASSERT_TRUE(WaitOnline());
+    EXPECT_EQ(p.ModeGroup->ItemIndex(), 0); // the mode never reached the controller
+    EXPECT_EQ(Sim->Parameter("PM"), "0");
+    Sim->ClearReceived();
+    p.CommandBar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_EQ(Commands(*Sim), TLines{"0:CF 49.900"});
+    EXPECT_EQ(p.CommandValue->text(), "49.9");
+
+    // A reply the link cannot read half-way through the bar's own update (its command read, after
+    // the mode is set): the update shows the failure in the command's field, and the bar still sends.
+    Sim->ScriptReply("CP?", {"75.000", "KO"});
+    p.ModeGroup->Button(1)->click();
+    EXPECT_EQ(Sim->Parameter("PM"), "1");
+    EXPECT_EQ(p.CommandBarUnits->text(), "mm");
+    EXPECT_EQ(p.CommandValue->text(), "IXA Communication Error!");
+    Sim->ClearReceived();
+    p.CommandBar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_EQ(Commands(*Sim), TLines{"0:CP 4.980"});
+    EXPECT_EQ(Dialogs->Boxes.size(), 1u);
+}

@@ -47,13 +47,51 @@ TEST_F(TPanelTest, WithTheSimulatorThePanelComesOnlineAndShowsTheLiveValues) {
     EXPECT_EQ(p.CommandValue->Color(), clr::Olive);
 
     // What the controller reports: sin 20 degrees is 0.342 on the wire, 19.99 degrees, truncated;
-    // the carriage at 5 mm, retracted; tool 0 weighs 0.8 kg.
+    // the carriage at 5 mm, retracted, under a command of 50 N; tool 0 weighs 0.8 kg. None of it is
+    // what the start-up display shows.
     ASSERT_EQ(sim.Parameter("SA"), "0.342");
     ASSERT_TRUE(QTest::qWaitFor([&] { return p.Horizon->Level() == 19; }, 3000));
     EXPECT_EQ(p.OrientationValue->text(), "19");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return p.PositionGaugeValue->text() == "5.00"; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return p.PositionGaugeValue->text() == "5.00" && p.CommandGauge->Progress() == 500; }, 3000));
+    EXPECT_EQ(p.PositionGauge->Progress(), 500);
+    EXPECT_EQ(p.CommandValue->text(), "50.0");
+    EXPECT_EQ(p.CommandBar->value(), -500);
     EXPECT_EQ(p.ForceGaugeValue->text(), "0.0");
     ASSERT_TRUE(QTest::qWaitFor([&] { return p.ToolWeightValue->text() == "0.80"; }, 3000));
+    EXPECT_TRUE(Dialogs->Boxes.empty());
+}
+
+TEST_F(TPanelTest, ForceAndModeChangedInTheControllerReachTheDisplay) {
+    TKorvaControlPanel& p = Online();
+    QTest::mouseClick(p.ActiveButton, Qt::LeftButton);
+    ASSERT_EQ(Commands(*Sim), TLines{"0:ACT 1"});
+    Sim->ClearReceived();
+    // Active, the force rises to the command of 50 N; the slide moves off its 5 mm.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return p.ForceGaugeValue->text() == "50.0" && p.ForceGauge->Progress() == 500; }, 8000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.PositionGaugeValue->text() == "90.00"; }, 8000));
+
+    // A new command set at the controller (its inputs or another console).
+    Sim->SetParameter("CF", "120.5");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.CommandValue->text() == "120.5"; }, 5000));
+    EXPECT_EQ(p.CommandGauge->Progress(), 1205);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return p.ForceGaugeValue->text() == "120.5" && p.ForceGauge->Progress() == 1205; }, 8000));
+
+    // Position mode set at the controller: the bar is rescaled and the slide goes to the command of 75 mm.
+    Sim->SetParameter("PM", "1");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.ModeGroup->ItemIndex() == 1; }, 5000));
+    EXPECT_EQ(p.CommandBarLabel2->text(), "Position");
+    EXPECT_EQ(p.CommandBarUnits->text(), "mm");
+    EXPECT_EQ(p.CommandBar->minimum(), -15000);
+    EXPECT_EQ(p.CommandBar->maximum(), 0);
+    EXPECT_EQ(p.CommandBarMax->text(), "150.00");
+    EXPECT_EQ(p.CommandBar->value(), -7500);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.PositionGaugeValue->text() == "75.00"; }, 8000));
+    EXPECT_EQ(p.PositionGauge->Progress(), 7500);
+    // Showing what the controller holds sends nothing back to it.
+    EXPECT_EQ(Commands(*Sim), TLines{});
     EXPECT_TRUE(Dialogs->Boxes.empty());
 }
 
@@ -75,21 +113,54 @@ TEST_F(TPanelTest, AnEnglishControllerGivesPoundRanges) {
     EXPECT_EQ(p.ToolWeightUnits->text(), "Lb.");
 }
 
-TEST_F(TPanelTest, ASilentControllerGoesOfflineAndComesBack) {
+TEST_F(TPanelTest, ASilentControllerGoesOfflineAndComesBackWithWhatChangedMeanwhile) {
     sim::TSimulator& sim = StartSimulator();
+    sim.SetMountingAngle(30);
     TKorvaControlPanel& p = OpenPanel();
     ASSERT_TRUE(WaitOnline());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return p.PositionGaugeValue->text() == "5.00" && p.OrientationValue->text() == "30"; }, 3000));
+    ASSERT_EQ(p.Horizon->Level(), 30);
+    ASSERT_EQ(p.CommandValue->text(), "50.0");
+
     sim.InjectFault(sim::TSimFault::Silent, -1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return p.OnlineStatus->text() == "Offline"; }, 8000));
     EXPECT_EQ(p.OnlineStatus->Color(), clr::GrayText());
     EXPECT_EQ(p.ToolTypeStatus->text(), "No Tool");
     EXPECT_FALSE(p.ActiveButton->isEnabled());
     EXPECT_FALSE(p.SerialOverrideBox->isEnabled());
-    EXPECT_EQ(p.ForceGaugeValue->text(), "0.0");
+    // Nothing of what was shown stays: 5.00 mm and 30 degrees go back to zero.
+    EXPECT_EQ(p.PositionGaugeValue->text(), "0.00");
+    EXPECT_EQ(p.PositionGauge->Progress(), 0);
+    EXPECT_EQ(p.OrientationValue->text(), "0");
+    EXPECT_EQ(p.Horizon->Level(), 0);
+    EXPECT_EQ(p.CommandValue->text(), "0.0");
     EXPECT_FALSE(p.OnlineStatus->toolTip().isEmpty());
+
+    // Meanwhile the controller is set to inches and pounds, with another maximum force and tool.
+    sim.SetParameter("CU", "1");
+    sim.SetParameter("MF", "300");
+    sim.SetParameter("MW", "20");
+    sim.SetParameter("MP", "6");
+    sim.SetParameter("TT", "Gripper");
     sim.ClearFaults();
     ASSERT_TRUE(WaitOnline());
     EXPECT_TRUE(p.ActiveButton->isEnabled());
+    EXPECT_EQ(p.ToolTypeStatus->text(), "Gripper");
+    EXPECT_TRUE(p.OnlineStatus->toolTip().isEmpty());
+    EXPECT_EQ(p.ForceGaugeUnits->text(), "Lbf.");
+    EXPECT_EQ(p.CommandBarUnits->text(), "Lbf.");
+    EXPECT_EQ(p.PositionGaugeUnits->text(), "In.");
+    EXPECT_EQ(p.ToolWeightUnits->text(), "Lb.");
+    EXPECT_EQ(p.ForceGaugeMax->text(), "300.0");
+    EXPECT_EQ(p.ForceGaugeMin->text(), "-20.0");
+    EXPECT_EQ(p.ForceGauge->MaxValue(), 3000);
+    EXPECT_EQ(p.ForceGauge->MinValue(), -200);
+    EXPECT_EQ(p.CommandBarMax->text(), "300.0");
+    EXPECT_EQ(p.CommandBar->minimum(), -3000);
+    EXPECT_EQ(p.CommandBar->maximum(), 200);
+    EXPECT_EQ(p.PositionGaugeMax->text(), "6.00");
+    EXPECT_EQ(p.PositionGauge->MaxValue(), 600);
     EXPECT_TRUE(Dialogs->Boxes.empty());
 }
 
@@ -249,6 +320,21 @@ TEST_F(TPanelTest, OfflineTheActiveStateIsUnknownAndTheDiagnosticsLampsGoGrey) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return p.ActiveLabel->text() != "Unknown"; }, 5000));
     EXPECT_EQ(p.ActiveLabel->text(), sim.Parameter("ACT") == "1" ? "Active" : "Retracted");
     EXPECT_TRUE(QTest::qWaitFor([&] { return DiagnosticsForm->Rs232Led->Color() == lit; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return DiagnosticsForm->ToolLed->Color() == lit; }, 5000));
+    EXPECT_TRUE(DiagnosticsForm->isVisible());
+
+    // Opened while the controller is silent, the window shows nothing lit, and comes alive with it.
+    DiagnosticsForm->hide();
+    sim.InjectFault(sim::TSimFault::Silent, -1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.OnlineStatus->text() == "Offline"; }, 8000));
+    p.DiagnosticsItemClick();
+    ASSERT_TRUE(DiagnosticsForm->isVisible());
+    for (int i = 0; i < TDiagnosticsForm::LampCount; ++i)
+        EXPECT_EQ(DiagnosticsForm->Lamp(i)->Color(), grey) << TDiagnosticsForm::LampName(i);
+    sim.ClearFaults();
+    ASSERT_TRUE(WaitOnline());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return DiagnosticsForm->Rs232Led->Color() == lit; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return DiagnosticsForm->ToolLed->Color() == lit; }, 5000));
     DiagnosticsForm->hide();
 }
 
@@ -358,9 +444,20 @@ TEST_F(TPanelTest, AFailingStepOfTheOnlineDisplayShowsInItsOwnFieldAndThePanelSt
     EXPECT_TRUE(Dialogs->Boxes.empty());
 }
 
-TEST_F(TPanelTest, InPositionModeTheTopMarkOfTheCommandBarIsDrawnWhole) {
-    TKorvaControlPanel& p = Online();
-    p.ShowMode(1); // MP 150 mm
+TEST_F(TPanelTest, AControllerInPositionModeGivesPositionScalesAndTheTopMarkIsDrawnWhole) {
+    StartSimulator().SetParameter("PM", "1"); // before the console starts; MP 150 mm, CP 75 mm
+    TKorvaControlPanel& p = OpenPanel();
+    ASSERT_TRUE(WaitOnline());
+    EXPECT_EQ(p.ModeGroup->ItemIndex(), 1);
+    EXPECT_EQ(p.CommandBarLabel2->text(), "Position");
+    EXPECT_EQ(p.CommandBarUnits->text(), "mm");
+    EXPECT_EQ(p.CommandBar->minimum(), -15000);
+    EXPECT_EQ(p.CommandBar->maximum(), 0);
+    EXPECT_EQ(p.CommandBar->value(), -7500);
+    EXPECT_EQ(p.CommandBarMid->text(), "75.00");
+    EXPECT_EQ(p.CommandBarMin->text(), "0.00");
+    EXPECT_EQ(p.ForceGaugeMax->text(), "500.0"); // the force scale stays in force
+    EXPECT_TRUE(Dialogs->Boxes.empty());
     ASSERT_EQ(p.CommandBarMax->text(), "150.00");
     const QImage image = p.CommandBarMax->grab().toImage();
     // Right-aligned, the text keeps clear of the left edge: no part of its first digit is cut off.
