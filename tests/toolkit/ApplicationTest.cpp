@@ -116,7 +116,11 @@ private:
             return;
         }
         dialog->setDirectory(Folder);
-        dialog->selectFile(answer); // the name field, and the list's selection cleared, as typing does
+        // Typed into the name field (selectFile leaves a field that has the focus as it is).
+        if (auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit"))
+            edit->setText(answer);
+        else
+            dialog->selectFile(answer);
         QMetaObject::invokeMethod(dialog, "accept"); // as the Save or Open button does
     }
     QString Folder;
