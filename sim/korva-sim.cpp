@@ -26,6 +26,8 @@ const char* const Usage =
     "  --paced       every byte takes its time at 9600 baud\n"
     "  --crlf        end lines with CR LF instead of LF\n"
     "  --no-tool     start with no tool plugged in\n"
+    "  --endless-dump  a broken controller: its configuration dumps never end (until the next\n"
+    "                command), to try what the console does with one\n"
     "  --link PATH   also make PATH a symbolic link to the device, replaced at each start, so that\n"
     "                the console keeps one port name while the simulator is restarted\n"
     "  --help        show this text\n";
@@ -62,6 +64,7 @@ int Refuse(const std::string& message) {
 int main(int argc, char** argv) {
     sim::TSimOptions options;
     options.RecordReceived = false; // runs until stopped; nobody reads the record
+    bool endlessDump = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -89,6 +92,8 @@ int main(int argc, char** argv) {
             options.CrLf = true;
         } else if (arg == "--no-tool") {
             options.ToolConnected = false;
+        } else if (arg == "--endless-dump") {
+            endlessDump = true;
         } else if (arg == "--link") {
             if (!hasValue || argv[i + 1][0] == '\0')
                 return Refuse("--link needs a path");
@@ -109,6 +114,8 @@ int main(int argc, char** argv) {
 
     try {
         sim::TSimulator simulator(options);
+        if (endlessDump)
+            simulator.InjectFault(sim::TSimFault::EndlessDump, -1);
         std::cout << (options.LinkPath.empty() ? simulator.SlavePath() : options.LinkPath) << std::endl;
         int signal = 0;
         sigwait(&stopSignals, &signal);
