@@ -53,7 +53,12 @@ KORVA_TEST_PORT=COM5 "$wine" "$hardware_exe"
 echo "== exchange time, Wine against Linux (100 passes of 9 exchanges, unpaced)"
 per_exchange() { tail -n 1 | sed -E 's/.*"time":([0-9.]+).*/\1/' | awk '{ printf "%.3f ms\n", $1 * 1000 / (99 * 9) }'; }
 echo "korva.exe under Wine: $(korva --port COM5 --json watch --count 100 --interval 0 | per_exchange)"
-echo "korva on Linux:       $(build/default/src/cli/korva --port "$work/port" --json watch --count 100 --interval 0 | per_exchange)"
+# A simulator of its own: Wine makes the line it opened its session's terminal, which the Linux
+# console rightly refuses to take over.
+"$sim" --link "$work/linux" >"$work/linux.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do [ -e "$work/linux" ] && break; sleep 0.1; done
+echo "korva on Linux:       $(build/default/src/cli/korva --port "$work/linux" --json watch --count 100 --interval 0 | per_exchange)"
 echo "== a failed upload leaves no part file behind"
 # A controller whose dump never ends: the upload gives up past its bounds and must remove its part
 # file, although Windows refuses to remove a file that is still open.
