@@ -2,6 +2,7 @@
 // Telnet com-port option (RFC 2217).
 
 #include "platform/net/NetSerialDevice.h"
+#include "platform/posix/PollFor.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -36,16 +37,6 @@ enum : unsigned char {
     PurgeData = 12,
     ServerOffset = 100, // a server's answer to command c is c + 100
 };
-
-int PollFor(int fd, short events, int timeoutMs) {
-    pollfd p{fd, events, 0};
-    for (;;) {
-        int n = ::poll(&p, 1, timeoutMs);
-        if (n < 0 && errno == EINTR)
-            continue;
-        return n < 0 ? -1 : (n == 0 ? 0 : p.revents);
-    }
-}
 
 // Connects to one address within limitMs; the socket is returned non-blocking, or -1 with errno set.
 int ConnectWithin(const addrinfo& ai, unsigned limitMs) {

@@ -2,6 +2,7 @@
 // side of a pseudo-terminal).
 
 #include "platform/SerialDevice.h"
+#include "platform/posix/PollFor.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -59,17 +60,6 @@ uint32_t RateOf(speed_t speed) {
             return rate;
     }
     return 0;
-}
-
-// Waits until fd is ready for events or timeoutMs has passed; EINTR is retried.
-int PollFor(int fd, short events, int timeoutMs) {
-    pollfd p{fd, events, 0};
-    for (;;) {
-        int n = ::poll(&p, 1, timeoutMs);
-        if (n < 0 && errno == EINTR)
-            continue;
-        return n < 0 ? -1 : (n == 0 ? 0 : p.revents);
-    }
 }
 
 // Whether the terminal device is the controlling terminal of some session (a shell's, a login's):
