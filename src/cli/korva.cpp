@@ -3,6 +3,7 @@
 //   0 done, 1 a difference (diff), 2 usage, 3 port, 4 link or protocol, 5 controller error.
 
 #include "cli/Commands.h"
+#include "cli/Output.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -37,9 +38,34 @@ const char* const Usage =
     "\n"
     "exit codes: 0 done, 1 a difference, 2 usage, 3 port, 4 link or protocol, 5 controller error\n";
 
-int Fail(const char* message) {
-    std::fprintf(stderr, "korva: %s\nTry 'korva --help'.\n", message);
-    return ExitUsage;
+// Whether --json comes among the program's options, before the command: a wrong call is then
+// reported as JSON too, even when it comes before --json.
+bool JsonAsked(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--json")
+            return true;
+        if (arg == "--port" || arg == "--address" || arg == "--timeout")
+            ++i; // its value
+        else if (arg == "--" || arg.empty() || arg[0] != '-')
+            return false; // the command
+    }
+    return false;
+}
+
+bool jsonErrors = false; // errors as JSON: --json given
+
+int Fail(const std::string& message) {
+    return ReportError(jsonErrors, ExitUsage, message, "korva --help");
+}
+
+int Show(const char* text) {
+    try {
+        WriteOut(text);
+        return ExitOk;
+    } catch (const EOutput& e) {
+        return ReportError(jsonErrors, ExitLink, e.what());
+    }
 }
 
 bool ParseNumber(const char* text, long low, long high, long& value) {
@@ -52,6 +78,8 @@ bool ParseNumber(const char* text, long low, long high, long& value) {
 } // namespace
 
 int main(int argc, char** argv) {
+    GuardStandardStreams();
+    jsonErrors = JsonAsked(argc, argv);
     TCliOptions options;
     static const option longOptions[] = {
         {"port", required_argument, nullptr, 'p'},    {"address", required_argument, nullptr, 'a'},
@@ -79,15 +107,12 @@ int main(int argc, char** argv) {
             options.TimeoutGiven = true;
             break;
         case 'j':
-            options.Json = true;
+            options.Json = jsonErrors = true;
             break;
         case 'h':
-            std::fputs(Usage, stdout);
-            return ExitOk;
-        default: {
-            const std::string text = "unknown option '" + std::string(argv[optind - 1]) + "'";
-            return Fail(text.c_str());
-        }
+            return Show(Usage);
+        default:
+            return Fail("unknown option '" + std::string(argv[optind - 1]) + "'");
         }
     }
     if (optind >= argc)
@@ -95,15 +120,12 @@ int main(int argc, char** argv) {
     const std::string command = argv[optind];
     std::vector<std::string> args(argv + optind + 1, argv + argc);
     if (command == "help" || command == "--help") {
-        if (args.empty()) {
-            std::fputs(Usage, stdout);
-            return ExitOk;
-        }
+        if (args.empty())
+            return Show(Usage);
         const char* help = CommandHelp(args[0]);
         if (!help)
-            return Fail(("no command '" + args[0] + "'").c_str());
-        std::fputs(help, stdout);
-        return ExitOk;
+            return Fail("no command '" + args[0] + "'");
+        return Show(help);
     }
     return RunCommand(command, args, options);
 }
