@@ -373,13 +373,19 @@ TEST(KorvaHelp, UsageAndOneCommandsHelp) {
     EXPECT_EQ(Korva({"help", "nope"}).Exit, 2);
     EXPECT_EQ(Korva({}).Exit, 2);
 }
+// text as JSON; a text that is not JSON gives an empty object, which matches no expectation.
+nlohmann::json Parsed(const std::string& text) {
+    nlohmann::json value = nlohmann::json::parse(text, nullptr, false);
+    return value.is_discarded() ? nlohmann::json::object() : value;
+}
+
 // One JSON object on standard error, with the given exit code.
 void ExpectJsonError(const TRun& run, int exit, const std::string& what) {
     EXPECT_EQ(run.Exit, exit) << what << ": " << run.Err;
     const auto lines = Lines(run.Err);
     ASSERT_EQ(lines.size(), 1u) << what << ": " << run.Err;
-    const nlohmann::json error = nlohmann::json::parse(lines[0], nullptr, false);
-    ASSERT_FALSE(error.is_discarded()) << what << ": " << run.Err;
+    nlohmann::json error = Parsed(lines[0]);
+    ASSERT_TRUE(error.is_object()) << what << ": " << run.Err;
     EXPECT_EQ(error["exit"], exit) << what;
     EXPECT_TRUE(error["error"].is_string()) << what;
 }
@@ -389,16 +395,16 @@ TEST_F(KorvaProgram, JsonStaysValidWithBytesThatAreNoUtf8) {
     TRun set = Run({"--json", "set", "CN", "Caf\xe9"});
     EXPECT_EQ(set.Exit, 0) << set.Err;
     EXPECT_EQ(Sim.Parameter("CN"), "Caf\xe9");
-    EXPECT_EQ(nlohmann::json::parse(set.Out)["value"], "Caf\xef\xbf\xbd");
+    EXPECT_EQ(Parsed(set.Out)["value"], "Caf\xef\xbf\xbd");
     TRun info = Run({"--json", "info"});
     EXPECT_EQ(info.Exit, 0) << info.Err;
-    EXPECT_EQ(nlohmann::json::parse(info.Out)["name"], "Caf\xef\xbf\xbd");
+    EXPECT_EQ(Parsed(info.Out)["name"], "Caf\xef\xbf\xbd");
 
     // An error reply with such a byte, as a result and as the error.
     Sim.ScriptReply("CF?", {"Error 3 \xff", "OK"});
     TRun reply = Run({"--json", "send", "CF?"});
     ExpectJsonError(reply, 5, "reply");
-    EXPECT_EQ(nlohmann::json::parse(reply.Out)["replies"][0], "Error 3 \xef\xbf\xbd");
+    EXPECT_EQ(Parsed(reply.Out)["replies"], nlohmann::json({"Error 3 \xef\xbf\xbd"}));
 
     // Line noise in the middle of watching.
     Sim.ScriptReply("AF?", {"\xff\x80", "OK"});
@@ -486,13 +492,18 @@ TEST_F(KorvaProgram, WrongCallsAreRefusedBeforeSendingAndInJsonWithJson) {
     ExpectJsonError(Korva({"--bogus", "--json", "info"}), 2, "--bogus");
 
     // The longest name a command line holds is sent.
+    Sim.ClearReceived();
     Run({"set", "CN", std::string(250, 'x')});
     EXPECT_EQ(Sent(), (std::vector<std::string>{"0:CN " + std::string(250, 'x')}));
 
     // Before a port is opened, an error names none.
-    TRun diff = Run({"diff", "/tmp/korva-no-such.cfg"});
+    const fs::path file = fs::temp_directory_path() / ("korva-long-" + std::to_string(getpid()) + ".cfg");
+    std::ofstream(file) << "FL 3 40.000\n" << std::string(300, 'x') << "\n";
+    TRun diff = Run({"diff", file.string()});
     EXPECT_EQ(diff.Exit, 4);
-    EXPECT_EQ(diff.Err.find("(port"), std::string::npos) << diff.Err;
+    EXPECT_NE(diff.Err.find("line 2"), std::string::npos) << diff.Err;
+    EXPECT_EQ(diff.Err.find("port"), std::string::npos) << diff.Err;
+    fs::remove(file);
 }
 
 } // namespace
