@@ -1,6 +1,6 @@
 // korva: the controller from a script. The same link as the console, one exchange after another,
 // with plain output for people, --json for programs, and exit codes to branch on:
-//   0 done, 1 a difference (diff), 2 usage, 3 port, 4 link or protocol, 5 controller error.
+//   0 done, 1 a difference (diff), 2 usage, 3 port, 4 link, protocol or output, 5 controller error.
 
 #include "cli/Commands.h"
 #include "cli/Output.h"
@@ -33,10 +33,14 @@ const char* const Usage =
     "  --port NAME      the port; else $KORVA_PORT, else the port the console was set to\n"
     "  --address N      the controller's network address, 0 to 15 (default 0)\n"
     "  --timeout MS     the reply time limit per line (default 1000)\n"
-    "  --json           one JSON object (one per line for watch) instead of text\n"
+    "  --json           one JSON object (one per line for watch) instead of text; an error,\n"
+    "                   a wrong call too, is one object {\"error\", \"exit\"} on standard error\n"
     "  --help           this text\n"
     "\n"
-    "exit codes: 0 done, 1 a difference, 2 usage, 3 port, 4 link or protocol, 5 controller error\n";
+    "Control characters in text output are shown as \\xNN.\n"
+    "\n"
+    "exit codes: 0 done, 1 a difference, 2 usage, 3 port, 4 link, protocol or output,\n"
+    "5 controller error\n";
 
 // Whether --json comes among the program's options, before the command: a wrong call is then
 // reported as JSON too, even when it comes before --json.
