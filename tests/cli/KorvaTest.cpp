@@ -425,18 +425,10 @@ TEST_F(KorvaProgram, JsonStaysValidWithBytesThatAreNoUtf8) {
 }
 
 TEST_F(KorvaProgram, TextOutputShowsControlCharactersEscaped) {
-    // What a terminal would act on is shown as \xNN; other characters stay as they are.
+    // A name that would retitle and recolour the terminal, and other ASCII controls.
     const std::vector<std::pair<std::string, std::string>> names = {
         {"\x1b]0;T\a\x1b[31mRED", "\\x1b]0;T\\x07\\x1b[31mRED"},
         {"a\rb\tc\x7f", "a\\x0db\\x09c\\x7f"},
-        {"C1 \xc2\x9b"
-         "2J",
-         "C1 \\xc2\\x9b2J"}, // U+009B, the 8-bit CSI
-        {"lone \x9b"
-         "2J",
-         "lone \\x9b2J"},
-        {"Z\xc3\xbcrich \xe2\x82\xac", "Z\xc3\xbcrich \xe2\x82\xac"},
-        {"Latin \xfc", "Latin \xfc"},
     };
     for (const auto& [name, shown] : names) {
         Sim.SetParameter("CN", name);
@@ -447,9 +439,28 @@ TEST_F(KorvaProgram, TextOutputShowsControlCharactersEscaped) {
         EXPECT_EQ(lines[1], "name:         " + shown);
         EXPECT_EQ(Run({"get", "CN"}).Out, shown + "\n");
     }
-    // Texts from the user and from files, in errors too.
-    for (const TRun& run : {Run({"get", "\x1b[2J"}), Run({"diff", "/tmp/korva-\x1b[2J.cfg"}),
-                            Korva({"--port", "/dev/korva-\x1b[2J", "info"})}) {
+    // Byte by byte, through a port name (which reaches the error unchanged): controls are shown,
+    // other characters, and bytes that no terminal takes for a control, stay as they are.
+    const std::vector<std::pair<std::string, std::string>> bytes = {
+        {"\x1b[2J", "\\x1b[2J"},
+        {"line\nbreak", "line\\x0abreak"},
+        {"C1 \xc2\x9b"
+         "2J",
+         "C1 \\xc2\\x9b2J"}, // U+009B, the 8-bit CSI
+        {"lone \x9b"
+         "2J",
+         "lone \\x9b2J"},
+        {"Z\xc3\xbcrich \xe2\x82\xac", "Z\xc3\xbcrich \xe2\x82\xac"},
+        {"Latin \xfc", "Latin \xfc"},
+    };
+    for (const auto& [raw, shown] : bytes) {
+        TRun run = Korva({"--port", "/dev/korva-" + raw, "info"});
+        EXPECT_EQ(run.Exit, 3);
+        EXPECT_NE(run.Err.find("/dev/korva-" + shown), std::string::npos) << run.Err;
+        EXPECT_EQ(Lines(run.Err).size(), 1u) << run.Err;
+    }
+    // Texts from the user and from files, in other errors.
+    for (const TRun& run : {Run({"get", "\x1b[2J"}), Run({"diff", "/tmp/korva-\x1b[2J.cfg"})}) {
         EXPECT_NE(run.Exit, 0);
         EXPECT_EQ(run.Err.find('\x1b'), std::string::npos) << run.Err;
         EXPECT_NE(run.Err.find("\\x1b[2J"), std::string::npos) << run.Err;
