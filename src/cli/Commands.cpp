@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "cli/Output.h"
 
 #include "bus/BusScan.h"
 #include "config/ConfigBackups.h"
@@ -9,8 +10,6 @@
 #include "link/WireFormat.h"
 #include "platform/StoredSetting.h"
 
-#include <nlohmann/json.hpp>
-
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -20,29 +19,13 @@
 #include <map>
 #include <thread>
 
-using Json = nlohmann::ordered_json;
-
 namespace {
-
-// A wrong call of a command: exit code 2.
-class EUsage : public Exception {
-public:
-    using Exception::Exception;
-};
-
-// A port that cannot be opened: exit code 3, with the system's reason.
-class EPortOpen : public Exception {
-public:
-    using Exception::Exception;
-};
 
 struct TSession {
     TCliOptions Options;
     std::string PortName;
     TCommPort Port;
     TIxaInterface Link{&Port};
-
-    std::string Where() const { return "port " + PortName + ", address " + std::to_string(Options.Address); }
 };
 
 std::string ResolvePort(const TCliOptions& options) {
@@ -87,11 +70,7 @@ std::string FormatNumber(double value) {
 }
 
 void Print(const TSession& s, const Json& json, const std::string& text) {
-    if (s.Options.Json)
-        std::printf("%s\n", json.dump().c_str());
-    else
-        std::fputs(text.c_str(), stdout);
-    std::fflush(stdout);
+    Print(s.Options, json, text);
 }
 
 int ParseIndex(const std::string& text) {
@@ -249,6 +228,10 @@ int Set(TSession& s, const std::vector<std::string>& args) {
     case TIxaValueKind::String:
         if (text.find_first_of("\r\n") != std::string::npos)
             throw EUsage("a text value cannot hold a line break");
+        if (name.size() + 1 + text.size() > TIxaInterface::MaxConfigLine) // "CN " and the text
+            throw EUsage(name + " takes at most " +
+                         std::to_string(TIxaInterface::MaxConfigLine - name.size() - 1) +
+                         " characters, not " + std::to_string(text.size()));
         write = [&] { s.Link.SetStringProp(name, text); };
         break;
     case TIxaValueKind::Int:
@@ -301,6 +284,8 @@ int Send(TSession& s, const std::vector<std::string>& args) {
     std::string line;
     for (const std::string& word : args)
         line += (line.empty() ? "" : " ") + word;
+    if (line.find_first_of("\r\n") != std::string::npos)
+        throw EUsage("a line cannot hold a line break");
     Open(s);
     s.Link.Timeout = s.Options.Timeout;
     std::vector<std::string> replies;
@@ -365,7 +350,7 @@ int Watch(TSession& s, const std::vector<std::string>& args) {
                         {"active", active},
                         {"mode", mode},
                         {"tool", tool < 0 ? Json(nullptr) : Json(tool)}};
-            std::printf("%s\n", row.dump().c_str());
+            Print(s, row, "");
         } else if (csv) {
             std::printf("%s,%s,%s,%s,%s,%d,%d,%s\n", time, FormatReal3(cf).c_str(), FormatReal3(af).c_str(),
                         FormatReal3(pos).c_str(), FormatReal3(sa).c_str(), active ? 1 : 0, mode,
@@ -378,7 +363,7 @@ int Watch(TSession& s, const std::vector<std::string>& args) {
                         active ? "active" : "retracted", modes[mode],
                         tool < 0 ? "none" : std::to_string(tool).c_str());
         }
-        std::fflush(stdout);
+        CheckOutput();
     }
     return ExitOk;
 }
@@ -587,7 +572,7 @@ int Scan(TSession& s, const std::vector<std::string>& args) {
         text += row;
     }
     if (list.empty())
-        text = "no unit answers on " + s.PortName + "\n";
+        text = "no unit answers on " + Shown(s.PortName) + "\n";
     Print(s, list, text);
     return ExitOk;
 }
@@ -663,40 +648,13 @@ int RunCommand(const std::string& command, const std::vector<std::string>& args,
     for (const TCommand& c : Commands)
         if (command == c.Name)
             found = &c;
-    if (!found) {
-        std::fprintf(stderr, "korva: no command '%s'\nTry 'korva --help'.\n", command.c_str());
-        return ExitUsage;
-    }
+    if (!found)
+        return ReportError(options.Json, ExitUsage, "no command '" + command + "'", "korva --help");
     TSession s;
     s.Options = options;
-    auto report = [&](int code, const std::string& message) {
-        if (s.Options.Json)
-            std::fprintf(stderr, "%s\n", Json{{"error", message}, {"exit", code}}.dump().c_str());
-        else
-            std::fprintf(stderr, "korva: %s\n", message.c_str());
-        return code;
-    };
     try {
-        const int code = found->Run(s, args);
-        return code;
-    } catch (const EPortOpen& e) {
-        return report(ExitPort, e.what());
-    } catch (const EUsage& e) {
-        std::fprintf(stderr, "korva: %s\nTry 'korva help %s'.\n", e.what(), command.c_str());
-        return ExitUsage;
-    } catch (const EConfig& e) {
-        return report(ExitLink, e.what());
-    } catch (const EIxa& e) {
-        return report(ExitController, "controller error " + std::to_string(e.ErrorNumber) + ": " + e.what() +
-                                          " (" + s.Where() + ")");
-    } catch (const EIxaInterface& e) {
-        const std::string message = e.what();
-        if (!s.PortName.empty() && message.find(s.PortName) != std::string::npos)
-            return report(ExitLink, message); // it names the port already
-        return report(ExitLink, message + " (" + s.Where() + ")");
-    } catch (const ECommPort& e) {
-        return report(ExitLink, std::string(e.what()) + " (" + s.Where() + ")");
-    } catch (const std::exception& e) {
-        return report(ExitLink, std::string(e.what()) + " (" + s.Where() + ")");
+        return found->Run(s, args);
+    } catch (...) {
+        return ReportFailure(s.Options, command, s.PortName);
     }
 }

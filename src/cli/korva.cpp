@@ -1,8 +1,9 @@
 // korva: the controller from a script. The same link as the console, one exchange after another,
 // with plain output for people, --json for programs, and exit codes to branch on:
-//   0 done, 1 a difference (diff), 2 usage, 3 port, 4 link or protocol, 5 controller error.
+//   0 done, 1 a difference (diff), 2 usage, 3 port, 4 link, protocol or output, 5 controller error.
 
 #include "cli/Commands.h"
+#include "cli/Output.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -32,14 +33,43 @@ const char* const Usage =
     "  --port NAME      the port; else $KORVA_PORT, else the port the console was set to\n"
     "  --address N      the controller's network address, 0 to 15 (default 0)\n"
     "  --timeout MS     the reply time limit per line (default 1000)\n"
-    "  --json           one JSON object (one per line for watch) instead of text\n"
+    "  --json           one JSON object (one per line for watch) instead of text; an error,\n"
+    "                   a wrong call too, is one object {\"error\", \"exit\"} on standard error\n"
     "  --help           this text\n"
     "\n"
-    "exit codes: 0 done, 1 a difference, 2 usage, 3 port, 4 link or protocol, 5 controller error\n";
+    "Control characters in text output are shown as \\xNN.\n"
+    "\n"
+    "exit codes: 0 done, 1 a difference, 2 usage, 3 port, 4 link, protocol or output,\n"
+    "5 controller error\n";
 
-int Fail(const char* message) {
-    std::fprintf(stderr, "korva: %s\nTry 'korva --help'.\n", message);
-    return ExitUsage;
+// Whether --json comes among the program's options, before the command: a wrong call is then
+// reported as JSON too, even when it comes before --json.
+bool JsonAsked(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--json")
+            return true;
+        if (arg == "--port" || arg == "--address" || arg == "--timeout")
+            ++i; // its value
+        else if (arg == "--" || arg.empty() || arg[0] != '-')
+            return false; // the command
+    }
+    return false;
+}
+
+bool jsonErrors = false; // errors as JSON: --json given
+
+int Fail(const std::string& message) {
+    return ReportError(jsonErrors, ExitUsage, message, "korva --help");
+}
+
+int Show(const char* text) {
+    try {
+        WriteOut(text);
+        return ExitOk;
+    } catch (const EOutput& e) {
+        return ReportError(jsonErrors, ExitLink, e.what());
+    }
 }
 
 bool ParseNumber(const char* text, long low, long high, long& value) {
@@ -52,6 +82,8 @@ bool ParseNumber(const char* text, long low, long high, long& value) {
 } // namespace
 
 int main(int argc, char** argv) {
+    GuardStandardStreams();
+    jsonErrors = JsonAsked(argc, argv);
     TCliOptions options;
     static const option longOptions[] = {
         {"port", required_argument, nullptr, 'p'},    {"address", required_argument, nullptr, 'a'},
@@ -79,15 +111,12 @@ int main(int argc, char** argv) {
             options.TimeoutGiven = true;
             break;
         case 'j':
-            options.Json = true;
+            options.Json = jsonErrors = true;
             break;
         case 'h':
-            std::fputs(Usage, stdout);
-            return ExitOk;
-        default: {
-            const std::string text = "unknown option '" + std::string(argv[optind - 1]) + "'";
-            return Fail(text.c_str());
-        }
+            return Show(Usage);
+        default:
+            return Fail("unknown option '" + std::string(argv[optind - 1]) + "'");
         }
     }
     if (optind >= argc)
@@ -95,15 +124,12 @@ int main(int argc, char** argv) {
     const std::string command = argv[optind];
     std::vector<std::string> args(argv + optind + 1, argv + argc);
     if (command == "help" || command == "--help") {
-        if (args.empty()) {
-            std::fputs(Usage, stdout);
-            return ExitOk;
-        }
+        if (args.empty())
+            return Show(Usage);
         const char* help = CommandHelp(args[0]);
         if (!help)
-            return Fail(("no command '" + args[0] + "'").c_str());
-        std::fputs(help, stdout);
-        return ExitOk;
+            return Fail("no command '" + args[0] + "'");
+        return Show(help);
     }
     return RunCommand(command, args, options);
 }

@@ -35,8 +35,12 @@ std::string ReadAll(const fs::path& file) {
     return text.str();
 }
 
+const std::string ClosedStream = "(closed)";
+
 // Runs korva with args and the extra environment entries; standard output and error go to files.
-TRun Korva(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+// stdoutPath, when given, is opened as standard output instead (ClosedStream: none at all).
+TRun Korva(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+           const std::string& stdoutPath = {}) {
     static int serial = 0;
     const fs::path dir = fs::temp_directory_path() / ("korva-cli-" + std::to_string(getpid()));
     fs::create_directories(dir);
@@ -59,7 +63,11 @@ TRun Korva(const std::vector<std::string>& args, const std::vector<std::string>&
     cenv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (stdoutPath == ClosedStream)
+        posix_spawn_file_actions_addclose(&actions, 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1, stdoutPath.empty() ? out.c_str() : stdoutPath.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = 0;
     TRun run;
@@ -113,10 +121,9 @@ TEST_F(KorvaProgram, InfoInTextAndInJson) {
     auto lines = Lines(text.Out);
     if (lines.size() == 6 && lines[5].rfind("port note:    ", 0) == 0)
         lines.pop_back(); // what the pseudo-terminal does not control
-    EXPECT_EQ(lines,
-              (std::vector<std::string>{"version:      4.2", "name:         Cell 4",
-                                        "tool type:    Deburring Spindle", "units:        metric (mm, N, kg)",
-                                        "tool present: yes"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{"version:      4.2", "name:         Cell 4",
+                                               "tool type:    Deburring Spindle",
+                                               "units:        metric (mm, N, kg)", "tool present: yes"}));
     Sim.SetToolConnected(false);
     Sim.SetParameter("CU", "1");
     TRun json = Run({"--json", "info"});
@@ -366,4 +373,148 @@ TEST(KorvaHelp, UsageAndOneCommandsHelp) {
     EXPECT_EQ(Korva({"help", "nope"}).Exit, 2);
     EXPECT_EQ(Korva({}).Exit, 2);
 }
+// text as JSON; a text that is not JSON gives an empty object, which matches no expectation.
+nlohmann::json Parsed(const std::string& text) {
+    nlohmann::json value = nlohmann::json::parse(text, nullptr, false);
+    return value.is_discarded() ? nlohmann::json::object() : value;
+}
+
+// One JSON object on standard error, with the given exit code.
+void ExpectJsonError(const TRun& run, int exit, const std::string& what) {
+    EXPECT_EQ(run.Exit, exit) << what << ": " << run.Err;
+    const auto lines = Lines(run.Err);
+    ASSERT_EQ(lines.size(), 1u) << what << ": " << run.Err;
+    nlohmann::json error = Parsed(lines[0]);
+    ASSERT_TRUE(error.is_object()) << what << ": " << run.Err;
+    EXPECT_EQ(error["exit"], exit) << what;
+    EXPECT_TRUE(error["error"].is_string()) << what;
+}
+
+TEST_F(KorvaProgram, JsonStaysValidWithBytesThatAreNoUtf8) {
+    // A name written with a Latin-1 byte: written, reported, exit 0; the byte becomes U+FFFD.
+    TRun set = Run({"--json", "set", "CN", "Caf\xe9"});
+    EXPECT_EQ(set.Exit, 0) << set.Err;
+    EXPECT_EQ(Sim.Parameter("CN"), "Caf\xe9");
+    EXPECT_EQ(Parsed(set.Out)["value"], "Caf\xef\xbf\xbd");
+    TRun info = Run({"--json", "info"});
+    EXPECT_EQ(info.Exit, 0) << info.Err;
+    EXPECT_EQ(Parsed(info.Out)["name"], "Caf\xef\xbf\xbd");
+
+    // An error reply with such a byte, as a result and as the error.
+    Sim.ScriptReply("CF?", {"Error 3 \xff", "OK"});
+    TRun reply = Run({"--json", "send", "CF?"});
+    ExpectJsonError(reply, 5, "reply");
+    EXPECT_EQ(Parsed(reply.Out)["replies"], nlohmann::json({"Error 3 \xef\xbf\xbd"}));
+
+    // Line noise in the middle of watching.
+    Sim.ScriptReply("AF?", {"\xff\x80", "OK"});
+    TRun watch = Run({"--json", "watch", "--count", "3", "--interval", "0"});
+    ExpectJsonError(watch, 4, "watch");
+
+    ExpectJsonError(Korva({"--json", "--port", "/dev/korva-\xff", "info"}), 3, "port");
+    const std::string file = "/tmp/korva-none-\xe9.cfg";
+    ExpectJsonError(Run({"--json", "diff", file}), 4, "file");
+    ExpectJsonError(Run({"--json", "restore", file}), 4, "file");
+
+    // A stored port that the settings file gives as a lone surrogate.
+    const fs::path config = fs::temp_directory_path() / ("korva-surrogate-" + std::to_string(getpid()));
+    fs::create_directories(config / "Halvane");
+    std::ofstream(config / "Halvane" / "KorvaWin 3.0.conf") << "[General]\nCommPort=/dev/\\xd800\n";
+    ExpectJsonError(Korva({"--json", "info"}, {"XDG_CONFIG_HOME=" + config.string()}), 3, "stored port");
+    fs::remove_all(config);
+}
+
+TEST_F(KorvaProgram, TextOutputShowsControlCharactersEscaped) {
+    // A name that would retitle and recolour the terminal, and other ASCII controls.
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {"\x1b]0;T\a\x1b[31mRED", "\\x1b]0;T\\x07\\x1b[31mRED"},
+        {"a\rb\tc\x7f", "a\\x0db\\x09c\\x7f"},
+    };
+    for (const auto& [name, shown] : names) {
+        Sim.SetParameter("CN", name);
+        TRun info = Run({"info"});
+        EXPECT_EQ(info.Exit, 0) << info.Err;
+        const auto lines = Lines(info.Out);
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ(lines[1], "name:         " + shown);
+        EXPECT_EQ(Run({"get", "CN"}).Out, shown + "\n");
+    }
+    // Byte by byte, through a port name (which reaches the error unchanged): controls are shown,
+    // other characters, and bytes that no terminal takes for a control, stay as they are.
+    const std::vector<std::pair<std::string, std::string>> bytes = {
+        {"\x1b[2J", "\\x1b[2J"},
+        {"line\nbreak", "line\\x0abreak"},
+        {"C1 \xc2\x9b"
+         "2J",
+         "C1 \\xc2\\x9b2J"}, // U+009B, the 8-bit CSI
+        {"lone \x9b"
+         "2J",
+         "lone \\x9b2J"},
+        {"Z\xc3\xbcrich \xe2\x82\xac", "Z\xc3\xbcrich \xe2\x82\xac"},
+        {"Latin \xfc", "Latin \xfc"},
+    };
+    for (const auto& [raw, shown] : bytes) {
+        TRun run = Korva({"--port", "/dev/korva-" + raw, "info"});
+        EXPECT_EQ(run.Exit, 3);
+        EXPECT_NE(run.Err.find("/dev/korva-" + shown), std::string::npos) << run.Err;
+        EXPECT_EQ(Lines(run.Err).size(), 1u) << run.Err;
+    }
+    // Texts from the user and from files, in other errors.
+    for (const TRun& run : {Run({"get", "\x1b[2J"}), Run({"diff", "/tmp/korva-\x1b[2J.cfg"})}) {
+        EXPECT_NE(run.Exit, 0);
+        EXPECT_EQ(run.Err.find('\x1b'), std::string::npos) << run.Err;
+        EXPECT_NE(run.Err.find("\\x1b[2J"), std::string::npos) << run.Err;
+    }
+}
+
+TEST_F(KorvaProgram, FailedWritesToStandardOutputExitWithFour) {
+    TRun full = Korva({"--port", Port, "info"}, {}, "/dev/full");
+    EXPECT_EQ(full.Exit, 4);
+    EXPECT_NE(full.Err.find("No space left on device"), std::string::npos) << full.Err;
+    EXPECT_EQ(Korva({"--help"}, {}, "/dev/full").Exit, 4);
+    EXPECT_EQ(Korva({"--json", "params"}, {}, "/dev/full").Exit, 4); // more than a stdio buffer
+
+    // With no standard output the port must not take its place: nothing but commands on the line.
+    Sim.ClearReceived();
+    TRun closed = Korva({"--port", Port, "watch", "--count", "3", "--interval", "0"}, {}, ClosedStream);
+    EXPECT_EQ(closed.Exit, 4);
+    EXPECT_NE(closed.Err.find("Bad file descriptor"), std::string::npos) << closed.Err;
+    for (const std::string& line : Sim.Received())
+        EXPECT_EQ(line.rfind("0:", 0), 0u) << line;
+}
+
+TEST_F(KorvaProgram, WrongCallsAreRefusedBeforeSendingAndInJsonWithJson) {
+    const std::string longName(251, 'x'); // "CN " and 251 characters: more than a command line holds
+    const std::vector<std::vector<std::string>> wrong = {
+        {"get", "FX"}, {"set", "CN", longName}, {"send", "a\nb"},          {"send", "CF?\r"},
+        {"bogus"},     {"info", "extra"},       {"watch", "--count", "x"}, {"help", "nope"},
+    };
+    Sim.ClearReceived();
+    for (const auto& args : wrong) {
+        TRun text = Run(args);
+        EXPECT_EQ(text.Exit, 2) << args[0] << ": " << text.Err;
+        EXPECT_EQ(text.Err.rfind("korva: ", 0), 0u) << text.Err;
+        std::vector<std::string> json = args;
+        json.insert(json.begin(), "--json");
+        ExpectJsonError(Run(json), 2, args[0]);
+    }
+    EXPECT_TRUE(Sim.Received().empty());
+    ExpectJsonError(Korva({"--json", "--address", "16", "info"}), 2, "--address");
+    ExpectJsonError(Korva({"--bogus", "--json", "info"}), 2, "--bogus");
+
+    // The longest name a command line holds is sent.
+    Sim.ClearReceived();
+    Run({"set", "CN", std::string(250, 'x')});
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"0:CN " + std::string(250, 'x')}));
+
+    // Before a port is opened, an error names none.
+    const fs::path file = fs::temp_directory_path() / ("korva-long-" + std::to_string(getpid()) + ".cfg");
+    std::ofstream(file) << "FL 3 40.000\n" << std::string(300, 'x') << "\n";
+    TRun diff = Run({"diff", file.string()});
+    EXPECT_EQ(diff.Exit, 4);
+    EXPECT_NE(diff.Err.find("line 2"), std::string::npos) << diff.Err;
+    EXPECT_EQ(diff.Err.find("port"), std::string::npos) << diff.Err;
+    fs::remove(file);
+}
+
 } // namespace
