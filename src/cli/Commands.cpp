@@ -1,12 +1,10 @@
 #include "cli/Commands.h"
 
 #include "bus/BusScan.h"
-#include "config/ConfigBackups.h"
-#include "config/ConfigCompare.h"
-#include "config/ConfigText.h"
 #include "link/IxaInterface.h"
 #include "link/IxaParameterTable.h"
 #include "link/WireFormat.h"
+#include "operations/ConfigOperations.h"
 #include "platform/StoredSetting.h"
 
 #include <nlohmann/json.hpp>
@@ -383,35 +381,15 @@ int Watch(TSession& s, const std::vector<std::string>& args) {
     return ExitOk;
 }
 
-// "SC 1" after a weighing or a download; SaveConfiguration absorbs its failures for the console,
-// a script must know, so the exchange is made here.
-void SaveFull(TSession& s) {
-    TLinkLock lock(s.Link);
-    const int timeout = s.Link.Timeout;
-    s.Link.Timeout = std::max(timeout, 4000);
-    try {
-        s.Link.SendString("SC 1");
-        s.Link.VoidReply();
-    } catch (...) {
-        s.Link.Timeout = timeout;
-        throw;
-    }
-    s.Link.Timeout = timeout;
-}
-
 int Weigh(TSession& s, const std::vector<std::string>& args) {
     const TArgs a = SplitArgs(args, {"--save"}, {});
     ExpectCount(a, 0, 0, "korva weigh [--save]");
     Open(s);
     Handshake(s);
-    s.Link.AutoWeigh();
-    const double weight = s.Link.GetCurrentToolWeight();
-    const bool save = a.Options.count("--save") != 0;
-    if (save)
-        SaveFull(s);
-    s.Link.GetEnglishUnits();
-    Print(s, Json{{"weight", weight}, {"units", s.Link.WeightUnits}, {"saved", save}},
-          "tool weight: " + FormatReal3(weight) + " " + s.Link.WeightUnits + (save ? " (saved)" : "") + "\n");
+    const TWeighResult weighed = WeighTool(s.Link, a.Options.count("--save") != 0);
+    Print(s, Json{{"weight", weighed.Weight}, {"units", weighed.Units}, {"saved", weighed.Saved}},
+          "tool weight: " + FormatReal3(weighed.Weight) + " " + weighed.Units +
+              (weighed.Saved ? " (saved)" : "") + "\n");
     return ExitOk;
 }
 
@@ -421,10 +399,7 @@ int Restore(TSession& s, const std::vector<std::string>& args) {
     const std::string& file = a.Positional[0];
     Open(s);
     Handshake(s);
-    s.Link.DownloadCfg(file);
-    const bool save = a.Options.count("--save") != 0;
-    if (save)
-        SaveFull(s);
+    const bool save = RestoreFile(s.Link, file, a.Options.count("--save") != 0).Saved;
     Print(s, Json{{"file", file}, {"saved", save}}, "restored " + file + (save ? " (saved)" : "") + "\n");
     return ExitOk;
 }
@@ -468,23 +443,7 @@ std::filesystem::path BackupRoot(const TArgs& a) {
     const auto data = UserDataFolder();
     if (!data)
         throw EUsage("no user data folder known: give the backup folder");
-    return *data / "Halvane" / "KorvaWin 3.0" / "Backups";
-}
-
-// Both dumps of the connected controller into a new backup, as the console's Back Up Controller
-// does; a backup that fails half way is removed whole, and the newest 50 are kept.
-TConfigBackups::TBackup BackUp(TSession& s, const TConfigBackups& backups) {
-    const AnsiString name = s.Link.GetControllerName();
-    const TConfigBackups::TBackup backup = backups.NewBackup(name, std::time(nullptr));
-    try {
-        s.Link.UploadIxaCfg(backup.Controller.string());
-        s.Link.UploadToolCfg(backup.Tool.string());
-    } catch (...) {
-        TConfigBackups::Discard(backup);
-        throw;
-    }
-    backups.Prune(name);
-    return backup;
+    return BackupFolder(*data);
 }
 
 int Backup(TSession& s, const std::vector<std::string>& args) {
@@ -507,7 +466,7 @@ int Backup(TSession& s, const std::vector<std::string>& args) {
         s.Options.Address = address;
         s.Link.Address = address;
         Handshake(s);
-        const TConfigBackups::TBackup backup = BackUp(s, backups);
+        const TConfigBackups::TBackup backup = BackUpController(s.Link, backups, std::time(nullptr)).Backup;
         list.push_back({{"address", address},
                         {"controller", backup.Controller.string()},
                         {"tool", backup.Tool.string()}});
@@ -521,14 +480,11 @@ int Backup(TSession& s, const std::vector<std::string>& args) {
 int Diff(TSession& s, const std::vector<std::string>& args) {
     const TArgs a = SplitArgs(args, {}, {});
     ExpectCount(a, 1, 1, "korva diff FILE");
-    const AnsiString text = TConfigText::ReadFile(a.Positional[0]);
-    TIxaInterface::CheckConfigText(text); // the file must be one a restore would take
-    const TConfigText file = TConfigText::Parse(text);
-    const bool tools = file.IsToolConfiguration();
+    TConfigText file = ReadConfigurationFile(a.Positional[0]); // before the port: a bad file sends nothing
     Open(s);
     Handshake(s);
-    const TConfigText controller = TConfigText::FromLines(s.Link.UploadCfgLines(tools ? "DTC" : "DCC"));
-    const TConfigCompare compare = TConfigCompare::Compare(file, controller, s.Link.GetEnglishUnits());
+    const TControllerCompare compared = CompareWithController(s.Link, std::move(file));
+    const TConfigCompare& compare = compared.Result;
     static const char* const states[] = {"same", "differs", "file only", "controller only"};
     Json rows = Json::array();
     std::string out;
@@ -561,7 +517,7 @@ int Diff(TSession& s, const std::vector<std::string>& args) {
     const size_t differences = compare.Differences();
     Print(s,
           Json{{"file", a.Positional[0]},
-               {"dump", tools ? "DTC" : "DCC"},
+               {"dump", compared.Dump()},
                {"differences", differences},
                {"unitsDiffer", compare.UnitsDiffer()},
                {"rows", rows}},
