@@ -10,6 +10,7 @@
 #include "panel/Saveconfig.h"
 #include "panel/Weighingtool.h"
 
+#include "operations/DisplayRules.h"
 #include "toolkit/Application.h"
 #include "toolkit/Layout.h"
 #include "toolkit/Text.h"
