@@ -551,61 +551,81 @@ int Scan(TSession& s, const std::vector<std::string>& args) {
 struct TCommand {
     const char* Name;
     int (*Run)(TSession&, const std::vector<std::string>&);
-    const char* Help;
+    const char* Synopsis; // the command and its arguments, as the usage lists it
+    const char* Summary;  // one line for the usage
+    const char* Help;     // korva help NAME
 };
 
+// clang-format off
 const TCommand Commands[] = {
-    {"info", Info,
+    {"info", Info, "info", "version, name, tool type, units, tool present",
      "usage: korva info\n\nThe handshake, then the controller's version, name, tool type, units and\n"
      "whether a tool is present.\n"},
-    {"get", Get,
-     "usage: korva get PARAM [INDEX]\n\nReads one parameter. PARAM is a mnemonic (CF, FL) or an accessor "
-     "name\n"
+    {"get", Get, "get PARAM [INDEX]", "read a parameter, by mnemonic (CF) or accessor name (CommandForce)",
+     "usage: korva get PARAM [INDEX]\n\n"
+     "Reads one parameter. PARAM is a mnemonic (CF, FL) or an accessor name\n"
      "(CommandForce, GetForceLevel); indexed parameters take an INDEX. 'korva params' lists them.\n"
      "  korva get CF\n  korva get ForceLevel 3\n"},
-    {"set", Set,
-     "usage: korva set PARAM [INDEX] VALUE\n\nWrites one parameter, checked against its type: whole numbers "
-     "for\n"
+    {"set", Set, "set PARAM [INDEX] VALUE", "write a parameter, checked against its type",
+     "usage: korva set PARAM [INDEX] VALUE\n\n"
+     "Writes one parameter, checked against its type: whole numbers for\n"
      "integers, numbers (sent with three decimals) for reals, 0/1/on/off for flags, text\n"
-     "without a line break for texts.\n  korva set CF 12.5\n  korva set FL 3 40\n  korva set CN \"Cell "
-     "4\"\n"},
-    {"send", Send,
+     "without a line break for texts.\n"
+     "  korva set CF 12.5\n  korva set FL 3 40\n  korva set CN \"Cell 4\"\n"},
+    {"send", Send, "send LINE", "one raw exchange; prints the reply lines",
      "usage: korva send LINE\n\nOne raw exchange: sends LINE with the address prefix, checks the echo and\n"
      "prints the reply lines. An Error reply exits with 5.\n  korva send 'FL? 3'\n"},
-    {"watch", Watch,
-     "usage: korva watch [--interval MS] [--count N] [--csv]\n\nLive values, one line per pass: command "
-     "force,\n"
+    {"watch", Watch, "watch [--interval MS] [--count N] [--csv]", "live values, one line per pass",
+     "usage: korva watch [--interval MS] [--count N] [--csv]\n\n"
+     "Live values, one line per pass: command force,\n"
      "actual force, position, slide acceleration, active, mode and tool (none without a tool).\n"
      "--interval is the pause between passes (default 200 ms), --count the number of passes\n"
      "(default: until interrupted), --csv writes a header and comma-separated rows.\n"},
-    {"weigh", Weigh,
-     "usage: korva weigh [--save]\n\nWeighs the current tool (up to 20 s) and prints its weight; --save "
-     "keeps\n"
+    {"weigh", Weigh, "weigh [--save]", "weigh the current tool; --save keeps it (SC 1)",
+     "usage: korva weigh [--save]\n\n"
+     "Weighs the current tool (up to 20 s) and prints its weight; --save keeps\n"
      "it in the controller's memory (SC 1).\n"},
-    {"restore", Restore,
-     "usage: korva restore FILE [--save]\n\nDownloads a configuration file, as the console does: the whole "
-     "file is\n"
+    {"restore", Restore, "restore FILE [--save]", "download a configuration file; --save keeps it (SC 1)",
+     "usage: korva restore FILE [--save]\n\n"
+     "Downloads a configuration file, as the console does: the whole file is\n"
      "checked first, then every line is sent; a refused line stops it with exit code 5.\n"
      "--save keeps the result in the controller's memory (SC 1).\n"},
-    {"backup", Backup,
-     "usage: korva backup [DIR] [--all]\n\nUploads the controller and the tool configuration into a new "
-     "backup,\n"
+    {"backup", Backup, "backup [DIR] [--all]", "back up the controller and tool configuration; --all every unit",
+     "usage: korva backup [DIR] [--all]\n\n"
+     "Uploads the controller and the tool configuration into a new backup,\n"
      "as the console's Back Up Controller does: DIR/<controller name>/<date>_<time> controller.cfg and\n"
      "... tool.cfg, keeping the newest 50. DIR defaults to the console's backup folder. --all backs\n"
      "up every unit a scan finds on the line.\n"},
-    {"diff", Diff,
-     "usage: korva diff FILE\n\nCompares a configuration file with the controller's (the tool dump for a "
-     "tool\n"
+    {"diff", Diff, "diff FILE", "compare a configuration file with the controller's; 1 when different",
+     "usage: korva diff FILE\n\n"
+     "Compares a configuration file with the controller's (the tool dump for a tool\n"
      "file), by value as the controller takes them, and prints what differs. Exits 0 when equal,\n"
      "1 when different.\n"},
-    {"scan", Scan,
+    {"scan", Scan, "scan", "list the units on the RS-485 line (addresses 0 to 15)",
      "usage: korva scan\n\nProbes the addresses 0 to 15 of the RS-485 line (version, then name and tool\n"
      "type for a unit that answers) and lists the units found.\n"},
-    {"params", Params,
+    {"params", Params, "params", "the parameters get and set know",
      "usage: korva params\n\nThe parameters that get and set know: mnemonic, access, kind, index.\n"},
 };
+// clang-format on
 
 } // namespace
+
+std::string CommandList() {
+    // A synopsis too long for its column stands on a line of its own, its summary under it.
+    constexpr size_t column = 25;
+    std::string list;
+    for (const TCommand& c : Commands) {
+        const std::string synopsis = c.Synopsis;
+        list += "  " + synopsis;
+        if (synopsis.size() >= column)
+            list += "\n" + std::string(column + 2, ' ');
+        else
+            list += std::string(column - synopsis.size(), ' ');
+        list += std::string(c.Summary) + "\n";
+    }
+    return list;
+}
 
 const char* CommandHelp(const std::string& command) {
     for (const TCommand& c : Commands)

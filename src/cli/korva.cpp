@@ -8,24 +8,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <getopt.h>
+#include <string>
 
 namespace {
 
-const char* const Usage =
+const char* const UsageHead =
     "usage: korva [--port NAME] [--address N] [--timeout MS] [--json] COMMAND [ARGS]\n"
     "\n"
     "The controller from a script, over the console's own link.\n"
     "\n"
-    "commands:\n"
-    "  info                     version, name, tool type, units, tool present\n"
-    "  get PARAM [INDEX]        read a parameter, by mnemonic (CF) or accessor name (CommandForce)\n"
-    "  set PARAM [INDEX] VALUE  write a parameter, checked against its type\n"
-    "  send LINE                one raw exchange; prints the reply lines\n"
-    "  watch [--interval MS] [--count N] [--csv]\n"
-    "                           live values, one line per pass\n"
-    "  weigh [--save]           weigh the current tool; --save keeps it (SC 1)\n"
-    "  restore FILE [--save]    download a configuration file; --save keeps it (SC 1)\n"
-    "  params                   the parameters get and set know\n"
+    "commands:\n";
+const char* const UsageTail =
     "  help [COMMAND]           this text, or one command's\n"
     "\n"
     "options:\n"
@@ -36,6 +29,11 @@ const char* const Usage =
     "  --help           this text\n"
     "\n"
     "exit codes: 0 done, 1 a difference, 2 usage, 3 port, 4 link or protocol, 5 controller error\n";
+
+// The usage, its commands from the command table.
+void PrintUsage() {
+    std::fputs((UsageHead + CommandList() + UsageTail).c_str(), stdout);
+}
 
 int Fail(const char* message) {
     std::fprintf(stderr, "korva: %s\nTry 'korva --help'.\n", message);
@@ -82,7 +80,7 @@ int main(int argc, char** argv) {
             options.Json = true;
             break;
         case 'h':
-            std::fputs(Usage, stdout);
+            PrintUsage();
             return ExitOk;
         default: {
             const std::string text = "unknown option '" + std::string(argv[optind - 1]) + "'";
@@ -96,7 +94,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + optind + 1, argv + argc);
     if (command == "help" || command == "--help") {
         if (args.empty()) {
-            std::fputs(Usage, stdout);
+            PrintUsage();
             return ExitOk;
         }
         const char* help = CommandHelp(args[0]);

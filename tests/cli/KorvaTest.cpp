@@ -113,10 +113,9 @@ TEST_F(KorvaProgram, InfoInTextAndInJson) {
     auto lines = Lines(text.Out);
     if (lines.size() == 6 && lines[5].rfind("port note:    ", 0) == 0)
         lines.pop_back(); // what the pseudo-terminal does not control
-    EXPECT_EQ(lines,
-              (std::vector<std::string>{"version:      4.2", "name:         Cell 4",
-                                        "tool type:    Deburring Spindle", "units:        metric (mm, N, kg)",
-                                        "tool present: yes"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{"version:      4.2", "name:         Cell 4",
+                                               "tool type:    Deburring Spindle",
+                                               "units:        metric (mm, N, kg)", "tool present: yes"}));
     Sim.SetToolConnected(false);
     Sim.SetParameter("CU", "1");
     TRun json = Run({"--json", "info"});
@@ -365,5 +364,31 @@ TEST(KorvaHelp, UsageAndOneCommandsHelp) {
     EXPECT_EQ(one.Out.rfind("usage: korva watch", 0), 0u);
     EXPECT_EQ(Korva({"help", "nope"}).Exit, 2);
     EXPECT_EQ(Korva({}).Exit, 2);
+}
+
+// The usage lists every command korva runs, each with a help of its own, and nothing else.
+TEST(KorvaHelp, TheUsageListsEveryCommand) {
+    const std::string usage = Korva({"--help"}).Out;
+    const size_t start = usage.find("commands:\n"), end = usage.find("\noptions:");
+    ASSERT_NE(start, std::string::npos);
+    ASSERT_NE(end, std::string::npos);
+    std::vector<std::string> listed;
+    for (const std::string& line : Lines(usage.substr(start, end - start)))
+        if (line.size() > 2 && line[0] == ' ' && line[2] != ' ')
+            listed.push_back(line.substr(2, line.find(' ', 2) - 2));
+    const std::vector<std::string> commands = {"info",    "get",    "set",  "send", "watch",  "weigh",
+                                               "restore", "backup", "diff", "scan", "params", "help"};
+    EXPECT_EQ(listed, commands);
+    for (const std::string& command : commands) {
+        if (command == "help")
+            continue;
+        const TRun help = Korva({"help", command});
+        EXPECT_EQ(help.Exit, 0) << command;
+        EXPECT_EQ(help.Out.rfind("usage: korva " + command, 0), 0u) << help.Out;
+        // An unknown command is refused as such: each listed one is known.
+        EXPECT_EQ(Korva({"--port", "/dev/korva-no-such-port", command}).Err.find("no command"),
+                  std::string::npos)
+            << command;
+    }
 }
 } // namespace
