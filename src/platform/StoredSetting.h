@@ -11,6 +11,10 @@
 #include <filesystem>
 #include <optional>
 
+// The names the console's settings are kept under (also the folder of its backups).
+inline constexpr const char* SettingsOrganization = "Halvane";
+inline constexpr const char* SettingsApplication = "KorvaWin 3.0";
+
 // The stored value of key, as the bytes the console stored; nothing when it is not stored or cannot
 // be read.
 std::optional<AnsiString> ReadStoredSetting(const AnsiString& key);

@@ -517,4 +517,30 @@ TEST_F(KorvaProgram, WrongCallsAreRefusedBeforeSendingAndInJsonWithJson) {
     fs::remove(file);
 }
 
+
+// The usage lists every command korva runs, each with a help of its own, and nothing else.
+TEST(KorvaHelp, TheUsageListsEveryCommand) {
+    const std::string usage = Korva({"--help"}).Out;
+    const size_t start = usage.find("commands:\n"), end = usage.find("\noptions:");
+    ASSERT_NE(start, std::string::npos);
+    ASSERT_NE(end, std::string::npos);
+    std::vector<std::string> listed;
+    for (const std::string& line : Lines(usage.substr(start, end - start)))
+        if (line.size() > 2 && line[0] == ' ' && line[2] != ' ')
+            listed.push_back(line.substr(2, line.find(' ', 2) - 2));
+    const std::vector<std::string> commands = {"info",    "get",    "set",  "send", "watch",  "weigh",
+                                               "restore", "backup", "diff", "scan", "params", "help"};
+    EXPECT_EQ(listed, commands);
+    for (const std::string& command : commands) {
+        if (command == "help")
+            continue;
+        const TRun help = Korva({"help", command});
+        EXPECT_EQ(help.Exit, 0) << command;
+        EXPECT_EQ(help.Out.rfind("usage: korva " + command, 0), 0u) << help.Out;
+        // An unknown command is refused as such: each listed one is known.
+        EXPECT_EQ(Korva({"--port", "/dev/korva-no-such-port", command}).Err.find("no command"),
+                  std::string::npos)
+            << command;
+    }
+}
 } // namespace

@@ -92,7 +92,7 @@ std::optional<AnsiString> ReadStoredSetting(const AnsiString& key) {
         folder = AnsiString(home) + "/.config";
     else
         return std::nullopt;
-    std::ifstream file(folder + "/Halvane/KorvaWin 3.0.conf");
+    std::ifstream file(folder + "/" + SettingsOrganization + "/" + SettingsApplication + ".conf");
     if (!file)
         return std::nullopt;
     AnsiString line, section;

@@ -6,8 +6,9 @@
 std::optional<AnsiString> ReadStoredSetting(const AnsiString& key) {
     char value[1024];
     DWORD size = sizeof(value);
-    if (RegGetValueA(HKEY_CURRENT_USER, "Software\\Halvane\\KorvaWin 3.0", key.c_str(), RRF_RT_REG_SZ,
-                     nullptr, value, &size) != ERROR_SUCCESS)
+    const AnsiString subKey = AnsiString("Software\\") + SettingsOrganization + "\\" + SettingsApplication;
+    if (RegGetValueA(HKEY_CURRENT_USER, subKey.c_str(), key.c_str(), RRF_RT_REG_SZ, nullptr, value, &size) !=
+        ERROR_SUCCESS)
         return std::nullopt;
     return AnsiString(value);
 }
