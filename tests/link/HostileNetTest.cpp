@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <fstream>
 #include <thread>
 #include <unistd.h>
@@ -45,7 +46,10 @@ void PrintTo(const TCase& row, std::ostream* out) {
 class HostileNet : public ::testing::TestWithParam<TCase> {
 protected:
     // An operation that never returns fails the test by the alarm instead of hanging it.
-    void SetUp() override { ::alarm(60); }
+    void SetUp() override {
+        std::signal(SIGALRM, SIG_DFL);
+        ::alarm(60);
+    }
     void TearDown() override { ::alarm(0); }
 };
 
