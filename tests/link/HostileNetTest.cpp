@@ -48,6 +48,10 @@ protected:
     // An operation that never returns fails the test by the alarm instead of hanging it.
     void SetUp() override {
         std::signal(SIGALRM, SIG_DFL);
+        sigset_t alarmOnly;
+        sigemptyset(&alarmOnly);
+        sigaddset(&alarmOnly, SIGALRM);
+        pthread_sigmask(SIG_UNBLOCK, &alarmOnly, nullptr);
         ::alarm(60);
     }
     void TearDown() override { ::alarm(0); }
