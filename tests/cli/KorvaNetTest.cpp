@@ -1,5 +1,5 @@
-// The korva program on a network port whose server misbehaves or is busy: it ends within its time
-// limits and its memory bound, and says why the connection failed.
+// The korva program on what it does not choose: a network port whose server misbehaves or is busy,
+// and the console's settings file. It ends within its time limits and its memory bound, and says why.
 
 #include "HostileServer.h"
 #include "Ser2net.h"
@@ -16,6 +16,7 @@
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -136,4 +137,32 @@ TEST(KorvaNet, ABusySerialServerPortIsInUseByAnotherClient) {
         EXPECT_EQ(second.Err, "korva: The port is in use by another client: " + server.PortName() + "\n");
         ::close(other);
     }
+}
+
+// The console's settings file, read for the port when none is given, is taken only when it is a
+// regular file of a sane size: a named pipe does not block korva, a link to /dev/zero does not fill
+// its memory, and either counts as no stored port.
+TEST(KorvaSettings, OnlyARegularFileOfBoundedSizeIsRead) {
+    const fs::path config = fs::temp_directory_path() / ("korva-net-config-" + std::to_string(::getpid()));
+    const fs::path file = config / "Halvane" / "KorvaWin 3.0.conf";
+    fs::create_directories(file.parent_path());
+    const auto make = [&](const char* kind) {
+        fs::remove(file);
+        if (std::string(kind) == "pipe")
+            ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+        else if (std::string(kind) == "zero")
+            fs::create_symlink("/dev/zero", file);
+        else
+            std::ofstream(file) << "[General]\nCommPort=/dev/korva-no-such-port\n"
+                                << std::string(1100 * 1024, ';') << "\n";
+    };
+    for (const char* kind : {"pipe", "zero", "large"}) {
+        make(kind);
+        const TNetRun run = RunKorva({"info"}, {"XDG_CONFIG_HOME=" + config.string()});
+        EXPECT_EQ(run.Exit, 2) << kind << ": " << run.Err;
+        EXPECT_NE(run.Err.find("no port"), std::string::npos) << kind << ": " << run.Err;
+        EXPECT_LT(run.Ms, 5000) << kind;
+        EXPECT_LT(run.PeakKb, 64 * 1024) << kind;
+    }
+    fs::remove_all(config);
 }
