@@ -114,7 +114,23 @@ bool TNetSerialDevice::Fail(int error) {
 
 bool TNetSerialDevice::Ended(int error) {
     End = error == EPIPE ? TEnd::Closed : error == ECONNRESET ? TEnd::Reset : End;
+    // A write found the connection gone: what the server said before it hung up may still wait to
+    // be read (a busy server's "Port already in use"). A little of it, as it stands, for LostText.
+    for (int i = 0; i < 4 && Fd >= 0; ++i) {
+        char raw[4096];
+        const ssize_t n = ::recv(Fd, raw, sizeof raw, MSG_DONTWAIT);
+        if (n <= 0)
+            break;
+        NoteTail(raw, size_t(n));
+    }
     return Fail(error);
+}
+
+void TNetSerialDevice::NoteTail(const char* data, size_t count) {
+    const size_t keep = 64;
+    Tail.append(data + (count > keep ? count - keep : 0), std::min(count, keep));
+    if (Tail.size() > keep)
+        Tail.erase(0, Tail.size() - keep);
 }
 
 void TNetSerialDevice::Hold(const char* data, size_t count) {
@@ -496,11 +512,7 @@ bool TNetSerialDevice::Receive(char* out, size_t room, size_t& got, unsigned wai
             SetOption(Fd, IPPROTO_TCP, TCP_QUICKACK, 1);
 #endif
             got = Telnet ? Decode(raw, size_t(n), out) : size_t(n);
-            if (got > 0) {
-                Tail.append(out + (got > 64 ? got - 64 : 0), std::min<size_t>(got, 64));
-                if (Tail.size() > 64)
-                    Tail.erase(0, Tail.size() - 64);
-            }
+            NoteTail(out, got);
             // Only Telnet talk: a drain goes on (for a bounded amount), a wait returns for its
             // caller to look at the news.
             talk += size_t(n);

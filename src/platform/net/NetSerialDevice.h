@@ -79,6 +79,7 @@ private:
     void Negotiate(unsigned char verb, unsigned char option);
     void SubNegotiation();
     void Hold(const char* data, size_t count);
+    void NoteTail(const char* data, size_t count);
     bool Drain(size_t limitBytes, unsigned limitMs);
     AnsiString Refusal(size_t index, const std::vector<unsigned char>& asked) const;
 
