@@ -331,15 +331,16 @@ bool TNetSerialDevice::SetState(const TDcb& dcb) {
 
 namespace {
 std::string SettingText(unsigned char command, const std::vector<unsigned char>& value) {
-    static const char* const names[] = {"", "a baud rate of ", "a data size of ", "parity ", "stop bits "};
+    static const char* const names[] = {"", "a baud rate", "a data size", "parity", "stop bits"};
     if (command < SetBaudRate || command > SetStopSize)
         return "another setting";
-    std::string text = names[command];
+    const std::string name = names[command];
+    const std::string text = name + (command <= SetDataSize ? " of " : " ");
     if (command == SetBaudRate && value.size() == 4)
         return text + std::to_string(uint32_t(value[0]) << 24 | uint32_t(value[1]) << 16 |
                                      uint32_t(value[2]) << 8 | value[3]);
-    if (value.size() != 1)
-        return text + "of " + std::to_string(value.size()) + " bytes";
+    if (value.size() != 1 || command == SetBaudRate)
+        return name + " in " + std::to_string(value.size()) + " bytes";
     static const char* const parities[] = {"none", "odd", "even", "mark", "space"};
     static const char* const stops[] = {"1", "2", "1.5"};
     if (command == SetParity && value[0] >= 1 && value[0] <= 5)
