@@ -15,6 +15,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -127,6 +128,14 @@ TSimulator::TImpl::TImpl(TSimOptions options)
     if (pipe2(Wake, O_CLOEXEC | O_NONBLOCK) != 0)
         throw std::system_error(errno, std::generic_category(), "pipe2");
     if (!Options.LinkPath.empty()) {
+        // Only a link (an earlier simulator's) is replaced: a file or a folder of that name is not ours.
+        struct stat existing {};
+        if (lstat(Options.LinkPath.c_str(), &existing) == 0 && !S_ISLNK(existing.st_mode)) {
+            close(Wake[0]);
+            close(Wake[1]);
+            throw std::runtime_error("--link " + Options.LinkPath +
+                                     " exists and is not a symbolic link; it is left as it is");
+        }
         // Made beside the target name and renamed over it, so the name never points nowhere.
         const std::string fresh = Options.LinkPath + ".new-" + std::to_string(getpid());
         unlink(fresh.c_str());

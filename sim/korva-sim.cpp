@@ -29,7 +29,8 @@ const char* const Usage =
     "  --endless-dump  a broken controller: its configuration dumps never end (until the next\n"
     "                command), to try what the console does with one\n"
     "  --link PATH   also make PATH a symbolic link to the device, replaced at each start, so that\n"
-    "                the console keeps one port name while the simulator is restarted\n"
+    "                the console keeps one port name while the simulator is restarted (an\n"
+    "                existing PATH that is not a symbolic link is refused)\n"
     "  --help        show this text\n";
 
 template <typename T> bool Parse(std::string_view text, T& value) {

@@ -54,6 +54,8 @@ void Handshake(TSession& s) {
     s.Link.Connect();
     if (s.Link.Refused())
         throw EIxaInterface(5);
+    if (!s.Link.Connected && s.Port.Lost())
+        throw EIxaInterface(2, s.Port.OpenFailure()); // the connection ended: closed, reset, in use
     if (!s.Link.Connected)
         throw EIxaInterface(2, "No answer at address " + std::to_string(s.Options.Address) + " on " +
                                    s.PortName);

@@ -16,7 +16,8 @@ inline constexpr const char* SettingsOrganization = "Halvane";
 inline constexpr const char* SettingsApplication = "KorvaWin 3.0";
 
 // The stored value of key, as the bytes the console stored; nothing when it is not stored or cannot
-// be read.
+// be read. On POSIX systems only a regular file of at most 1 MiB is read: anything else (a named
+// pipe, a link to a device, a larger file) counts as no stored settings.
 std::optional<AnsiString> ReadStoredSetting(const AnsiString& key);
 
 // The user's data folder, where the console keeps its backups: $XDG_DATA_HOME (~/.local/share when
