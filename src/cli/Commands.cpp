@@ -483,7 +483,9 @@ TConfigBackups::TBackup BackUp(TSession& s, const TConfigBackups& backups) {
         TConfigBackups::Discard(backup);
         throw;
     }
-    backups.Prune(name);
+    // The backup is made; a folder that cannot be tidied is worth a word, not a failure.
+    for (const std::string& warning : backups.Prune(name).Warnings)
+        std::fprintf(stderr, "korva: warning: %s\n", warning.c_str());
     return backup;
 }
 

@@ -121,13 +121,12 @@ void TKorvaControlPanel::DownloadFile(const QString& fileName) {
         size_t lineNumber = 0, lineCount = 0;
         AnsiString lineText;
         try {
-            Link->DownloadCfg(ToSystemName(fileName),
-                              [&](size_t line, size_t total, const AnsiString& text) {
-                                  lineNumber = line;
-                                  lineCount = total;
-                                  lineText = text;
-                                  busy->ShowProgress(QString("line %1 of %2").arg(line).arg(total));
-                              });
+            Link->DownloadCfg(ToSystemName(fileName), [&](size_t line, size_t total, const AnsiString& text) {
+                lineNumber = line;
+                lineCount = total;
+                lineText = text;
+                busy->ShowProgress(QString("line %1 of %2").arg(line).arg(total));
+            });
         } catch (EIxa& error) {
             // Which line, and how far the file got: the lines before it are in the controller now.
             error.Message = "Line " + std::to_string(lineNumber) + " of " + std::to_string(lineCount) +
@@ -172,7 +171,9 @@ TConfigBackups::TBackup TKorvaControlPanel::TakeBackup() {
         TConfigBackups::Discard(backup); // half a backup is none
         throw;
     }
-    backups.Prune(name);
+    // The backup is made; a folder that cannot be tidied is worth a word, not a failure.
+    for (const std::string& warning : backups.Prune(name).Warnings)
+        MessageBox("Korva Windows", ToQString(warning), TMsgButtons::Ok, TMsgIcon::Warning);
     return backup;
 }
 
