@@ -121,12 +121,13 @@ void TKorvaControlPanel::DownloadFile(const QString& fileName) {
         size_t lineNumber = 0, lineCount = 0;
         AnsiString lineText;
         try {
-            Link->DownloadCfg(ToSystemName(fileName), [&](size_t line, size_t total, const AnsiString& text) {
-                lineNumber = line;
-                lineCount = total;
-                lineText = text;
-                busy->ShowProgress(QString("line %1 of %2").arg(line).arg(total));
-            });
+            Link->DownloadCfg(ToSystemName(fileName),
+                              [&](size_t line, size_t total, const AnsiString& text) {
+                                  lineNumber = line;
+                                  lineCount = total;
+                                  lineText = text;
+                                  busy->ShowProgress(QString("line %1 of %2").arg(line).arg(total));
+                              });
         } catch (EIxa& error) {
             // Which line, and how far the file got: the lines before it are in the controller now.
             error.Message = "Line " + std::to_string(lineNumber) + " of " + std::to_string(lineCount) +
