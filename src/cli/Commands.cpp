@@ -8,6 +8,8 @@
 #include "link/IxaParameterTable.h"
 #include "link/WireFormat.h"
 #include "platform/StoredSetting.h"
+#include "record/TrendCsv.h"
+#include "record/TrendHistory.h"
 
 #include <nlohmann/json.hpp>
 
@@ -337,16 +339,16 @@ int Watch(TSession& s, const std::vector<std::string>& args) {
     Handshake(s);
     s.Link.GetEnglishUnits();
     const std::string f = s.Link.ForceUnits, l = s.Link.LengthUnits;
+    // The columns of a trend recording.
     if (csv && !s.Options.Json)
-        std::printf(
-            "time,command force (%s),actual force (%s),position (%s),slide acceleration,active,mode,tool\n",
-            f.c_str(), f.c_str(), l.c_str());
+        std::printf("%s", TrendCsvHeader(f, l).c_str());
     const auto start = std::chrono::steady_clock::now();
     for (long pass = 0; count == 0 || pass < count; ++pass) {
         if (pass > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(interval));
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const auto wall = std::chrono::system_clock::now();
         const double cf = s.Link.GetCommandForce();
         const double af = s.Link.GetActualForce();
         const double pos = s.Link.GetPosition();
@@ -367,9 +369,11 @@ int Watch(TSession& s, const std::vector<std::string>& args) {
                         {"tool", tool < 0 ? Json(nullptr) : Json(tool)}};
             std::printf("%s\n", row.dump().c_str());
         } else if (csv) {
-            std::printf("%s,%s,%s,%s,%s,%d,%d,%s\n", time, FormatReal3(cf).c_str(), FormatReal3(af).c_str(),
-                        FormatReal3(pos).c_str(), FormatReal3(sa).c_str(), active ? 1 : 0, mode,
-                        tool < 0 ? "" : std::to_string(tool).c_str());
+            const double none = std::nan("");
+            std::printf("%s", TrendCsvRow(wall, seconds, s.Link.Address,
+                                          {cf, af, pos, OrientationDegrees(sa), active ? 1.0 : 0.0,
+                                           double(mode), tool < 0 ? none : double(tool)})
+                                  .c_str());
         } else {
             static const char* const modes[] = {"force", "position", "contour"};
             std::printf("%8ss  CF %9s %s  AF %9s %s  POS %8s %s  SA %7s  %-9s %-8s tool %s\n", time,

@@ -2,6 +2,7 @@
 // pseudo-terminal: output, exit codes and the exact lines on the wire.
 
 #include "platform/StoredSetting.h"
+#include "record/TrendCsv.h"
 #include "sim/Simulator.h"
 
 #include <gtest/gtest.h>
@@ -113,10 +114,9 @@ TEST_F(KorvaProgram, InfoInTextAndInJson) {
     auto lines = Lines(text.Out);
     if (lines.size() == 6 && lines[5].rfind("port note:    ", 0) == 0)
         lines.pop_back(); // what the pseudo-terminal does not control
-    EXPECT_EQ(lines,
-              (std::vector<std::string>{"version:      4.2", "name:         Cell 4",
-                                        "tool type:    Deburring Spindle", "units:        metric (mm, N, kg)",
-                                        "tool present: yes"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{"version:      4.2", "name:         Cell 4",
+                                               "tool type:    Deburring Spindle",
+                                               "units:        metric (mm, N, kg)", "tool present: yes"}));
     Sim.SetToolConnected(false);
     Sim.SetParameter("CU", "1");
     TRun json = Run({"--json", "info"});
@@ -198,10 +198,23 @@ TEST_F(KorvaProgram, WatchWritesOneRowPerPass) {
     ASSERT_EQ(csv.Exit, 0) << csv.Err;
     const auto rows = Lines(csv.Out);
     ASSERT_EQ(rows.size(), 6u);
-    EXPECT_EQ(rows[0],
-              "time,command force (N),actual force (N),position (mm),slide acceleration,active,mode,tool");
-    for (size_t i = 1; i < rows.size(); ++i)
-        EXPECT_EQ(std::count(rows[i].begin(), rows[i].end(), ','), 7) << rows[i];
+    // The columns of a trend recording, the clock time first.
+    EXPECT_EQ(rows[0] + "\n", TrendCsvHeader("N", "mm"));
+    for (size_t i = 1; i < rows.size(); ++i) {
+        SCOPED_TRACE(rows[i]);
+        EXPECT_EQ(std::count(rows[i].begin(), rows[i].end(), ','), 9);
+        ASSERT_GE(rows[i].size(), 31u);
+        EXPECT_EQ(rows[i][0], '"');
+        EXPECT_EQ(rows[i][11], 'T'); // "2026-12-08T13:40:01.123+01:00"
+        EXPECT_EQ(rows[i][30], '"');
+        std::vector<std::string> cells;
+        std::istringstream rest(rows[i].substr(31));
+        for (std::string cell; std::getline(rest, cell, ',');)
+            cells.push_back(cell);
+        ASSERT_GE(cells.size(), 4u);
+        EXPECT_EQ(cells[2], "0");       // the address
+        EXPECT_FALSE(cells[3].empty()); // the command force
+    }
 
     TRun json = Run({"--json", "watch", "--count", "2", "--interval", "0"});
     ASSERT_EQ(Lines(json.Out).size(), 2u);
