@@ -147,7 +147,7 @@ void TTrendRecorder::SetUnit(const TTrendUnit& unit, const TTrendTime& now) {
                                                  {"port", {unit.Port}},
                                                  {"address", {std::to_string(unit.Address), true}}});
     if (unit.ControllerName.empty())
-        line += Pairs({{"controller", {"(offline)"}}});
+        line += Pairs({{"controller", {"(unknown)"}}}); // not read yet, or nobody answers
     else
         line += Pairs({{"controller", {unit.ControllerName}}, {"version", {CsvNumber(unit.Version), true}}});
     Write(line + '\n');

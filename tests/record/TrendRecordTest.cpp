@@ -360,7 +360,7 @@ TEST(TrendRecorder, AUnitSwitchIsMarkedAndTheRowsCarryTheAddress) {
             shape.push_back(cells[2] + ":" + cells[5]);
         }
     }
-    EXPECT_EQ(shape, (std::vector<std::string>{"0:10", "0:11", "0:", "/dev/ttyS0 3 (offline)",
+    EXPECT_EQ(shape, (std::vector<std::string>{"0:10", "0:11", "0:", "/dev/ttyS0 3 (unknown)",
                                                "3:", "/dev/ttyS0 3 Cell B", "3:20", "/dev/ttyUSB1 3 Cell B",
                                                "3:21"}));
 }
