@@ -183,7 +183,9 @@ void TIxaInterface::UploadCfg(const AnsiString& command, const AnsiString& fileN
     } part;
     std::error_code openError;
     for (int n = 1; !part.File && n <= 100; ++n) {
-        part.Name = target.string() + (n == 1 ? "" : "." + std::to_string(n)) + ".part";
+        part.Name = target;
+        part.Name +=
+            n == 1 ? std::string(".part") : std::string(".").append(std::to_string(n)).append(".part");
         part.File.reset(CreateNewFile(part.Name, openError));
         if (!part.File && openError != std::errc::file_exists) {
             part.Keep = true;

@@ -165,6 +165,15 @@ TEST_F(ConfigBackupsTest, SavedLinesReadBackTheSame) {
     EXPECT_FALSE(fs::exists(Root / "out.cfg.part"));
     EXPECT_THROW(config.SaveToFile(Root / "missing" / "out.cfg"), EConfig);
 
+    // A link planted where the file is written first is left as it is, and so is what it names.
+    std::ofstream(Root / "victim.txt") << "precious\n";
+    fs::create_symlink(Root / "victim.txt", Root / "next.cfg.part");
+    config.SaveToFile(Root / "next.cfg");
+    EXPECT_EQ(TConfigText::ReadFile(Root / "next.cfg"), text);
+    EXPECT_EQ(TConfigText::ReadFile(Root / "victim.txt"), "precious\n");
+    EXPECT_TRUE(fs::is_symlink(Root / "next.cfg.part"));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(Root / "next.cfg.2.part")));
+
     // Read back whole; what is no configuration file is refused before it is read.
     EXPECT_EQ(TConfigText::ReadFile(Root / "out.cfg"), text);
     std::ofstream(Root / "big.cfg", std::ios::binary) << std::string(TConfigText::MaxFileSize + 1, 'x');
