@@ -284,6 +284,32 @@ TEST_F(KorvaProgram, ThePortComesFromTheEnvironmentOrTheConsolesSetting) {
     fs::remove_all(config);
 }
 
+// A folder named like an old backup, among more than fifty: the backup is made, exit 0, and the
+// real old backups are still pruned; the folder and what is in it stay.
+TEST_F(KorvaProgram, AnOddEntryInTheBackupFolderNeitherFailsTheBackupNorStopsPruning) {
+    const fs::path root = fs::temp_directory_path() / ("korva-odd-backups-" + std::to_string(getpid()));
+    fs::remove_all(root);
+    const fs::path folder = root / "IXA Cell 1";
+    fs::create_directories(folder / "2019-01-01_00-00-00 controller.cfg");
+    std::ofstream(folder / "2019-01-01_00-00-00 controller.cfg" / "inside.txt") << "x\n";
+    for (int day = 1; day <= 55; ++day) {
+        char stem[32];
+        std::snprintf(stem, sizeof stem, "2020-01-%02d_10-00-00", day % 28 + 1);
+        const std::string name = std::string(stem) + (day > 28 ? "_2" : "");
+        std::ofstream(folder / (name + " controller.cfg")) << "CN IXA Cell 1\n";
+        std::ofstream(folder / (name + " tool.cfg")) << "TN 0\n";
+    }
+    TRun backup = Run({"backup", root.string()});
+    EXPECT_EQ(backup.Exit, 0) << backup.Err;
+    size_t controllerFiles = 0;
+    for (const auto& entry : fs::directory_iterator(folder))
+        controllerFiles += entry.is_regular_file() &&
+                           entry.path().filename().string().find(" controller.cfg") != std::string::npos;
+    EXPECT_EQ(controllerFiles, 50u); // 55 old and the new one, pruned to 50
+    EXPECT_TRUE(fs::exists(folder / "2019-01-01_00-00-00 controller.cfg" / "inside.txt"));
+    fs::remove_all(root);
+}
+
 TEST_F(KorvaProgram, BackupThenRestoreRoundTripAndDiffFindsTheChange) {
     const fs::path root = fs::temp_directory_path() / ("korva-backups-" + std::to_string(getpid()));
     fs::remove_all(root);
