@@ -627,7 +627,8 @@ const TCommand Commands[] = {
      "force,\n"
      "actual force, position, slide acceleration, active, mode and tool (none without a tool).\n"
      "--interval is the pause between passes (default 200 ms), --count the number of passes\n"
-     "(default: until interrupted), --csv writes a header and comma-separated rows.\n"},
+     "(default: until interrupted), --csv writes the columns of a trend recording (clock time,\n"
+     "seconds, address, orientation in degrees instead of slide acceleration).\n"},
     {"weigh", Weigh,
      "usage: korva weigh [--save]\n\nWeighs the current tool (up to 20 s) and prints its weight; --save "
      "keeps\n"
