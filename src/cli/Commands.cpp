@@ -7,6 +7,8 @@
 #include "link/WireFormat.h"
 #include "operations/ConfigOperations.h"
 #include "platform/StoredSetting.h"
+#include "record/TrendCsv.h"
+#include "record/TrendHistory.h"
 
 #include <chrono>
 #include <cmath>
@@ -322,16 +324,16 @@ int Watch(TSession& s, const std::vector<std::string>& args) {
     Handshake(s);
     s.Link.GetEnglishUnits();
     const std::string f = s.Link.ForceUnits, l = s.Link.LengthUnits;
+    // The columns of a trend recording.
     if (csv && !s.Options.Json)
-        std::printf(
-            "time,command force (%s),actual force (%s),position (%s),slide acceleration,active,mode,tool\n",
-            f.c_str(), f.c_str(), l.c_str());
+        std::printf("%s", TrendCsvHeader(f, l).c_str());
     const auto start = std::chrono::steady_clock::now();
     for (long pass = 0; count == 0 || pass < count; ++pass) {
         if (pass > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(interval));
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const auto wall = std::chrono::system_clock::now();
         const double cf = s.Link.GetCommandForce();
         const double af = s.Link.GetActualForce();
         const double pos = s.Link.GetPosition();
@@ -352,9 +354,11 @@ int Watch(TSession& s, const std::vector<std::string>& args) {
                         {"tool", tool < 0 ? Json(nullptr) : Json(tool)}};
             Print(s, row, "");
         } else if (csv) {
-            std::printf("%s,%s,%s,%s,%s,%d,%d,%s\n", time, FormatReal3(cf).c_str(), FormatReal3(af).c_str(),
-                        FormatReal3(pos).c_str(), FormatReal3(sa).c_str(), active ? 1 : 0, mode,
-                        tool < 0 ? "" : std::to_string(tool).c_str());
+            const double none = std::nan("");
+            std::printf("%s", TrendCsvRow(wall, seconds, s.Link.Address,
+                                          {cf, af, pos, OrientationDegrees(sa), active ? 1.0 : 0.0,
+                                           double(mode), tool < 0 ? none : double(tool)})
+                                  .c_str());
         } else {
             static const char* const modes[] = {"force", "position", "contour"};
             std::printf("%8ss  CF %9s %s  AF %9s %s  POS %8s %s  SA %7s  %-9s %-8s tool %s\n", time,
@@ -453,7 +457,10 @@ int Backup(TSession& s, const std::vector<std::string>& args) {
         s.Options.Address = address;
         s.Link.Address = address;
         Handshake(s);
-        const TConfigBackups::TBackup backup = BackUpController(s.Link, backups, std::time(nullptr)).Backup;
+        const TBackupResult result = BackUpController(s.Link, backups, std::time(nullptr));
+        for (const std::string& warning : result.Warnings)
+            std::fprintf(stderr, "korva: warning: %s\n", Shown(warning).c_str());
+        const TConfigBackups::TBackup& backup = result.Backup;
         list.push_back({{"address", address},
                         {"controller", backup.Controller.string()},
                         {"tool", backup.Tool.string()}});
@@ -567,7 +574,8 @@ const TCommand Commands[] = {
      "Live values, one line per pass: command force,\n"
      "actual force, position, slide acceleration, active, mode and tool (none without a tool).\n"
      "--interval is the pause between passes (default 200 ms), --count the number of passes\n"
-     "(default: until interrupted), --csv writes a header and comma-separated rows.\n"},
+     "(default: until interrupted), --csv writes the columns of a trend recording (clock time,\n"
+     "seconds, address, orientation in degrees instead of slide acceleration).\n"},
     {"weigh", Weigh, "weigh [--save]", "weigh the current tool; --save keeps it (SC 1)",
      "usage: korva weigh [--save]\n\n"
      "Weighs the current tool (up to 20 s) and prints its weight; --save keeps\n"

@@ -19,7 +19,10 @@ TBackupResult BackUpController(TIxaInterface& link, const TConfigBackups& backup
         TConfigBackups::Discard(result.Backup);
         throw;
     }
-    result.Pruned = backups.Prune(name);
+    // The backup is made; a folder that cannot be tidied is worth a word, not a failure.
+    TConfigBackups::TPruneResult pruned = backups.Prune(name);
+    result.Pruned = std::move(pruned.Removed);
+    result.Warnings = std::move(pruned.Warnings);
     return result;
 }
 

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QSignalBlocker>
 #include <QTime>
 #include <QVBoxLayout>
 
@@ -98,6 +99,8 @@ TCompareConfigForm::TCompareConfigForm(QWidget* owner, const QString& fileName,
     Table->setSelectionBehavior(QAbstractItemView::SelectRows);
     Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Table->setWordWrap(false);
+    // Hundreds of thousands of cells for a large file: the view learns of them once, not cell by cell.
+    QSignalBlocker quiet(Table->model());
     for (int r = 0; r < Table->rowCount(); ++r) {
         const TCompareRow& row = Result.Rows[static_cast<size_t>(r)];
         const QString missing = "-";
@@ -119,6 +122,7 @@ TCompareConfigForm::TCompareConfigForm(QWidget* owner, const QString& fileName,
             Table->item(r, StateColumn)->setFont(bold);
         }
     }
+    quiet.unblock();
     Table->resizeColumnsToContents();
     Table->horizontalHeader()->setStretchLastSection(true);
     layout->addWidget(Table, 1);

@@ -155,10 +155,13 @@ bool TKorvaControlPanel::BackupBeforeDownload() {
 TConfigBackups::TBackup TKorvaControlPanel::TakeBackup() {
     Link->AssertConnected();
     const TConfigBackups backups(ToSystemName(BackupRoot()));
-    TConfigBackups::TBackup backup;
+    TBackupResult result;
     UploadWithProgress(this, "Backing Up Configuration...", [&](const auto& progress) {
-        backup = ::BackUpController(*Link, backups, std::time(nullptr), progress).Backup;
+        result = ::BackUpController(*Link, backups, std::time(nullptr), progress);
     });
+    for (const std::string& warning : result.Warnings)
+        MessageBox("Korva Windows", ToQString(warning), TMsgButtons::Ok, TMsgIcon::Warning);
+    const TConfigBackups::TBackup backup = result.Backup;
     return backup;
 }
 

@@ -8,8 +8,10 @@
 
 #include "platform/SysUtils.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <system_error>
 
 // The names the console's settings are kept under (also the folder of its backups).
 inline constexpr const char* SettingsOrganization = "Halvane";
@@ -28,3 +30,16 @@ std::optional<std::filesystem::path> UserDataFolder();
 // \r \0 and \xHHHH escapes (a code point, written back in UTF-8), a @String(...) or
 // @ByteArray(...) wrapper; a plain value is taken with its blanks trimmed.
 AnsiString UnescapeIniValue(const AnsiString& raw);
+
+// Files the programs write. Names go to the system as the file system spells them (UTF-16 on
+// Windows), so that a name in any script arrives unchanged.
+//
+// OpenFile: fopen by the file's system name (a user's file: an existing file is truncated, a link is
+// written through). Nothing on failure, with errno set.
+std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);
+// A new file opened for writing ("wb") that nothing had the name of: a file, a folder or a link
+// (also one that points nowhere) in the way fails with std::errc::file_exists, and a link is never
+// followed. Nothing on failure, with the system's reason in `error`.
+std::FILE* CreateNewFile(const std::filesystem::path& path, std::error_code& error);
+// Whether the open file has lost its last name (deleted while being written).
+bool FileIsGone(std::FILE* file);

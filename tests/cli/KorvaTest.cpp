@@ -2,6 +2,7 @@
 // pseudo-terminal: output, exit codes and the exact lines on the wire.
 
 #include "platform/StoredSetting.h"
+#include "record/TrendCsv.h"
 #include "sim/Simulator.h"
 
 #include <gtest/gtest.h>
@@ -205,10 +206,23 @@ TEST_F(KorvaProgram, WatchWritesOneRowPerPass) {
     ASSERT_EQ(csv.Exit, 0) << csv.Err;
     const auto rows = Lines(csv.Out);
     ASSERT_EQ(rows.size(), 6u);
-    EXPECT_EQ(rows[0],
-              "time,command force (N),actual force (N),position (mm),slide acceleration,active,mode,tool");
-    for (size_t i = 1; i < rows.size(); ++i)
-        EXPECT_EQ(std::count(rows[i].begin(), rows[i].end(), ','), 7) << rows[i];
+    // The columns of a trend recording, the clock time first.
+    EXPECT_EQ(rows[0] + "\n", TrendCsvHeader("N", "mm"));
+    for (size_t i = 1; i < rows.size(); ++i) {
+        SCOPED_TRACE(rows[i]);
+        EXPECT_EQ(std::count(rows[i].begin(), rows[i].end(), ','), 9);
+        ASSERT_GE(rows[i].size(), 31u);
+        EXPECT_EQ(rows[i][0], '"');
+        EXPECT_EQ(rows[i][11], 'T'); // "2026-12-08T13:40:01.123+01:00"
+        EXPECT_EQ(rows[i][30], '"');
+        std::vector<std::string> cells;
+        std::istringstream rest(rows[i].substr(31));
+        for (std::string cell; std::getline(rest, cell, ',');)
+            cells.push_back(cell);
+        ASSERT_GE(cells.size(), 4u);
+        EXPECT_EQ(cells[2], "0");       // the address
+        EXPECT_FALSE(cells[3].empty()); // the command force
+    }
 
     TRun json = Run({"--json", "watch", "--count", "2", "--interval", "0"});
     ASSERT_EQ(Lines(json.Out).size(), 2u);
@@ -276,6 +290,32 @@ TEST_F(KorvaProgram, ThePortComesFromTheEnvironmentOrTheConsolesSetting) {
         Korva({"--port", "/dev/korva-no-such-port", "get", "CF"}, {"XDG_CONFIG_HOME=" + config.string()});
     EXPECT_EQ(overridden.Exit, 3);
     fs::remove_all(config);
+}
+
+// A folder named like an old backup, among more than fifty: the backup is made, exit 0, and the
+// real old backups are still pruned; the folder and what is in it stay.
+TEST_F(KorvaProgram, AnOddEntryInTheBackupFolderNeitherFailsTheBackupNorStopsPruning) {
+    const fs::path root = fs::temp_directory_path() / ("korva-odd-backups-" + std::to_string(getpid()));
+    fs::remove_all(root);
+    const fs::path folder = root / "IXA Cell 1";
+    fs::create_directories(folder / "2019-01-01_00-00-00 controller.cfg");
+    std::ofstream(folder / "2019-01-01_00-00-00 controller.cfg" / "inside.txt") << "x\n";
+    for (int day = 1; day <= 55; ++day) {
+        char stem[32];
+        std::snprintf(stem, sizeof stem, "2020-01-%02d_10-00-00", day % 28 + 1);
+        const std::string name = std::string(stem) + (day > 28 ? "_2" : "");
+        std::ofstream(folder / (name + " controller.cfg")) << "CN IXA Cell 1\n";
+        std::ofstream(folder / (name + " tool.cfg")) << "TN 0\n";
+    }
+    TRun backup = Run({"backup", root.string()});
+    EXPECT_EQ(backup.Exit, 0) << backup.Err;
+    size_t controllerFiles = 0;
+    for (const auto& entry : fs::directory_iterator(folder))
+        controllerFiles += entry.is_regular_file() &&
+                           entry.path().filename().string().find(" controller.cfg") != std::string::npos;
+    EXPECT_EQ(controllerFiles, 50u); // 55 old and the new one, pruned to 50
+    EXPECT_TRUE(fs::exists(folder / "2019-01-01_00-00-00 controller.cfg" / "inside.txt"));
+    fs::remove_all(root);
 }
 
 TEST_F(KorvaProgram, BackupThenRestoreRoundTripAndDiffFindsTheChange) {

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <initializer_list>
 #include <sstream>
 #include <sys/stat.h>
@@ -157,4 +158,29 @@ std::optional<std::filesystem::path> UserDataFolder() {
     if (const char* home = std::getenv("HOME"); home && *home)
         return std::filesystem::path(home) / ".local" / "share";
     return std::nullopt;
+}
+
+std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
+    return std::fopen(path.c_str(), mode);
+}
+
+std::FILE* CreateNewFile(const std::filesystem::path& path, std::error_code& error) {
+    error.clear();
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error.assign(errno, std::generic_category());
+        return nullptr;
+    }
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (!file) {
+        error.assign(errno, std::generic_category());
+        ::close(fd);
+        ::unlink(path.c_str());
+    }
+    return file;
+}
+
+bool FileIsGone(std::FILE* file) {
+    struct stat info {};
+    return ::fstat(::fileno(file), &info) == 0 && info.st_nlink == 0;
 }
