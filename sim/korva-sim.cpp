@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <iostream>
@@ -30,6 +31,7 @@ const char* const Usage =
     "                command), to try what the console does with one\n"
     "  --link PATH   also make PATH a symbolic link to the device, replaced at each start, so that\n"
     "                the console keeps one port name while the simulator is restarted\n"
+    "  --trace       print each line received, as received, on standard error (\"received: 0:CF?\")\n"
     "  --help        show this text\n";
 
 template <typename T> bool Parse(std::string_view text, T& value) {
@@ -94,6 +96,11 @@ int main(int argc, char** argv) {
             options.ToolConnected = false;
         } else if (arg == "--endless-dump") {
             endlessDump = true;
+        } else if (arg == "--trace") {
+            options.OnReceived = [](const std::string& line) {
+                std::fprintf(stderr, "received: %s\n", line.c_str());
+                std::fflush(stderr);
+            };
         } else if (arg == "--link") {
             if (!hasValue || argv[i + 1][0] == '\0')
                 return Refuse("--link needs a path");
