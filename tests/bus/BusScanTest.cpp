@@ -117,10 +117,11 @@ TEST(BusScan, ASilentLineTakesNoLongerThanItsTimeLimits) {
 // again with the slow limit and listed in full; the unit after it is not disturbed.
 TEST(BusScan, ASlowUnitIsProbedAgainWithTheSlowLimit) {
     TLinkRig rig(Bus({2, 3}), false);
-    rig.Sim.InjectUnitFault(2, sim::TSimFault::LateEcho, -1, 150);
+    rig.Sim.InjectUnitFault(2, sim::TSimFault::LateEcho, -1, 300); // between 200 and 2 x 200 ms
     TBusScanOptions options;
     options.First = 1;
     options.Last = 4;
+    options.ProbeTimeLimit = 200;
     const auto units = TBusScan(rig.Link, options).Run();
     ASSERT_EQ(Addresses(units), (std::vector<int>{2, 3}));
     EXPECT_EQ(units[0].Version, "4.2");
