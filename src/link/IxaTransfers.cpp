@@ -22,29 +22,30 @@ AnsiString ReadConfigFile(const AnsiString& fileName) {
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(path, error);
     if (error || !std::filesystem::exists(status))
-        throw EIxaInterface(4);
+        throw EIxaInterface(TLinkError::File);
     if (!std::filesystem::is_regular_file(status))
-        throw EIxaInterface(4, "Not a configuration file: " + fileName + " is not a regular file.");
+        throw EIxaInterface(TLinkError::File,
+                            "Not a configuration file: " + fileName + " is not a regular file.");
     const uintmax_t size = std::filesystem::file_size(path, error);
     const AnsiString tooLarge = "Not a configuration file: " + fileName + " is larger than " +
                                 std::to_string(TIxaInterface::MaxConfigBytes / 1024) + " kB.";
     if (error)
-        throw EIxaInterface(4);
+        throw EIxaInterface(TLinkError::File);
     if (size > TIxaInterface::MaxConfigBytes)
-        throw EIxaInterface(4, tooLarge);
+        throw EIxaInterface(TLinkError::File, tooLarge);
     TFile file(std::fopen(fileName.c_str(), "rb"));
     if (!file)
-        throw EIxaInterface(4);
+        throw EIxaInterface(TLinkError::File);
     AnsiString text;
     char buffer[4096];
     size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
         text.append(buffer, n);
         if (text.size() > TIxaInterface::MaxConfigBytes)
-            throw EIxaInterface(4, tooLarge);
+            throw EIxaInterface(TLinkError::File, tooLarge);
     }
     if (std::ferror(file.get()))
-        throw EIxaInterface(4);
+        throw EIxaInterface(TLinkError::File);
     return text;
 }
 
@@ -85,19 +86,6 @@ std::filesystem::path LinkTarget(const AnsiString& fileName) {
     return path;
 }
 
-// Puts the remembered reply time limit back on every way out.
-class TTimeoutScope {
-public:
-    TTimeoutScope(std::atomic<int>& timeout, int limit) : Timeout(timeout), Saved(timeout) {
-        Timeout = limit;
-    }
-    ~TTimeoutScope() { Timeout = Saved; }
-
-private:
-    std::atomic<int>& Timeout;
-    int Saved;
-};
-
 } // namespace
 
 void TIxaInterface::CheckConfigText(const AnsiString& text) {
@@ -113,11 +101,13 @@ void TIxaInterface::CheckConfigText(const AnsiString& text) {
         if (lineEnd)
             continue;
         if ((c < 0x20 && c != '\t') || c == 0x7F)
-            throw EIxaInterface(7, "Not a configuration file: line " + std::to_string(lineNumber) +
-                                       " holds the control character " + Hex(c) + ".");
+            throw EIxaInterface(TLinkError::NotConfiguration,
+                                "Not a configuration file: line " + std::to_string(lineNumber) +
+                                    " holds the control character " + Hex(c) + ".");
         if (++length > MaxConfigLine)
-            throw EIxaInterface(7, "Not a configuration file: line " + std::to_string(lineNumber) +
-                                       " is longer than " + std::to_string(MaxConfigLine) + " characters.");
+            throw EIxaInterface(TLinkError::NotConfiguration,
+                                "Not a configuration file: line " + std::to_string(lineNumber) +
+                                    " is longer than " + std::to_string(MaxConfigLine) + " characters.");
     }
 }
 
@@ -155,7 +145,7 @@ void TIxaInterface::UploadCfg(const AnsiString& command, const AnsiString& fileN
                                   std::filesystem::perms::others_write;
         if ((status.permissions() & writable) == std::filesystem::perms::none ||
             !TFile(std::fopen(target.string().c_str(), "r+b")))
-            throw EIxaInterface(4);
+            throw EIxaInterface(TLinkError::File);
     }
     const AnsiString partName = target.string() + ".part";
     // Closed before it is removed: an open file cannot be removed on Windows.
@@ -171,7 +161,7 @@ void TIxaInterface::UploadCfg(const AnsiString& command, const AnsiString& fileN
     } part{partName, TFile(std::fopen(partName.c_str(), "wb"))};
     if (!part.File) {
         part.Keep = true; // not ours: nothing was created
-        throw EIxaInterface(4);
+        throw EIxaInterface(TLinkError::File);
     }
 
     SendString(command);
@@ -186,18 +176,18 @@ void TIxaInterface::UploadCfg(const AnsiString& command, const AnsiString& fileN
             break;
         CountDumpLine(line, lines, bytes);
         if (std::fprintf(part.File.get(), "%s\n", line.c_str()) < 0)
-            throw EIxaInterface(4);
+            throw EIxaInterface(TLinkError::File);
         if (progress)
             progress(lines, 0, line);
     }
     if (std::fclose(part.File.release()) != 0)
-        throw EIxaInterface(4);
+        throw EIxaInterface(TLinkError::File);
     // The replaced file's permissions stay with the name.
     if (exists)
         std::filesystem::permissions(partName, status.permissions(), error);
     std::filesystem::rename(partName, target, error);
     if (error)
-        throw EIxaInterface(4);
+        throw EIxaInterface(TLinkError::File);
     part.Keep = true;
 }
 
@@ -236,21 +226,23 @@ void TIxaInterface::CountDumpLine(const AnsiString& line, size_t& lines, size_t&
     bytes += line.size() + 1;
     if (++lines > MaxDumpLines || bytes > MaxDumpBytes || line.size() > MaxConfigLine) {
         Connected = false; // the rest of the dump is still on its way: the link is out of step
-        throw EIxaInterface(3, "IXA Communication Error! The configuration dump went past " +
-                                   std::to_string(MaxDumpLines) + " lines, " + std::to_string(MaxDumpBytes / 1024) +
-                                   " kB or " + std::to_string(MaxConfigLine) + " characters in a line.");
+        throw EIxaInterface(TLinkError::CommunicationError,
+                            "IXA Communication Error! The configuration dump went past " +
+                                std::to_string(MaxDumpLines) + " lines, " +
+                                std::to_string(MaxDumpBytes / 1024) + " kB or " +
+                                std::to_string(MaxConfigLine) + " characters in a line.");
     }
 }
 
 void TIxaInterface::AutoWeigh() {
     TLinkLock lock(*this);
-    TTimeoutScope limit(Timeout, 20000);
+    TReplyTimeLimit limit(*this, 20000);
     SetIntProp("ATW", GetToolNumber());
 }
 
 void TIxaInterface::SaveConfiguration(bool full) {
     TLinkLock lock(*this);
-    TTimeoutScope limit(Timeout, 4000);
+    TReplyTimeLimit limit(*this, 4000);
     SendString(full ? "SC 1" : "SC");
     VoidReply();
 }

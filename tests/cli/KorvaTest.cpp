@@ -113,10 +113,9 @@ TEST_F(KorvaProgram, InfoInTextAndInJson) {
     auto lines = Lines(text.Out);
     if (lines.size() == 6 && lines[5].rfind("port note:    ", 0) == 0)
         lines.pop_back(); // what the pseudo-terminal does not control
-    EXPECT_EQ(lines,
-              (std::vector<std::string>{"version:      4.2", "name:         Cell 4",
-                                        "tool type:    Deburring Spindle", "units:        metric (mm, N, kg)",
-                                        "tool present: yes"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{"version:      4.2", "name:         Cell 4",
+                                               "tool type:    Deburring Spindle",
+                                               "units:        metric (mm, N, kg)", "tool present: yes"}));
     Sim.SetToolConnected(false);
     Sim.SetParameter("CU", "1");
     TRun json = Run({"--json", "info"});
@@ -143,7 +142,9 @@ TEST_F(KorvaProgram, GetAndSetByMnemonicOrAccessorNameWithTypedChecks) {
     EXPECT_EQ(Run({"set", "CF", "-2.5"}).Exit, 0); // a negative value is no option
     EXPECT_EQ(Run({"set", "ACT", "on"}).Exit, 0);
     EXPECT_EQ(Run({"set", "CN", "Cell 4"}).Exit, 0);
-    EXPECT_EQ(Sent(), (std::vector<std::string>{"0:FL 3 12.500", "0:CF -2.500", "0:ACT 1", "0:CN Cell 4"}));
+    // A force is held to the controller's maximum force, asked before the write.
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"0:MF?", "0:FL 3 12.500", "0:MF?", "0:CF -2.500", "0:ACT 1",
+                                                "0:CN Cell 4"}));
     EXPECT_EQ(Sim.Parameter("CN"), "Cell 4");
 
     // Refused before anything is sent: exit code 2.
@@ -174,6 +175,51 @@ TEST_F(KorvaProgram, GetAndSetByMnemonicOrAccessorNameWithTypedChecks) {
     EXPECT_TRUE(Sim.Received().empty());
 }
 
+// What a person types is read whole or refused: a refused value writes nothing (the controller
+// sees no line at all, not even the handshake) and exits 2 with the reason.
+TEST_F(KorvaProgram, SetReadsTheValueWholeOrRefusesIt) {
+    Sim.ClearReceived();
+    const std::vector<std::vector<std::string>> refused = {
+        {"set", "CF", "1,5"},        {"set", "CF", "0x10"},
+        {"set", "CF", "12.5abc"},    {"set", "CF", "12.5 7"},
+        {"set", "CF", "1e309"},      {"set", "CF", "nan"},
+        {"set", "CF", "12.5999"},    {"set", "FL", "3", "1,5"},
+        {"set", "TN", "0x3"},        {"set", "NA", "16"},
+        {"set", "CFI", "3"},         {"get", "FL", "16"},
+        {"set", "FL", "16", "1"},    {"get", "CMF", "-1"},
+        {"set", "CN", "\x1b]0;T\a"}, {"set", "CN", std::string(251, 'x')},
+    };
+    for (const auto& args : refused) {
+        TRun run = Run(args);
+        EXPECT_EQ(run.Exit, 2) << args[1] << " " << args[2];
+        EXPECT_EQ(run.Err.rfind("korva: ", 0), 0u) << run.Err;
+    }
+    EXPECT_TRUE(Sim.Received().empty());
+
+    TRun address = Run({"set", "NA", "16"});
+    EXPECT_NE(address.Err.find("takes a value from 0 to 15, not 16"), std::string::npos) << address.Err;
+    TRun level = Run({"get", "FL", "16"});
+    EXPECT_NE(level.Err.find("takes an index from 0 to 15, not 16"), std::string::npos) << level.Err;
+
+    // Blanks around a number are taken; the value sent is the one typed.
+    EXPECT_EQ(Run({"set", "CF", " 12"}).Exit, 0);
+    EXPECT_EQ(Run({"set", "CF", "12.59 "}).Exit, 0);
+    EXPECT_EQ(Sim.Parameter("CF"), "12.590");
+}
+
+// The controller's maximum force is asked and held to before a force is written.
+TEST_F(KorvaProgram, AForceAboveTheControllersMaximumIsRefusedBeforeTheWrite) {
+    Sim.SetParameter("MF", "300");
+    Sim.ClearReceived();
+    TRun run = Run({"set", "FL", "3", "300.5"});
+    EXPECT_EQ(run.Exit, 2);
+    EXPECT_NE(run.Err.find("at most 300 N (the controller's maximum force), not 300.500"), std::string::npos)
+        << run.Err;
+    EXPECT_EQ(Sent(), std::vector<std::string>{"0:MF?"});
+    EXPECT_EQ(Run({"set", "FL", "3", "300"}).Exit, 0);
+    EXPECT_EQ(Sim.Parameter("FL", 3), "300.000");
+}
+
 TEST_F(KorvaProgram, SendPrintsTheReplyAndAControllerErrorExitsWithFive) {
     TRun value = Run({"send", "FL?", "3"});
     EXPECT_EQ(value.Exit, 0);
@@ -184,7 +230,9 @@ TEST_F(KorvaProgram, SendPrintsTheReplyAndAControllerErrorExitsWithFive) {
     TRun error = Run({"send", "FL? 99"});
     EXPECT_EQ(error.Exit, 5);
     EXPECT_EQ(error.Out, "Error 2\nOK\n");
-    EXPECT_NE(error.Err.find("controller error 2"), std::string::npos) << error.Err;
+    EXPECT_NE(error.Err.find("controller error 2: Error 2: malformed command or no such index"),
+              std::string::npos)
+        << error.Err;
     EXPECT_NE(error.Err.find("address 0"), std::string::npos) << error.Err;
 
     TRun json = Run({"--json", "send", "XYZ?"});
