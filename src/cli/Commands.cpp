@@ -174,8 +174,9 @@ int Info(TSession& s, const std::vector<std::string>& args) {
     ExpectCount(SplitArgs(args, {}, {}), 0, 0, "korva info");
     Open(s);
     Handshake(s);
-    const std::string name = s.Link.GetControllerName();
-    const std::string toolType = s.Link.GetToolType();
+    // Controller texts reach the terminal as UTF-8.
+    const std::string name = ControllerTextToUtf8(s.Link.GetControllerName());
+    const std::string toolType = ControllerTextToUtf8(s.Link.GetToolType());
     const bool english = s.Link.GetEnglishUnits();
     const bool tool = s.Link.GetToolConnected();
     const std::string version = FormatNumber(s.Link.Version);
@@ -219,8 +220,8 @@ int Get(TSession& s, const std::vector<std::string>& args) {
     std::string text;
     switch (p.Kind) {
     case TIxaValueKind::Text: {
-        const std::string v =
-            p.Indexed() ? s.Link.GetStringArrayProp(name, index) : s.Link.GetStringProp(name);
+        const std::string v = ControllerTextToUtf8(p.Indexed() ? s.Link.GetStringArrayProp(name, index)
+                                                               : s.Link.GetStringProp(name));
         json["value"] = v;
         text = v;
         break;
@@ -608,13 +609,13 @@ int Scan(TSession& s, const std::vector<std::string>& args) {
     Json list = Json::array();
     std::string text;
     for (const TBusUnit& unit : scan.Run()) {
-        list.push_back({{"address", unit.Address},
-                        {"name", unit.Name},
-                        {"version", unit.Version},
-                        {"toolType", unit.ToolType}});
-        char row[400];
-        std::snprintf(row, sizeof row, "%2d  %-24s %-6s %s\n", unit.Address, unit.Name.c_str(),
-                      unit.Version.c_str(), unit.ToolType.c_str());
+        const std::string name = ControllerTextToUtf8(unit.Name),
+                          toolType = ControllerTextToUtf8(unit.ToolType);
+        list.push_back(
+            {{"address", unit.Address}, {"name", name}, {"version", unit.Version}, {"toolType", toolType}});
+        char row[1200];
+        std::snprintf(row, sizeof row, "%2d  %-24s %-6s %s\n", unit.Address, name.c_str(),
+                      unit.Version.c_str(), toolType.c_str());
         text += row;
     }
     if (list.empty())

@@ -242,11 +242,11 @@ public:
     TStringList& GetAoutFunctions();
 
     // Configuration transfer and the long maintenance commands (each under the lock for its whole run).
-    // A download checks the whole file first (CheckConfigText) and then sends every line as a command;
-    // an upload writes the dump lines of the command ("DCC" controller, "DTC" tool configuration) to
-    // the file, replacing it only once the whole dump has arrived.
-    // A download refuses (TLinkError::File, naming the file) anything but a regular file, and a file
-    // larger than MaxConfigBytes, before reading it.
+    // A download checks the whole file first (CheckConfigText, CheckConfigValues) and then sends every line
+    // as a command; an upload writes the dump lines of the command ("DCC" controller, "DTC" tool
+    // configuration) to the file, replacing it only once the whole dump has arrived. A download refuses
+    // (TLinkError::File, naming the file) anything but a regular file, and a file larger than MaxConfigBytes,
+    // before reading it.
     void DownloadCfg(const AnsiString& fileName, const TTransferProgress& progress = {});
     static constexpr size_t MaxConfigLine = 253; // characters of a command line, line end excluded
     // A configuration is a few kB; these bounds are generous beyond any real one. An upload's dump
@@ -260,6 +260,11 @@ public:
     // lines: a line longer than MaxConfigLine, a NUL or another control character than tab, or a CR that does
     // not end its line. Nothing is sent by a download that this refuses.
     static void CheckConfigText(const AnsiString& text);
+    // Refuses (TLinkError::NotConfiguration, naming the line and the reason) a line the parameter
+    // registry refuses (IxaLineRefusal: a read-only parameter, an index or a value out of its known
+    // range, a value that is not whole). A download checks this too before it sends anything; a
+    // comparison does not, so that it can still show such a line.
+    static void CheckConfigValues(const AnsiString& text);
     void UploadCfg(const AnsiString& command, const AnsiString& fileName,
                    const TTransferProgress& progress = {});
     void UploadIxaCfg(const AnsiString& fileName, const TTransferProgress& progress = {});

@@ -163,9 +163,27 @@ AnsiString Shown(double value) {
     return FormatReal3(value);
 }
 
+AnsiString Hex(char c) {
+    const char* digits = "0123456789ABCDEF";
+    const unsigned char b = static_cast<unsigned char>(c);
+    return AnsiString("0x") + digits[b >> 4] + digits[b & 15];
+}
+
+// The refused text as a message may show it: control bytes as \xHH, never raw on a terminal.
+AnsiString Quoted(std::string_view text) {
+    AnsiString out = "'";
+    for (const char c : text) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F)
+            out += "\\x" + Hex(c).substr(2);
+        else
+            out += c;
+    }
+    return out + "'";
+}
+
 [[noreturn]] void Refuse(const TIxaParameter& p, std::string_view text, const AnsiString& why) {
-    throw EIxaValue(AnsiString(p.Mnemonic) + " (" + p.Name + ") takes " + why + ", not '" + AnsiString(text) +
-                    "'");
+    throw EIxaValue(AnsiString(p.Mnemonic) + " (" + p.Name + ") takes " + why + ", not " + Quoted(text));
 }
 
 } // namespace
@@ -210,19 +228,40 @@ AnsiString IxaUnitText(TIxaUnit unit, bool english) {
     return "";
 }
 
-TIxaValue ParseIxaValue(const TIxaParameter& p, std::string_view text) {
+TIxaValue ParseIxaValue(const TIxaParameter& p, std::string_view text, bool sentAsWritten) {
     TIxaValue value;
     if (p.Kind == TIxaValueKind::Text) {
-        for (const char c : text)
-            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-                Refuse(p, text, "a text without control characters or line breaks");
+        // A typed text is UTF-8; the controller holds its code page's bytes. A configuration line
+        // holds those bytes already, as the dump wrote them.
+        AnsiString bytes(text);
+        if (!sentAsWritten) {
+            AnsiString refused;
+            const auto converted = Utf8ToControllerText(text, &refused);
+            if (!converted && !refused.empty() && static_cast<unsigned char>(refused[0]) >= 0x80 &&
+                refused.size() == 1)
+                throw EIxaValue(AnsiString(p.Mnemonic) + " (" + p.Name + ") takes UTF-8 text; the byte " +
+                                Hex(refused[0]) + " is none");
+            if (!converted)
+                throw EIxaValue(AnsiString(p.Mnemonic) + " (" + p.Name + ") cannot hold '" + refused +
+                                "': the controller keeps its texts in the Windows-1252 code page");
+            bytes = *converted;
+        }
+        // The C1 codes the code page leaves undefined are controls when typed, bytes in a dump.
+        const auto control = [&](unsigned char c) {
+            return c < 0x20 || c == 0x7F ||
+                   (!sentAsWritten && (c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D));
+        };
+        for (const char c : bytes)
+            if (control(static_cast<unsigned char>(c)))
+                throw EIxaValue(AnsiString(p.Mnemonic) + " (" + p.Name +
+                                ") takes a text without control characters or line breaks");
         // "CN " and the text must fit one command line.
         const size_t room = TIxaInterface::MaxConfigLine - std::strlen(p.Mnemonic) - 1;
-        if (text.size() > room)
+        if (bytes.size() > room)
             throw EIxaValue(AnsiString(p.Mnemonic) + " (" + p.Name + ") takes a text of at most " +
-                            std::to_string(room) + " characters, not one of " + std::to_string(text.size()));
-        value.Text = AnsiString(text);
-        value.Wire = value.Text;
+                            std::to_string(room) + " characters, not one of " + std::to_string(bytes.size()));
+        value.Text = bytes;
+        value.Wire = bytes;
         return value;
     }
     const std::string_view number = Trimmed(text);
@@ -255,7 +294,8 @@ TIxaValue ParseIxaValue(const TIxaParameter& p, std::string_view text) {
             Refuse(p, text, "a number with '.' for the decimal point");
         // The line carries three decimals: a value with more would be written as another one.
         const double thousandths = parsed * 1000.0;
-        if (std::fabs(thousandths) > 1e15 || std::fabs(thousandths - std::round(thousandths)) > 1e-6)
+        if (!sentAsWritten &&
+            (std::fabs(thousandths) > 1e15 || std::fabs(thousandths - std::round(thousandths)) > 1e-6))
             Refuse(p, text, "a number with at most three decimals (the controller's resolution is 0.001)");
         value.Number = parsed;
         value.Wire = FormatReal3(parsed);
@@ -287,6 +327,41 @@ void CheckIxaRange(const TIxaParameter& p, double value, double low, double high
     else
         range = "a value from " + Shown(low) + " to " + Shown(high) + unit + end;
     throw EIxaValue(AnsiString(p.Mnemonic) + " (" + p.Name + ") takes " + range + ", not " + Shown(value));
+}
+
+AnsiString IxaLineRefusal(std::string_view line) {
+    size_t length = 0;
+    while (length < line.size() && std::isalpha(static_cast<unsigned char>(line[length])))
+        ++length;
+    if (length == 0 || length >= line.size() || line[length] != ' ')
+        return "";
+    AnsiString mnemonic(line.substr(0, length));
+    for (char& c : mnemonic)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const TIxaParameter* p = FindIxaMnemonic(mnemonic);
+    if (!p)
+        return "";
+    if (!p->Writable())
+        return mnemonic + " (" + p->Name + ") can only be read";
+    std::string_view value = line.substr(length + 1);
+    try {
+        if (p->Indexed()) {
+            const size_t blank = value.find(' ');
+            const std::string_view word = value.substr(0, blank);
+            int index = 0;
+            const auto [ptr, ec] = std::from_chars(word.data(), word.data() + word.size(), index);
+            if (word.empty() || ec != std::errc() || ptr != word.data() + word.size())
+                return mnemonic + " (" + p->Name + ") needs an index first, not " + Quoted(word);
+            if (blank == std::string_view::npos)
+                return mnemonic + " (" + p->Name + ") needs a value after its index";
+            CheckIxaIndex(*p, index);
+            value = value.substr(blank + 1);
+        }
+        ParseIxaValue(*p, value, true);
+    } catch (const EIxaValue& e) {
+        return e.what();
+    }
+    return "";
 }
 
 std::optional<std::pair<double, AnsiString>> ControllerUpperEnd(TIxaInterface& link, const TIxaParameter& p) {

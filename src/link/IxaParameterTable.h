@@ -79,12 +79,20 @@ struct TIxaValue {
 // with "." and at most the three decimals the line carries, flags as 0/1/on/off/true/false, texts
 // without control characters and short enough for one command line. A number is held to the known
 // range (CheckIxaRange).
-TIxaValue ParseIxaValue(const TIxaParameter& p, std::string_view text);
+// A value sent as written (a configuration line) is not held to three decimals: the controller
+// gets the very text.
+TIxaValue ParseIxaValue(const TIxaParameter& p, std::string_view text, bool sentAsWritten = false);
 // An index out of the parameter's index range (or one given to a parameter without) is refused.
 void CheckIxaIndex(const TIxaParameter& p, int index);
 // A number outside low .. high is refused; what names the end ("the controller's maximum force").
 void CheckIxaRange(const TIxaParameter& p, double value, double low, double high,
                    const AnsiString& units = {}, const AnsiString& what = {});
+// Why a configuration line ("FL 3 12.500", as a dump writes it) cannot go to the controller: a
+// parameter of the registry that can only be read, an index out of its range, a value that is not
+// whole or out of its known range. Empty for a line that may go, and for a line of another shape or
+// an unknown mnemonic, which only the controller can judge.
+AnsiString IxaLineRefusal(std::string_view line);
+
 // The upper end the connected controller sets for the parameter (its maximum force, position or
 // tool weight read from it; the count of its function names less one), and what to call it in a
 // message; nothing for a parameter without one. Raises what the link raises.

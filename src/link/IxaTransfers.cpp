@@ -1,6 +1,7 @@
 // Whole configurations between the controller and "*.cfg" files, automatic weighing and saving.
 
 #include "link/IxaInterface.h"
+#include "link/IxaParameterTable.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -111,11 +112,25 @@ void TIxaInterface::CheckConfigText(const AnsiString& text) {
     }
 }
 
+void TIxaInterface::CheckConfigValues(const AnsiString& text) {
+    // Every value the registry knows is read whole and held to its known ranges, so that a wrong
+    // line is found before the first one is sent rather than half way.
+    const std::vector<AnsiString> lines = SplitLines(text);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const AnsiString refusal = IxaLineRefusal(lines[i]);
+        if (!refusal.empty())
+            throw EIxaInterface(TLinkError::NotConfiguration,
+                                "Line " + std::to_string(i + 1) + " of the file (" + lines[i] +
+                                    ") cannot be sent: " + refusal + ". Nothing was sent.");
+    }
+}
+
 void TIxaInterface::DownloadCfg(const AnsiString& fileName, const TTransferProgress& progress) {
     TLinkLock lock(*this);
     const AnsiString text = ReadConfigFile(fileName);
     // The whole file is checked before the first command, so a wrong file sends nothing at all.
     CheckConfigText(text);
+    CheckConfigValues(text);
     const std::vector<AnsiString> lines = SplitLines(text);
     for (size_t i = 0; i < lines.size(); ++i) {
         const AnsiString& line = lines[i];

@@ -207,6 +207,24 @@ TEST_F(KorvaProgram, SetReadsTheValueWholeOrRefusesIt) {
     EXPECT_EQ(Sim.Parameter("CF"), "12.590");
 }
 
+// Names cross in one encoding: UTF-8 on the terminal, Windows-1252 in the controller.
+TEST_F(KorvaProgram, ControllerTextsAreUtf8OnTheTerminalAndTheCodePageInTheController) {
+    EXPECT_EQ(Run({"set", "CN", "Z\u00fcrich \u20ac1"}).Exit, 0);
+    EXPECT_EQ(Sim.Parameter("CN"), "Z\xfcrich \x80"
+                                   "1");
+    EXPECT_EQ(Run({"get", "CN"}).Out, "Z\u00fcrich \u20ac1\n");
+    EXPECT_EQ(nlohmann::json::parse(Run({"--json", "info"}).Out)["name"], "Z\u00fcrich \u20ac1");
+
+    Sim.ClearReceived();
+    TRun cyrillic = Run({"set", "CN", "\u0417\u0430\u043f\u0438\u0441\u044c"});
+    EXPECT_EQ(cyrillic.Exit, 2);
+    EXPECT_NE(cyrillic.Err.find("cannot hold '\u0417'"), std::string::npos) << cyrillic.Err;
+    TRun latin1 = Run({"set", "CN", "Caf\xe9"});
+    EXPECT_EQ(latin1.Exit, 2);
+    EXPECT_NE(latin1.Err.find("the byte 0xE9"), std::string::npos) << latin1.Err;
+    EXPECT_TRUE(Sim.Received().empty());
+}
+
 // The controller's maximum force is asked and held to before a force is written.
 TEST_F(KorvaProgram, AForceAboveTheControllersMaximumIsRefusedBeforeTheWrite) {
     Sim.SetParameter("MF", "300");
@@ -266,9 +284,19 @@ TEST_F(KorvaProgram, RestoreSendsTheFileAndSaveAddsSc1) {
     EXPECT_EQ(Sent(), (std::vector<std::string>{"0:FL 3 40.000", "0:CN Restored", "0:SC 1"}));
     EXPECT_EQ(Sim.Parameter("CN"), "Restored");
 
+    // An index the registry knows to be out of range: refused before the first line goes.
     std::ofstream(file) << "FL 3 41.000\nFL 99 1.000\nCN Never\n";
+    Sim.ClearReceived();
+    TRun checked = Run({"restore", file.string()});
+    EXPECT_EQ(checked.Exit, 4);
+    EXPECT_NE(checked.Err.find("Line 2 of the file (FL 99 1.000) cannot be sent"), std::string::npos)
+        << checked.Err;
+    EXPECT_TRUE(Sent().empty());
+    // A value only the controller can judge (beyond its maximum force): it stops at that line.
+    std::ofstream(file) << "FL 3 41.000\nFL 4 99999.000\nCN Never\n";
     TRun refused = Run({"restore", file.string()});
     EXPECT_EQ(refused.Exit, 5);
+    EXPECT_NE(refused.Err.find("Error 3: value out of range"), std::string::npos) << refused.Err;
     EXPECT_EQ(Sim.Parameter("CN"), "Restored"); // stopped at the refused line
 
     std::ofstream(file) << "FL 3 42.000\n" << std::string(300, 'x') << "\n";
