@@ -126,7 +126,6 @@ void TOptionsForm::SwitchPort(const AnsiString& name) {
 }
 
 bool TOptionsForm::OkButtonClick() {
-    WriteSetting("BackupBeforeDownload", BackupBox->isChecked() ? "1" : "0");
     // The text as typed or chosen, unchanged: it may name a device the list does not hold.
     const QString chosen = PortComboBox->currentText();
     if (chosen != FromSystemName(Port.Name)) {
@@ -145,6 +144,8 @@ bool TOptionsForm::OkButtonClick() {
     const int english = UnitsAtOpen ? 1 : 0;
     if (UnitsGroup->ItemIndex() != english)
         Link.SetEnglishUnits(UnitsGroup->ItemIndex() == 1);
+    // Stored last: an OK that failed on the way, then Cancel, leaves the setting as it was.
+    WriteSetting("BackupBeforeDownload", BackupBox->isChecked() ? "1" : "0");
     return true;
 }
 

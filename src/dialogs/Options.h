@@ -11,7 +11,8 @@
 // one can be chosen, and Cancel then goes back to the port that was in use when the dialog opened.
 //
 // "Back up before every download" (setting "BackupBeforeDownload", off unless chosen) makes the
-// console's download take a backup of the controller first; OK stores it.
+// console's download take a backup of the controller first; OK stores it once the port and the
+// units have been applied, so an OK that failed on the way, then Cancel, leaves it as it was.
 //
 // Errors: an ECommPort while switching is shown ("Korva Windows Error") and the units step is
 // skipped; errors of the units step go to the application's error report (the dialog stays open).

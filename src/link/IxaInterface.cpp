@@ -93,7 +93,7 @@ void TIxaInterface::SetTrafficObserver(TTrafficObserver* observer) {
 }
 
 void TIxaInterface::Notify(TTrafficObserver* observer, TTrafficDirection direction, const AnsiString& line,
-                           TTrafficMark mark) {
+                           TTrafficMark mark, const ECommPort* failure) {
     const auto now = std::chrono::steady_clock::now();
     if (direction == TTrafficDirection::Sent)
         ExchangeStart = now;
@@ -102,7 +102,16 @@ void TIxaInterface::Notify(TTrafficObserver* observer, TTrafficDirection directi
                         direction,
                         CurrentTrafficOrigin(),
                         mark,
-                        line};
+                        line,
+                        {}};
+    if (failure) {
+        // The port's message, the system's reason, and whether the device went with it.
+        event.Detail = failure->what();
+        if (failure->LastError != 0)
+            event.Detail += " (" + TSerialDevice::ErrorText(int(failure->LastError)) + ")";
+        if (Port && Port->Lost())
+            event.Detail += " " + Port->OpenFailure();
+    }
     observer->OnTraffic(event);
 }
 
@@ -112,9 +121,9 @@ void TIxaInterface::WriteString(const AnsiString& text) {
     try {
         Port->PutString(text);
         Port->PutChar('\n');
-    } catch (const ECommPort&) {
+    } catch (const ECommPort& e) {
         if (observer)
-            Notify(observer, TTrafficDirection::Sent, text, TTrafficMark::PortFailed);
+            Notify(observer, TTrafficDirection::Sent, text, TTrafficMark::PortFailed, &e);
         if (Port->Lost())
             Connected = false; // a vanished device, not one refused write
         throw;
@@ -136,7 +145,8 @@ AnsiString TIxaInterface::ReadLine(const AnsiString* echoOf) {
     } catch (const ECommPort& e) {
         if (observer)
             Notify(observer, TTrafficDirection::Received, "",
-                   e.Code == 12 ? TTrafficMark::Timeout : TTrafficMark::PortFailed);
+                   e.Code == 12 ? TTrafficMark::Timeout : TTrafficMark::PortFailed,
+                   e.Code == 12 ? nullptr : &e);
         Connected = false;
         throw EIxaInterface(2);
     }

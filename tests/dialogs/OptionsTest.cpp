@@ -1,6 +1,7 @@
 // Program options dialog against the simulated controller.
 #include "dialogs/Options.h"
 #include "DialogRig.h"
+#include "toolkit/Settings.h"
 
 #include <QDir>
 #include <QFile>
@@ -106,8 +107,11 @@ TEST(OptionsForm, CancelAfterAFailedOpenGoesBackToThePortInUse) {
         TDialogRig rig;
         const std::string inUse = rig.Link.Port.Name;
         QTemporaryDir folder;
+        SetSettingsFolder(folder.path());
         TOptionsForm form(nullptr, rig.Link.Link, rig.Link.Port);
         form.show();
+        ASSERT_FALSE(form.BackupBox->isChecked());
+        form.BackupBox->setChecked(true);
         form.PortComboBox->setEditText(QDir(folder.path()).filePath("ttyUSB7"));
         form.OkButton->click();
         ASSERT_FALSE(rig.Link.Port.IsOpen());
@@ -123,6 +127,8 @@ TEST(OptionsForm, CancelAfterAFailedOpenGoesBackToThePortInUse) {
         EXPECT_TRUE(rig.Link.Link.Connected);
         EXPECT_FALSE(form.PortSwitched());
         EXPECT_TRUE(rig.Dialogs->Boxes.empty());
+        // Nothing chosen in the dialog was stored.
+        EXPECT_EQ(ReadSetting("BackupBeforeDownload", "unset"), "unset");
     }
 }
 

@@ -7,6 +7,7 @@
 #include "maintenance/TrafficLog.h"
 #include "tests/panel/PanelTestSupport.h"
 
+#include <QDate>
 #include <QFile>
 #include <QTimer>
 #include <algorithm>
@@ -63,7 +64,29 @@ TEST_F(LineWindows, TrafficLogShowsBothThreadsAndFiltersPolling) {
     EXPECT_TRUE(Dialogs->Files[0].Save);
     QFile saved(file);
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromLatin1(saved.readAll()), form->ShownText() + "\n");
+    // A header saying when, where and what, an empty line, then the lines shown with the date.
+    const QStringList savedLines = QString::fromLatin1(saved.readAll()).split('\n');
+    const int blank = static_cast<int>(savedLines.indexOf(""));
+    ASSERT_GT(blank, 0);
+    const QStringList header = savedLines.mid(0, blank);
+    const QString today = QDate::currentDate().toString("yyyy-MM-dd");
+    EXPECT_EQ(header[0], "Korva Windows traffic log");
+    EXPECT_TRUE(header.contains("Port:       " + QString::fromStdString(Sim->SlavePath())))
+        << header.join('|').toStdString();
+    EXPECT_TRUE(header.contains("Address:    0"));
+    EXPECT_TRUE(header.contains("Controller: \"IXA Cell 1\", version 4.20"))
+        << header.join('|').toStdString();
+    EXPECT_TRUE(header.contains(QString("Console:    Korva Windows ") + TKorvaControlPanel::VersionText));
+    EXPECT_TRUE(std::any_of(header.begin(), header.end(),
+                            [&](const QString& l) { return l.startsWith("Saved:      " + today); }));
+    QStringList body = savedLines.mid(blank + 1);
+    ASSERT_EQ(body.takeLast(), ""); // the last line ends too
+    const QStringList shown = form->ShownText().split('\n');
+    ASSERT_EQ(body.size(), shown.size());
+    for (int i = 0; i < shown.size(); ++i)
+        EXPECT_EQ(body[i].mid(0, 11), today + " ");
+    for (int i = 0; i < shown.size(); ++i)
+        EXPECT_EQ(body[i].mid(11), shown[i]) << i;
 
     // Pause keeps nothing new; Clear empties; Resume takes lines again.
     form->PauseButton->click();
@@ -88,6 +111,32 @@ TEST_F(LineWindows, TrafficLogShowsBothThreadsAndFiltersPolling) {
     panel.TrafficLogItem->trigger();
     EXPECT_EQ(panel.TrafficLogWindow, form);
     EXPECT_EQ(form->ShownText().split('\n').size(), 4);
+}
+
+// The link lost and regained shows among the lines, with the reason, whatever the filter.
+TEST_F(LineWindows, TrafficLogMarksTheLinkLostAndRegained) {
+    TKorvaControlPanel& panel = Online();
+    panel.TrafficLogItem->trigger();
+    auto* form = dynamic_cast<TTrafficLogForm*>(panel.TrafficLogWindow);
+    ASSERT_NE(form, nullptr);
+    form->HidePollingBox->click();
+    Sim->InjectFault(sim::TSimFault::Silent, -1);
+    ASSERT_TRUE(WaitFor([&] { return panel.OnlineStatus->text() == "Offline"; }, 8000));
+    ASSERT_TRUE(WaitFor([&] { return Has(form->ShownText(), "link lost"); }, 2000));
+    EXPECT_TRUE(Has(form->ShownText(), "  link      *** link lost: time-out"))
+        << form->ShownText().toStdString();
+    EXPECT_FALSE(Has(form->ShownText(), "regained"));
+    Sim->ClearFaults();
+    ASSERT_TRUE(WaitOnline());
+    ASSERT_TRUE(WaitFor([&] { return Has(form->ShownText(), "regained"); }, 2000));
+    EXPECT_TRUE(Has(form->ShownText(), "  link      *** link regained: controller version 4.20, address 0"))
+        << form->ShownText().toStdString();
+    // Each once, in that order.
+    const QString text = form->ShownText();
+    EXPECT_EQ(text.count("link lost"), 1);
+    EXPECT_EQ(text.count("link regained"), 1);
+    EXPECT_LT(text.indexOf("link lost"), text.indexOf("link regained"));
+    form->close();
 }
 
 TEST_F(LineWindows, NetworkScanFindsTheUnitsAndUseSwitchesThePanel) {

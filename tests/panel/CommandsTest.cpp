@@ -69,7 +69,7 @@ TEST_F(TCommandsTest, ActivateSendsTheRequestAndADeviceErrorLeavesTheDisplay) {
     EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 5");
     EXPECT_EQ(p.ActiveLabel->text(), "Retracted");
     EXPECT_EQ(p.ActiveLabel->Color(), clr::Grey);
-    EXPECT_EQ(p.ActiveButton->text(), "Activate");
+    EXPECT_EQ(p.ActiveButton->text(), "&Activate"); // the window's first caption until activated
 
     Sim->ClearReceived();
     QTest::mouseClick(p.ActiveButton, Qt::LeftButton);
@@ -77,6 +77,18 @@ TEST_F(TCommandsTest, ActivateSendsTheRequestAndADeviceErrorLeavesTheDisplay) {
     EXPECT_EQ(p.ActiveLabel->text(), "Active");
     EXPECT_EQ(p.ActiveLabel->Color(), clr::Lime);
     EXPECT_EQ(p.ActiveButton->text(), "Deactivate");
+    EXPECT_EQ(Sim->Parameter("ACT"), "1");
+}
+
+// Coming online turns "Unknown" into "Retracted"; the button keeps its access key, so Alt+A works.
+TEST_F(TCommandsTest, AltAActivatesOnceTheConsoleIsOnline) {
+    TKorvaControlPanel& p = Online();
+    ASSERT_EQ(p.ActiveLabel->text(), "Retracted");
+    p.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&p));
+    QTest::keyClick(&p, Qt::Key_A, Qt::AltModifier);
+    EXPECT_EQ(Commands(*Sim), TLines{"0:ACT 1"});
+    EXPECT_EQ(p.ActiveLabel->text(), "Active");
     EXPECT_EQ(Sim->Parameter("ACT"), "1");
 }
 
