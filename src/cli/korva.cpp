@@ -26,6 +26,7 @@ const char* const Usage =
     "  weigh [--save]           weigh the current tool; --save keeps it (SC 1)\n"
     "  restore FILE [--save]    download a configuration file; --save keeps it (SC 1)\n"
     "  params                   the parameters get and set know\n"
+    "  ports                    the serial devices of this machine, with what is known of each\n"
     "  help [COMMAND]           this text, or one command's\n"
     "\n"
     "options:\n"

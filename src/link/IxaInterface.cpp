@@ -108,9 +108,9 @@ void TIxaInterface::Notify(TTrafficObserver* observer, TTrafficDirection directi
         // The port's message, the system's reason, and whether the device went with it.
         event.Detail = failure->what();
         if (failure->LastError != 0)
-            event.Detail += " (" + TSerialDevice::ErrorText(int(failure->LastError)) + ")";
+            event.Detail.append(" (").append(TSerialDevice::ErrorText(int(failure->LastError))).append(")");
         if (Port && Port->Lost())
-            event.Detail += " " + Port->OpenFailure();
+            event.Detail.append(" ").append(Port->OpenFailure());
     }
     observer->OnTraffic(event);
 }

@@ -54,7 +54,7 @@ AnsiString FormatTrafficLine(const TTrafficEvent& event, bool withDate) {
         if (const std::tm* tm = std::localtime(&seconds))
             local = *tm;
     }
-    char date[16] = "";
+    char date[48] = "";
     if (withDate)
         std::snprintf(date, sizeof date, "%04d-%02d-%02d ", local.tm_year + 1900, local.tm_mon + 1,
                       local.tm_mday);

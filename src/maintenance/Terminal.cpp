@@ -2,6 +2,7 @@
 
 #include "toolkit/Application.h"
 #include "toolkit/Dialogs.h"
+#include "toolkit/Help.h"
 #include "toolkit/Layout.h"
 #include "toolkit/Settings.h"
 #include "toolkit/Text.h"
@@ -155,6 +156,7 @@ void TCommandLine::keyPressEvent(QKeyEvent* event) {
 
 TTerminalForm::TTerminalForm(QWidget* owner, TCommPort* port) : QDialog(owner), Port(port) {
     setWindowTitle("Korva Windows Terminal");
+    SetHelpKey(this, TerminalHelpContext);
     setFont(FormFont(8));
     setFixedSize(Scale120(492), Scale120(483)); // the raw window's 455, and the command line
 

@@ -2,6 +2,7 @@
 
 #include "toolkit/Application.h"
 #include "toolkit/Dialogs.h"
+#include "toolkit/Help.h"
 #include "toolkit/Layout.h"
 #include "toolkit/Settings.h"
 #include "toolkit/Text.h"
@@ -27,6 +28,7 @@ TTrafficLogForm::TTrafficLogForm(QWidget* owner, TIxaInterface& link)
                          Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
       Link(link) {
     setWindowTitle("Traffic Log");
+    SetHelpKey(this, TrafficLogHelpContext);
     setFont(FormFont(8));
     setModal(false);
     setAttribute(Qt::WA_QuitOnClose, false); // the program ends with its main window, open or not

@@ -2,6 +2,7 @@
 
 #include "panel/Compareconfig.h"
 
+#include "toolkit/Help.h"
 #include "toolkit/Settings.h"
 #include "toolkit/Text.h"
 
@@ -55,6 +56,7 @@ TCompareConfigForm::TCompareConfigForm(QWidget* owner, const QString& fileName, 
       Result(TConfigCompare::Compare(file, controller, controllerEnglish)) {
     setObjectName("CompareConfigForm");
     setWindowTitle("Compare Configuration - " + QDir::toNativeSeparators(fileName));
+    SetHelpKey(this, CompareHelpContext);
     setAttribute(Qt::WA_DeleteOnClose);
     setSizeGripEnabled(true);
     SaveDialog.DefaultExt = "cfg";

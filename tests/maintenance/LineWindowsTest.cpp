@@ -2,6 +2,7 @@
 // clear, save, no listening while closed) and the network (scan with the monitor paused, cancel,
 // "Use" switching the panel), and the offline hint naming the address.
 
+#include "../support/HelpKey.h"
 #include "WaitFor.h"
 #include "maintenance/Network.h"
 #include "maintenance/TrafficLog.h"
@@ -139,6 +140,23 @@ TEST_F(LineWindows, TrafficLogMarksTheLinkLostAndRegained) {
     form->close();
 }
 
+TEST_F(LineWindows, F1InTheTrafficLogAndTheNetworkOpensTheirPages) {
+    TKorvaControlPanel& panel = Online();
+    panel.TrafficLogItem->trigger();
+    ASSERT_NE(panel.TrafficLogWindow, nullptr);
+    ExpectF1AsksFor(panel.TrafficLogWindow, TrafficLogHelpContext);
+    panel.TrafficLogWindow->close();
+    bool ran = false;
+    QTimer::singleShot(0, [&] {
+        ran = true;
+        ASSERT_NE(panel.NetworkWindow, nullptr);
+        ExpectF1AsksFor(panel.NetworkWindow, NetworkHelpContext);
+        panel.NetworkWindow->reject();
+    });
+    panel.NetworkItem->trigger();
+    EXPECT_TRUE(ran);
+}
+
 TEST_F(LineWindows, NetworkScanFindsTheUnitsAndUseSwitchesThePanel) {
     TKorvaControlPanel& panel = Online(Bus({0, 3, 7}));
     ASSERT_EQ(panel.OnlineStatus->text(), "IXA Cell 1");
@@ -156,12 +174,15 @@ TEST_F(LineWindows, NetworkScanFindsTheUnitsAndUseSwitchesThePanel) {
         EXPECT_EQ(form->StatusText->text(), "3 units found.");
         EXPECT_EQ(form->Progress->value(), 16);
         ASSERT_EQ(form->UnitList->topLevelItemCount(), 3);
-        const char* rows[][4] = {{"0", "IXA Cell 1", "4.2", "Deburring Spindle"},
+        // The panel's unit (address 0) is marked.
+        const char* rows[][4] = {{"0  (panel)", "IXA Cell 1", "4.2", "Deburring Spindle"},
                                  {"3", "IXA Cell 2", "4.2", "Gripper"},
                                  {"7", "IXA Cell 3", "4.2", "Sanding Head"}};
         for (int r = 0; r < 3; ++r)
             for (int c = 0; c < 4; ++c)
                 EXPECT_EQ(form->UnitList->topLevelItem(r)->text(c), rows[r][c]) << r << "," << c;
+        for (int r = 0; r < 3; ++r)
+            EXPECT_EQ(form->UnitList->topLevelItem(r)->font(1).bold(), r == 0) << r;
         // Nothing but the probes went out: the monitor was paused for the whole scan (it may have
         // polled again since it ended).
         std::vector<std::string> probes;
@@ -196,6 +217,24 @@ TEST_F(LineWindows, NetworkScanFindsTheUnitsAndUseSwitchesThePanel) {
         return std::any_of(lines.begin(), lines.end(),
                            [](const std::string& l) { return l.rfind("7:", 0) == 0; });
     }));
+
+    // Scanned again, the mark follows the panel to its new unit.
+    bool again = false;
+    QTimer::singleShot(0, [&] {
+        again = true;
+        auto* form = dynamic_cast<TNetworkForm*>(panel.NetworkWindow);
+        ASSERT_NE(form, nullptr);
+        form->ScanButton->click();
+        ASSERT_TRUE(WaitFor([&] { return !form->Scanning(); }, 8000));
+        ASSERT_EQ(form->UnitList->topLevelItemCount(), 3);
+        for (int r = 0; r < 3; ++r)
+            EXPECT_EQ(form->UnitList->topLevelItem(r)->font(1).bold(), r == 2) << r;
+        EXPECT_EQ(form->UnitList->topLevelItem(2)->text(0), "7  (panel)");
+        EXPECT_EQ(form->UnitList->topLevelItem(0)->text(0), "0");
+        form->CloseButton->click();
+    });
+    panel.NetworkItem->trigger();
+    EXPECT_TRUE(again);
 }
 
 TEST_F(LineWindows, NetworkScanCancelsAndClosingEndsIt) {

@@ -3,6 +3,7 @@
 // byte by byte.
 
 #include "maintenance/Terminal.h"
+#include "../support/HelpKey.h"
 #include "WaitFor.h"
 #include "sim/PtyLine.h"
 #include "sim/Simulator.h"
@@ -135,6 +136,14 @@ TEST(Terminal, TheCommandLineSendsAsTypingWouldAndRecallsItsLines) {
     EXPECT_EQ(far.Read(8), "0:VER?\r\n");
     EXPECT_EQ(again.CommandLine->History.Lines(), (std::vector<QString>{"0:ACT 1", "0:VER?"}));
     again.hide();
+}
+
+TEST(Terminal, F1OpensItsPage) {
+    TTerminalForm form(nullptr, nullptr);
+    form.show();
+    ExpectF1AsksFor(&form, TerminalHelpContext);
+    EXPECT_EQ(Screen(form), ""); // the key is not typed
+    form.hide();
 }
 
 TEST(Terminal, TheHistoryKeepsTheNewestHundredLines) {
