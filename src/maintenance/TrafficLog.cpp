@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 #include <cstdio>
 #include <fstream>
+#include <mutex>
 
 namespace {
 
@@ -118,8 +119,14 @@ void TTrafficLogForm::hideEvent(QHideEvent* event) {
 }
 
 void TTrafficLogForm::NoteLinkState() {
+    if (!Listening)
+        return;
+    // Only between exchanges: a handshake clears the state while it runs, even on a link that is up.
+    std::unique_lock lock(Link.Lock, std::try_to_lock);
+    if (!lock.owns_lock())
+        return; // busy: the next refresh looks again
     const bool connected = Link.Connected;
-    if (!Listening || connected == LinkSeen)
+    if (connected == LinkSeen)
         return;
     TTrafficEvent event;
     event.Time = std::chrono::system_clock::now();

@@ -134,7 +134,7 @@ TEST_F(LineWindows, TrafficLogMarksTheLinkLostAndRegained) {
         << form->ShownText().toStdString();
     // Each once, in that order.
     const QString text = form->ShownText();
-    EXPECT_EQ(text.count("link lost"), 1);
+    EXPECT_EQ(text.count("link lost"), 1) << text.toStdString();
     EXPECT_EQ(text.count("link regained"), 1);
     EXPECT_LT(text.indexOf("link lost"), text.indexOf("link regained"));
     form->close();

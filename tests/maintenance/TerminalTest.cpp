@@ -134,7 +134,8 @@ TEST(Terminal, TheCommandLineSendsAsTypingWouldAndRecallsItsLines) {
     QTest::keyClick(again.CommandLine, Qt::Key_Up);
     QTest::keyClick(again.CommandLine, Qt::Key_Return);
     EXPECT_EQ(far.Read(8), "0:VER?\r\n");
-    EXPECT_EQ(again.CommandLine->History.Lines(), (std::vector<QString>{"0:ACT 1", "0:VER?"}));
+    // Sent again, it is the newest.
+    EXPECT_EQ(again.CommandLine->History.Lines(), (std::vector<QString>{"0:VER?", "0:ACT 1", "0:VER?"}));
     again.hide();
 }
 
@@ -245,10 +246,23 @@ TEST(Terminal, SendFailureIsReportedAndTheWindowStays) {
     EXPECT_EQ(dialogs->Boxes[0].Icon, TMsgIcon::None);
     EXPECT_TRUE(form.isVisible());
     EXPECT_EQ(Screen(form), "");
-    // A line from the command line stops at the first refused character: one box, not one a byte.
-    QTest::keyClicks(form.CommandLine, "XYZ");
+    form.hide();
+}
+
+TEST(Terminal, ARefusedCommandLineIsReportedOnce) {
+    TScriptedDialogsScope dialogs;
+    TFarEnd far;
+    TTerminalForm form(nullptr, &far.Port);
+    form.show();
+    far.Read(2);
+    far.Line.Close();
+    QTest::keyClicks(form.CommandLine, "0:VER?");
     QTest::keyClick(form.CommandLine, Qt::Key_Return);
-    EXPECT_EQ(dialogs->Boxes.size(), 2u);
+    ASSERT_EQ(dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(dialogs->Boxes[0].Text, "Error writing to serial port!");
+    EXPECT_TRUE(form.isVisible());
+    QTest::keyClick(form.CommandLine, Qt::Key_Up); // kept all the same, to send again later
+    EXPECT_EQ(form.CommandLine->text(), "0:VER?");
     form.hide();
 }
 

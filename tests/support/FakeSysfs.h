@@ -1,8 +1,9 @@
 #pragma once
 // A machine's serial devices as sysfs and /dev show them, built in a temporary folder: an FTDI
 // adapter (usb-serial) and an Arduino (cdc_acm, no product text) with stable by-id names, a second
-// FTDI adapter without one, a UART on the board (pnp), a legacy port slot without hardware
-// (platform), a virtual terminal, and a by-id link whose adapter has gone.
+// FTDI adapter without one, a UART on the board (pnp), two legacy port slots without hardware
+// (platform; one behind the kernel's serial-base port devices, as newer kernels link them), a
+// virtual terminal, and a by-id link whose adapter has gone.
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,8 @@ struct TFakeSysfs {
         Bus("usb", "cdc_acm");
         Bus("platform", "serial8250");
         Bus("pnp", "serial");
+        Bus("serial-base", "port");
+        Bus("serial-base", "ctrl");
         const std::string usb = "sys/devices/pci0000:00/0000:00:14.0/usb1";
         Attributes(usb + "/1-1", {{"idVendor", "0403"},
                                   {"idProduct", "6001"},
@@ -45,13 +48,19 @@ struct TFakeSysfs {
                                   {"serial", "Z9"}});
         Device(usb + "/1-3/1-3:1.0/ttyUSB1", "usb-serial", "ftdi_sio");
         Tty("ttyUSB1", usb + "/1-3/1-3:1.0/ttyUSB1");
+        // A kernel's own port devices (serial-base) between the tty and the UART or the empty slot.
         Device("sys/devices/pnp0/00:04", "pnp", "serial");
-        Tty("ttyS0", "sys/devices/pnp0/00:04");
+        Device("sys/devices/pnp0/00:04/00:04:0", "serial-base", "ctrl");
+        Device("sys/devices/pnp0/00:04/00:04:0/00:04:0.0", "serial-base", "port");
+        Tty("ttyS0", "sys/devices/pnp0/00:04/00:04:0/00:04:0.0");
         Device("sys/devices/platform/serial8250", "platform", "serial8250");
-        Tty("ttyS1", "sys/devices/platform/serial8250");
+        Device("sys/devices/platform/serial8250/serial8250:0", "serial-base", "ctrl");
+        Device("sys/devices/platform/serial8250/serial8250:0/serial8250:0.1", "serial-base", "port");
+        Tty("ttyS1", "sys/devices/platform/serial8250/serial8250:0/serial8250:0.1");
+        Tty("ttyS2", "sys/devices/platform/serial8250");                      // as older kernels link it
         std::filesystem::create_directories(RootPath / "sys/class/tty/tty0"); // no device behind it
         std::filesystem::create_directories(RootPath / "dev");
-        for (const char* node : {"ttyUSB0", "ttyUSB1", "ttyACM0", "ttyS0", "ttyS1", "tty0"}) {
+        for (const char* node : {"ttyUSB0", "ttyUSB1", "ttyACM0", "ttyS0", "ttyS1", "ttyS2", "tty0"}) {
             std::ofstream file(RootPath / "dev" / node);
             EXPECT_TRUE(file.good()) << node;
         }

@@ -4,16 +4,23 @@
 
 #include "toolkit/Help.h"
 
+#include <QApplication>
 #include <QTest>
 #include <QWidget>
+#include <QWindow>
 #include <gtest/gtest.h>
+
+// Makes window the active one and presses the key as the system delivers it, shortcuts first.
+inline void PressInWindow(QWidget* window, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == window; }, 5000))
+        << window->windowTitle().toStdString();
+    QTest::keyClick(window->windowHandle(), key, modifiers);
+}
 
 inline void ExpectF1AsksFor(QWidget* window, long context) {
     THelpRecorderScope help;
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-    QWidget* focus = window->focusWidget();
-    QTest::keyClick(focus ? focus : window, Qt::Key_F1);
+    PressInWindow(window, Qt::Key_F1);
     ASSERT_EQ(help.Requests.size(), 1u) << window->windowTitle().toStdString();
     EXPECT_EQ(help.Requests[0].Command, HELP_CONTEXT);
     EXPECT_EQ(help.Requests[0].Data, context) << window->windowTitle().toStdString();

@@ -67,14 +67,19 @@ std::vector<TSerialPortInfo> ListSerialPorts(const AnsiString& root) {
             error.clear();
             continue; // a virtual terminal, a pseudo-terminal: no device
         }
-        const AnsiString subsystem = LinkName(device / "subsystem");
+        // Newer kernels put a port device and its controller (bus serial-base, driver "port") between
+        // the tty and the hardware: the hardware says what the port is.
+        fs::path hardware = device;
+        while (LinkName(hardware / "subsystem") == "serial-base" && hardware.has_relative_path())
+            hardware = hardware.parent_path();
+        const AnsiString subsystem = LinkName(hardware / "subsystem");
         if (subsystem == "platform")
             continue;
         TSerialPortInfo port;
         port.Device = (dev / name).string();
         port.Path = port.Device;
-        port.Driver = LinkName(device / "driver");
-        DescribeUsb(device, subsystem, port);
+        port.Driver = LinkName(hardware / "driver");
+        DescribeUsb(hardware, subsystem, port);
         const fs::path node = fs::weakly_canonical(dev / name, error);
         byNode[error ? port.Device : node.string()] = port;
         error.clear();
