@@ -151,6 +151,8 @@ TEST(Terminal, TheHistoryKeepsTheNewestHundredLines) {
     TCommandHistory history;
     for (int i = 0; i < 105; ++i)
         history.Add(QString("L%1").arg(i));
+    ASSERT_EQ(history.Lines().size(), TCommandHistory::MaxLines);
+    EXPECT_EQ(history.Lines().front(), "L5");
     history.Store();
     TCommandHistory loaded;
     loaded.Load();
