@@ -2,6 +2,7 @@
 // file changed in three parameters, a file in other units, backups under a data folder of the test.
 
 #include "PanelTestSupport.h"
+#include "tests/support/HelpKey.h"
 
 #include "config/ConfigBackups.h"
 #include "dialogs/Options.h"
@@ -110,6 +111,7 @@ TEST_F(TConfigSafetyTest, CompareMarksExactlyTheChangesAndDownloadsTheSameFile) 
     TCompareConfigForm& form = *CompareForm();
     EXPECT_TRUE(form.isVisible());
     EXPECT_TRUE(Dialogs->Boxes.empty());
+    ExpectF1AsksFor(&form, CompareHelpContext);
     EXPECT_EQ(Marked(), (TRows{"CN", "FS", "FL 5"}));
     EXPECT_TRUE(form.UnitsWarning->isHidden());
     EXPECT_EQ(form.Table->rowCount(), 51);

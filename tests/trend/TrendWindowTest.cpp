@@ -2,6 +2,7 @@
 // simulated controller: what it plots, records and exports, and that it stores nothing once closed.
 
 #include "tests/panel/PanelTestSupport.h"
+#include "tests/support/HelpKey.h"
 #include "trend/Trend.h"
 
 #include <QDir>
@@ -91,6 +92,7 @@ TEST_F(TrendWindowTest, OneModelessWindowFromTheMaintenanceMenu) {
     TTrendForm& form = OpenTrend();
     EXPECT_FALSE(form.isModal());
     EXPECT_TRUE(form.isVisible());
+    ExpectF1AsksFor(&form, TrendHelpContext);
     OpenTrend();
     EXPECT_EQ(Panel->TrendWindow.data(), &form);
     int windows = 0;
