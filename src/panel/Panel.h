@@ -14,6 +14,7 @@
 #include "link/CommPort.h"
 #include "link/IxaInterface.h"
 #include "monitor/Ixamonitor.h"
+#include "panel/TrendLauncher.h"
 #include "record/TrendHistory.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Dialogs.h"
@@ -246,16 +247,8 @@ public:
     QDialog* TrafficLogWindow = nullptr;
     QDialog* NetworkWindow = nullptr; // while it is open
 
-    // Trend: Maintenance > Trend... shows the one trend window; the monitor's deliveries reach it
-    // through TrendFeed while it exists (closed, it is freed and no history is kept).
-    QAction* TrendItem = nullptr;
-    QPointer<class TTrendForm> TrendWindow;
-    void CreateTrendItem();
-    void TrendItemClick();
-    void TrendFeed(TTrendChannel channel, double value);
-    void TrendOnline(bool online);
-    // The values delivered since the link came up: the window starts from them when it opens.
-    TTrendValues TrendHeld = NoTrendValues();
+    // Trend: Maintenance > Trend... and the monitor's deliveries to its window.
+    TTrendLauncher Trend{*this};
     // (end of trend)
 
     // Help
