@@ -14,6 +14,7 @@
 #include "link/CommPort.h"
 #include "link/IxaInterface.h"
 #include "monitor/Ixamonitor.h"
+#include "panel/MaintenanceLauncher.h"
 #include "panel/TrendLauncher.h"
 #include "record/TrendHistory.h"
 #include "toolkit/Controls.h"
@@ -235,17 +236,8 @@ public:
     void ShowMaintenanceOffline();
     // This window's diagnostics window (also the process-wide DiagnosticsForm).
     QWidget* DiagnosticsWindow = nullptr;
-    // The line: the traffic log (modeless, one window, made at the first use and kept) and the
-    // RS-485 network (modal, one per use). Their items close the Maintenance menu.
-    QAction* TrafficLogItem = nullptr;
-    QAction* NetworkItem = nullptr;
-    void TrafficLogItemClick();
-    void NetworkItemClick();
-    // Switches the panel to a unit's address as the address spinner does.
-    void UseNetworkAddress(int address);
-    void CreateLineItems();
-    QDialog* TrafficLogWindow = nullptr;
-    QDialog* NetworkWindow = nullptr; // while it is open
+    // The line: Maintenance > Traffic Log... and Network...
+    TMaintenanceLauncher Maintenance{*this};
 
     // Trend: Maintenance > Trend... and the monitor's deliveries to its window.
     TTrendLauncher Trend{*this};

@@ -117,7 +117,7 @@ void TKorvaControlPanel::CreateMenus() {
     // Trend
     Trend.CreateTrendItem();
     // The line
-    CreateLineItems();
+    Maintenance.CreateLineItems();
 
     for (TFileDialogSpec* dialog : {&IxaUploadDialog, &IxaDownloadDialog}) {
         dialog->DefaultExt = "cfg";
