@@ -29,9 +29,9 @@ bool Has(const QString& text, const char* part) {
 
 TEST_F(LineWindows, TrafficLogShowsBothThreadsAndFiltersPolling) {
     TKorvaControlPanel& panel = Online();
-    EXPECT_EQ(panel.MaintenanceMenu->actions().back(), panel.NetworkItem);
-    panel.TrafficLogItem->trigger();
-    auto* form = dynamic_cast<TTrafficLogForm*>(panel.TrafficLogWindow);
+    EXPECT_EQ(panel.MaintenanceMenu->actions().back(), panel.Maintenance.NetworkItem);
+    panel.Maintenance.TrafficLogItem->trigger();
+    auto* form = dynamic_cast<TTrafficLogForm*>(panel.Maintenance.TrafficLogWindow);
     ASSERT_NE(form, nullptr);
     ASSERT_TRUE(form->isVisible());
     EXPECT_FALSE(form->isModal());
@@ -109,8 +109,8 @@ TEST_F(LineWindows, TrafficLogShowsBothThreadsAndFiltersPolling) {
     const uint64_t kept = form->Log.NextSequence();
     panel.Link->GetControllerName();
     EXPECT_EQ(form->Log.NextSequence(), kept);
-    panel.TrafficLogItem->trigger();
-    EXPECT_EQ(panel.TrafficLogWindow, form);
+    panel.Maintenance.TrafficLogItem->trigger();
+    EXPECT_EQ(panel.Maintenance.TrafficLogWindow, form);
     EXPECT_EQ(form->ShownText().split('\n').size(), 4);
 }
 
@@ -163,7 +163,7 @@ TEST_F(LineWindows, NetworkScanFindsTheUnitsAndUseSwitchesThePanel) {
     bool ran = false;
     QTimer::singleShot(0, [&] {
         ran = true;
-        auto* form = dynamic_cast<TNetworkForm*>(panel.NetworkWindow);
+        auto* form = dynamic_cast<TNetworkForm*>(panel.Maintenance.NetworkWindow);
         ASSERT_NE(form, nullptr);
         EXPECT_FALSE(form->UseButton->isEnabled());
         Sim->ClearReceived();
@@ -203,9 +203,9 @@ TEST_F(LineWindows, NetworkScanFindsTheUnitsAndUseSwitchesThePanel) {
         ASSERT_TRUE(form->UseButton->isEnabled());
         form->UseButton->click();
     });
-    panel.NetworkItem->trigger();
+    panel.Maintenance.NetworkItem->trigger();
     ASSERT_TRUE(ran);
-    EXPECT_EQ(panel.NetworkWindow, nullptr);
+    EXPECT_EQ(panel.Maintenance.NetworkWindow, nullptr);
     EXPECT_EQ(panel.Link->Address, 7);
     EXPECT_EQ(panel.AddressUpDown->Position(), 7);
     EXPECT_EQ(panel.AddressText->text(), "7");
@@ -242,7 +242,7 @@ TEST_F(LineWindows, NetworkScanCancelsAndClosingEndsIt) {
     bool ran = false;
     QTimer::singleShot(0, [&] {
         ran = true;
-        auto* form = dynamic_cast<TNetworkForm*>(panel.NetworkWindow);
+        auto* form = dynamic_cast<TNetworkForm*>(panel.Maintenance.NetworkWindow);
         ASSERT_NE(form, nullptr);
         form->ScanButton->click();
         ASSERT_TRUE(WaitFor([&] { return form->Progress->value() >= 2; }, 5000));
@@ -259,7 +259,7 @@ TEST_F(LineWindows, NetworkScanCancelsAndClosingEndsIt) {
         form->CloseButton->click();
         EXPECT_FALSE(form->Scanning());
     });
-    panel.NetworkItem->trigger();
+    panel.Maintenance.NetworkItem->trigger();
     ASSERT_TRUE(ran);
     EXPECT_EQ(panel.Link->Address, 0);
     Sim->ClearReceived();
@@ -274,9 +274,9 @@ TEST_F(LineWindows, OfflineHintNamesTheAddress) {
     StartSimulator(Bus({3}));
     TKorvaControlPanel& panel = OpenPanel();
     EXPECT_EQ(panel.OfflineReason(), "No answer at address 0 on " + QString::fromStdString(Sim->SlavePath()));
-    panel.UseNetworkAddress(5);
+    panel.Maintenance.UseNetworkAddress(5);
     EXPECT_EQ(panel.OfflineReason(), "No answer at address 5 on " + QString::fromStdString(Sim->SlavePath()));
-    panel.UseNetworkAddress(3);
+    panel.Maintenance.UseNetworkAddress(3);
     EXPECT_TRUE(WaitFor([&] { return panel.OfflineReason().isEmpty(); }, 5000)); // the monitor's next pass
 }
 
