@@ -117,8 +117,8 @@ TEST_F(LineWindows, TrafficLogShowsBothThreadsAndFiltersPolling) {
 // The link lost and regained shows among the lines, with the reason, whatever the filter.
 TEST_F(LineWindows, TrafficLogMarksTheLinkLostAndRegained) {
     TKorvaControlPanel& panel = Online();
-    panel.TrafficLogItem->trigger();
-    auto* form = dynamic_cast<TTrafficLogForm*>(panel.TrafficLogWindow);
+    panel.Maintenance.TrafficLogItem->trigger();
+    auto* form = dynamic_cast<TTrafficLogForm*>(panel.Maintenance.TrafficLogWindow);
     ASSERT_NE(form, nullptr);
     form->HidePollingBox->click();
     Sim->InjectFault(sim::TSimFault::Silent, -1);
@@ -142,18 +142,18 @@ TEST_F(LineWindows, TrafficLogMarksTheLinkLostAndRegained) {
 
 TEST_F(LineWindows, F1InTheTrafficLogAndTheNetworkOpensTheirPages) {
     TKorvaControlPanel& panel = Online();
-    panel.TrafficLogItem->trigger();
-    ASSERT_NE(panel.TrafficLogWindow, nullptr);
-    ExpectF1AsksFor(panel.TrafficLogWindow, TrafficLogHelpContext);
-    panel.TrafficLogWindow->close();
+    panel.Maintenance.TrafficLogItem->trigger();
+    ASSERT_NE(panel.Maintenance.TrafficLogWindow, nullptr);
+    ExpectF1AsksFor(panel.Maintenance.TrafficLogWindow, TrafficLogHelpContext);
+    panel.Maintenance.TrafficLogWindow->close();
     bool ran = false;
     QTimer::singleShot(0, [&] {
         ran = true;
-        ASSERT_NE(panel.NetworkWindow, nullptr);
-        ExpectF1AsksFor(panel.NetworkWindow, NetworkHelpContext);
-        panel.NetworkWindow->reject();
+        ASSERT_NE(panel.Maintenance.NetworkWindow, nullptr);
+        ExpectF1AsksFor(panel.Maintenance.NetworkWindow, NetworkHelpContext);
+        panel.Maintenance.NetworkWindow->reject();
     });
-    panel.NetworkItem->trigger();
+    panel.Maintenance.NetworkItem->trigger();
     EXPECT_TRUE(ran);
 }
 
@@ -222,7 +222,7 @@ TEST_F(LineWindows, NetworkScanFindsTheUnitsAndUseSwitchesThePanel) {
     bool again = false;
     QTimer::singleShot(0, [&] {
         again = true;
-        auto* form = dynamic_cast<TNetworkForm*>(panel.NetworkWindow);
+        auto* form = dynamic_cast<TNetworkForm*>(panel.Maintenance.NetworkWindow);
         ASSERT_NE(form, nullptr);
         form->ScanButton->click();
         ASSERT_TRUE(WaitFor([&] { return !form->Scanning(); }, 8000));
@@ -233,7 +233,7 @@ TEST_F(LineWindows, NetworkScanFindsTheUnitsAndUseSwitchesThePanel) {
         EXPECT_EQ(form->UnitList->topLevelItem(0)->text(0), "0");
         form->CloseButton->click();
     });
-    panel.NetworkItem->trigger();
+    panel.Maintenance.NetworkItem->trigger();
     EXPECT_TRUE(again);
 }
 
