@@ -147,8 +147,8 @@ TBusPoller::TAsk TBusPoller::Exchange(TUnit& unit, int query, TClock::time_point
     return result;
 }
 
-bool TBusPoller::Poll(TClock::time_point due, int skip, const std::function<bool()>& interrupted,
-                      const TDeliver& deliver) {
+bool TBusPoller::Poll(TClock::time_point due, const std::function<bool(int address)>& skip,
+                      const std::function<bool()>& interrupted, const TDeliver& deliver) {
     TUnit unit;
     {
         std::lock_guard lock(Mutex);
@@ -157,7 +157,7 @@ bool TBusPoller::Poll(TClock::time_point due, int skip, const std::function<bool
         size_t tried = 0;
         for (; tried < UnitList.size(); ++tried, Next = (Next + 1) % UnitList.size()) {
             const TUnit& u = UnitList[Next];
-            if (u.Values.Address != skip && (u.Answering || u.Step > 0 || u.NextTry <= now))
+            if (!(skip && skip(u.Values.Address)) && (u.Answering || u.Step > 0 || u.NextTry <= now))
                 break;
         }
         if (tried == UnitList.size())
@@ -211,7 +211,7 @@ bool TBusPoller::Poll(TClock::time_point due, int skip, const std::function<bool
         auto it = std::find_if(UnitList.begin(), UnitList.end(),
                                [&](const TUnit& u) { return u.Values.Address == unit.Values.Address; });
         if (it == UnitList.end())
-            return false; // dropped from the list meanwhile
+            return true; // dropped from the list meanwhile
         *it = unit;
         if (unit.Step == 0) {
             Next = (static_cast<size_t>(it - UnitList.begin()) + 1) % UnitList.size();
@@ -221,5 +221,5 @@ bool TBusPoller::Poll(TClock::time_point due, int skip, const std::function<bool
     }
     if (ended && deliver)
         deliver(unit.Values);
-    return ended;
+    return true;
 }

@@ -70,12 +70,13 @@ public:
     std::vector<int> Units() const;
     TBusPollerStats Stats() const;
 
-    // Uses the time up to `due` for the current unit's turn (one unit per call), skipping the unit at
-    // `skip` (the panel's own, -1 for none). `interrupted` is asked between exchanges; when it holds,
-    // Poll returns and the turn goes on next time. `deliver` gets a unit's values at the end of its
-    // turn, and once when it goes offline. Returns whether a turn ended.
-    bool Poll(TClock::time_point due, int skip, const std::function<bool()>& interrupted,
-              const TDeliver& deliver);
+    // Uses the time up to `due` for the turn of the next unit due (one unit per call), passing over
+    // the units `skip` names (the panel's own; for a round, those done) and those waiting out their
+    // backoff. `interrupted` is asked between exchanges; when it holds, Poll returns and the turn goes
+    // on next time. `deliver` gets a unit's values at the end of its turn, and once when it goes
+    // silent. Returns false when no unit was due.
+    bool Poll(TClock::time_point due, const std::function<bool(int address)>& skip,
+              const std::function<bool()>& interrupted, const TDeliver& deliver);
 
     const TBusPollerOptions Options;
 

@@ -70,7 +70,7 @@ void TIxaMonitor::PollBus(TBusPoller::TClock::time_point due) {
         return;
     try {
         bus->Poll(
-            due, Link.Address, [this] { return Interrupted(); },
+            due, [this](int address) { return address == Link.Address; }, [this] { return Interrupted(); },
             [this](const TBusUnitValues& values) { Raise(OnUnitValues, values); });
     } catch (...) {
         // The port's failure is met by the next pass; a handler's error ends this idle time only.
