@@ -6,26 +6,31 @@ namespace {
 
 enum TQuery { CommandForce, ActualForce, Position, Active, PositionMode, ContourMode, ToolNumber, Name };
 
-// The link as it was before an exchange borrowed it for another unit, put back on every path.
+// The link as it was before an exchange borrowed it for another unit, put back on every path. The
+// main thread may set the panel's address without the lock (the address spinner) while it is
+// borrowed: that address is then kept, and the exchange's answer is not trusted.
 class TBorrowedLink {
 public:
     TBorrowedLink(TIxaInterface& link, int address, unsigned timeLimit)
-        : Link(link), Lock(link), Address(link.Address), Timeout(link.Timeout), Connected(link.Connected) {
+        : Link(link), Lock(link), Address(link.Address), Borrowed(address), Timeout(link.Timeout),
+          Connected(link.Connected) {
         Link.Address = address;
         Link.Timeout = static_cast<int>(timeLimit);
     }
     ~TBorrowedLink() {
-        Link.Address = Address;
+        int expected = Borrowed;
+        Link.Address.compare_exchange_strong(expected, Address);
         Link.Timeout = Timeout;
         Link.Connected = Connected && Link.Port && Link.Port->IsOpen();
     }
+    bool Intact() const { return Link.Address == Borrowed; }
     TBorrowedLink(const TBorrowedLink&) = delete;
     TBorrowedLink& operator=(const TBorrowedLink&) = delete;
 
 private:
     TIxaInterface& Link;
     TLinkLock Lock;
-    const int Address, Timeout;
+    const int Address, Borrowed, Timeout;
     const bool Connected;
 };
 
@@ -99,6 +104,7 @@ TBusPoller::TAsk TBusPoller::Exchange(TUnit& unit, int query, TClock::time_point
     TBusUnitValues& v = unit.Values;
     const auto start = TClock::now();
     TAsk result = TAsk::Answered;
+    const TBusUnitValues before = v;
     {
         TBorrowedLink borrowed(Link, v.Address, Options.TimeLimit);
         Link.AssertOpen();
@@ -141,6 +147,10 @@ TBusPoller::TAsk TBusPoller::Exchange(TUnit& unit, int query, TClock::time_point
             result = TAsk::Silent;
             // What a late unit still sends must not meet the next exchange.
             Link.Port->Purge();
+        }
+        if (!borrowed.Intact()) { // the panel moved meanwhile: the answer may be another unit's
+            v = before;
+            result = TAsk::Refused;
         }
     }
     Measured(MsSince(start), result != TAsk::Silent, TClock::now() > due);

@@ -12,7 +12,9 @@
 // The link: each exchange holds the link lock and borrows it for the unit (its Address, the
 // poller's TimeLimit) and gives back Address, Timeout and Connected as they were, so the panel's
 // unit is never taken offline by another unit's silence and the main thread's link calls interleave
-// exchange by exchange. The port's input is purged before each exchange, so a late reply of a unit
+// exchange by exchange. Read the link's Address under the lock while a poller runs. An address the
+// main thread sets meanwhile without the lock (the panel's spinner) is kept, and that exchange's
+// answer is dropped. The port's input is purged before each exchange, so a late reply of a unit
 // cannot be taken for the next echo.
 //
 // Errors: a port that is not open (EIxaInterface 0) and a failed write or lost port (ECommPort) pass

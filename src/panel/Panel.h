@@ -241,6 +241,8 @@ public:
     void CreateLineItems();
     QDialog* TrafficLogWindow = nullptr;
     QDialog* NetworkWindow = nullptr; // while it is open
+    // Bus Overview: modeless, made at the first use, freed before the monitor.
+    QDialog* BusOverviewWindow = nullptr;
 
     // Trend: Maintenance > Trend... shows the one trend window; the monitor's deliveries reach it
     // through TrendFeed while it exists (closed, it is freed and no history is kept).

@@ -1,5 +1,6 @@
 // The Maintenance menu's windows: the terminal, the diagnostics window, the traffic log and the
 // network.
+#include "maintenance/BusOverview.h"
 #include "maintenance/Diagnostics.h"
 #include "maintenance/Network.h"
 #include "maintenance/Terminal.h"
@@ -48,6 +49,18 @@ void TKorvaControlPanel::DestroyMaintenanceWindows() {
 void TKorvaControlPanel::CreateLineItems() {
     TrafficLogItem = MaintenanceMenu->addAction("Traffic &Log...", this,
                                                 [this] { GuardedCall([this] { TrafficLogItemClick(); }); });
+    MaintenanceMenu->addAction("&Bus Overview...", this, [this] {
+        GuardedCall([this] {
+            if (!BusOverviewWindow) {
+                auto* form = new TBusOverviewForm(nullptr, *Monitor);
+                form->OnUse = [this](int address) { UseNetworkAddress(address); };
+                BusOverviewWindow = form;
+            }
+            BusOverviewWindow->show();
+            BusOverviewWindow->raise();
+            BusOverviewWindow->activateWindow();
+        });
+    });
     NetworkItem = MaintenanceMenu->addAction("&Network...", this,
                                              [this] { GuardedCall([this] { NetworkItemClick(); }); });
 }
