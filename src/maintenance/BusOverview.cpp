@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QHideEvent>
 #include <QScreen>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -32,8 +33,9 @@ enum TColumn {
     ccAge
 };
 
+// One key per port; the name is encoded, since a "/" would make setting groups.
 QString UnitsKey(const AnsiString& port) {
-    return "BusUnits " + QString::fromStdString(port);
+    return "BusUnits " + QString::fromLatin1(QUrl::toPercentEncoding(QString::fromStdString(port)));
 }
 
 QString UnitsText(const std::vector<int>& units) {

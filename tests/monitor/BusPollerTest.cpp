@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <map>
 #include <memory>
 
@@ -21,8 +24,11 @@ using TStrings = std::vector<std::string>;
 class TSentLines : public TTrafficObserver {
 public:
     void OnTraffic(const TTrafficEvent& event) noexcept override {
-        if (event.Direction != TTrafficDirection::Sent)
+        if (event.Direction != TTrafficDirection::Sent) {
+            if (event.Line == "OK" || event.Mark == TTrafficMark::Timeout)
+                BusyUs += event.Elapsed.count(); // the exchange's whole time on the wire
             return;
+        }
         std::lock_guard lock(Mutex);
         Lines.emplace_back(TClock::now(), event.Line);
     }
@@ -31,6 +37,8 @@ public:
         return Lines;
     }
 
+    std::atomic<int64_t> BusyUs{0};
+
 private:
     std::mutex Mutex;
     std::vector<std::pair<TClock::time_point, std::string>> Lines;
@@ -38,16 +46,19 @@ private:
 
 class BusPollerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override { Open({0, 3, 7, 12}); }
+    void Open(std::vector<int> units) {
         SetMainThread();
         sim::TSimOptions options;
-        options.Units = {0, 3, 7, 12};
+        options.Units = units;
         options.Paced = true;
         Sim = std::make_unique<sim::TSimulator>(options);
-        Sim->SetUnitParameter(3, "CF", "13.000");
-        Sim->SetUnitParameter(7, "CF", "17.000");
-        Sim->SetUnitParameter(12, "CF", "22.000");
-        Sim->SetUnitParameter(12, "ACT", "1");
+        if (units == std::vector<int>{0, 3, 7, 12}) {
+            Sim->SetUnitParameter(3, "CF", "13.000");
+            Sim->SetUnitParameter(7, "CF", "17.000");
+            Sim->SetUnitParameter(12, "CF", "22.000");
+            Sim->SetUnitParameter(12, "ACT", "1");
+        }
         Port = std::make_unique<TCommPort>();
         Port->Open(Sim->SlavePath());
         ASSERT_TRUE(Port->IsOpen());
@@ -60,11 +71,11 @@ protected:
         Monitor.reset();
         Link->SetTrafficObserver(nullptr);
     }
-    void Start(bool bus) {
+    void Start(bool bus, std::vector<int> units = {0, 3, 7, 12}) {
         Monitor = std::make_unique<TIxaMonitor>(*Link);
         if (bus) {
             Poller = std::make_shared<TBusPoller>(*Link);
-            Poller->SetUnits({0, 3, 7, 12});
+            Poller->SetUnits(units);
             Monitor->SetBusPoller(Poller);
         }
         Monitor->OnUnitValues = [this](TIxaMonitor&, TBusUnitValues v) {
@@ -106,6 +117,18 @@ protected:
         });
     }
 
+    // The longest time between two deliveries of a unit's values, from `from` on (ms).
+    double LongestRefresh(int address, TClock::time_point from) const {
+        double longest = 0;
+        TClock::time_point last = from;
+        for (auto& [at, v] : Values)
+            if (at >= from && v.Address == address && v.Online) {
+                longest = std::max(longest, std::chrono::duration<double, std::milli>(at - last).count());
+                last = at;
+            }
+        return longest;
+    }
+
     std::unique_ptr<sim::TSimulator> Sim;
     std::unique_ptr<TCommPort> Port;
     std::unique_ptr<TIxaInterface> Link;
@@ -137,6 +160,9 @@ TEST_F(BusPollerTest, OtherUnitsFillTheIdleTimeWithoutMovingThePanelsPasses) {
     Monitor->SetBusPoller(Poller);
     ASSERT_TRUE(ServeUntil(
         [&] { return Delivered(3, true) > 1 && Delivered(7, true) > 1 && Delivered(12, true) > 1; }, 10000));
+    // Each of the three others refreshed at least every 2 s.
+    for (int address : {3, 7, 12})
+        EXPECT_LT(LongestRefresh(address, from + 4s), 2000.0) << address;
     // Only a slower pass is a fault of the poller; a faster median is the load's doing.
     EXPECT_LE(Median(shared), Median(alone) + 5.0);
     EXPECT_GT(Median(alone), 195.0);
@@ -206,6 +232,58 @@ TEST_F(BusPollerTest, ASilentUnitIsMarkedBackedOffAndReturns) {
     Sim->SetUnitSilent(7, false);
     const auto back = TClock::now();
     EXPECT_TRUE(ServeUntil([&] { return Delivered(7, true, back) > 0; }, Poller->Options.BackoffMs + 3000));
+}
+
+// The figures for the performance notes (run with --gtest_also_run_disabled_tests): the refresh
+// interval of each other unit with 3 and with 15 others, the wire's busy share and the CPU time the
+// poller adds, at 9600-baud pacing.
+TEST_F(BusPollerTest, DISABLED_Figures) {
+    for (int others : {3, 15}) {
+        std::vector<int> units;
+        for (int a = 0; a <= others; ++a)
+            units.push_back(a);
+        Monitor.reset();
+        Link->SetTrafficObserver(nullptr);
+        Link.reset();
+        Port.reset();
+        Sim.reset();
+        Open(units);
+        for (bool bus : {false, true}) {
+            Values.clear();
+            Start(bus, units);
+            const auto from = TClock::now();
+            const double cpu0 = std::clock() * 1000.0 / CLOCKS_PER_SEC;
+            const int64_t busy0 = Sent.BusyUs;
+            const auto seconds = std::chrono::seconds(others == 3 ? 10 : 25);
+            ServeUntil([] { return false; }, static_cast<unsigned>(seconds.count() * 1000));
+            const double cpuMs = std::clock() * 1000.0 / CLOCKS_PER_SEC - cpu0;
+            const double wallMs = std::chrono::duration<double, std::milli>(TClock::now() - from).count();
+            double worst = 0, sum = 0;
+            int counted = 0;
+            for (int a = 1; a <= others && bus; ++a) {
+                const double longest = LongestRefresh(a, from + 2s);
+                worst = std::max(worst, longest);
+                sum += longest;
+                ++counted;
+            }
+            const auto stats = bus ? Poller->Stats() : TBusPollerStats{};
+            // The panel's own exchanges: four or ten per pass, each about as long as the poller's.
+            std::printf(
+                "%d others, poller %s: process CPU %.2f %% of one core; panel period %.1f ms; wire busy "
+                "%.1f %%",
+                others, bus ? "on" : "off", 100 * cpuMs / wallMs, Median(PanelPeriods(from)),
+                100 * (Sent.BusyUs - busy0) / 1000.0 / wallMs);
+            if (bus)
+                std::printf("; longest refresh %.0f ms (mean of units' longest %.0f ms); poller wire %.1f %%"
+                            " (%llu exchanges, %.1f ms each)",
+                            worst, sum / counted, 100 * stats.BusyMs / wallMs,
+                            (unsigned long long)stats.Exchanges,
+                            stats.BusyMs / std::max<uint64_t>(1, stats.Exchanges));
+            std::printf("\n");
+            Monitor.reset();
+            Monitor = nullptr;
+        }
+    }
 }
 
 } // namespace
