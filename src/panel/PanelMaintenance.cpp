@@ -49,7 +49,7 @@ void TKorvaControlPanel::DestroyMaintenanceWindows() {
 void TKorvaControlPanel::CreateLineItems() {
     TrafficLogItem = MaintenanceMenu->addAction("Traffic &Log...", this,
                                                 [this] { GuardedCall([this] { TrafficLogItemClick(); }); });
-    MaintenanceMenu->addAction("&Bus Overview...", this, [this] {
+    QAction* busOverview = MaintenanceMenu->addAction("&Bus Overview...", this, [this] {
         GuardedCall([this] {
             if (!BusOverviewWindow) {
                 auto* form = new TBusOverviewForm(nullptr, *Monitor);
@@ -61,6 +61,7 @@ void TKorvaControlPanel::CreateLineItems() {
             BusOverviewWindow->activateWindow();
         });
     });
+    busOverview->setObjectName("BusOverviewItem");
     NetworkItem = MaintenanceMenu->addAction("&Network...", this,
                                              [this] { GuardedCall([this] { NetworkItemClick(); }); });
 }

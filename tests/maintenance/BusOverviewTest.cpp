@@ -20,11 +20,9 @@ TEST_F(BusOverview, EveryUnitLiveSilencedMarkedAndBack) {
     Sim->SetUnitParameter(7, "CF", "17.000");
     TKorvaControlPanel& panel = OpenPanel();
     ASSERT_TRUE(WaitOnline());
-    QAction* item = nullptr;
-    for (QAction* action : panel.MaintenanceMenu->actions())
-        if (action->text() == "&Bus Overview...")
-            item = action;
+    auto* item = panel.MaintenanceMenu->findChild<QAction*>("BusOverviewItem");
     ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->text(), "&Bus Overview...");
     item->trigger();
     auto* form = dynamic_cast<TBusOverviewForm*>(panel.BusOverviewWindow);
     ASSERT_NE(form, nullptr);
