@@ -10,12 +10,14 @@
 #include <cstdio>
 #include <deque>
 #include <fcntl.h>
+#include <map>
 #include <mutex>
 #include <poll.h>
 #include <random>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -107,6 +109,12 @@ struct TSimulator::TImpl {
     unsigned FaultDelayMs = 0;
     size_t NoiseBytes = 0;
     std::set<int> SilentUnits; // addresses whose unit answers nothing
+    struct TUnitFault {
+        TSimFault Fault = TSimFault::None;
+        int Count = 0;
+        unsigned DelayMs = 0;
+    };
+    std::map<int, TUnitFault> UnitFaults; // by address
     std::deque<std::pair<std::string, std::vector<std::string>>> Scripts;
     std::vector<std::string> ReceivedLines;
     std::minstd_rand NoiseSource;
@@ -129,6 +137,14 @@ TSimulator::TImpl::TImpl(TSimOptions options)
     if (pipe2(Wake, O_CLOEXEC | O_NONBLOCK) != 0)
         throw std::system_error(errno, std::generic_category(), "pipe2");
     if (!Options.LinkPath.empty()) {
+        // Only a link (an earlier simulator's) is replaced: a file or a folder of that name is not ours.
+        struct stat existing {};
+        if (lstat(Options.LinkPath.c_str(), &existing) == 0 && !S_ISLNK(existing.st_mode)) {
+            close(Wake[0]);
+            close(Wake[1]);
+            throw std::runtime_error("--link " + Options.LinkPath +
+                                     " exists and is not a symbolic link; it is left as it is");
+        }
         // Made beside the target name and renamed over it, so the name never points nowhere.
         const std::string fresh = Options.LinkPath + ".new-" + std::to_string(getpid());
         unlink(fresh.c_str());
@@ -241,6 +257,8 @@ void TSimulator::TImpl::Handle(const std::string& line, TClock::time_point now) 
             Respond(*unit, line, command, now);
     if (Options.RecordReceived)
         ReceivedLines.push_back(line);
+    if (Options.OnReceived)
+        Options.OnReceived(line);
 }
 
 // Called with Mutex held. The unit that answers the address now (its "NA" may have been changed).
@@ -256,10 +274,17 @@ void TSimulator::TImpl::Respond(TSimDevice& device, const std::string& line, con
                                 TClock::time_point now) {
     const bool dump = command == "DCC" || command == "DTC";
     TSimFault fault = Fault;
-    if (fault == TSimFault::EndlessDump && !dump)
+    unsigned delayMs = FaultDelayMs;
+    if (auto own = UnitFaults.find(device.NetAddress()); own != UnitFaults.end()) {
+        fault = own->second.Fault;
+        delayMs = own->second.DelayMs;
+        if (own->second.Count > 0 && --own->second.Count == 0)
+            UnitFaults.erase(own);
+    } else if (fault == TSimFault::EndlessDump && !dump) {
         fault = TSimFault::None; // waits for a dump command
-    else if (Fault != TSimFault::None && FaultCount > 0 && --FaultCount == 0)
+    } else if (Fault != TSimFault::None && FaultCount > 0 && --FaultCount == 0) {
         Fault = TSimFault::None;
+    }
     if (fault == TSimFault::Silent)
         return;
     if (fault == TSimFault::CloseLine) {
@@ -294,7 +319,8 @@ void TSimulator::TImpl::Respond(TSimDevice& device, const std::string& line, con
         Out.push_back({noise(), now});
         return;
     }
-    Out.push_back({echo + eol, now});
+    const auto held = fault == TSimFault::LateEcho ? now + milliseconds(delayMs) : now;
+    Out.push_back({echo + eol, held});
 
     if (fault == TSimFault::DropLine && !reply.Lines.empty())
         reply.Lines.erase(reply.Lines.begin());
@@ -308,9 +334,9 @@ void TSimulator::TImpl::Respond(TSimDevice& device, const std::string& line, con
         for (const auto& l : reply.Lines)
             bytes += l + eol;
     }
-    auto at = now + milliseconds(reply.DelayMs);
+    auto at = held + milliseconds(reply.DelayMs);
     if (fault == TSimFault::LateLine)
-        at += milliseconds(FaultDelayMs);
+        at += milliseconds(delayMs);
     if (fault == TSimFault::EndlessDump)
         Endless = bytes;
     if (!bytes.empty())
@@ -375,10 +401,19 @@ void TSimulator::InjectFault(TSimFault fault, int count, unsigned delayMs, size_
     Impl->NoiseBytes = noiseBytes;
 }
 
+void TSimulator::InjectUnitFault(int address, TSimFault fault, int count, unsigned delayMs) {
+    std::lock_guard lock(Impl->Mutex);
+    if (count == 0 || fault == TSimFault::None)
+        Impl->UnitFaults.erase(address);
+    else
+        Impl->UnitFaults[address] = {fault, count, delayMs};
+}
+
 void TSimulator::ClearFaults() {
     std::lock_guard lock(Impl->Mutex);
     Impl->Fault = TSimFault::None;
     Impl->FaultCount = 0;
+    Impl->UnitFaults.clear();
 }
 
 void TSimulator::SetUnitSilent(int address, bool silent) {

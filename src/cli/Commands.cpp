@@ -2,14 +2,14 @@
 #include "cli/Output.h"
 
 #include "bus/BusScan.h"
-#include "config/ConfigBackups.h"
-#include "config/ConfigCompare.h"
-#include "config/ConfigText.h"
 #include "link/IxaInterface.h"
 #include "link/IxaParameterTable.h"
 #include "link/WireFormat.h"
 #include "monitor/BusPoller.h"
+#include "operations/ConfigOperations.h"
 #include "platform/StoredSetting.h"
+#include "record/TrendCsv.h"
+#include "record/TrendHistory.h"
 
 #include <algorithm>
 #include <chrono>
@@ -59,6 +59,8 @@ void Handshake(TSession& s) {
     s.Link.Connect();
     if (s.Link.Refused())
         throw EIxaInterface(5);
+    if (!s.Link.Connected && s.Port.Lost())
+        throw EIxaInterface(2, s.Port.OpenFailure()); // the connection ended: closed, reset, in use
     if (!s.Link.Connected)
         throw EIxaInterface(2, "No answer at address " + std::to_string(s.Options.Address) + " on " +
                                    s.PortName);
@@ -447,16 +449,16 @@ int Watch(TSession& s, const std::vector<std::string>& args) {
     Handshake(s);
     s.Link.GetEnglishUnits();
     const std::string f = s.Link.ForceUnits, l = s.Link.LengthUnits;
+    // The columns of a trend recording.
     if (csv && !s.Options.Json)
-        std::printf(
-            "time,command force (%s),actual force (%s),position (%s),slide acceleration,active,mode,tool\n",
-            f.c_str(), f.c_str(), l.c_str());
+        std::printf("%s", TrendCsvHeader(f, l).c_str());
     const auto start = std::chrono::steady_clock::now();
     for (long pass = 0; count == 0 || pass < count; ++pass) {
         if (pass > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(interval));
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const auto wall = std::chrono::system_clock::now();
         const double cf = s.Link.GetCommandForce();
         const double af = s.Link.GetActualForce();
         const double pos = s.Link.GetPosition();
@@ -477,9 +479,11 @@ int Watch(TSession& s, const std::vector<std::string>& args) {
                         {"tool", tool < 0 ? Json(nullptr) : Json(tool)}};
             Print(s, row, "");
         } else if (csv) {
-            std::printf("%s,%s,%s,%s,%s,%d,%d,%s\n", time, FormatReal3(cf).c_str(), FormatReal3(af).c_str(),
-                        FormatReal3(pos).c_str(), FormatReal3(sa).c_str(), active ? 1 : 0, mode,
-                        tool < 0 ? "" : std::to_string(tool).c_str());
+            const double none = std::nan("");
+            std::printf("%s", TrendCsvRow(wall, seconds, s.Link.Address,
+                                          {cf, af, pos, OrientationDegrees(sa), active ? 1.0 : 0.0,
+                                           double(mode), tool < 0 ? none : double(tool)})
+                                  .c_str());
         } else {
             static const char* const modes[] = {"force", "position", "contour"};
             std::printf("%8ss  CF %9s %s  AF %9s %s  POS %8s %s  SA %7s  %-9s %-8s tool %s\n", time,
@@ -493,35 +497,15 @@ int Watch(TSession& s, const std::vector<std::string>& args) {
     return ExitOk;
 }
 
-// "SC 1" after a weighing or a download; SaveConfiguration absorbs its failures for the console,
-// a script must know, so the exchange is made here.
-void SaveFull(TSession& s) {
-    TLinkLock lock(s.Link);
-    const int timeout = s.Link.Timeout;
-    s.Link.Timeout = std::max(timeout, 4000);
-    try {
-        s.Link.SendString("SC 1");
-        s.Link.VoidReply();
-    } catch (...) {
-        s.Link.Timeout = timeout;
-        throw;
-    }
-    s.Link.Timeout = timeout;
-}
-
 int Weigh(TSession& s, const std::vector<std::string>& args) {
     const TArgs a = SplitArgs(args, {"--save"}, {});
     ExpectCount(a, 0, 0, "korva weigh [--save]");
     Open(s);
     Handshake(s);
-    s.Link.AutoWeigh();
-    const double weight = s.Link.GetCurrentToolWeight();
-    const bool save = a.Options.count("--save") != 0;
-    if (save)
-        SaveFull(s);
-    s.Link.GetEnglishUnits();
-    Print(s, Json{{"weight", weight}, {"units", s.Link.WeightUnits}, {"saved", save}},
-          "tool weight: " + FormatReal3(weight) + " " + s.Link.WeightUnits + (save ? " (saved)" : "") + "\n");
+    const TWeighResult weighed = WeighTool(s.Link, a.Options.count("--save") != 0);
+    Print(s, Json{{"weight", weighed.Weight}, {"units", weighed.Units}, {"saved", weighed.Saved}},
+          "tool weight: " + FormatReal3(weighed.Weight) + " " + weighed.Units +
+              (weighed.Saved ? " (saved)" : "") + "\n");
     return ExitOk;
 }
 
@@ -531,10 +515,7 @@ int Restore(TSession& s, const std::vector<std::string>& args) {
     const std::string& file = a.Positional[0];
     Open(s);
     Handshake(s);
-    s.Link.DownloadCfg(file);
-    const bool save = a.Options.count("--save") != 0;
-    if (save)
-        SaveFull(s);
+    const bool save = RestoreFile(s.Link, file, a.Options.count("--save") != 0).Saved;
     Print(s, Json{{"file", file}, {"saved", save}}, "restored " + file + (save ? " (saved)" : "") + "\n");
     return ExitOk;
 }
@@ -578,23 +559,7 @@ std::filesystem::path BackupRoot(const TArgs& a) {
     const auto data = UserDataFolder();
     if (!data)
         throw EUsage("no user data folder known: give the backup folder");
-    return *data / "Halvane" / "KorvaWin 3.0" / "Backups";
-}
-
-// Both dumps of the connected controller into a new backup, as the console's Back Up Controller
-// does; a backup that fails half way is removed whole, and the newest 50 are kept.
-TConfigBackups::TBackup BackUp(TSession& s, const TConfigBackups& backups) {
-    const AnsiString name = s.Link.GetControllerName();
-    const TConfigBackups::TBackup backup = backups.NewBackup(name, std::time(nullptr));
-    try {
-        s.Link.UploadIxaCfg(backup.Controller.string());
-        s.Link.UploadToolCfg(backup.Tool.string());
-    } catch (...) {
-        TConfigBackups::Discard(backup);
-        throw;
-    }
-    backups.Prune(name);
-    return backup;
+    return BackupFolder(*data);
 }
 
 int Backup(TSession& s, const std::vector<std::string>& args) {
@@ -617,7 +582,10 @@ int Backup(TSession& s, const std::vector<std::string>& args) {
         s.Options.Address = address;
         s.Link.Address = address;
         Handshake(s);
-        const TConfigBackups::TBackup backup = BackUp(s, backups);
+        const TBackupResult result = BackUpController(s.Link, backups, std::time(nullptr));
+        for (const std::string& warning : result.Warnings)
+            std::fprintf(stderr, "korva: warning: %s\n", Shown(warning).c_str());
+        const TConfigBackups::TBackup& backup = result.Backup;
         list.push_back({{"address", address},
                         {"controller", backup.Controller.string()},
                         {"tool", backup.Tool.string()}});
@@ -631,14 +599,11 @@ int Backup(TSession& s, const std::vector<std::string>& args) {
 int Diff(TSession& s, const std::vector<std::string>& args) {
     const TArgs a = SplitArgs(args, {}, {});
     ExpectCount(a, 1, 1, "korva diff FILE");
-    const AnsiString text = TConfigText::ReadFile(a.Positional[0]);
-    TIxaInterface::CheckConfigText(text); // the file must be one a restore would take
-    const TConfigText file = TConfigText::Parse(text);
-    const bool tools = file.IsToolConfiguration();
+    TConfigText file = ReadConfigurationFile(a.Positional[0]); // before the port: a bad file sends nothing
     Open(s);
     Handshake(s);
-    const TConfigText controller = TConfigText::FromLines(s.Link.UploadCfgLines(tools ? "DTC" : "DCC"));
-    const TConfigCompare compare = TConfigCompare::Compare(file, controller, s.Link.GetEnglishUnits());
+    const TControllerCompare compared = CompareWithController(s.Link, std::move(file));
+    const TConfigCompare& compare = compared.Result;
     static const char* const states[] = {"same", "differs", "file only", "controller only"};
     Json rows = Json::array();
     std::string out;
@@ -671,7 +636,7 @@ int Diff(TSession& s, const std::vector<std::string>& args) {
     const size_t differences = compare.Differences();
     Print(s,
           Json{{"file", a.Positional[0]},
-               {"dump", tools ? "DTC" : "DCC"},
+               {"dump", compared.Dump()},
                {"differences", differences},
                {"unitsDiffer", compare.UnitsDiffer()},
                {"rows", rows}},
@@ -705,63 +670,84 @@ int Scan(TSession& s, const std::vector<std::string>& args) {
 struct TCommand {
     const char* Name;
     int (*Run)(TSession&, const std::vector<std::string>&);
-    const char* Help;
+    const char* Synopsis; // the command and its arguments, as the usage lists it
+    const char* Summary;  // one line for the usage
+    const char* Help;     // korva help NAME
 };
 
+// clang-format off
 const TCommand Commands[] = {
-    {"info", Info,
+    {"info", Info, "info", "version, name, tool type, units, tool present",
      "usage: korva info\n\nThe handshake, then the controller's version, name, tool type, units and\n"
      "whether a tool is present.\n"},
-    {"get", Get,
-     "usage: korva get PARAM [INDEX]\n\nReads one parameter. PARAM is a mnemonic (CF, FL) or an accessor "
-     "name\n"
+    {"get", Get, "get PARAM [INDEX]", "read a parameter, by mnemonic (CF) or accessor name (CommandForce)",
+     "usage: korva get PARAM [INDEX]\n\n"
+     "Reads one parameter. PARAM is a mnemonic (CF, FL) or an accessor name\n"
      "(CommandForce, GetForceLevel); indexed parameters take an INDEX. 'korva params' lists them.\n"
      "  korva get CF\n  korva get ForceLevel 3\n"},
-    {"set", Set,
-     "usage: korva set PARAM [INDEX] VALUE\n\nWrites one parameter, checked against its type: whole numbers "
-     "for\n"
+    {"set", Set, "set PARAM [INDEX] VALUE", "write a parameter, checked against its type",
+     "usage: korva set PARAM [INDEX] VALUE\n\n"
+     "Writes one parameter, checked against its type: whole numbers for\n"
      "integers, numbers (sent with three decimals) for reals, 0/1/on/off for flags, text\n"
-     "without a line break for texts.\n  korva set CF 12.5\n  korva set FL 3 40\n  korva set CN \"Cell "
-     "4\"\n"},
-    {"send", Send,
+     "without a line break for texts.\n"
+     "  korva set CF 12.5\n  korva set FL 3 40\n  korva set CN \"Cell 4\"\n"},
+    {"send", Send, "send LINE", "one raw exchange; prints the reply lines",
      "usage: korva send LINE\n\nOne raw exchange: sends LINE with the address prefix, checks the echo and\n"
      "prints the reply lines. An Error reply exits with 5.\n  korva send 'FL? 3'\n"},
-    {"watch", Watch,
-     "usage: korva watch [--interval MS] [--count N] [--csv]\n\nLive values, one line per pass: command "
-     "force,\n"
+    {"watch", Watch, "watch [--interval MS] [--count N] [--csv]", "live values, one line per pass",
+     "usage: korva watch [--interval MS] [--count N] [--csv]\n\n"
+     "Live values, one line per pass: command force,\n"
      "actual force, position, slide acceleration, active, mode and tool (none without a tool).\n"
      "--interval is the pause between passes (default 200 ms), --count the number of passes\n"
-     "(default: until interrupted), --csv writes a header and comma-separated rows.\n"
+     "(default: until interrupted), --csv writes the columns of a trend recording (clock time,\n"
+     "seconds, address, orientation in degrees instead of slide acceleration).\n"
      "--all [--units LIST]: every unit of the line (LIST, or those a scan finds), one row per\n"
      "unit per round; a silent unit shows as offline and is asked again every 3 s.\n"},
-    {"weigh", Weigh,
-     "usage: korva weigh [--save]\n\nWeighs the current tool (up to 20 s) and prints its weight; --save "
-     "keeps\n"
+    {"weigh", Weigh, "weigh [--save]", "weigh the current tool; --save keeps it (SC 1)",
+     "usage: korva weigh [--save]\n\n"
+     "Weighs the current tool (up to 20 s) and prints its weight; --save keeps\n"
      "it in the controller's memory (SC 1).\n"},
-    {"restore", Restore,
-     "usage: korva restore FILE [--save]\n\nDownloads a configuration file, as the console does: the whole "
-     "file is\n"
+    {"restore", Restore, "restore FILE [--save]", "download a configuration file; --save keeps it (SC 1)",
+     "usage: korva restore FILE [--save]\n\n"
+     "Downloads a configuration file, as the console does: the whole file is\n"
      "checked first, then every line is sent; a refused line stops it with exit code 5.\n"
      "--save keeps the result in the controller's memory (SC 1).\n"},
-    {"backup", Backup,
-     "usage: korva backup [DIR] [--all]\n\nUploads the controller and the tool configuration into a new "
-     "backup,\n"
+    {"backup", Backup, "backup [DIR] [--all]", "back up the controller and tool configuration; --all every unit",
+     "usage: korva backup [DIR] [--all]\n\n"
+     "Uploads the controller and the tool configuration into a new backup,\n"
      "as the console's Back Up Controller does: DIR/<controller name>/<date>_<time> controller.cfg and\n"
      "... tool.cfg, keeping the newest 50. DIR defaults to the console's backup folder. --all backs\n"
      "up every unit a scan finds on the line.\n"},
-    {"diff", Diff,
-     "usage: korva diff FILE\n\nCompares a configuration file with the controller's (the tool dump for a "
-     "tool\n"
+    {"diff", Diff, "diff FILE", "compare a configuration file with the controller's; 1 when different",
+     "usage: korva diff FILE\n\n"
+     "Compares a configuration file with the controller's (the tool dump for a tool\n"
      "file), by value as the controller takes them, and prints what differs. Exits 0 when equal,\n"
      "1 when different.\n"},
-    {"scan", Scan,
+    {"scan", Scan, "scan", "list the units on the RS-485 line (addresses 0 to 15)",
      "usage: korva scan\n\nProbes the addresses 0 to 15 of the RS-485 line (version, then name and tool\n"
      "type for a unit that answers) and lists the units found.\n"},
-    {"params", Params,
+    {"params", Params, "params", "the parameters get and set know",
      "usage: korva params\n\nThe parameters that get and set know: mnemonic, access, kind, index.\n"},
 };
+// clang-format on
 
 } // namespace
+
+std::string CommandList() {
+    // A synopsis too long for its column stands on a line of its own, its summary under it.
+    constexpr size_t column = 25;
+    std::string list;
+    for (const TCommand& c : Commands) {
+        const std::string synopsis = c.Synopsis;
+        list += "  " + synopsis;
+        if (synopsis.size() >= column)
+            list += "\n" + std::string(column + 2, ' ');
+        else
+            list += std::string(column - synopsis.size(), ' ');
+        list += std::string(c.Summary) + "\n";
+    }
+    return list;
+}
 
 const char* CommandHelp(const std::string& command) {
     for (const TCommand& c : Commands)

@@ -26,5 +26,8 @@ struct TCliOptions {
 // Runs command with its arguments; returns the exit code.
 int RunCommand(const std::string& command, const std::vector<std::string>& args, const TCliOptions& options);
 
+// The usage's list of commands, one synopsis and summary each, from the command table.
+std::string CommandList();
+
 // The help text of one command, or nullptr when there is no such command.
 const char* CommandHelp(const std::string& command);

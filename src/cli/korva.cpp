@@ -9,24 +9,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <getopt.h>
+#include <string>
 
 namespace {
 
-const char* const Usage =
+const char* const UsageHead =
     "usage: korva [--port NAME] [--address N] [--timeout MS] [--json] COMMAND [ARGS]\n"
     "\n"
     "The controller from a script, over the console's own link.\n"
     "\n"
-    "commands:\n"
-    "  info                     version, name, tool type, units, tool present\n"
-    "  get PARAM [INDEX]        read a parameter, by mnemonic (CF) or accessor name (CommandForce)\n"
-    "  set PARAM [INDEX] VALUE  write a parameter, checked against its type\n"
-    "  send LINE                one raw exchange; prints the reply lines\n"
-    "  watch [--interval MS] [--count N] [--csv]\n"
-    "                           live values, one line per pass\n"
-    "  weigh [--save]           weigh the current tool; --save keeps it (SC 1)\n"
-    "  restore FILE [--save]    download a configuration file; --save keeps it (SC 1)\n"
-    "  params                   the parameters get and set know\n"
+    "commands:\n";
+const char* const UsageTail =
     "  help [COMMAND]           this text, or one command's\n"
     "\n"
     "options:\n"
@@ -63,7 +56,12 @@ int Fail(const std::string& message) {
     return ReportError(jsonErrors, ExitUsage, message, "korva --help");
 }
 
-int Show(const char* text) {
+// The usage, its commands from the command table.
+std::string Usage() {
+    return UsageHead + CommandList() + UsageTail;
+}
+
+int Show(const std::string& text) {
     try {
         WriteOut(text);
         return ExitOk;
@@ -114,7 +112,7 @@ int main(int argc, char** argv) {
             options.Json = jsonErrors = true;
             break;
         case 'h':
-            return Show(Usage);
+            return Show(Usage());
         default:
             return Fail("unknown option '" + std::string(argv[optind - 1]) + "'");
         }
@@ -125,7 +123,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + optind + 1, argv + argc);
     if (command == "help" || command == "--help") {
         if (args.empty())
-            return Show(Usage);
+            return Show(Usage());
         const char* help = CommandHelp(args[0]);
         if (!help)
             return Fail("no command '" + args[0] + "'");

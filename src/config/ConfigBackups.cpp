@@ -2,6 +2,8 @@
 
 #include "config/ConfigBackups.h"
 
+#include "platform/StoredSetting.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -66,17 +68,21 @@ std::string TConfigBackups::FolderName(const AnsiString& controllerName) {
         name.pop_back();
     if (name.empty())
         return "Unnamed controller";
-    // Windows keeps these names for devices, also with an extension.
-    std::string upper = name.substr(0, name.find('.'));
+    // Windows keeps these names for devices, also with an extension and with blanks before it
+    // ("con.txt", "CON .cfg"): the '_' goes after the word, where it makes the name another.
+    size_t word = std::min(name.find('.'), name.size());
+    while (word > 0 && name[word - 1] == ' ')
+        --word;
+    std::string upper = name.substr(0, word);
     for (char& c : upper)
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');
     static const char* const reserved[] = {"CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4",
                                            "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3",
                                            "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
-    for (const char* word : reserved)
-        if (upper == word)
-            return name + "_";
+    for (const char* reservedWord : reserved)
+        if (upper == reservedWord)
+            return name.substr(0, word) + '_' + name.substr(word);
     return name;
 }
 
@@ -106,15 +112,39 @@ TConfigBackups::TBackup TConfigBackups::NewBackup(const AnsiString& controllerNa
     if (error)
         throw EConfig("Couldn't create the backup folder " + folder.string() + ": " + error.message() + ".");
     const std::string base = Stem(local);
-    for (int n = 1;; ++n) {
+    // A name is ours once its file is created exclusively; whatever already holds it (a file, a
+    // folder, a link even to nowhere) moves the backup to the next number.
+    const auto take = [](const std::filesystem::path& path) {
+        std::error_code failure;
+        std::FILE* file = CreateNewFile(path, failure);
+        if (file) {
+            std::fclose(file);
+            return true;
+        }
+        if (failure == std::errc::file_exists)
+            return false;
+        throw EConfig("Couldn't create the backup " + path.string() + ": " + failure.message() + ".");
+    };
+    for (int n = 1; n < 10000; ++n) {
         TBackup backup;
         backup.Stem = n == 1 ? base : base + "_" + std::to_string(n);
         backup.Controller = folder / (backup.Stem + ControllerSuffix);
         backup.Tool = folder / (backup.Stem + ToolSuffix);
-        if (!std::filesystem::exists(backup.Controller, error) &&
-            !std::filesystem::exists(backup.Tool, error))
-            return backup;
+        std::error_code ignored;
+        if (std::filesystem::exists(std::filesystem::symlink_status(backup.Tool, ignored)))
+            continue; // half of an earlier backup
+        if (!take(backup.Controller))
+            continue;
+        try {
+            if (take(backup.Tool))
+                return backup;
+        } catch (...) {
+            std::filesystem::remove(backup.Controller, ignored);
+            throw;
+        }
+        std::filesystem::remove(backup.Controller, ignored);
     }
+    throw EConfig("Couldn't create a backup in " + folder.string() + ": every name of this second is taken.");
 }
 
 std::vector<TConfigBackups::TBackup> TConfigBackups::List(const AnsiString& controllerName) const {
@@ -124,6 +154,9 @@ std::vector<TConfigBackups::TBackup> TConfigBackups::List(const AnsiString& cont
     for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
          it.increment(error)) {
         const std::string name = it->path().filename().string();
+        std::error_code statusError;
+        if (!it->is_regular_file(statusError) || it->is_symlink(statusError))
+            continue; // a folder or a link named like a backup is no backup
         std::string stem;
         if (EndsWith(name, ControllerSuffix))
             stem = name.substr(0, name.size() - std::char_traits<char>::length(ControllerSuffix));
@@ -145,22 +178,23 @@ std::vector<TConfigBackups::TBackup> TConfigBackups::List(const AnsiString& cont
     return backups;
 }
 
-std::vector<std::filesystem::path> TConfigBackups::Prune(const AnsiString& controllerName,
-                                                         size_t keep) const {
-    std::vector<std::filesystem::path> removed;
+TConfigBackups::TPruneResult TConfigBackups::Prune(const AnsiString& controllerName, size_t keep) const {
+    TPruneResult result;
     const std::vector<TBackup> backups = List(controllerName);
-    if (backups.size() <= keep)
-        return removed;
     for (size_t i = 0; i + keep < backups.size(); ++i)
         for (const auto& file : {backups[i].Controller, backups[i].Tool}) {
             std::error_code error;
+            // Listed when either file is a regular file; the other name may hold anything.
+            const auto status = std::filesystem::symlink_status(file, error);
+            if (!std::filesystem::is_regular_file(status))
+                continue;
             if (std::filesystem::remove(file, error))
-                removed.push_back(file);
+                result.Removed.push_back(file);
             else if (error)
-                throw EConfig("Couldn't delete the old backup " + file.string() + ": " + error.message() +
-                              ".");
+                result.Warnings.push_back("Couldn't delete the old backup " + file.string() + ": " +
+                                          error.message() + ".");
         }
-    return removed;
+    return result;
 }
 
 void TConfigBackups::Discard(const TBackup& backup) {

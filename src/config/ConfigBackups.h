@@ -3,9 +3,12 @@
 // per controller name; in it, each backup is a pair of files named by the local date and time it was
 // taken, "2026-12-08_12-40-05 controller.cfg" (the "DCC" dump) and "... tool.cfg" (the "DTC"
 // dump). Two backups in the same second get "_2", "_3"... after the time. Only files named so are
-// ever counted or deleted; anything else in the folder is left alone.
+// ever counted or deleted, and only when they are regular files: a folder or a link named so is left
+// alone. A new backup's names are taken by creating both files empty and exclusively, so that nothing
+// already in the folder under that name (a link to a file elsewhere, say) is ever written through.
 //
-// Plain C++, no toolkit. Errors: file-system failures raise EConfig. Threads: no shared state.
+// Plain C++, no toolkit. Errors: file-system failures of a new backup raise EConfig; what pruning
+// cannot delete is a warning in its result. Threads: no shared state.
 
 #include "config/ConfigText.h"
 
@@ -23,22 +26,30 @@ public:
         std::filesystem::path Controller, Tool;
     };
 
+    struct TPruneResult {
+        std::vector<std::filesystem::path> Removed;
+        std::vector<std::string> Warnings; // one per file that could not be deleted, with the reason
+    };
+
     explicit TConfigBackups(std::filesystem::path root) : Root(std::move(root)) {}
 
     // The controller name as a folder name: letters, digits, blank, '.', '-' and '_' kept, every
-    // other byte '_'; no leading or trailing blank or dot; names the system reserves get a '_';
+    // other byte '_'; no leading or trailing blank or dot; a name the system reserves ("CON",
+    // "com1.cfg": the part before the first dot) gets a '_' after that part;
     // at most 64 characters; "Unnamed controller" for an empty name.
     static std::string FolderName(const AnsiString& controllerName);
     // "2026-12-08_12-40-05" for that local time.
     static std::string Stem(const std::tm& localTime);
 
     std::filesystem::path Folder(const AnsiString& controllerName) const;
-    // Names a new backup taken at `now` (local time) and creates its folder; no file is written.
+    // Names a new backup taken at `now` (local time), creates its folder and both its files, empty:
+    // the first name in that second that nothing holds yet. Discard removes them again.
     TBackup NewBackup(const AnsiString& controllerName, std::time_t now) const;
     // The controller's backups, oldest first (a backup counts when either of its files is there).
     std::vector<TBackup> List(const AnsiString& controllerName) const;
-    // Deletes the files of all but the newest `keep` backups; returns the files deleted.
-    std::vector<std::filesystem::path> Prune(const AnsiString& controllerName, size_t keep = KeepCount) const;
+    // Deletes the files of all but the newest `keep` backups. A file that cannot be deleted is left
+    // and named in the warnings; the rest goes on.
+    TPruneResult Prune(const AnsiString& controllerName, size_t keep = KeepCount) const;
     // Deletes both files of a backup that failed half way (missing files are no error).
     static void Discard(const TBackup& backup);
 

@@ -3,6 +3,7 @@
 #include "config/ConfigCompare.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace {
@@ -20,6 +21,22 @@ TCompareRow Row(const TConfigEntry& entry) {
     return row;
 }
 
+// Each key's last line: the one the controller ends up with. One pass, so that a file of many
+// thousand keys compares in linear time.
+std::unordered_map<AnsiString, const TConfigEntry*> LastLines(const TConfigText& text) {
+    std::unordered_map<AnsiString, const TConfigEntry*> last;
+    last.reserve(text.Entries.size());
+    for (const TConfigEntry& entry : text.Entries)
+        last[entry.Key] = &entry;
+    return last;
+}
+
+const TConfigEntry* Lookup(const std::unordered_map<AnsiString, const TConfigEntry*>& last,
+                           const AnsiString& key) {
+    const auto it = last.find(key);
+    return it == last.end() ? nullptr : it->second;
+}
+
 } // namespace
 
 TConfigCompare TConfigCompare::Compare(const TConfigText& file, const TConfigText& controller,
@@ -34,15 +51,18 @@ TConfigCompare TConfigCompare::Compare(const TConfigText& file, const TConfigTex
     const bool fileEnglish = result.FileEnglish.value_or(false);
     const bool controllerUnits = result.ControllerEnglish.value_or(fileEnglish);
 
+    const auto fileLast = LastLines(file);
+    const auto controllerLast = LastLines(controller);
     std::unordered_set<AnsiString> seen;
+    seen.reserve(fileLast.size() + controllerLast.size());
     for (const TConfigEntry& first : file.Entries) {
         if (!seen.insert(first.Key).second)
             continue;
-        const TConfigEntry& mine = *file.Find(first.Key); // the last line with the key counts
+        const TConfigEntry& mine = *Lookup(fileLast, first.Key); // the last line with the key counts
         TCompareRow row = Row(mine);
         row.FileLine = mine.LineNumber;
         row.FileValue = mine.Value;
-        const TConfigEntry* theirs = controller.Find(first.Key);
+        const TConfigEntry* theirs = Lookup(controllerLast, first.Key);
         if (!theirs) {
             row.State = TCompareState::FileOnly;
         } else {
@@ -56,7 +76,7 @@ TConfigCompare TConfigCompare::Compare(const TConfigText& file, const TConfigTex
     for (const TConfigEntry& first : controller.Entries) {
         if (!seen.insert(first.Key).second)
             continue;
-        const TConfigEntry& theirs = *controller.Find(first.Key);
+        const TConfigEntry& theirs = *Lookup(controllerLast, first.Key);
         TCompareRow row = Row(theirs);
         row.ControllerLine = theirs.LineNumber;
         row.ControllerValue = theirs.Value;

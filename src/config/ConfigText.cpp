@@ -2,10 +2,14 @@
 
 #include "config/ConfigText.h"
 
+#include "platform/StoredSetting.h"
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <system_error>
 
 namespace {
@@ -254,35 +258,44 @@ AnsiString TConfigText::ReadFile(const std::filesystem::path& fileName) {
 }
 
 void TConfigText::SaveToFile(const std::filesystem::path& fileName) const {
-    std::filesystem::path part = fileName;
-    part += ".part";
     struct TPart {
-        const std::filesystem::path& Name;
+        std::filesystem::path Name;
         FILE* File = nullptr;
-        bool Done = false;
         ~TPart() {
-            if (File)
+            if (File) {
                 std::fclose(File);
-            if (!Done) {
                 std::error_code ignored;
                 std::filesystem::remove(Name, ignored);
             }
         }
-    } out{part};
-    out.File = std::fopen(part.string().c_str(), "wb");
+    } out;
+    // The text goes to a new file beside the target, created exclusively: a name already there (a
+    // stale file, a link planted beside the target) is never written through; the next one is taken.
+    std::error_code error;
+    for (int n = 1; !out.File && n <= 100; ++n) {
+        out.Name = fileName;
+        out.Name +=
+            n == 1 ? std::string(".part") : std::string(".").append(std::to_string(n)).append(".part");
+        out.File = CreateNewFile(out.Name, error);
+        if (!out.File && error != std::errc::file_exists)
+            break;
+    }
     if (!out.File)
-        throw EConfig("Couldn't create " + part.string() + ".");
+        throw EConfig("Couldn't create " + out.Name.string() + ": " + error.message() + ".");
     for (const TConfigEntry& entry : Entries)
         if (std::fwrite(entry.Line.data(), 1, entry.Line.size(), out.File) != entry.Line.size() ||
             std::fputc('\n', out.File) == EOF)
-            throw EConfig("Couldn't write " + part.string() + ".");
+            throw EConfig("Couldn't write " + out.Name.string() + ": " + std::strerror(errno) + ".");
     FILE* file = out.File;
     out.File = nullptr;
-    if (std::fclose(file) != 0)
-        throw EConfig("Couldn't write " + part.string() + ".");
-    std::error_code error;
-    std::filesystem::rename(part, fileName, error);
-    if (error)
-        throw EConfig("Couldn't write " + fileName.string() + ": " + error.message() + ".");
-    out.Done = true;
+    const bool closed = std::fclose(file) == 0;
+    const int reason = errno;
+    if (closed)
+        std::filesystem::rename(out.Name, fileName, error);
+    if (!closed || error) {
+        std::error_code ignored;
+        std::filesystem::remove(out.Name, ignored);
+        throw EConfig("Couldn't write " + (closed ? fileName : out.Name).string() + ": " +
+                      (closed ? error.message() : std::strerror(reason)) + ".");
+    }
 }

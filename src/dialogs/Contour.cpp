@@ -6,6 +6,8 @@
 #include "toolkit/Layout.h"
 #include "toolkit/Text.h"
 
+#include <cmath>
+
 namespace {
 constexpr int ColumnLeft = 24;
 constexpr int ColumnPitch = 40;
@@ -67,9 +69,10 @@ void TContourForm::ReadTable() {
     if (!Link.Connected)
         return;
     const double maxForce = Link.GetMaxForce();
-    // The lowest force is the weight of the heaviest tool: kilograms become newtons, pounds are
-    // taken as pounds of force.
-    const double minForce = Link.WeightUnits == "kg" ? -(Link.GetMaxWeight() * 9.8) : -Link.GetMaxWeight();
+    // The lowest force is the heaviest tool's weight as a force; without one (a negative maximum
+    // weight) the sliders end at no force at all.
+    const double lowest = LowestForce(Link);
+    const double minForce = std::isnan(lowest) ? 0.0 : lowest;
     for (int i = 0; i < Points; ++i) {
         QScrollBar* bar = ScrollBar(i);
         bar->setMinimum(-TruncTicks(maxForce, 10));

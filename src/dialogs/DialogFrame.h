@@ -3,9 +3,10 @@
 // the form font, centred on the screen), their push buttons, and the display scales' truncation.
 // Threads: main thread only.
 
+#include "operations/DisplayRules.h" // TruncTicks
 #include "toolkit/Controls.h"
 #include "toolkit/Layout.h"
-#include "toolkit/Text.h" // TruncTicks
+#include "toolkit/Text.h"
 
 #include <QDialog>
 #include <QPushButton>

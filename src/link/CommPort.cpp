@@ -39,8 +39,7 @@ TCommPort::~TCommPort() {
         Handle->Close();
         Opened = false;
         DropInput();
-        SetFailure(error, (TSerialDevice::IsNetworkName(Name) ? "Connection lost: " : "Device lost: ") +
-                              TSerialDevice::DevicePath(Name));
+        SetFailure(error, Handle->LostText(Name));
     }
     throw ECommPort(code, uint32_t(error));
 }

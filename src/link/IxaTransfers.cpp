@@ -2,7 +2,11 @@
 
 #include "link/IxaInterface.h"
 
+#include "platform/StoredSetting.h"
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -14,6 +18,11 @@ struct TFileCloser {
 };
 using TFile = std::unique_ptr<FILE, TFileCloser>;
 
+// "Couldn't open file!" with the file and the system's reason, for a folder that is read-only or full.
+EIxaInterface FileError(const std::filesystem::path& path, const AnsiString& reason) {
+    return EIxaInterface(4, AnsiString(IxaInterfaceErrorText[4]) + " " + path.string() + ": " + reason + ".");
+}
+
 // The whole file. Only a regular file no larger than MaxConfigBytes is read: the checks come before
 // the open, so that a named pipe cannot block it and a link to a device cannot fill memory. The read
 // itself stops past the bound too, for a file that grows after the check.
@@ -22,19 +31,19 @@ AnsiString ReadConfigFile(const AnsiString& fileName) {
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(path, error);
     if (error || !std::filesystem::exists(status))
-        throw EIxaInterface(4);
+        throw FileError(path, error ? error.message() : std::strerror(ENOENT));
     if (!std::filesystem::is_regular_file(status))
         throw EIxaInterface(4, "Not a configuration file: " + fileName + " is not a regular file.");
     const uintmax_t size = std::filesystem::file_size(path, error);
     const AnsiString tooLarge = "Not a configuration file: " + fileName + " is larger than " +
                                 std::to_string(TIxaInterface::MaxConfigBytes / 1024) + " kB.";
     if (error)
-        throw EIxaInterface(4);
+        throw FileError(path, error.message());
     if (size > TIxaInterface::MaxConfigBytes)
         throw EIxaInterface(4, tooLarge);
     TFile file(std::fopen(fileName.c_str(), "rb"));
     if (!file)
-        throw EIxaInterface(4);
+        throw FileError(path, std::strerror(errno));
     AnsiString text;
     char buffer[4096];
     size_t n;
@@ -44,7 +53,7 @@ AnsiString ReadConfigFile(const AnsiString& fileName) {
             throw EIxaInterface(4, tooLarge);
     }
     if (std::ferror(file.get()))
-        throw EIxaInterface(4);
+        throw FileError(path, std::strerror(errno));
     return text;
 }
 
@@ -153,25 +162,39 @@ void TIxaInterface::UploadCfg(const AnsiString& command, const AnsiString& fileN
     if (exists) {
         constexpr auto writable = std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
                                   std::filesystem::perms::others_write;
-        if ((status.permissions() & writable) == std::filesystem::perms::none ||
-            !TFile(std::fopen(target.string().c_str(), "r+b")))
-            throw EIxaInterface(4);
+        if ((status.permissions() & writable) == std::filesystem::perms::none)
+            throw FileError(target, "the file is read-only");
+        if (!TFile(OpenFile(target, "r+b")))
+            throw FileError(target, std::strerror(errno));
     }
-    const AnsiString partName = target.string() + ".part";
+    // The dump's own file is new, created exclusively: a name already there (a stale file, a link
+    // planted beside the target) is never written through, the next free name is taken instead.
     // Closed before it is removed: an open file cannot be removed on Windows.
     struct TPartFile {
-        AnsiString Name;
+        std::filesystem::path Name;
         TFile File;
         bool Keep = false;
         ~TPartFile() {
             File.reset();
+            std::error_code ignored;
             if (!Keep)
-                std::remove(Name.c_str());
+                std::filesystem::remove(Name, ignored);
         }
-    } part{partName, TFile(std::fopen(partName.c_str(), "wb"))};
+    } part;
+    std::error_code openError;
+    for (int n = 1; !part.File && n <= 100; ++n) {
+        part.Name = target;
+        part.Name +=
+            n == 1 ? std::string(".part") : std::string(".").append(std::to_string(n)).append(".part");
+        part.File.reset(CreateNewFile(part.Name, openError));
+        if (!part.File && openError != std::errc::file_exists) {
+            part.Keep = true;
+            throw FileError(part.Name, openError.message());
+        }
+    }
     if (!part.File) {
         part.Keep = true; // not ours: nothing was created
-        throw EIxaInterface(4);
+        throw FileError(part.Name, openError.message());
     }
 
     SendString(command);
@@ -186,18 +209,18 @@ void TIxaInterface::UploadCfg(const AnsiString& command, const AnsiString& fileN
             break;
         CountDumpLine(line, lines, bytes);
         if (std::fprintf(part.File.get(), "%s\n", line.c_str()) < 0)
-            throw EIxaInterface(4);
+            throw FileError(part.Name, std::strerror(errno));
         if (progress)
             progress(lines, 0, line);
     }
     if (std::fclose(part.File.release()) != 0)
-        throw EIxaInterface(4);
+        throw FileError(part.Name, std::strerror(errno));
     // The replaced file's permissions stay with the name.
     if (exists)
-        std::filesystem::permissions(partName, status.permissions(), error);
-    std::filesystem::rename(partName, target, error);
+        std::filesystem::permissions(part.Name, status.permissions(), error);
+    std::filesystem::rename(part.Name, target, error);
     if (error)
-        throw EIxaInterface(4);
+        throw FileError(target, error.message());
     part.Keep = true;
 }
 
@@ -237,8 +260,9 @@ void TIxaInterface::CountDumpLine(const AnsiString& line, size_t& lines, size_t&
     if (++lines > MaxDumpLines || bytes > MaxDumpBytes || line.size() > MaxConfigLine) {
         Connected = false; // the rest of the dump is still on its way: the link is out of step
         throw EIxaInterface(3, "IXA Communication Error! The configuration dump went past " +
-                                   std::to_string(MaxDumpLines) + " lines, " + std::to_string(MaxDumpBytes / 1024) +
-                                   " kB or " + std::to_string(MaxConfigLine) + " characters in a line.");
+                                   std::to_string(MaxDumpLines) + " lines, " +
+                                   std::to_string(MaxDumpBytes / 1024) + " kB or " +
+                                   std::to_string(MaxConfigLine) + " characters in a line.");
     }
 }
 

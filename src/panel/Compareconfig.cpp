@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QSignalBlocker>
 #include <QTime>
 #include <QVBoxLayout>
 
@@ -48,11 +49,9 @@ QString TCompareConfigForm::StateText(TCompareState state) {
     return "";
 }
 
-TCompareConfigForm::TCompareConfigForm(QWidget* owner, const QString& fileName, const TConfigText& file,
-                                       const TConfigText& controller, const QString& dumpName,
-                                       std::optional<bool> controllerEnglish)
-    : QDialog(owner), FileName(fileName), Controller(controller),
-      Result(TConfigCompare::Compare(file, controller, controllerEnglish)) {
+TCompareConfigForm::TCompareConfigForm(QWidget* owner, const QString& fileName,
+                                       const TControllerCompare& compared)
+    : QDialog(owner), FileName(fileName), Controller(compared.Controller), Result(compared.Result) {
     setObjectName("CompareConfigForm");
     setWindowTitle("Compare Configuration - " + QDir::toNativeSeparators(fileName));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -78,9 +77,9 @@ TCompareConfigForm::TCompareConfigForm(QWidget* owner, const QString& fileName, 
     Summary->setText(
         QString("File: %1 (%2 lines)\nController: the %3 configuration (%4 lines) uploaded at %5\n%6")
             .arg(QDir::toNativeSeparators(fileName))
-            .arg(file.Entries.size())
-            .arg(dumpName)
-            .arg(controller.Entries.size())
+            .arg(compared.File.Entries.size())
+            .arg(compared.DumpName())
+            .arg(compared.Controller.Entries.size())
             .arg(QTime::currentTime().toString("HH:mm:ss"))
             .arg(differences == 0   ? QString("No differences.")
                  : differences == 1 ? QString("1 difference.")
@@ -100,6 +99,8 @@ TCompareConfigForm::TCompareConfigForm(QWidget* owner, const QString& fileName, 
     Table->setSelectionBehavior(QAbstractItemView::SelectRows);
     Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Table->setWordWrap(false);
+    // Hundreds of thousands of cells for a large file: the view learns of them once, not cell by cell.
+    QSignalBlocker quiet(Table->model());
     for (int r = 0; r < Table->rowCount(); ++r) {
         const TCompareRow& row = Result.Rows[static_cast<size_t>(r)];
         const QString missing = "-";
@@ -121,6 +122,7 @@ TCompareConfigForm::TCompareConfigForm(QWidget* owner, const QString& fileName, 
             Table->item(r, StateColumn)->setFont(bold);
         }
     }
+    quiet.unblock();
     Table->resizeColumnsToContents();
     Table->horizontalHeader()->setStretchLastSection(true);
     layout->addWidget(Table, 1);

@@ -12,7 +12,7 @@
 //
 // Threads: main thread only. Errors of the save are shown with ShowError.
 
-#include "config/ConfigCompare.h"
+#include "operations/ConfigOperations.h"
 #include "toolkit/Dialogs.h"
 
 #include <QCheckBox>
@@ -26,10 +26,9 @@ class TCompareConfigForm : public QDialog {
 public:
     enum TColumn { ParameterColumn, NameColumn, FileColumn, ControllerColumn, UnitsColumn, StateColumn };
 
-    // fileName: as shown and as handed to OnDownload; dumpName: "controller" or "tool" configuration.
-    TCompareConfigForm(QWidget* owner, const QString& fileName, const TConfigText& file,
-                       const TConfigText& controller, const QString& dumpName,
-                       std::optional<bool> controllerEnglish = std::nullopt);
+    // fileName: as shown and as handed to OnDownload; compared: the file beside the dump it was
+    // compared with.
+    TCompareConfigForm(QWidget* owner, const QString& fileName, const TControllerCompare& compared);
     ~TCompareConfigForm() override;
 
     void FilterBoxClick();

@@ -179,6 +179,10 @@ public:
     // Configuration file commands
     void UploadIxaCfg();
     void UploadToolCfg();
+    // Either upload into the file the operator names, behind the busy window, then says how many
+    // lines went where.
+    using TUploadToFile = void (TIxaInterface::*)(const AnsiString&, const TTransferProgress&);
+    void UploadToFile(TUploadToFile upload);
     void DownloadToIxa();
     // The download after the file dialog: the backup first when the option asks for it (a failed
     // backup is shown and nothing is downloaded), the busy window with "line n of N", the save

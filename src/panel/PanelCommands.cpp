@@ -10,6 +10,8 @@
 #include "panel/Saveconfig.h"
 #include "panel/Weighingtool.h"
 
+#include "operations/ConfigOperations.h"
+#include "operations/DisplayRules.h"
 #include "toolkit/Application.h"
 #include "toolkit/Layout.h"
 #include "toolkit/Text.h"
@@ -53,7 +55,7 @@ void TKorvaControlPanel::SaveControllerConfig(bool full) {
     bool failed = true;
     QString failure;
     try {
-        Link->SaveConfiguration(full);
+        SaveControllerConfiguration(*Link, full);
         failed = false;
     } catch (const EIxa& error) {
         failure = ToQString(error.Message);

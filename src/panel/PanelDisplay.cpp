@@ -3,6 +3,8 @@
 
 #include "panel/Panel.h"
 
+#include "operations/DisplayRules.h" // GaugeTicks: live values count their steps as they come
+
 #include "toolkit/Layout.h"
 #include "toolkit/Text.h"
 
@@ -10,20 +12,6 @@
 #include <limits>
 
 namespace {
-// A display count: value x factor truncated toward zero, held within 32 bits (not-a-number counts 0)
-// and symmetric.
-int32_t Ticks(double value, double factor) {
-    const double scaled = std::trunc(value * factor);
-    if (std::isnan(scaled))
-        return 0;
-    if (scaled >= std::numeric_limits<int32_t>::max())
-        return std::numeric_limits<int32_t>::max();
-    // Held symmetric, so that a count can always be negated (the command bar runs top down).
-    if (scaled <= -std::numeric_limits<int32_t>::max())
-        return -std::numeric_limits<int32_t>::max();
-    return static_cast<int32_t>(scaled);
-}
-
 constexpr int PositionModeItem = 1;
 constexpr int ContourModeItem = 2;
 
@@ -180,7 +168,7 @@ void TKorvaControlPanel::ShowToolWeight(double weight) {
 }
 
 void TKorvaControlPanel::ShowActualForce(double value) {
-    const int32_t g = Ticks(value, 10);
+    const int32_t g = GaugeTicks(value, 10);
     if (g == ForceGauge->Progress())
         return;
     ForceGauge->SetProgress(g);
@@ -189,7 +177,7 @@ void TKorvaControlPanel::ShowActualForce(double value) {
 
 void TKorvaControlPanel::ShowCommandValue(double value) {
     const bool position = ModeGroup->ItemIndex() == PositionModeItem;
-    const int32_t g = Ticks(value, position ? 100 : 10);
+    const int32_t g = GaugeTicks(value, position ? 100 : 10);
     if (g == CommandGauge->Progress())
         return;
     CommandGauge->SetProgress(g);
@@ -197,7 +185,7 @@ void TKorvaControlPanel::ShowCommandValue(double value) {
 }
 
 void TKorvaControlPanel::ShowPosition(double value) {
-    const int32_t g = Ticks(value, 100);
+    const int32_t g = GaugeTicks(value, 100);
     if (g == PositionGauge->Progress())
         return;
     PositionGauge->SetProgress(g);
@@ -217,12 +205,7 @@ void TKorvaControlPanel::ShowPosition(double value) {
 }
 
 void TKorvaControlPanel::ShowOrientation(double acceleration) {
-    double a = acceleration;
-    if (a > 1)
-        a = 1;
-    if (!(a >= -1)) // also not-a-number
-        a = -1;
-    const int degrees = static_cast<int>(std::trunc(std::asin(a) * 57.29577951308232));
+    const int degrees = HorizonDegrees(acceleration);
     if (degrees == Horizon->Level())
         return;
     Horizon->SetLevel(degrees);
@@ -230,20 +213,6 @@ void TKorvaControlPanel::ShowOrientation(double acceleration) {
 }
 
 namespace {
-// The lower end of the force scales: the heaviest tool's weight as a force. A negative heaviest
-// weight is no weight at all: the scale then has no lower end (not-a-number).
-double MinForce(TIxaInterface& link) {
-    const double maxWeight = link.GetMaxWeight();
-    if (maxWeight < 0)
-        return std::numeric_limits<double>::quiet_NaN();
-    return link.WeightUnits == "kg" ? -(maxWeight * 9.8) : -maxWeight;
-}
-
-// A scale can be drawn when both ends are numbers and the low end is not above the high end.
-bool Drawable(double low, double high) {
-    return std::isfinite(low) && std::isfinite(high) && low <= high;
-}
-
 // Sets a gauge's ends in the order that never passes one end over the other (the gauge refuses that).
 void SetGaugeRange(TCGauge* gauge, int low, int high) {
     if (low > gauge->MaxValue()) {
@@ -256,11 +225,11 @@ void SetGaugeRange(TCGauge* gauge, int low, int high) {
 }
 
 // The three marks of a scale: its ends and, in the middle, the value at the middle.
-void ShowMarks(TStaticText* max, TStaticText* mid, TStaticText* min, const char* pattern, double low,
-               double high) {
-    max->setText(FormatFloat(pattern, high));
-    mid->setText(FormatFloat(pattern, low + (high - low) * 0.5));
-    min->setText(FormatFloat(pattern, low));
+void ShowMarks(TStaticText* max, TStaticText* mid, TStaticText* min, const char* pattern,
+               const TScaleEnds& ends) {
+    max->setText(FormatFloat(pattern, ends.High));
+    mid->setText(FormatFloat(pattern, ends.Middle()));
+    min->setText(FormatFloat(pattern, ends.Low));
 }
 
 // A scale that cannot be drawn: the marks say so and the gauge shows nothing.
@@ -275,14 +244,13 @@ void TKorvaControlPanel::SetupForceGauge() {
     const auto unknown = [&] { ShowUnknownScale(ForceGauge, {ForceGaugeMax, ForceGaugeMid, ForceGaugeMin}); };
     DisplayStep(
         [&] {
-            const double max = Link->GetMaxForce();
-            const double min = MinForce(*Link);
-            if (!Drawable(min, max)) {
+            const TScaleEnds ends = ForceScaleEnds(*Link);
+            if (!ends.Drawable()) {
                 unknown();
                 return;
             }
-            SetGaugeRange(ForceGauge, Ticks(min, 10), Ticks(max, 10));
-            ShowMarks(ForceGaugeMax, ForceGaugeMid, ForceGaugeMin, "0.0", min, max);
+            SetGaugeRange(ForceGauge, GaugeTicks(ends.Low, 10), GaugeTicks(ends.High, 10));
+            ShowMarks(ForceGaugeMax, ForceGaugeMid, ForceGaugeMin, "0.0", ends);
         },
         [&](const QString&) { unknown(); });
 }
@@ -292,12 +260,13 @@ void TKorvaControlPanel::SetupPositionGauge() {
     bool known = false;
     DisplayStep(
         [&] {
-            max = Link->GetMaxPosition();
-            known = Drawable(0, max);
+            const TScaleEnds ends = PositionScaleEnds(*Link);
+            max = ends.High;
+            known = ends.Drawable();
             if (!known)
                 return;
-            SetGaugeRange(PositionGauge, 0, Ticks(max, 100));
-            ShowMarks(PositionGaugeMax, PositionGaugeMid, PositionGaugeMin, "0.00", 0, max);
+            SetGaugeRange(PositionGauge, 0, GaugeTicks(max, 100));
+            ShowMarks(PositionGaugeMax, PositionGaugeMid, PositionGaugeMin, "0.00", ends);
         },
         [&](const QString&) { known = false; });
     if (!known) {
@@ -310,8 +279,8 @@ void TKorvaControlPanel::SetupPositionGauge() {
     bool limits = false;
     DisplayStep(
         [&] {
-            PosLimitTicks = Ticks(Link->GetPosPositionLimit(), 100);
-            NegLimitTicks = Ticks(Link->GetNegPositionLimit(), 100);
+            PosLimitTicks = GaugeTicks(Link->GetPosPositionLimit(), 100);
+            NegLimitTicks = GaugeTicks(Link->GetNegPositionLimit(), 100);
             limits = true;
         },
         [&](const QString&) {});
@@ -323,7 +292,7 @@ void TKorvaControlPanel::SetupPositionGauge() {
         return;
     const int top = PositionGauge->y();
     const int height = PositionGauge->height();
-    const auto lineTop = [&](int32_t ticks) { return Ticks((1 - ticks / span) * height + top, 1); };
+    const auto lineTop = [&](int32_t ticks) { return GaugeTicks((1 - ticks / span) * height + top, 1); };
     PosLimitLine->move(PosLimitLine->x(), lineTop(PosLimitTicks));
     NegLimitLine->move(NegLimitLine->x(), lineTop(NegLimitTicks));
 }
@@ -339,18 +308,18 @@ void TKorvaControlPanel::SetupCommandBar() {
         const double factor = position ? 100 : 10;
         DisplayStep(
             [&] {
-                const double high = position ? Link->GetMaxPosition() : Link->GetMaxForce();
-                const double low = position ? 0.0 : MinForce(*Link);
-                known = Drawable(low, high);
+                const TScaleEnds ends = position ? PositionScaleEnds(*Link) : ForceScaleEnds(*Link);
+                const double high = ends.High, low = ends.Low;
+                known = ends.Drawable();
                 if (!known)
                     return;
                 // The bar runs top down, so its range is the scale's negated; the gauge that takes its
                 // place under the same marks gets the same range.
-                CommandBar->setRange(-Ticks(high, factor), -Ticks(low, factor));
+                CommandBar->setRange(-GaugeTicks(high, factor), -GaugeTicks(low, factor));
                 CommandBar->setPageStep(10);
                 CommandBar->setSingleStep(1);
-                SetGaugeRange(CommandGauge, Ticks(low, factor), Ticks(high, factor));
-                ShowMarks(CommandBarMax, CommandBarMid, CommandBarMin, pattern, low, high);
+                SetGaugeRange(CommandGauge, GaugeTicks(low, factor), GaugeTicks(high, factor));
+                ShowMarks(CommandBarMax, CommandBarMid, CommandBarMin, pattern, ends);
             },
             [&](const QString&) { known = false; });
         if (!known) {
@@ -368,7 +337,7 @@ void TKorvaControlPanel::SetupCommandBar() {
                 // Position changes run the bar's change handler; it runs once more for an unchanged
                 // position, so the command text is always refreshed (and, with Updating set, nothing
                 // is sent).
-                CommandBar->setValue(-Ticks(command, factor));
+                CommandBar->setValue(-GaugeTicks(command, factor));
                 emit CommandBar->valueChanged(CommandBar->value());
             },
             [&](const QString& failure) { CommandValue->setText(failure); });

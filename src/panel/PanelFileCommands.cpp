@@ -12,6 +12,8 @@
 #include "panel/Downloadingconfig.h"
 #include "panel/Panel.h"
 
+#include "operations/ConfigOperations.h"
+
 #include "platform/SysUtils.h"
 #include "toolkit/Application.h"
 #include "toolkit/Settings.h"
@@ -64,30 +66,21 @@ void TKorvaControlPanel::CreateFileCommandItems() {
 }
 
 void TKorvaControlPanel::UploadIxaCfg() {
-    if (!Dialogs().SaveFile(IxaUploadDialog))
-        return;
-    try {
-        const QString fileName = IxaUploadDialog.FileName;
-        const size_t lines =
-            UploadWithProgress(this, "Uploading Configuration...", [&](const auto& progress) {
-                Link->UploadIxaCfg(ToSystemName(fileName), progress);
-            });
-        MessageBox("Korva Windows",
-                   QString("%1 written to %2.").arg(LineCount(lines), QDir::toNativeSeparators(fileName)),
-                   TMsgButtons::Ok, TMsgIcon::Information);
-    } catch (const EIxaInterface& error) {
-        ShowError(ToQString(error.Message));
-    }
+    UploadToFile(&TIxaInterface::UploadIxaCfg);
 }
 
 void TKorvaControlPanel::UploadToolCfg() {
+    UploadToFile(&TIxaInterface::UploadToolCfg);
+}
+
+void TKorvaControlPanel::UploadToFile(TUploadToFile upload) {
     if (!Dialogs().SaveFile(IxaUploadDialog))
         return;
     try {
         const QString fileName = IxaUploadDialog.FileName;
         const size_t lines =
             UploadWithProgress(this, "Uploading Configuration...", [&](const auto& progress) {
-                Link->UploadToolCfg(ToSystemName(fileName), progress);
+                (Link.get()->*upload)(ToSystemName(fileName), progress);
             });
         MessageBox("Korva Windows",
                    QString("%1 written to %2.").arg(LineCount(lines), QDir::toNativeSeparators(fileName)),
@@ -121,13 +114,14 @@ void TKorvaControlPanel::DownloadFile(const QString& fileName) {
         size_t lineNumber = 0, lineCount = 0;
         AnsiString lineText;
         try {
-            Link->DownloadCfg(ToSystemName(fileName),
-                              [&](size_t line, size_t total, const AnsiString& text) {
-                                  lineNumber = line;
-                                  lineCount = total;
-                                  lineText = text;
-                                  busy->ShowProgress(QString("line %1 of %2").arg(line).arg(total));
-                              });
+            // Saved below, after the question.
+            RestoreFile(*Link, ToSystemName(fileName), false,
+                        [&](size_t line, size_t total, const AnsiString& text) {
+                            lineNumber = line;
+                            lineCount = total;
+                            lineText = text;
+                            busy->ShowProgress(QString("line %1 of %2").arg(line).arg(total));
+                        });
         } catch (EIxa& error) {
             // Which line, and how far the file got: the lines before it are in the controller now.
             error.Message = "Line " + std::to_string(lineNumber) + " of " + std::to_string(lineCount) +
@@ -150,8 +144,8 @@ void TKorvaControlPanel::DownloadFile(const QString& fileName) {
 }
 
 QString TKorvaControlPanel::BackupRoot() {
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
-        .filePath("Halvane/KorvaWin 3.0/Backups");
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return FromSystemName(BackupFolder(ToSystemName(data)).generic_string());
 }
 
 bool TKorvaControlPanel::BackupBeforeDownload() {
@@ -161,18 +155,13 @@ bool TKorvaControlPanel::BackupBeforeDownload() {
 TConfigBackups::TBackup TKorvaControlPanel::TakeBackup() {
     Link->AssertConnected();
     const TConfigBackups backups(ToSystemName(BackupRoot()));
-    const AnsiString name = Link->GetControllerName();
-    const TConfigBackups::TBackup backup = backups.NewBackup(name, std::time(nullptr));
-    try {
-        UploadWithProgress(this, "Backing Up Configuration...", [&](const auto& progress) {
-            Link->UploadIxaCfg(backup.Controller.string(), progress);
-            Link->UploadToolCfg(backup.Tool.string(), progress);
-        });
-    } catch (...) {
-        TConfigBackups::Discard(backup); // half a backup is none
-        throw;
-    }
-    backups.Prune(name);
+    TBackupResult result;
+    UploadWithProgress(this, "Backing Up Configuration...", [&](const auto& progress) {
+        result = ::BackUpController(*Link, backups, std::time(nullptr), progress);
+    });
+    for (const std::string& warning : result.Warnings)
+        MessageBox("Korva Windows", ToQString(warning), TMsgButtons::Ok, TMsgIcon::Warning);
+    const TConfigBackups::TBackup backup = result.Backup;
     return backup;
 }
 
@@ -196,24 +185,15 @@ void TKorvaControlPanel::CompareWithFile() {
         return;
     const QString fileName = IxaDownloadDialog.FileName;
     try {
-        const AnsiString text = TConfigText::ReadFile(ToSystemName(fileName));
-        // The file must be one the download would take.
-        TIxaInterface::CheckConfigText(text);
-        const TConfigText file = TConfigText::Parse(text);
-        const bool tools = file.IsToolConfiguration();
+        TConfigText file = ReadConfigurationFile(ToSystemName(fileName));
         Link->AssertConnected();
-        TStringList dump;
+        std::optional<TControllerCompare> compared;
         UploadWithProgress(this, "Uploading Configuration...", [&](const auto& progress) {
-            dump = Link->UploadCfgLines(tools ? "DTC" : "DCC", progress);
+            compared = CompareWithController(*Link, std::move(file), progress);
         });
-        const TConfigText controller = TConfigText::FromLines(dump);
-        std::optional<bool> english;
-        if (!controller.EnglishUnits())
-            english = Link->GetEnglishUnits();
         if (CompareWindow)
             CompareWindow->close();
-        auto* form =
-            new TCompareConfigForm(this, fileName, file, controller, tools ? "tool" : "controller", english);
+        auto* form = new TCompareConfigForm(this, fileName, *compared);
         form->OnDownload = [this](const QString& name) { GuardedCall([this, name] { DownloadFile(name); }); };
         CompareWindow = form;
         form->show();

@@ -90,6 +90,8 @@ public:
     virtual AnsiString OpenFailureText(const AnsiString& name) const {
         return DescribeOpenFailure(Error, DevicePath(name));
     }
+    // What the user is told about a device that DeviceLost says has gone from under port name.
+    virtual AnsiString LostText(const AnsiString& name) const { return "Device lost: " + DevicePath(name); }
     // A line setting the device could not confirm and the last Open let pass (modem lines a driver
     // or a server does not control); empty when it took everything.
     const AnsiString& SettingNote() const { return Note; }

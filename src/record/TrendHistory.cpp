@@ -148,12 +148,3 @@ std::vector<TTrendSegment> TTrendHistory::Steps(TTrendChannel channel, double fr
         segments.push_back(std::move(current));
     return segments;
 }
-
-double OrientationDegrees(double acceleration) {
-    double a = acceleration;
-    if (a > 1)
-        a = 1;
-    if (!(a >= -1))
-        a = -1;
-    return std::asin(a) * 57.29577951308232;
-}

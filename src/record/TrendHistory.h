@@ -11,6 +11,7 @@
 
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -95,5 +96,12 @@ private:
 };
 
 // The mounting angle in degrees from the slide acceleration (a fraction of g), as the horizon shows
-// it but not rounded to whole degrees.
-double OrientationDegrees(double acceleration);
+// it but not rounded to whole degrees. Inline: `korva watch` writes it without the history.
+inline double OrientationDegrees(double acceleration) {
+    double a = acceleration;
+    if (a > 1)
+        a = 1;
+    if (!(a >= -1))
+        a = -1;
+    return std::asin(a) * 57.29577951308232;
+}

@@ -31,7 +31,7 @@ void TTrendLog::Tick(const TTrendTime& now) {
     Record([&](TTrendRecorder& r) { r.Tick(History, now); });
 }
 
-void TTrendLog::StartRecording(const std::string& path, const TTrendRecordHeader& header,
+void TTrendLog::StartRecording(const std::filesystem::path& path, const TTrendRecordHeader& header,
                                const TTrendTime& now) {
     StopRecording();
     Error.clear();
@@ -47,4 +47,8 @@ void TTrendLog::StopRecording() {
 void TTrendLog::SetUnits(const std::string& forceUnits, const std::string& lengthUnits,
                          const TTrendTime& now) {
     Record([&](TTrendRecorder& r) { r.SetUnits(forceUnits, lengthUnits, now); });
+}
+
+void TTrendLog::SetUnit(const TTrendUnit& unit, const TTrendTime& now) {
+    Record([&](TTrendRecorder& r) { r.SetUnit(unit, now); });
 }

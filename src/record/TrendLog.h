@@ -21,9 +21,12 @@ public:
     void Tick(const TTrendTime& now);
 
     // Starts a new recording (ends one in progress). Raises ETrendRecord when the file cannot be made.
-    void StartRecording(const std::string& path, const TTrendRecordHeader& header, const TTrendTime& now);
+    void StartRecording(const std::filesystem::path& path, const TTrendRecordHeader& header,
+                        const TTrendTime& now);
     void StopRecording();
     void SetUnits(const std::string& forceUnits, const std::string& lengthUnits, const TTrendTime& now);
+    // The unit the next deliveries come from (see TTrendRecorder::SetUnit).
+    void SetUnit(const TTrendUnit& unit, const TTrendTime& now);
     bool Recording() const { return Recorder != nullptr; }
     const TTrendRecorder* Recorded() const { return Recorder.get(); }
     // Why the last recording stopped by itself (empty when it did not).

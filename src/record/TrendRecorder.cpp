@@ -1,5 +1,7 @@
 #include "record/TrendRecorder.h"
 
+#include "platform/StoredSetting.h"
+
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -9,86 +11,48 @@
 
 namespace {
 
-// Locale-free number texts: the C library's printf would write "12,5" on a comma-decimal desktop.
-std::string Number(double value) {
-    std::array<char, 64> text{};
-    const auto result = std::to_chars(text.data(), text.data() + text.size(), value);
-    return std::string(text.data(), result.ptr);
+// Messages name the file in UTF-8 whatever the system's own spelling.
+std::string Utf8(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
 }
 
-std::string Fixed(double value, int decimals) {
-    std::array<char, 64> text{};
-    const auto result =
-        std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed, decimals);
-    return std::string(text.data(), result.ptr);
-}
-
-std::string Integer(double value) {
-    return std::to_string(static_cast<long long>(value));
-}
-
-// A controller name on one line of the comment.
-std::string OneLine(std::string text) {
-    for (char& c : text)
-        if (c == '\r' || c == '\n' || c == '"')
-            c = ' ';
+// ,"key",value for each pair; a number's text goes unquoted.
+struct TCell {
+    std::string Text;
+    bool Number = false;
+};
+std::string Pairs(std::initializer_list<std::pair<const char*, TCell>> pairs) {
+    std::string text;
+    for (const auto& [key, value] : pairs)
+        text += ',' + CsvText(key) + ',' + (value.Number ? value.Text : CsvText(value.Text));
     return text;
-}
-
-std::string HeaderLine(const std::string& force, const std::string& length) {
-    return "Time,Seconds [s],Command force [" + force + "],Actual force [" + force + "],Position [" + length +
-           "],Orientation [deg],Active,Mode,Tool number\n";
 }
 
 } // namespace
 
-std::string IsoLocalTime(std::chrono::system_clock::time_point time) {
-    using namespace std::chrono;
-    const auto ms = duration_cast<milliseconds>(time.time_since_epoch()).count();
-    std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-    int millis = static_cast<int>(ms % 1000);
-    if (millis < 0) {
-        millis += 1000;
-        --seconds;
-    }
-    // std::localtime shares one buffer: the recorder is used by one thread (the main thread).
-    const std::tm* converted = std::localtime(&seconds);
-    if (!converted)
-        return {}; // outside the C library's calendar: an empty cell rather than a crash
-    const std::tm local = *converted;
-    char stamp[32];
-    char zone[8];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
-    std::strftime(zone, sizeof zone, "%z", &local);
-    std::string text = stamp;
-    char fraction[8];
-    std::snprintf(fraction, sizeof fraction, ".%03d", millis);
-    text += fraction;
-    const std::string z = zone; // "+0100"
-    if (z.size() == 5)
-        text += z.substr(0, 3) + ":" + z.substr(3);
-    return text;
-}
-
-TTrendRecorder::TTrendRecorder(const std::string& path, const TTrendRecordHeader& header,
+TTrendRecorder::TTrendRecorder(const std::filesystem::path& path, const TTrendRecordHeader& header,
                                const TTrendTime& start)
-    : FilePath(path), Start(start), ForceUnits(header.ForceUnits), LengthUnits(header.LengthUnits) {
-    File = std::fopen(path.c_str(), "wb");
+    : FilePath(path), Shown(Utf8(path)), Start(start), ForceUnits(header.ForceUnits),
+      LengthUnits(header.LengthUnits) {
+    Unit.Port = header.Port;
+    Unit.Address = header.Address;
+    Unit.ControllerName = header.ControllerName;
+    Unit.Version = header.Version;
+    File = OpenFile(path, "wb");
     if (!File)
-        throw ETrendRecord(path + ": " + std::strerror(errno));
-    std::string comment = "# Korva trend recording; controller ";
-    if (header.ControllerName.empty()) {
-        comment += "(offline)";
-    } else {
-        comment += '"';
-        comment += OneLine(header.ControllerName);
-        comment += "\", version ";
-        comment += Number(header.Version);
-    }
-    comment += "; started " + IsoLocalTime(start.Wall) +
-               "; Active: 1 active, 0 retracted; Mode: 0 force, 1 position, 2 contour\n";
-    Write(comment);
-    Write(HeaderLine(ForceUnits, LengthUnits));
+        throw ETrendRecord(Shown + ": " + std::strerror(errno));
+    std::string comment = "# Korva trend recording";
+    comment += Pairs({{"controller", {header.ControllerName.empty() ? "(offline)" : header.ControllerName}}});
+    if (!header.ControllerName.empty())
+        comment += Pairs({{"version", {CsvNumber(header.Version), true}}});
+    comment += Pairs({{"port", {header.Port}},
+                      {"address", {std::to_string(header.Address), true}},
+                      {"started", {IsoLocalTime(start.Wall)}},
+                      {"Active", {"1 active, 0 retracted"}},
+                      {"Mode", {"0 force, 1 position, 2 contour"}}});
+    Write(comment + '\n');
+    Write(TrendCsvHeader(ForceUnits, LengthUnits));
     Flush();
 }
 
@@ -108,11 +72,11 @@ void TTrendRecorder::Close() {
     const bool flushed = std::fflush(file) == 0;
     const bool closed = std::fclose(file) == 0;
     if (!flushed || !closed)
-        throw ETrendRecord(FilePath + ": " + std::strerror(errno));
+        throw ETrendRecord(Shown + ": " + std::strerror(errno));
 }
 
-void TTrendRecorder::Fail(const char* what) {
-    const std::string reason = FilePath + ": " + what + std::strerror(errno);
+void TTrendRecorder::Fail(const std::string& what) {
+    const std::string reason = Shown + ": " + what;
     if (File) {
         std::fclose(File);
         File = nullptr;
@@ -124,7 +88,7 @@ void TTrendRecorder::Write(const std::string& text) {
     if (!File)
         return;
     if (std::fwrite(text.data(), 1, text.size(), File) != text.size())
-        Fail("");
+        Fail(std::strerror(errno));
     Dirty = true;
 }
 
@@ -132,28 +96,20 @@ void TTrendRecorder::Flush() {
     if (!File || !Dirty)
         return;
     if (std::fflush(File) != 0)
-        Fail("");
+        Fail(std::strerror(errno));
     Dirty = false;
+    // Rows written to a file nobody can open any more are lost: stop as on a full disk.
+    if (FileIsGone(File))
+        Fail("the file was deleted while it was recorded");
 }
 
 void TTrendRecorder::Row(const TTrendHistory& history, const TTrendTime& now) {
     if (!File)
         return;
-    const auto cell = [&](TTrendChannel channel, std::string (*format)(double)) {
-        const double value = history.Held(channel);
-        return std::isnan(value) ? std::string() : format(value);
-    };
-    std::string row = IsoLocalTime(now.Wall);
-    row += ',' + Fixed(Elapsed(now), 3);
-    row += ',' + cell(TTrendChannel::CommandForce, Number);
-    row += ',' + cell(TTrendChannel::ActualForce, Number);
-    row += ',' + cell(TTrendChannel::Position, Number);
-    row += ',' + cell(TTrendChannel::Orientation, [](double v) { return Fixed(v, 3); });
-    row += ',' + cell(TTrendChannel::Active, Integer);
-    row += ',' + cell(TTrendChannel::Mode, Integer);
-    row += ',' + cell(TTrendChannel::ToolNumber, Integer);
-    row += '\n';
-    Write(row);
+    std::array<double, TrendChannelCount> values{};
+    for (int c = 0; c < TrendChannelCount; ++c)
+        values[size_t(c)] = history.Held(TTrendChannel(c));
+    Write(TrendCsvRow(now.Wall, Elapsed(now), Unit.Address, values));
     ++RowCount;
     LastRowSecond = static_cast<int64_t>(std::floor(Elapsed(now)));
 }
@@ -172,6 +128,27 @@ void TTrendRecorder::SetUnits(const std::string& forceUnits, const std::string& 
         return;
     ForceUnits = forceUnits;
     LengthUnits = lengthUnits;
-    Write("# " + IsoLocalTime(now.Wall) + ": units changed; from here on " +
-          HeaderLine(forceUnits, lengthUnits));
+    Write("# units changed" +
+          Pairs({{"time", {IsoLocalTime(now.Wall)}}, {"force", {forceUnits}}, {"length", {lengthUnits}}}) +
+          ",\"from here on\"," + TrendCsvHeader(forceUnits, lengthUnits));
+}
+
+void TTrendRecorder::SetUnit(const TTrendUnit& unit, const TTrendTime& now) {
+    const bool moved = unit.Port != Unit.Port || unit.Address != Unit.Address;
+    const bool renamed = !unit.ControllerName.empty() && unit.ControllerName != Unit.ControllerName;
+    if (!moved && !renamed)
+        return;
+    Unit.Port = unit.Port;
+    Unit.Address = unit.Address;
+    // A name read for the last unit is none of this one's.
+    Unit.ControllerName = unit.ControllerName;
+    Unit.Version = unit.Version;
+    std::string line = "# unit changed" + Pairs({{"time", {IsoLocalTime(now.Wall)}},
+                                                 {"port", {unit.Port}},
+                                                 {"address", {std::to_string(unit.Address), true}}});
+    if (unit.ControllerName.empty())
+        line += Pairs({{"controller", {"(unknown)"}}}); // not read yet, or nobody answers
+    else
+        line += Pairs({{"controller", {unit.ControllerName}}, {"version", {CsvNumber(unit.Version), true}}});
+    Write(line + '\n');
 }

@@ -1,25 +1,35 @@
 #pragma once
 // TTrendRecorder: a CSV file of the trend, streamed to disk as it comes.
 //
-//   # Korva trend recording; controller "IXA40 CELL 3", version 4.2; started 2026-12-08T13:40:01.123+01:00;
-//   ... Time,Seconds [s],Command force [N],Actual force [N],Position [mm],Orientation [deg],Active,Mode,Tool
-//   number 2026-12-08T13:40:01.123+01:00,0.000,12.5,12.48,25,20.000,1,0,3
+//   # Korva trend recording,"controller","IXA40 CELL 3","version",4.2,"port","/dev/ttyUSB0","address",0,
+//   ..."started","2026-12-08T13:40:01.123+01:00","Active","1 active, 0 retracted","Mode","0 force, ..."
+//   "Time","Seconds [s]","Address","Command force [N]","Actual force [N]","Position [mm]",
+//   ..."Orientation [deg]","Active","Mode","Tool number"
+//   "2026-12-08T13:40:01.123+01:00",0.000,0,12.5,12.48,25,20.000,1,0,3
 //
-// A row gives the local time (ISO 8601, milliseconds, offset from UTC), the seconds since the start
-// and the values held at that moment; a value not known (offline, or not yet delivered) is an empty
-// cell. Numbers always use "."; forces and position are written as delivered (shortest exact form).
+// A row gives the local time (ISO 8601, milliseconds, offset from UTC), the seconds since the start,
+// the unit's address and the values held at that moment; a value not known (offline, or not yet
+// delivered) is an empty cell. Numbers always use "."; forces and position are written as delivered
+// (shortest exact form). Every text cell is quoted, and one that starts with '=', '+', '-', '@', a tab
+// or a carriage return gets a leading "'", so that a spreadsheet shows a controller's name or units
+// and never runs them. Comment lines start with "# " and are CSV as well: a fixed text, then key and
+// value cells. One says when the unit changes (another port or address, or another name once it is
+// known), one when the units change; the rows after it are of that unit, in those units.
+//
 // The caller writes a row at each delivery and calls Tick often (a few times a second): Tick adds a
 // row in every second of the recording that has none yet, and flushes what is written, so a crash
 // loses at most the last second. Nothing is kept in memory: a recording can run for days.
 //
-// Errors: a file that cannot be created or written raises ETrendRecord (with the system's reason);
-// the recorder is then closed.
+// Errors: a file that cannot be created or written, or that is deleted while it is written, raises
+// ETrendRecord (the file's name in UTF-8 and the system's reason); the recorder is then closed.
 // Threads: one thread at a time.
 
+#include "record/TrendCsv.h"
 #include "record/TrendHistory.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 
@@ -33,11 +43,23 @@ struct TTrendRecordHeader {
     double Version = 0;
     std::string ForceUnits = "N";
     std::string LengthUnits = "mm";
+    std::string Port{}; // the port's name; empty when none is open
+    int Address = 0;
+};
+
+// The unit the values come from.
+struct TTrendUnit {
+    std::string Port;
+    int Address = 0;
+    std::string ControllerName; // empty: not known (offline, or not read yet)
+    double Version = 0;
 };
 
 class TTrendRecorder {
 public:
-    TTrendRecorder(const std::string& path, const TTrendRecordHeader& header, const TTrendTime& start);
+    // path: the file's name as the file system spells it (any script; UTF-16 on Windows).
+    TTrendRecorder(const std::filesystem::path& path, const TTrendRecordHeader& header,
+                   const TTrendTime& start);
     ~TTrendRecorder();
     TTrendRecorder(const TTrendRecorder&) = delete;
     TTrendRecorder& operator=(const TTrendRecorder&) = delete;
@@ -48,9 +70,12 @@ public:
     void Tick(const TTrendHistory& history, const TTrendTime& now);
     // The link's unit texts changed: a comment line says so, and the rows after it use them.
     void SetUnits(const std::string& forceUnits, const std::string& lengthUnits, const TTrendTime& now);
+    // The values come from this unit now: a comment line when it is another port or address, or
+    // another name once the name is known; the rows after it carry its address.
+    void SetUnit(const TTrendUnit& unit, const TTrendTime& now);
     void Close();
 
-    const std::string& Path() const { return FilePath; }
+    const std::filesystem::path& Path() const { return FilePath; }
     uint64_t Rows() const { return RowCount; }
     double Elapsed(const TTrendTime& now) const { return now.Seconds - Start.Seconds; }
     bool IsOpen() const { return File != nullptr; }
@@ -58,16 +83,15 @@ public:
 private:
     void Write(const std::string& text);
     void Flush();
-    [[noreturn]] void Fail(const char* what);
+    [[noreturn]] void Fail(const std::string& reason);
 
-    std::string FilePath;
+    std::filesystem::path FilePath;
+    std::string Shown; // the name in messages, in UTF-8
     std::FILE* File = nullptr;
     TTrendTime Start;
     std::string ForceUnits, LengthUnits;
+    TTrendUnit Unit;
     uint64_t RowCount = 0;
     int64_t LastRowSecond = -1;
     bool Dirty = false;
 };
-
-// Local time as ISO 8601 with milliseconds and the offset from UTC: "2026-12-08T13:40:01.123+01:00".
-std::string IsoLocalTime(std::chrono::system_clock::time_point time);

@@ -1,11 +1,12 @@
 #include "toolkit/Settings.h"
 
+#include "platform/StoredSetting.h"
 #include "toolkit/Text.h"
 
 #include <QSettings>
 
 AnsiString ReadSetting(const QString& key, const AnsiString& defaultValue) {
-    QSettings settings("Halvane", "KorvaWin 3.0");
+    QSettings settings(SettingsOrganization, SettingsApplication);
     const QVariant value = settings.value(key, FromSystemName(defaultValue));
     // An unquoted "a, b" in the settings file comes back as a list: it is one name all the same.
     if (value.typeId() == QMetaType::QStringList)
@@ -14,7 +15,7 @@ AnsiString ReadSetting(const QString& key, const AnsiString& defaultValue) {
 }
 
 void WriteSetting(const QString& key, const AnsiString& value) {
-    QSettings settings("Halvane", "KorvaWin 3.0");
+    QSettings settings(SettingsOrganization, SettingsApplication);
     settings.setValue(key, FromSystemName(value));
     settings.sync();
 }

@@ -110,16 +110,3 @@ double StrToFloat(const QString& text) {
 int StrToInt(const QString& text) {
     return StrToInt(ToAnsi(text));
 }
-
-int TruncTicks(double value, double scale) {
-    const double ticks = value * scale;
-    if (std::isnan(ticks))
-        return 0;
-    const double nearest = std::round(ticks);
-    const double t = std::fabs(ticks - nearest) < 1e-6 ? nearest : std::trunc(ticks);
-    if (t >= std::numeric_limits<int>::max())
-        return std::numeric_limits<int>::max();
-    if (t <= std::numeric_limits<int>::min())
-        return std::numeric_limits<int>::min();
-    return static_cast<int>(t);
-}

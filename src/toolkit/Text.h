@@ -25,9 +25,3 @@ QString FormatFloat(const char* pattern, double value);
 double StrToFloat(const QString& text);
 // Integer text as the console accepts it (StrToInt of SysUtils.h on the Latin-1 bytes).
 int StrToInt(const QString& text);
-
-// value * scale truncated toward zero: the count of display steps (hundredths, tenths) in value, as
-// typed or read. A value that stands for a whole count (0.29 for 29 hundredths) lands a hair below
-// it in binary (28.999999999999996), so a difference far below one step is forgiven before
-// truncating. Not-a-number counts 0; the count is held within int.
-int TruncTicks(double value, double scale);

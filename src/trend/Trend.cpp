@@ -260,8 +260,12 @@ QLineSeries* TTrendForm::SeriesAt(size_t plotted, size_t index) {
     return pool[index];
 }
 
+// The panel shows the controller's name only after the connect's delivery: the name comes with the
+// first value.
 void TTrendForm::Connect() {
-    Log.Connect(Now());
+    const TTrendTime now = Now();
+    Log.SetUnit(CurrentUnit(false), now);
+    Log.Connect(now);
 }
 
 void TTrendForm::Disconnect() {
@@ -269,7 +273,20 @@ void TTrendForm::Disconnect() {
 }
 
 void TTrendForm::Deliver(TTrendChannel channel, double value) {
-    Log.Deliver(channel, value, Now());
+    const TTrendTime now = Now();
+    Log.SetUnit(CurrentUnit(true), now);
+    Log.Deliver(channel, value, now);
+}
+
+TTrendUnit TTrendForm::CurrentUnit(bool named) const {
+    TTrendUnit unit;
+    // The port's name changes only on the main thread, in the setup dialog.
+    unit.Port = Monitor.Link.Port ? Monitor.Link.Port->Name : std::string();
+    unit.Address = Monitor.Link.Address;
+    unit.Version = Monitor.Link.Version;
+    if (named && Log.History.Online())
+        unit.ControllerName = ControllerName();
+    return unit;
 }
 
 double TTrendForm::ViewEnd() const {
@@ -426,15 +443,21 @@ void TTrendForm::RecordButtonClick() {
     }
     if (!Dialogs().SaveFile(RecordDialog))
         return;
+    const TTrendUnit unit = CurrentUnit(true);
     TTrendRecordHeader header;
-    header.ControllerName = Log.History.Online() ? ControllerName() : std::string();
-    header.Version = Monitor.Link.Version;
+    header.ControllerName = unit.ControllerName;
+    header.Version = unit.Version;
     header.ForceUnits = Monitor.Link.ForceUnits;
     header.LengthUnits = Monitor.Link.LengthUnits;
+    header.Port = unit.Port;
+    header.Address = unit.Address;
     try {
-        Log.StartRecording(ToAnsi(RecordDialog.FileName), header, Now());
+        // The name as the file system spells it: "Запись.csv" stays that, in any locale.
+        RecordingName = RecordDialog.FileName;
+        Log.StartRecording(QFileInfo(RecordDialog.FileName).filesystemFilePath(), header, Now());
     } catch (const ETrendRecord& error) {
-        ShowError(QString("The recording could not be started:\n%1").arg(ToQString(error.what())));
+        ShowError(
+            QString("The recording could not be started:\n%1").arg(QString::fromStdString(error.what())));
     }
     ShowRecordState();
 }
@@ -449,8 +472,10 @@ void TTrendForm::ExportButtonClick() {
 
 void TTrendForm::TickTimer() {
     const TTrendTime now = Now();
-    if (Log.Recording())
+    if (Log.Recording()) {
+        Log.SetUnit(CurrentUnit(true), now);
         Log.SetUnits(Monitor.Link.ForceUnits, Monitor.Link.LengthUnits, now);
+    }
     Log.Tick(now);
     ShowRecordState();
     ShowLinkState();
@@ -466,11 +491,11 @@ void TTrendForm::ShowRecordState() {
     RecordButton->setText(recorder ? "Stop &Recording" : "&Record...");
     if (recorder) {
         RecordText->setText(QString("Recording %1: %2 rows, %3")
-                                .arg(QFileInfo(ToQString(recorder->Path())).fileName())
+                                .arg(QFileInfo(RecordingName).fileName())
                                 .arg(recorder->Rows())
                                 .arg(Elapsed(recorder->Elapsed(Now()))));
     } else if (!Log.RecordError().empty()) {
-        RecordText->setText("Recording stopped: " + ToQString(Log.RecordError()));
+        RecordText->setText("Recording stopped: " + QString::fromStdString(Log.RecordError()));
     } else {
         RecordText->clear();
     }

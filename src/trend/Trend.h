@@ -120,11 +120,14 @@ private:
     void RefreshBand(double from, double to, int columns);
     void ApplyRange(TRange& range, double lo, double hi, double bottomRoom);
     void ShowRecordState();
+    // The unit the link is set to; its name only when asked and online (the panel shows it then).
+    TTrendUnit CurrentUnit(bool named) const;
     void ShowLinkState();
     void SaveGeometry();
     TTrendTime Now() const { return TTrendTime::Now(); }
 
     std::function<std::string()> ControllerName;
+    QString RecordingName; // the recording's file name, as chosen
     double WallOffsetMs = 0;
     bool Paused = false;
     double PausedAt = 0;

@@ -44,7 +44,10 @@ TEST_F(ConfigBackupsTest, ControllerNamesBecomeSafeFolderNames) {
         {"a/b\\c:d*e?", "a_b_c_d_e_"},
         {" .Line 2. ", "Line 2"}, // Windows drops trailing dots and blanks itself
         {"CON", "CON_"},
-        {"com1.cfg", "com1.cfg_"},
+        {"com1.cfg", "com1_.cfg"}, // "com1.cfg_" would still be COM1 to Windows
+        {"con.txt", "con_.txt"},
+        {"Aux .cfg", "Aux_ .cfg"},
+        {"CONSOLE.txt", "CONSOLE.txt"},
         {"Zelle \xC4", "Zelle _"}, // one byte of another code page
         {std::string(80, 'x'), std::string(64, 'x')},
     };
@@ -95,8 +98,9 @@ TEST_F(ConfigBackupsTest, RetentionKeepsTheNewestFiftyAndNothingElseIsTouched) {
         Touch(folder / other);
 
     ASSERT_EQ(backups.List("Cell 4").size(), 60u);
-    const auto removed = backups.Prune("Cell 4");
-    EXPECT_EQ(removed.size(), 20u); // the ten oldest, two files each
+    const auto pruned = backups.Prune("Cell 4");
+    EXPECT_EQ(pruned.Removed.size(), 20u); // the ten oldest, two files each
+    EXPECT_TRUE(pruned.Warnings.empty());
     const auto kept = backups.List("Cell 4");
     ASSERT_EQ(kept.size(), TConfigBackups::KeepCount);
     // The oldest kept is the 11th oldest; "_2" sorts right after its own second.
@@ -106,8 +110,49 @@ TEST_F(ConfigBackupsTest, RetentionKeepsTheNewestFiftyAndNothingElseIsTouched) {
     for (const char* other : {"notes.txt", "2026-12-01_10-00-00 other.cfg", "2026-12-01_10-00-00_1 tool.cfg",
                               "2026-12-01_10-00-00_02 tool.cfg", "2026-13-xx_10-00-00 tool.cfg"})
         EXPECT_TRUE(fs::exists(folder / other)) << other;
-    EXPECT_TRUE(backups.Prune("Cell 4").empty());
+    EXPECT_TRUE(backups.Prune("Cell 4").Removed.empty());
     EXPECT_TRUE(backups.List("Nobody").empty());
+}
+
+// Links and folders planted in a backup folder under backup names: a new backup takes another name
+// and writes nothing elsewhere; pruning leaves them and goes on with the real backups.
+TEST_F(ConfigBackupsTest, PlantedLinksAndFoldersAreNeitherFollowedNorCountedNorStopPruning) {
+    TConfigBackups backups(Root);
+    const fs::path folder = backups.Folder("Cell 4");
+    const fs::path outside = Root / "outside";
+    fs::create_directories(folder);
+    fs::create_directories(outside);
+    const std::time_t t = At(2026, 12, 8, 9, 5, 7);
+    fs::create_symlink(outside / "made.cfg", folder / "2026-12-08_09-05-07 controller.cfg"); // dangling
+    const TConfigBackups::TBackup backup = backups.NewBackup("Cell 4", t);
+    EXPECT_EQ(backup.Stem, "2026-12-08_09-05-07_2");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(outside / "made.cfg")));
+    for (const fs::path& file : {backup.Controller, backup.Tool}) {
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(file))) << file;
+        EXPECT_EQ(fs::file_size(file), 0u) << file;
+    }
+    EXPECT_EQ(backups.List("Cell 4").size(), 1u); // the link is no backup
+    TConfigBackups::Discard(backup);
+    EXPECT_FALSE(fs::exists(backup.Controller));
+    EXPECT_TRUE(fs::is_symlink(folder / "2026-12-08_09-05-07 controller.cfg"));
+
+    // 55 backups; the oldest name also held by a folder with a file in it.
+    for (int minute = 0; minute < 55; ++minute) {
+        const TConfigBackups::TBackup b = backups.NewBackup("Cell 4", At(2026, 12, 7, 10, minute, 0));
+        Touch(b.Controller);
+        Touch(b.Tool);
+    }
+    const fs::path odd = folder / "2026-12-07_09-00-00 tool.cfg";
+    fs::create_directories(odd);
+    Touch(odd / "inside.txt");
+    TConfigBackups::TPruneResult pruned;
+    ASSERT_NO_THROW(pruned = backups.Prune("Cell 4"));
+    EXPECT_EQ(pruned.Removed.size(), 10u);
+    EXPECT_TRUE(pruned.Warnings.empty());
+    EXPECT_EQ(backups.List("Cell 4").size(), TConfigBackups::KeepCount);
+    EXPECT_TRUE(fs::exists(odd / "inside.txt"));
+    EXPECT_TRUE(fs::is_symlink(folder / "2026-12-08_09-05-07 controller.cfg"));
+    EXPECT_TRUE(fs::is_empty(outside));
 }
 
 TEST_F(ConfigBackupsTest, SavedLinesReadBackTheSame) {
@@ -119,6 +164,15 @@ TEST_F(ConfigBackupsTest, SavedLinesReadBackTheSame) {
     EXPECT_EQ(text, "CU 0\nCN Cell 4\n\nFL 3 12.500\n");
     EXPECT_FALSE(fs::exists(Root / "out.cfg.part"));
     EXPECT_THROW(config.SaveToFile(Root / "missing" / "out.cfg"), EConfig);
+
+    // A link planted where the file is written first is left as it is, and so is what it names.
+    std::ofstream(Root / "victim.txt") << "precious\n";
+    fs::create_symlink(Root / "victim.txt", Root / "next.cfg.part");
+    config.SaveToFile(Root / "next.cfg");
+    EXPECT_EQ(TConfigText::ReadFile(Root / "next.cfg"), text);
+    EXPECT_EQ(TConfigText::ReadFile(Root / "victim.txt"), "precious\n");
+    EXPECT_TRUE(fs::is_symlink(Root / "next.cfg.part"));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(Root / "next.cfg.2.part")));
 
     // Read back whole; what is no configuration file is refused before it is read.
     EXPECT_EQ(TConfigText::ReadFile(Root / "out.cfg"), text);

@@ -151,6 +151,42 @@ TEST_F(ConfigSimTest, ProgressNamesTheRefusedLine) {
     EXPECT_EQ(Link.GetControllerName(), "Cell 4");
 }
 
+// Links planted in a backup folder under the next backup's names: the backup lands in the folder, and
+// nothing outside it is created or changed.
+TEST_F(ConfigSimTest, ABackupNeverWritesThroughLinksOutOfItsFolder) {
+    const TConfigBackups backups(Dir / "backups");
+    const AnsiString name = Link.GetControllerName();
+    const fs::path folder = backups.Folder(name);
+    const fs::path outside = Dir / "outside";
+    fs::create_directories(folder);
+    fs::create_directories(outside);
+    std::ofstream(outside / "existing.cfg") << "precious\n";
+    const std::time_t now = std::time(nullptr);
+    std::tm local = *std::localtime(&now);
+    const std::string stem = TConfigBackups::Stem(local);
+    fs::create_symlink(outside / "created.cfg", folder / (stem + " controller.cfg"));
+    for (const char* part : {" controller.cfg.part", " tool.cfg.part"}) {
+        fs::create_symlink(outside / "existing.cfg", folder / (stem + part));
+        fs::create_symlink(outside / "existing.cfg", folder / (stem + "_2" + part));
+    }
+
+    const TConfigBackups::TBackup backup = backups.NewBackup(name, now);
+    Link.UploadIxaCfg(backup.Controller.string());
+    Link.UploadToolCfg(backup.Tool.string());
+    EXPECT_EQ(backup.Controller.parent_path(), folder);
+    for (const fs::path& file : {backup.Controller, backup.Tool}) {
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(file))) << file;
+        EXPECT_GT(fs::file_size(file), 0u) << file;
+    }
+    EXPECT_FALSE(fs::exists(fs::symlink_status(outside / "created.cfg")));
+    std::ifstream in(outside / "existing.cfg");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious\n");
+    size_t outsideFiles = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(outside))
+        ++outsideFiles;
+    EXPECT_EQ(outsideFiles, 1u);
+}
+
 TEST_F(ConfigSimTest, AnOverlongDumpIsRefused) {
     std::vector<std::string> reply(TIxaInterface::MaxDumpLines + 1, "FL 0 1.000");
     reply.push_back("OK");

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <ctime>
+
 namespace {
 
 TEST(ConfigTextTest, LinesBecomeKeyedParameters) {
@@ -133,6 +136,68 @@ TEST(ConfigCompareTest, MarksExactlyTheDifferencesAndTheOneSidedLines) {
     EXPECT_EQ(cmf.FileValue, "");
     EXPECT_EQ(cmf.ControllerValue, "5.000");
     EXPECT_EQ(result.Rows[5].Name, "");
+}
+
+// A file of 100,000 distinct keys against a dump of as many: linear in the keys (it took half a
+// minute when each key was looked up by a search through the lines). The rows stay exact and follow
+// the file.
+TEST(ConfigCompareTest, AHundredThousandKeysCompareWithinASecond) {
+    constexpr int Keys = 100000;
+    // "QAAAA", "QAAAB"...: mnemonics no parameter has, one key each.
+    const auto key = [](int k) {
+        std::string text = "Q";
+        for (int digit = 0; digit < 4; ++digit, k /= 26)
+            text += static_cast<char>('A' + k % 26);
+        return text;
+    };
+    std::string fileText, controllerText;
+    fileText.reserve(Keys * 12);
+    controllerText.reserve(Keys * 12);
+    for (int k = 0; k < Keys; ++k) {
+        const int j = Keys - 1 - k;
+        fileText.append(key(k)).append(" ").append(std::to_string(k % 7)).append("\n");
+        controllerText.append(key(j)).append(" ").append(std::to_string(j % 5)).append("\n");
+    }
+    const TConfigText file = TConfigText::Parse(fileText);
+    const TConfigText controller = TConfigText::Parse(controllerText);
+    ASSERT_EQ(file.Entries.size(), size_t(Keys));
+
+    // Processor time, not wall time: a loaded build machine stretches the one, not the other.
+    const std::clock_t start = std::clock();
+    const TConfigCompare result = TConfigCompare::Compare(file, controller);
+    const double seconds = double(std::clock() - start) / CLOCKS_PER_SEC;
+    EXPECT_LT(seconds, 1.0);
+
+    ASSERT_EQ(result.Rows.size(), size_t(Keys));
+    size_t differs = 0;
+    for (size_t k = 0; k < result.Rows.size(); ++k) {
+        const TCompareRow& row = result.Rows[k];
+        ASSERT_EQ(row.Key, key(int(k)));
+        ASSERT_EQ(row.ControllerLine, size_t(Keys - k)) << row.Key;
+        differs += row.State == TCompareState::Differs;
+    }
+    EXPECT_EQ(result.Rows[12].FileValue, "5");
+    EXPECT_EQ(result.Rows[12].ControllerValue, std::to_string(12 % 5));
+    EXPECT_EQ(result.Differences(), differs);
+    EXPECT_GT(differs, 0u);
+    std::printf("100,000 keys compared in %.3f s\n", seconds);
+}
+
+// A key written twice with two values, on either side: the last line is what counts.
+TEST(ConfigCompareTest, AKeyWrittenTwiceComparesByItsLastLine) {
+    const TConfigText controller = TConfigText::Parse("FL 0 10.000\nFL 1 20.000\nCN Old\nCN Cell 4\n");
+    const TConfigText file =
+        TConfigText::Parse("FL 0 99.000\nFL 0 10.000\nFL 1 20.000\nFL 1 21.000\nCN Cell 4\n");
+    const TConfigCompare result = TConfigCompare::Compare(file, controller);
+    std::vector<std::pair<std::string, TCompareState>> states;
+    for (const TCompareRow& row : result.Rows)
+        states.emplace_back(row.Key, row.State);
+    using S = TCompareState;
+    EXPECT_EQ(states, (std::vector<std::pair<std::string, TCompareState>>{
+                          {"FL 0", S::Same}, {"FL 1", S::Differs}, {"CN", S::Same}}));
+    ASSERT_EQ(result.Rows.size(), 3u);
+    EXPECT_EQ(result.Rows[1].FileValue, "21.000");
+    EXPECT_EQ(result.Rows[1].FileLine, 4u);
 }
 
 TEST(ConfigCompareTest, OtherUnitsAreAWarning) {

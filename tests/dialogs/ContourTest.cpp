@@ -83,6 +83,29 @@ TEST(ContourForm, RangeFromMaximumForceAndHeaviestTool) {
     }
 }
 
+// A negative heaviest weight is no tool weight at all: the sliders end at no force instead of
+// pushing their lower end above zero and clamping every force read below it.
+TEST(ContourForm, NegativeMaximumWeightEndsTheSlidersAtZero) {
+    for (const char* weight : {"-5.0", "-0.5"}) {
+        SCOPED_TRACE(weight);
+        TDialogRig rig;
+        rig.Link.Sim.SetParameter("MF", "100.0");
+        rig.Link.Sim.SetParameter("MW", weight);
+        for (int i = 0; i < TContourForm::Points; ++i)
+            rig.Link.Sim.SetParameter("CMF", "5.0", i);
+        rig.Link.Sim.SetParameter("CMF", "-3.0", 1);
+        TContourForm form(nullptr, rig.Link.Link);
+        for (int i = 0; i < TContourForm::Points; ++i) {
+            EXPECT_EQ(form.ScrollBar(i)->minimum(), -1000);
+            EXPECT_EQ(form.ScrollBar(i)->maximum(), 0);
+        }
+        EXPECT_EQ(form.ScrollBar(0)->value(), -50);
+        EXPECT_EQ(form.ForceValue(0)->text(), "5.0");
+        EXPECT_EQ(form.ScrollBar(1)->value(), 0); // below the lowest end: held there
+        EXPECT_EQ(form.ForceValue(1)->text(), "0.0");
+    }
+}
+
 TEST(ContourForm, ForcesShownTruncatedToTenthsAndWrittenBackAsReadUnlessMoved) {
     TDialogRig rig;
     rig.Link.Sim.SetParameter("MF", "100.0");

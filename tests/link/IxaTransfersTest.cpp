@@ -2,6 +2,7 @@
 
 #include "LinkRig.h"
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -180,6 +181,34 @@ TEST_F(TransfersTest, UploadKeepsTheTargetsModeAndWritesThroughALink) {
     Link.UploadIxaCfg(File("next.cfg"));
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(File("next.cfg"))));
     EXPECT_EQ(Read((Dir / "store" / "new.cfg").string()), "CN Next\n");
+}
+
+// The dump's own file beside the target is created new: a link planted under its name (to a file
+// elsewhere) is neither followed nor truncated, and a folder that cannot take it is named with the
+// system's reason.
+TEST_F(TransfersTest, UploadNeverWritesItsPartFileThroughALink) {
+    namespace fs = std::filesystem;
+    fs::create_directories(Dir / "elsewhere");
+    const std::string victim = (Dir / "elsewhere" / "victim.txt").string();
+    Write(victim, "precious\n");
+    const std::string target = File("cell.cfg");
+    fs::create_symlink(victim, target + ".part");
+    Rig.Sim.ScriptReply("DCC", {"CN New", "OK"});
+    Link.UploadIxaCfg(target);
+    EXPECT_EQ(Read(target), "CN New\n");
+    EXPECT_FALSE(fs::is_symlink(fs::symlink_status(target)));
+    EXPECT_EQ(Read(victim), "precious\n");
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(target + ".part"))); // not ours to remove
+    EXPECT_FALSE(fs::exists(fs::symlink_status(target + ".2.part")));
+
+    const std::string missing = (Dir / "no such folder" / "x.cfg").string();
+    try {
+        Link.UploadIxaCfg(missing);
+        ADD_FAILURE() << "no error";
+    } catch (const EIxaInterface& e) {
+        EXPECT_EQ(e.Code, 4);
+        EXPECT_EQ(e.Message, "Couldn't open file! " + missing + ".part: " + std::strerror(ENOENT) + ".");
+    }
 }
 
 // A target that cannot be written (a read-only file, a folder) is refused before the controller is

@@ -230,7 +230,7 @@ TEST_P(NetPort, AServerThatGoesAwayIsALostPortThatReopensByName) {
     EXPECT_FALSE(link.Connected);
     EXPECT_TRUE(line.Port.Lost());
     EXPECT_EQ(line.Port.Name, name);
-    EXPECT_EQ(line.Port.OpenFailure(), "Connection lost: " + name);
+    EXPECT_EQ(line.Port.OpenFailure(), "Connection closed by the server: " + name);
 
     EXPECT_FALSE(line.Port.Reopen());
     EXPECT_TRUE(line.Port.Lost());

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -33,14 +34,24 @@ TTrendTime At(double seconds) {
     return t;
 }
 
+// The cells of one CSV line as a spreadsheet reads them: quoted cells unquoted, "" as one quote.
 TRow Split(const std::string& line) {
-    TRow cells;
-    std::string cell;
-    std::istringstream in(line);
-    while (std::getline(in, cell, ','))
-        cells.push_back(cell);
-    if (!line.empty() && line.back() == ',')
-        cells.emplace_back();
+    TRow cells(1);
+    bool quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+            cells.back() += '"';
+            ++i;
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if (c == ',' && !quoted) {
+            cells.emplace_back();
+        } else {
+            cells.back() += c;
+        }
+    }
+    EXPECT_FALSE(quoted) << "an open quote: " << line;
     return cells;
 }
 
@@ -182,25 +193,31 @@ TEST(TrendRecorder, WritesHeaderUnitsHeldValuesAndEmptyCellsOffline) {
 
     const auto lines = Lines(file.Path);
     ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(
-        lines[0].rfind("# Korva trend recording; controller \"IXA40 Cell 3\", version 4.2; started 20", 0),
-        0u)
-        << lines[0];
-    EXPECT_EQ(lines[1], "Time,Seconds [s],Command force [lbf],Actual force [lbf],Position [in],"
-                        "Orientation [deg],Active,Mode,Tool number");
+    const TRow first = Split(lines[0]);
+    ASSERT_EQ(first.size(), 15u) << lines[0];
+    EXPECT_EQ((TRow(first.begin(), first.begin() + 9)),
+              (TRow{"# Korva trend recording", "controller", "IXA40 Cell 3", "version", "4.2", "port", "",
+                    "address", "0"}));
+    EXPECT_EQ(first[9], "started");
+    EXPECT_EQ(first[10].rfind("20", 0), 0u);
+    EXPECT_EQ((TRow(first.begin() + 11, first.end())),
+              (TRow{"Active", "1 active, 0 retracted", "Mode", "0 force, 1 position, 2 contour"}));
+    EXPECT_EQ(lines[1], "\"Time\",\"Seconds [s]\",\"Address\",\"Command force [lbf]\",\"Actual force [lbf]\","
+                        "\"Position [in]\",\"Orientation [deg]\",\"Active\",\"Mode\",\"Tool number\"");
     const auto rows = Rows(file.Path);
     // start, five deliveries, the loss, one row in the second after
     ASSERT_EQ(rows.size(), 8u);
     for (const auto& row : rows)
-        ASSERT_EQ(row.size(), 9u);
+        ASSERT_EQ(row.size(), 10u);
     EXPECT_EQ(rows[0][1], "0.000");
-    EXPECT_EQ(rows[0][2], "12.5");
-    EXPECT_EQ(rows[0][3], ""); // not delivered yet
+    EXPECT_EQ(rows[0][2], "0");
+    EXPECT_EQ(rows[0][3], "12.5");
+    EXPECT_EQ(rows[0][4], ""); // not delivered yet
     EXPECT_EQ(rows[5][1], "0.300");
-    EXPECT_EQ(rows[5][3], "12.25");
-    EXPECT_EQ(rows[5][5], "30.000");
-    EXPECT_EQ((TRow(rows[5].begin() + 6, rows[5].end())), (TRow{"1", "2", "3"}));
-    for (size_t c = 2; c < 9; ++c) {
+    EXPECT_EQ(rows[5][4], "12.25");
+    EXPECT_EQ(rows[5][6], "30.000");
+    EXPECT_EQ((TRow(rows[5].begin() + 7, rows[5].end())), (TRow{"1", "2", "3"}));
+    for (size_t c = 3; c < 10; ++c) {
         EXPECT_EQ(rows[6][c], "") << c;
         EXPECT_EQ(rows[7][c], "") << c;
     }
@@ -224,9 +241,39 @@ TEST(TrendRecorder, AddsARowEachSecondAndFlushesWhileItRuns) {
     ASSERT_EQ(rows.size(), 11u); // the start and one in each of the ten seconds after
     for (size_t i = 1; i < rows.size(); ++i) {
         EXPECT_EQ(std::stod(rows[i][1]), double(i)) << i;
-        EXPECT_EQ(rows[i][4], "1.5");
+        EXPECT_EQ(rows[i][5], "1.5");
     }
     EXPECT_EQ(log.Recorded()->Rows(), 11u);
+}
+
+// Units switched while recording: one comment line with the new units where they change, none for
+// a check that finds them as they were; the rows go on after it.
+TEST(TrendRecorder, AUnitsChangeIsACommentLineWithTheNewUnits) {
+    TTempFile file;
+    TTrendLog log;
+    log.Deliver(CommandForce, 50, At(0));
+    log.StartRecording(file.Path, {"C", 4.2, "N", "mm"}, At(0));
+    log.SetUnits("N", "mm", At(0.5));
+    log.SetUnits("Lbf.", "In.", At(1.0));
+    log.Deliver(CommandForce, 11.24, At(1.1));
+    log.SetUnits("Lbf.", "In.", At(1.5));
+    log.StopRecording();
+
+    const auto lines = Lines(file.Path);
+    std::vector<size_t> comments;
+    for (size_t i = 2; i < lines.size(); ++i)
+        if (lines[i].rfind('#', 0) == 0)
+            comments.push_back(i);
+    ASSERT_EQ(comments.size(), 1u);
+    const std::string& note = lines[comments[0]];
+    EXPECT_NE(note.find("units changed"), std::string::npos) << note;
+    EXPECT_NE(note.find("Command force [Lbf.]"), std::string::npos) << note;
+    EXPECT_NE(note.find("Position [In.]"), std::string::npos) << note;
+    EXPECT_EQ(note.find("[N]"), std::string::npos) << note;
+    EXPECT_EQ(comments[0], 3u); // after the start's row, before the next
+    ASSERT_EQ(lines.size(), 5u);
+    // The time, the seconds and the address, then the command force.
+    EXPECT_EQ(Split(lines[4]).at(3), "11.24");
 }
 
 TEST(TrendRecorder, FailingFileStopsTheRecordingWithItsReason) {
@@ -250,6 +297,102 @@ TEST(TrendRecorder, FailingFileStopsTheRecordingWithItsReason) {
     EXPECT_FALSE(log.Recording());
     EXPECT_NE(log.RecordError().find("/dev/full"), std::string::npos);
     EXPECT_EQ(log.History.Held(CommandForce), 1999);
+}
+
+// A deleted file stops the recording as a full disk does, instead of counting rows into nothing.
+TEST(TrendRecorder, ADeletedFileStopsTheRecordingWithAMessage) {
+    TTempFile file;
+    TTrendLog log;
+    log.StartRecording(file.Path, {"C", 4.2}, At(0));
+    log.Tick(At(0.2));
+    ASSERT_TRUE(log.Recording());
+    std::filesystem::remove(file.Path);
+    log.Deliver(CommandForce, 5, At(0.3));
+    log.Tick(At(0.4));
+    EXPECT_FALSE(log.Recording());
+    EXPECT_NE(log.RecordError().find(file.Path), std::string::npos) << log.RecordError();
+    EXPECT_NE(log.RecordError().find("deleted"), std::string::npos) << log.RecordError();
+    EXPECT_EQ(log.History.Held(CommandForce), 5);
+}
+
+// A controller's name and unit texts are cells of their own that a spreadsheet shows and never runs:
+// every line splits into the cells written, and no cell starts with a formula character.
+TEST(TrendRecorder, TextsFromTheControllerCannotBecomeFormulas) {
+    const std::string names[] = {"x,=cmd|' /C calc'!A0,",
+                                 "Cell,=1+1,\"@SUM(1)",
+                                 "=HYPERLINK(\"x\")",
+                                 "+1",
+                                 "-2",
+                                 "@A1",
+                                 "\tTab",
+                                 "two\nlines"};
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        TTempFile file;
+        {
+            TTrendLog log;
+            log.Connect(At(0));
+            log.StartRecording(file.Path, {name, 4.2, "=N", "+mm", "-x", 0}, At(0));
+            log.SetUnit({"/dev/=tty", 3, name, 4.2}, At(0.5));
+            log.SetUnits("@lbf", "in", At(0.6));
+            log.Deliver(CommandForce, -5, At(0.7));
+        }
+        const auto lines = Lines(file.Path);
+        ASSERT_EQ(lines.size(), 6u);
+        for (const std::string& line : lines)
+            for (const std::string& cell : Split(line))
+                EXPECT_TRUE(cell.empty() || std::string("=+-@\t\r").find(cell[0]) == std::string::npos ||
+                            cell == "-5")
+                    << cell << " in " << line;
+        const TRow first = Split(lines[0]);
+        ASSERT_GE(first.size(), 3u);
+        const std::string shown =
+            std::string("=+-@\t").find(name[0]) != std::string::npos ? "'" + name : name;
+        std::string oneLine = shown;
+        std::replace(oneLine.begin(), oneLine.end(), '\n', ' ');
+        EXPECT_EQ(first[2], oneLine);
+        EXPECT_EQ(Split(lines[1])[3], "Command force [=N]");
+        EXPECT_EQ(Split(lines[5]).back(), "");
+    }
+}
+
+// The rows follow the unit: each carries its address, and a comment line marks a change of port or
+// address at once, and a new name when it is known.
+TEST(TrendRecorder, AUnitSwitchIsMarkedAndTheRowsCarryTheAddress) {
+    TTempFile file;
+    {
+        TTrendLog log;
+        log.Connect(At(0));
+        log.Deliver(Position, 10, At(0));
+        log.StartRecording(file.Path, {"Cell A", 4.2, "N", "mm", "/dev/ttyS0", 0}, At(0));
+        log.SetUnit({"/dev/ttyS0", 0, "Cell A", 4.2}, At(0.1)); // the same unit: nothing
+        log.Deliver(Position, 11, At(0.2));
+        log.Disconnect(At(0.3));
+        log.SetUnit({"/dev/ttyS0", 0, "", 0}, At(0.35)); // a name not known is no change
+        log.SetUnit({"/dev/ttyS0", 3, "", 0}, At(0.4));
+        log.Tick(At(1.1));
+        log.Connect(At(1.2));
+        log.SetUnit({"/dev/ttyS0", 3, "Cell B", 4.3}, At(1.3));
+        log.Deliver(Position, 20, At(1.3));
+        log.SetUnit({"/dev/ttyUSB1", 3, "Cell B", 4.3}, At(1.4));
+        log.Deliver(Position, 21, At(1.4));
+    }
+    std::vector<std::string> shape; // comment lines by their first cell, rows by address and position
+    const auto lines = Lines(file.Path);
+    for (size_t i = 2; i < lines.size(); ++i) {
+        const TRow cells = Split(lines[i]);
+        if (lines[i].rfind("# ", 0) == 0) {
+            ASSERT_GE(cells.size(), 9u) << lines[i];
+            EXPECT_EQ(cells[0], "# unit changed");
+            shape.push_back(cells[4] + " " + cells[6] + " " + cells[8]); // port, address, controller
+        } else {
+            ASSERT_EQ(cells.size(), 10u) << lines[i];
+            shape.push_back(cells[2] + ":" + cells[5]);
+        }
+    }
+    EXPECT_EQ(shape, (std::vector<std::string>{"0:10", "0:11", "0:", "/dev/ttyS0 3 (unknown)",
+                                               "3:", "/dev/ttyS0 3 Cell B", "3:20", "/dev/ttyUSB1 3 Cell B",
+                                               "3:21"}));
 }
 
 // The monitor feeding the log as the panel's hooks do, against the simulated controller.
@@ -305,8 +448,11 @@ TEST_F(TrendFromMonitor, ForceStepThroughTheLinkReachesHistoryAndRecordingInOrde
     Link->SetCommandForce(before == 37.5 ? 12.5 : 37.5);
     const double step = before == 37.5 ? 12.5 : 37.5;
     ASSERT_TRUE(WaitFor([&] { return Log.History.Held(CommandForce) == step; }));
-    // The actual force follows the command: let it move a while.
-    ASSERT_TRUE(WaitFor([&] { return Log.History.Points(ActualForce).Size() >= 3; }));
+    // The actual force follows the command: let it move a while. Counted from the step, since the
+    // points gathered before it are already in the history and none of them is in the recording.
+    const size_t atStep = Log.History.Points(ActualForce).Size();
+    ASSERT_TRUE(WaitFor([&] { return Log.History.Points(ActualForce).Size() >= atStep + 3; }))
+        << "the actual force did not move after the step";
     Log.StopRecording();
 
     const TTrendRing& cf = Log.History.Points(CommandForce);
@@ -319,17 +465,17 @@ TEST_F(TrendFromMonitor, ForceStepThroughTheLinkReachesHistoryAndRecordingInOrde
     std::vector<double> commands;
     double lastSeconds = -1;
     for (const auto& row : rows) {
-        ASSERT_EQ(row.size(), 9u);
+        ASSERT_EQ(row.size(), 10u);
         const double seconds = std::stod(row[1]);
         EXPECT_GE(seconds, lastSeconds);
         lastSeconds = seconds;
-        if (commands.empty() || commands.back() != std::stod(row[2]))
-            commands.push_back(std::stod(row[2]));
+        if (commands.empty() || commands.back() != std::stod(row[3]))
+            commands.push_back(std::stod(row[3]));
     }
     EXPECT_EQ(commands, (std::vector<double>{before, step}));
     std::ostringstream expected;
     expected << step;
-    EXPECT_EQ(rows.back()[2], expected.str());
+    EXPECT_EQ(rows.back()[3], expected.str());
 }
 
 TEST_F(TrendFromMonitor, OfflineStretchIsAGapAndEmptyCells) {
@@ -358,8 +504,8 @@ TEST_F(TrendFromMonitor, OfflineStretchIsAGapAndEmptyCells) {
     size_t empty = 0;
     bool valuesAfter = false;
     for (const auto& row : rows) {
-        ASSERT_EQ(row.size(), 9u);
-        if (row[2].empty() && row[4].empty() && row[8].empty())
+        ASSERT_EQ(row.size(), 10u);
+        if (row[3].empty() && row[5].empty() && row[9].empty())
             ++empty;
         else if (empty > 0)
             valuesAfter = true;
@@ -385,9 +531,9 @@ TEST(TrendRecorderLocale, CommaDecimalLocaleStillWritesPoints) {
     std::setlocale(LC_ALL, saved.c_str());
     const auto lines = Lines(file.Path);
     ASSERT_EQ(lines.size(), 5u);
-    EXPECT_NE(lines[0].find("version 4.2;"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find(",\"version\",4.2,"), std::string::npos) << lines[0];
     const auto rows = Rows(file.Path);
     EXPECT_EQ(rows[2][1], "0.500");
-    EXPECT_EQ(rows[2][2], "1234.5");
-    EXPECT_EQ(rows[2][5], "-12.750");
+    EXPECT_EQ(rows[2][3], "1234.5");
+    EXPECT_EQ(rows[2][6], "-12.750");
 }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 
@@ -287,3 +288,48 @@ TEST(SimBus, RefusesBadUnitLists) {
 }
 
 } // namespace
+
+// --link replaces an earlier simulator's link, and nothing else: a file or a folder of that name
+// stays as it is and the simulator refuses to start.
+TEST(SimLink, ReplacesOnlyASymbolicLink) {
+    const std::string base = "/tmp/korva-sim-link-" + std::to_string(getpid());
+    const std::string link = base + "-link", file = base + "-file", folder = base + "-dir";
+    ASSERT_EQ(symlink("/nonexistent", link.c_str()), 0);
+    {
+        sim::TSimOptions options;
+        options.LinkPath = link;
+        sim::TSimulator sim(options);
+        char target[256] = {};
+        ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+        EXPECT_EQ(std::string(target), sim.SlavePath());
+    }
+    EXPECT_NE(access(link.c_str(), F_OK), 0); // its own link goes with it
+
+    FILE* out = fopen(file.c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    fputs("precious", out);
+    fclose(out);
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    for (const std::string& path : {file, folder}) {
+        sim::TSimOptions options;
+        options.LinkPath = path;
+        try {
+            sim::TSimulator sim(options);
+            ADD_FAILURE() << path << " was taken";
+        } catch (const std::exception& e) {
+            EXPECT_EQ(std::string(e.what()),
+                      "--link " + path + " exists and is not a symbolic link; it is left as it is");
+        }
+    }
+    char kept[16] = {};
+    FILE* in = fopen(file.c_str(), "r");
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(fread(kept, 1, sizeof kept, in), 8u);
+    fclose(in);
+    EXPECT_STREQ(kept, "precious");
+    struct stat folderState {};
+    EXPECT_EQ(lstat(folder.c_str(), &folderState), 0);
+    EXPECT_TRUE(S_ISDIR(folderState.st_mode));
+    unlink(file.c_str());
+    rmdir(folder.c_str());
+}

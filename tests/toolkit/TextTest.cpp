@@ -94,17 +94,3 @@ TEST(AnsiText, EveryByteSurvivesTheRoundTrip) {
     EXPECT_EQ(shown[0xE9 - 1], QChar(0xE9)); // Latin-1, not a UTF-8 guess
     EXPECT_EQ(ToAnsi(shown), all);
 }
-
-TEST(TruncTicks, CountsWholeStepsAsTypedNotAsBinary) {
-    struct {
-        double Value, Scale;
-        int Ticks;
-    } rows[] = {
-        {0.29, 100, 29}, // 28.999999999999996 in binary
-        {0.57, 100, 57},         {1.15, 100, 115},          {12.349, 100, 1234},
-        {12.3, 10, 123},         {-0.29, 100, -29},         {0.299, 100, 29},
-        {1e20, 100, 2147483647}, {-1e20, 100, -2147483648}, {std::nan(""), 100, 0},
-    };
-    for (const auto& row : rows)
-        EXPECT_EQ(TruncTicks(row.Value, row.Scale), row.Ticks) << row.Value;
-}

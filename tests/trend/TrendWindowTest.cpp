@@ -4,12 +4,16 @@
 #include "tests/panel/PanelTestSupport.h"
 #include "trend/Trend.h"
 
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QMenu>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -36,6 +40,19 @@ std::vector<std::string> Cells(const std::string& line) {
     return cells;
 }
 
+// Rows recorded while offline: a time and nothing else.
+size_t OfflineRows(const std::vector<std::string>& lines) {
+    size_t rows = 0;
+    for (const std::string& line : lines) {
+        const auto cells = Cells(line);
+        if (line.empty() || line[0] == '#' || cells.size() != 10 || cells[1].empty())
+            continue;
+        if (std::all_of(cells.begin() + 3, cells.end(), [](const std::string& c) { return c.empty(); }))
+            ++rows;
+    }
+    return rows;
+}
+
 // The stretches of a plotted channel that have points after a refresh.
 std::vector<QLineSeries*> Drawn(TTrendForm& form, size_t plotted) {
     std::vector<QLineSeries*> drawn;
@@ -56,8 +73,8 @@ protected:
     }
     bool WaitFor(const std::function<bool()>& done, int ms = 8000) { return QTest::qWaitFor(done, ms); }
     // Online, with every value of the connect delivered (the last is the tool number).
-    void OnlineWithValues() {
-        Online();
+    void OnlineWithValues(sim::TSimOptions options = {}) {
+        Online(options);
         EXPECT_TRUE(WaitFor([&] { return !std::isnan(Panel->TrendHeld[size_t(ToolNumber)]); }));
     }
     QTemporaryDir Files;
@@ -117,12 +134,13 @@ TEST_F(TrendWindowTest, ForceStepThroughTheLinkIsPlottedAsAStepAndRecorded) {
     EXPECT_FALSE(form.Log.Recording());
     const auto lines = FileLines(csv);
     ASSERT_GE(lines.size(), 4u);
-    EXPECT_NE(lines[0].find("controller \"IXA"), std::string::npos) << lines[0];
-    EXPECT_NE(lines[1].find("Command force [N],Actual force [N],Position [mm]"), std::string::npos)
+    EXPECT_NE(lines[0].find("\"controller\",\"IXA"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("\"Command force [N]\",\"Actual force [N]\",\"Position [mm]\""),
+              std::string::npos)
         << lines[1];
     std::ostringstream text;
     text << step;
-    EXPECT_EQ(Cells(lines.back())[2], text.str());
+    EXPECT_EQ(Cells(lines.back())[3], text.str());
 }
 
 TEST_F(TrendWindowTest, OfflineStretchIsAGapInThePlotAndEmptyCells) {
@@ -134,7 +152,13 @@ TEST_F(TrendWindowTest, OfflineStretchIsAGapInThePlotAndEmptyCells) {
     Sim->InjectFault(sim::TSimFault::Silent, -1);
     ASSERT_TRUE(WaitFor([&] { return Panel->OnlineStatus->text() == "Offline"; }));
     EXPECT_FALSE(form.Log.History.Online());
-    QTest::qWait(1300); // an offline row
+    // The row of the loss and one more of the stretch on the next whole second, in the file.
+    size_t offlineLines = 0;
+    ASSERT_TRUE(WaitFor([&] {
+        const auto lines = FileLines(csv);
+        offlineLines = lines.size();
+        return OfflineRows(lines) >= 2;
+    })) << "no offline rows recorded";
     Sim->ClearFaults();
     ASSERT_TRUE(WaitOnline(12000));
     ASSERT_TRUE(WaitFor([&] { return !std::isnan(form.Log.History.Held(Orientation)); }));
@@ -147,13 +171,14 @@ TEST_F(TrendWindowTest, OfflineStretchIsAGapInThePlotAndEmptyCells) {
         // Nothing drawn from the loss to the return.
         EXPECT_LT(drawn[0]->points().back().x(), drawn[1]->points().front().x()) << p;
     }
-    size_t empty = 0;
-    for (const std::string& line : FileLines(csv)) {
-        const auto cells = Cells(line);
-        if (line[0] != '#' && cells.size() == 9 && cells[2].empty() && cells[3].empty() && cells[8].empty())
-            ++empty;
-    }
-    EXPECT_GE(empty, 2u);
+    // The offline rows stay where they were written, and the recording goes on with values after them.
+    auto lines = FileLines(csv);
+    ASSERT_GT(lines.size(), offlineLines);
+    const auto after = Cells(lines.back());
+    ASSERT_EQ(after.size(), 10u) << lines.back();
+    EXPECT_FALSE(after[6].empty()) << lines.back(); // the orientation, waited for above
+    lines.resize(offlineLines);
+    EXPECT_GE(OfflineRows(lines), 2u);
 }
 
 TEST_F(TrendWindowTest, PauseCursorSeriesAndRanges) {
@@ -162,7 +187,8 @@ TEST_F(TrendWindowTest, PauseCursorSeriesAndRanges) {
     form.PauseButton->click();
     const double frozen = form.ViewEnd();
     const size_t pointsBefore = form.Log.History.Points(CommandForce).Size();
-    Panel->Link->SetCommandForce(form.Log.History.Held(CommandForce) == 44 ? 55 : 44);
+    ASSERT_EQ(form.Log.History.Held(CommandForce), 50); // a fresh controller's command
+    Panel->Link->SetCommandForce(44);
     ASSERT_TRUE(WaitFor([&] { return form.Log.History.Points(CommandForce).Size() > pointsBefore; }));
     EXPECT_EQ(form.ViewEnd(), frozen); // data came in, the view stayed
     form.PauseButton->click();
@@ -171,9 +197,7 @@ TEST_F(TrendWindowTest, PauseCursorSeriesAndRanges) {
     // The cursor reads the exact held values at its time.
     const double now = form.ViewEnd();
     const QString readout = form.Readout(now);
-    EXPECT_NE(
-        readout.indexOf("Command " + QLocale().toString(form.Log.History.Held(CommandForce), 'f', 3) + " N"),
-        -1)
+    EXPECT_NE(readout.indexOf("Command " + QLocale().toString(44.0, 'f', 3) + " N"), -1)
         << readout.toStdString();
     EXPECT_NE(readout.indexOf("Tool "), -1);
     form.resize(900, 560);
@@ -198,7 +222,10 @@ TEST_F(TrendWindowTest, PauseCursorSeriesAndRanges) {
     EXPECT_EQ(form.ForceRange.Axis->min(), -50);
     EXPECT_EQ(form.ForceRange.Axis->max(), 250.5);
     form.ForceRange.AutoBox->click();
-    EXPECT_NE(form.ForceRange.Axis->max(), 250.5);
+    // Back to the data: forces from 0 (retracted) to the command's 50 N, a little room, nice numbers.
+    EXPECT_GE(form.ForceRange.Axis->max(), 50);
+    EXPECT_LE(form.ForceRange.Axis->max(), 60);
+    EXPECT_GT(form.ForceRange.Axis->min(), -50);
 
     form.SpanBox->setCurrentIndex(3);
     form.SpanBoxChange();
@@ -233,6 +260,98 @@ TEST_F(TrendWindowTest, ClosingStopsTheStoringAndTheRecording) {
     EXPECT_FALSE(form->Log.Recording());
     EXPECT_EQ(form->size(), geometry.size());
     EXPECT_EQ(form->SpanBox->currentIndex(), 2);
+}
+
+// A recording lands under exactly the name chosen, in any script; deleted while it runs, it stops
+// and the window says why.
+TEST_F(TrendWindowTest, ARecordingKeepsItsNameAndStopsWhenItsFileIsDeleted) {
+    OnlineWithValues();
+    TTrendForm& form = OpenTrend();
+    const QString folder = Files.filePath(QString::fromUtf8("Prüfstand é"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString csv = folder + QString::fromUtf8("/ü.csv");
+    Dialogs->AnswerNextFile(csv);
+    form.RecordButton->click();
+    ASSERT_TRUE(form.Log.Recording());
+    // The bytes on disk are the name's UTF-8, and nothing else was made.
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(QFile::encodeName(folder).toStdString()))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"\xC3\xBC.csv"});
+    EXPECT_NE(form.RecordText->text().indexOf(QString::fromUtf8("ü.csv")), -1)
+        << form.RecordText->text().toStdString();
+
+    ASSERT_TRUE(QFile::remove(csv));
+    ASSERT_TRUE(WaitFor([&] { return !form.Log.Recording(); }, 3000));
+    EXPECT_TRUE(form.RecordText->text().startsWith("Recording stopped: "))
+        << form.RecordText->text().toStdString();
+    EXPECT_NE(form.RecordText->text().indexOf("deleted"), -1) << form.RecordText->text().toStdString();
+    EXPECT_EQ(form.RecordButton->text(), "&Record...");
+}
+
+// Three units on one line: recording at address 0, the spinner stepped to 3. A comment line marks
+// the switch with the new unit's name, and the rows after it carry address 3.
+TEST_F(TrendWindowTest, ARecordingFollowsTheUnitAcrossAnAddressSwitch) {
+    sim::TSimOptions options;
+    options.Units = {0, 3, 7};
+    OnlineWithValues(options);
+    TTrendForm& form = OpenTrend();
+    const QString csv = Files.filePath("switch.csv");
+    Dialogs->AnswerNextFile(csv);
+    form.RecordButton->click();
+    ASSERT_TRUE(form.Log.Recording());
+    for (int i = 0; i < 3; ++i)
+        QTest::mouseClick(Panel->AddressUpDown->UpButton(), Qt::LeftButton);
+    ASSERT_EQ(Panel->Link->Address, 3);
+    ASSERT_TRUE(WaitOnline(12000));
+    ASSERT_TRUE(WaitFor([&] { return Panel->OnlineStatus->text() == "IXA Cell 2"; }));
+    const uint64_t rows = form.Log.Recorded()->Rows();
+    ASSERT_TRUE(WaitFor([&] {
+        form.TickTimer();
+        return form.Log.Recorded()->Rows() >= rows + 2;
+    }));
+    form.RecordButton->click();
+
+    const auto lines = FileLines(csv);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_NE(lines[0].find("\"controller\",\"IXA Cell 1\""), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("\"address\",0,"), std::string::npos) << lines[0];
+    size_t marker = 0;
+    for (size_t i = 2; i < lines.size(); ++i)
+        if (lines[i].find("\"controller\",\"IXA Cell 2\"") != std::string::npos) {
+            EXPECT_EQ(lines[i].rfind("# unit changed,", 0), 0u) << lines[i];
+            EXPECT_NE(lines[i].find("\"address\",3,"), std::string::npos) << lines[i];
+            marker = i;
+        }
+    ASSERT_GT(marker, 0u);
+    // Every comment names a unit as it was: a controller's name, or "(unknown)" before it is read
+    // (never the status field's other texts).
+    for (size_t i = 2; i < lines.size(); ++i)
+        if (lines[i][0] == '#') {
+            const bool known = lines[i].find("\"controller\",\"(unknown)\"") != std::string::npos ||
+                               lines[i].find("\"controller\",\"IXA Cell 2\"") != std::string::npos;
+            EXPECT_TRUE(known) << lines[i];
+        }
+    if (::testing::Test::HasFailure() || std::getenv("KORVA_SHOW_RECORDING"))
+        for (const std::string& line : lines)
+            std::printf("%s\n", line.c_str());
+    // Before the marker, unit 3's name never shows; after it, every row is at address 3.
+    for (size_t i = 2; i < lines.size(); ++i) {
+        if (lines[i][0] == '#')
+            continue;
+        const auto cells = Cells(lines[i]);
+        ASSERT_EQ(cells.size(), 10u) << lines[i];
+        if (i > marker) {
+            EXPECT_EQ(cells[2], "3") << lines[i];
+        } else if (cells[2] == "3") {
+            EXPECT_TRUE(cells[3].empty()) << "a value of unit 3 before its marker: " << lines[i];
+        }
+    }
+    // Unit 3's values follow the marker (the line may drop again later: the switch's old passes).
+    size_t valued = 0;
+    for (size_t i = marker + 1; i < lines.size(); ++i)
+        valued += lines[i][0] != '#' && !Cells(lines[i])[3].empty();
+    EXPECT_GT(valued, 0u);
 }
 
 TEST_F(TrendWindowTest, ExportsThePlotAsPng) {

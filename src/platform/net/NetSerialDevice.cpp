@@ -5,8 +5,10 @@
 #include "platform/posix/PollFor.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -110,11 +112,40 @@ bool TNetSerialDevice::Fail(int error) {
     return false;
 }
 
+bool TNetSerialDevice::Ended(int error) {
+    End = error == EPIPE ? TEnd::Closed : error == ECONNRESET ? TEnd::Reset : End;
+    // A write found the connection gone: what the server said before it hung up may still wait to
+    // be read (a busy server's "Port already in use"). A little of it, as it stands, for LostText.
+    for (int i = 0; i < 4 && Fd >= 0; ++i) {
+        char raw[4096];
+        const ssize_t n = ::recv(Fd, raw, sizeof raw, MSG_DONTWAIT);
+        if (n <= 0)
+            break;
+        NoteTail(raw, size_t(n));
+    }
+    return Fail(error);
+}
+
+void TNetSerialDevice::NoteTail(const char* data, size_t count) {
+    const size_t keep = 64;
+    Tail.append(data + (count > keep ? count - keep : 0), std::min(count, keep));
+    if (Tail.size() > keep)
+        Tail.erase(0, Tail.size() - keep);
+}
+
+void TNetSerialDevice::Hold(const char* data, size_t count) {
+    Pending.append(data, std::min(count, MaxPendingBytes - std::min(MaxPendingBytes, Pending.size())));
+}
+
 bool TNetSerialDevice::Open(const AnsiString& name) {
     if (IsOpen())
         return true;
     FailureText.clear();
     Note.clear();
+    Name = name;
+    End = TEnd::None;
+    Tail.clear();
+    std::fill(std::begin(Answered), std::end(Answered), false);
     std::string host, port;
     if (!ParseName(name, Telnet, host, port)) {
         FailureText = "Not a network port name: " + name + " (tcp://HOST:PORT or rfc2217://HOST:PORT)";
@@ -171,7 +202,7 @@ bool TNetSerialDevice::Open(const AnsiString& name) {
             Close();
             return Fail(receiveError);
         }
-        Pending.append(data, got);
+        Hold(data, got);
     }
     if (!ComPortAccepted) {
         FailureText = "No com-port option (RFC 2217) at " + name;
@@ -184,9 +215,24 @@ bool TNetSerialDevice::Open(const AnsiString& name) {
 AnsiString TNetSerialDevice::OpenFailureText(const AnsiString& name) const {
     if (!FailureText.empty())
         return FailureText;
+    if (End != TEnd::None)
+        return LostText(name);
     if (Error == EPROTO)
         return "The server did not confirm the line settings: " + name;
     return DescribeOpenFailure(Error, name);
+}
+
+AnsiString TNetSerialDevice::LostText(const AnsiString& name) const {
+    // ser2net greets a second client with "Port already in use" and hangs up.
+    std::string words = Tail;
+    std::transform(words.begin(), words.end(), words.begin(), [](char c) { return char(std::tolower(c)); });
+    if (words.find("in use") != std::string::npos)
+        return "The port is in use by another client: " + name;
+    if (End == TEnd::Closed)
+        return "Connection closed by the server: " + name;
+    if (End == TEnd::Reset)
+        return "Connection reset by the server: " + name;
+    return "Connection lost: " + name;
 }
 
 bool TNetSerialDevice::DeviceLost() const {
@@ -237,6 +283,11 @@ bool TNetSerialDevice::SetState(const TDcb& dcb) {
     // RTS toggle has no com-port command: the server's port keeps its own RTS.
 
     Confirmed.clear();
+    Awaited = sent.size();
+    struct TStopAwaiting {
+        size_t& Awaited;
+        ~TStopAwaiting() { Awaited = 0; }
+    } stop{Awaited};
     for (const auto& [command, value] : sent)
         if (!SendComPort(command, value))
             return false;
@@ -258,12 +309,14 @@ bool TNetSerialDevice::SetState(const TDcb& dcb) {
         size_t got = 0;
         if (!Receive(data, sizeof data, got, deadline - spent))
             return false;
-        Pending.append(data, got);
+        Hold(data, got);
     }
     // Each confirmation must answer its command with the value asked for.
     for (size_t i = 0; i < std::min(Confirmed.size(), lineSettings); ++i)
-        if (Confirmed[i].first != sent[i].first + ServerOffset || Confirmed[i].second != sent[i].second)
-            return Fail(EINVAL);
+        if (Confirmed[i].first != sent[i].first + ServerOffset || Confirmed[i].second != sent[i].second) {
+            FailureText = Refusal(i, sent[i].second);
+            return Fail(EPROTO);
+        }
     if (Confirmed.size() < lineSettings)
         return Fail(EPROTO);
     Note.clear();
@@ -274,6 +327,35 @@ bool TNetSerialDevice::SetState(const TDcb& dcb) {
                                                        : "RTS not confirmed by the server");
     Kept = dcb;
     return true;
+}
+
+namespace {
+std::string SettingText(unsigned char command, const std::vector<unsigned char>& value) {
+    static const char* const names[] = {"", "a baud rate", "a data size", "parity", "stop bits"};
+    if (command < SetBaudRate || command > SetStopSize)
+        return "another setting";
+    const std::string name = names[command];
+    const std::string text = name + (command <= SetDataSize ? " of " : " ");
+    if (command == SetBaudRate && value.size() == 4)
+        return text + std::to_string(uint32_t(value[0]) << 24 | uint32_t(value[1]) << 16 |
+                                     uint32_t(value[2]) << 8 | value[3]);
+    if (value.size() != 1 || command == SetBaudRate)
+        return name + " in " + std::to_string(value.size()) + " bytes";
+    static const char* const parities[] = {"none", "odd", "even", "mark", "space"};
+    static const char* const stops[] = {"1", "2", "1.5"};
+    if (command == SetParity && value[0] >= 1 && value[0] <= 5)
+        return text + parities[value[0] - 1];
+    if (command == SetStopSize && value[0] >= 1 && value[0] <= 3)
+        return text + stops[value[0] - 1];
+    return text + std::to_string(value[0]);
+}
+} // namespace
+
+AnsiString TNetSerialDevice::Refusal(size_t index, const std::vector<unsigned char>& asked) const {
+    const unsigned char command = Confirmed[index].first - ServerOffset;
+    const auto wanted = static_cast<unsigned char>(SetBaudRate + index);
+    return "The server did not take " + SettingText(wanted, asked) + ": it confirmed " +
+           SettingText(command, Confirmed[index].second) + " (" + Name + ")";
 }
 
 bool TNetSerialDevice::SetupQueues(uint32_t, uint32_t) {
@@ -300,7 +382,7 @@ bool TNetSerialDevice::SendAll(const unsigned char* data, size_t count, unsigned
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            return Fail(errno);
+            return Ended(errno);
         const uint32_t spent = GetTickCount() - start;
         // The server takes no more within the write time-outs: a failed write, the connection stays.
         if (spent >= limitMs || PollFor(Fd, POLLOUT, int(limitMs - spent)) <= 0)
@@ -348,17 +430,20 @@ void TNetSerialDevice::Negotiate(unsigned char verb, unsigned char option) {
         ComPortAccepted = true;
     else if (verb == Dont && option == OptComPort)
         ComPortRefused = true;
-    else if (verb == Do && !ours)
-        SendCommand(Wont, option); // refusals are never answered, so this cannot loop
-    else if (verb == Will && !ours)
-        SendCommand(Dont, option);
+    else if ((verb == Do || verb == Will) && !ours && !Answered[option]) {
+        // Refusals are never answered, so this cannot loop; each option once, so a server that
+        // repeats a request cannot make us write (and wait on a full socket) for every one.
+        Answered[option] = true;
+        SendCommand(verb == Do ? Wont : Dont, option);
+    }
 }
 
 void TNetSerialDevice::SubNegotiation() {
     if (Sub.size() >= 2 && Sub[0] == OptComPort && Sub[1] >= ServerOffset + SetBaudRate &&
-        Sub[1] <= ServerOffset + SetControl)
+        Sub[1] <= ServerOffset + SetControl && Confirmed.size() < Awaited)
         Confirmed.push_back({Sub[1], std::vector<unsigned char>(Sub.begin() + 2, Sub.end())});
-    // Line and modem state notifications and flow-control hints are not needed by the link.
+    // Line and modem state notifications, flow-control hints and confirmations nobody awaits are
+    // not needed by the link.
 }
 
 size_t TNetSerialDevice::Decode(const unsigned char* raw, size_t count, char* out) {
@@ -415,23 +500,35 @@ bool TNetSerialDevice::Receive(char* out, size_t room, size_t& got, unsigned wai
     got = 0;
     const uint32_t start = GetTickCount();
     unsigned char raw[4096];
+    size_t talk = 0;
     for (;;) {
         // Decoding never makes more bytes than it was given, so room bytes of input fit in out.
         ssize_t n = Telnet ? ::recv(Fd, raw, std::min(room, sizeof raw), MSG_DONTWAIT)
                            : ::recv(Fd, out, room, MSG_DONTWAIT);
         if (n > 0) {
+#ifdef TCP_QUICKACK
+            // Acknowledge at once: a server that holds its next bytes until our acknowledgement
+            // (Nagle's algorithm) would otherwise wait for the delayed one, up to 40 ms. The
+            // system clears the option again on its own, so it is set after every read.
+            SetOption(Fd, IPPROTO_TCP, TCP_QUICKACK, 1);
+#endif
             got = Telnet ? Decode(raw, size_t(n), out) : size_t(n);
-            // Only Telnet talk: a drain goes on, a wait returns for its caller to look at the news.
-            if (got > 0 || waitMs > 0)
+            NoteTail(out, got);
+            // Only Telnet talk: a drain goes on (for a bounded amount), a wait returns for its
+            // caller to look at the news.
+            talk += size_t(n);
+            if (got > 0 || waitMs > 0 || talk >= TalkBytes)
                 return true;
             continue;
         }
-        if (n == 0)
+        if (n == 0) {
+            End = TEnd::Closed;
             return Fail(ECONNRESET); // the server closed the connection
+        }
         if (errno == EINTR)
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
-            return Fail(errno);
+            return Ended(errno);
         const uint32_t spent = GetTickCount() - start;
         if (spent >= waitMs)
             return true;
@@ -457,11 +554,12 @@ bool TNetSerialDevice::Read(char* data, size_t size, size_t& got, unsigned waitM
 
 bool TNetSerialDevice::BytesWaiting(uint32_t& count) {
     if (Telnet) {
-        // Only decoding tells data from Telnet talk: take it all into Pending.
-        for (;;) {
+        // Only decoding tells data from Telnet talk: take what there is into Pending, until it holds
+        // a full queue; the rest waits in the socket.
+        while (Pending.size() < MaxPendingBytes) {
             char data[4096];
             size_t got = 0;
-            if (!Receive(data, sizeof data, got, 0))
+            if (!Receive(data, std::min(sizeof data, MaxPendingBytes - Pending.size()), got, 0))
                 return false;
             if (got == 0)
                 break;
@@ -473,16 +571,19 @@ bool TNetSerialDevice::BytesWaiting(uint32_t& count) {
     int n = 0;
     if (::ioctl(Fd, FIONREAD, &n) != 0)
         return Fail(errno);
+    n = std::min(n, int(MaxPendingBytes)); // counted as a local queue would hold it
     if (n == 0) {
         // Readable with nothing to read is the server's end of the connection.
         const int events = PollFor(Fd, POLLIN, 0);
         if (events > 0) {
             char byte;
             const ssize_t peeked = ::recv(Fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-            if (peeked == 0)
+            if (peeked == 0) {
+                End = TEnd::Closed;
                 return Fail(ECONNRESET);
+            }
             if (peeked < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-                return Fail(errno);
+                return Ended(errno);
             if (peeked > 0)
                 n = 1;
         }
@@ -503,14 +604,23 @@ bool TNetSerialDevice::Purge() {
     Pending.clear();
     if (Telnet && !SendComPort(PurgeData, {3})) // the server's receive and transmit buffers
         return false;
-    for (;;) {
+    return Drain(PurgeBytes, PurgeMs);
+}
+
+bool TNetSerialDevice::Drain(size_t limitBytes, unsigned limitMs) {
+    // What has come in, as far as a server that keeps sending lets it be emptied: a purge takes
+    // what was there, not what arrives while it runs.
+    const uint32_t start = GetTickCount();
+    for (size_t taken = 0; taken < limitBytes && GetTickCount() - start < limitMs;) {
         char data[4096];
         size_t got = 0;
         if (!Receive(data, sizeof data, got, 0))
             return false;
         if (got == 0)
             return true;
+        taken += got;
     }
+    return true;
 }
 
 bool TNetSerialDevice::Close() {

@@ -12,8 +12,12 @@
 //
 // Errors: the system's error numbers (ECONNREFUSED, ETIMEDOUT...); a server that closed the
 // connection is ECONNRESET; a host name that does not resolve is EHOSTUNREACH, a name that is not
-// HOST:PORT is EINVAL, a server that refuses the com-port option or leaves a line setting
-// unconfirmed is EPROTO. Threads: one at a time, as every serial device.
+// HOST:PORT is EINVAL, a server that refuses the com-port option, leaves a line setting unconfirmed
+// or confirms another value is EPROTO. Threads: one at a time, as every serial device.
+//
+// A server is not trusted to behave: what is held back from it is bounded (MaxPendingBytes of data,
+// one confirmation per setting asked), and every drain ends after a bounded number of bytes, so that
+// a server that never stops sending costs neither memory nor the caller's time.
 
 #include "platform/SerialDevice.h"
 
@@ -40,6 +44,7 @@ public:
 
     bool DeviceLost() const override;
     AnsiString OpenFailureText(const AnsiString& name) const override;
+    AnsiString LostText(const AnsiString& name) const override;
 
     // Splits "tcp://HOST:PORT" or "rfc2217://HOST:PORT" (HOST may be "[v6 address]"); false when the
     // name is not of that form.
@@ -49,11 +54,20 @@ public:
     static constexpr unsigned ConnectMs = 3000;
     static constexpr unsigned ConfirmMs = 2000;
     static constexpr unsigned GraceMs = 100; // for the modem lines once the line settings are confirmed
+    // Data held while confirmations are awaited or the queue is counted: a local port's input queue.
+    // What a server sends beyond it meanwhile is lost, as on a local port whose queue overflows.
+    static constexpr size_t MaxPendingBytes = 32768;
+    // Purge takes at most this much from a server that keeps sending, within PurgeMs.
+    static constexpr size_t PurgeBytes = 65536;
+    static constexpr unsigned PurgeMs = 50;
+    // A drain stops after this much Telnet talk without data (a flood of negotiations).
+    static constexpr size_t TalkBytes = 16384;
 
 private:
     enum class TState : uint8_t { Data, Iac, Option, Sub, SubIac };
 
     bool Fail(int error);
+    bool Ended(int error); // the connection ended (error ECONNRESET or EPIPE...): noted for LostText
     bool SendAll(const unsigned char* data, size_t count, unsigned limitMs);
     bool SendCommand(unsigned char verb, unsigned char option);
     bool SendComPort(unsigned char command, const std::vector<unsigned char>& value);
@@ -64,9 +78,17 @@ private:
     size_t Decode(const unsigned char* raw, size_t count, char* out);
     void Negotiate(unsigned char verb, unsigned char option);
     void SubNegotiation();
+    void Hold(const char* data, size_t count);
+    void NoteTail(const char* data, size_t count);
+    bool Drain(size_t limitBytes, unsigned limitMs);
+    AnsiString Refusal(size_t index, const std::vector<unsigned char>& asked) const;
 
     int Fd = -1;
     bool Telnet = false;
+    AnsiString Name;
+    // How the connection ended, for LostText; kept after Close.
+    enum class TEnd : uint8_t { None, Closed, Reset } End = TEnd::None;
+    std::string Tail;       // the last data bytes received: a server's parting words
     AnsiString FailureText; // the wording for a failure that the system's error text does not say well
     TCommTimeouts Timeouts;
     TDcb Kept;
@@ -76,5 +98,7 @@ private:
     unsigned char Verb = 0;
     std::vector<unsigned char> Sub;
     bool ComPortAccepted = false, ComPortRefused = false;
+    bool Answered[256] = {}; // options already refused: each once, so a flood of requests is not echoed
+    size_t Awaited = 0;      // confirmations SetState still takes; the rest are dropped
     std::vector<std::pair<unsigned char, std::vector<unsigned char>>> Confirmed;
 };

@@ -1,9 +1,14 @@
 #include "platform/StoredSetting.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <initializer_list>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 void AppendUtf8(AnsiString& out, unsigned code) {
@@ -34,6 +39,35 @@ AnsiString Unwrapped(AnsiString value) {
             return value.substr(prefix.size(), value.size() - prefix.size() - 1);
     }
     return value;
+}
+// The settings file's text: only a regular file of at most MaxSettingsBytes. The check is made on
+// the opened file (opened without waiting, so that a named pipe cannot block it), and the read
+// stops past the bound too, for a file that grows meanwhile; a link to a device is no file.
+constexpr size_t MaxSettingsBytes = 1 << 20;
+
+std::optional<AnsiString> ReadSettingsFile(const AnsiString& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat info {};
+    AnsiString text;
+    bool good = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && size_t(info.st_size) <= MaxSettingsBytes;
+    while (good) {
+        char buffer[4096];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            good = n == 0;
+            break;
+        }
+        text.append(buffer, size_t(n));
+        good = text.size() <= MaxSettingsBytes;
+    }
+    ::close(fd);
+    if (!good)
+        return std::nullopt;
+    return text;
 }
 } // namespace
 
@@ -92,8 +126,11 @@ std::optional<AnsiString> ReadStoredSetting(const AnsiString& key) {
         folder = AnsiString(home) + "/.config";
     else
         return std::nullopt;
-    std::ifstream file(folder + "/Halvane/KorvaWin 3.0.conf");
-    if (!file)
+    std::istringstream file;
+    if (auto text =
+            ReadSettingsFile(folder + "/" + SettingsOrganization + "/" + SettingsApplication + ".conf"))
+        file.str(*text);
+    else
         return std::nullopt;
     AnsiString line, section;
     while (std::getline(file, line)) {
@@ -121,4 +158,29 @@ std::optional<std::filesystem::path> UserDataFolder() {
     if (const char* home = std::getenv("HOME"); home && *home)
         return std::filesystem::path(home) / ".local" / "share";
     return std::nullopt;
+}
+
+std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
+    return std::fopen(path.c_str(), mode);
+}
+
+std::FILE* CreateNewFile(const std::filesystem::path& path, std::error_code& error) {
+    error.clear();
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error.assign(errno, std::generic_category());
+        return nullptr;
+    }
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (!file) {
+        error.assign(errno, std::generic_category());
+        ::close(fd);
+        ::unlink(path.c_str());
+    }
+    return file;
+}
+
+bool FileIsGone(std::FILE* file) {
+    struct stat info {};
+    return ::fstat(::fileno(file), &info) == 0 && info.st_nlink == 0;
 }
