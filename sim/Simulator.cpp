@@ -14,6 +14,7 @@
 #include <mutex>
 #include <poll.h>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
@@ -107,6 +108,7 @@ struct TSimulator::TImpl {
     int FaultCount = 0;
     unsigned FaultDelayMs = 0;
     size_t NoiseBytes = 0;
+    std::set<int> SilentUnits; // addresses whose unit answers nothing
     struct TUnitFault {
         TSimFault Fault = TSimFault::None;
         int Count = 0;
@@ -251,7 +253,7 @@ void TSimulator::TImpl::Handle(const std::string& line, TClock::time_point now) 
     std::string command;
     // Lines for other units, and lines that are no command at all, get no answer.
     if (ParseAddress(line, address, command))
-        if (TSimDevice* unit = Unit(address))
+        if (TSimDevice* unit = Unit(address); unit && !SilentUnits.count(address))
             Respond(*unit, line, command, now);
     if (Options.RecordReceived)
         ReceivedLines.push_back(line);
@@ -412,6 +414,16 @@ void TSimulator::ClearFaults() {
     Impl->Fault = TSimFault::None;
     Impl->FaultCount = 0;
     Impl->UnitFaults.clear();
+}
+
+void TSimulator::SetUnitSilent(int address, bool silent) {
+    std::lock_guard lock(Impl->Mutex);
+    if (!Impl->Unit(address))
+        throw std::invalid_argument("no unit at address " + std::to_string(address));
+    if (silent)
+        Impl->SilentUnits.insert(address);
+    else
+        Impl->SilentUnits.erase(address);
 }
 
 void TSimulator::ScriptReply(const std::string& command, std::vector<std::string> lines) {

@@ -82,6 +82,10 @@ public:
     // a fault injected for the whole line. ClearFaults clears it too.
     void InjectUnitFault(int address, TSimFault fault, int count = -1, unsigned delayMs = 0);
     void ClearFaults();
+    // One unit of the line goes silent (reads its commands, answers nothing, as if unplugged) or
+    // answers again; the others go on answering. Keyed by the address the unit answers now
+    // (std::invalid_argument if none does). ClearFaults leaves it alone.
+    void SetUnitSilent(int address, bool silent);
 
     // The next command whose text (without address prefix) equals `command` is echoed as usual
     // and then answered with exactly these lines (each followed by the line end) instead of the

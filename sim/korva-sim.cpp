@@ -10,8 +10,11 @@
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <mutex>
 #include <pthread.h>
+#include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -29,6 +32,9 @@ const char* const Usage =
     "  --no-tool     start with no tool plugged in\n"
     "  --endless-dump  a broken controller: its configuration dumps never end (until the next\n"
     "                command), to try what the console does with one\n"
+    "  --silent LIST units of --units that start silent (as if unplugged), e.g. 7\n"
+    "  --control     read lines from standard input: \"silent N\" makes unit N go silent, \"answer N\"\n"
+    "                brings it back (\"ok\" or \"error: ...\" on standard error)\n"
     "  --link PATH   also make PATH a symbolic link to the device, replaced at each start, so that\n"
     "                the console keeps one port name while the simulator is restarted (an\n"
     "                existing PATH that is not a symbolic link is refused)\n"
@@ -60,6 +66,31 @@ bool ParseUnits(std::string_view text, std::vector<int>& units) {
     }
 }
 
+// Reads "silent N" and "answer N" lines until the input ends; each changes one unit of the line.
+// Runs on a thread of its own; `live` guards the simulator, which main clears before it goes.
+void ServeControl(sim::TSimulator* simulator, std::mutex& live, bool& alive) {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        const size_t space = line.find(' ');
+        const std::string verb = line.substr(0, space);
+        int address = -1;
+        if ((verb != "silent" && verb != "answer") || space == std::string::npos ||
+            !Parse(std::string_view(line).substr(space + 1), address)) {
+            std::cerr << "error: expected \"silent N\" or \"answer N\"" << std::endl;
+            continue;
+        }
+        std::lock_guard lock(live);
+        if (!alive)
+            return;
+        try {
+            simulator->SetUnitSilent(address, verb == "silent");
+            std::cerr << "ok" << std::endl;
+        } catch (const std::exception& e) {
+            std::cerr << "error: " << e.what() << std::endl;
+        }
+    }
+}
+
 int Refuse(const std::string& message) {
     std::cerr << "korva-sim: " << message << "\n" << Usage;
     return 2;
@@ -71,6 +102,8 @@ int main(int argc, char** argv) {
     sim::TSimOptions options;
     options.RecordReceived = false; // runs until stopped; nobody reads the record
     bool endlessDump = false;
+    bool control = false;
+    std::vector<int> silent;
     struct TUnitFault {
         int Address;
         sim::TSimFault Fault;
@@ -96,6 +129,12 @@ int main(int argc, char** argv) {
             if (!hasValue || !ParseUnits(argv[i + 1], options.Units))
                 return Refuse("--units needs addresses from 0 to 15, each once, such as 0,3,7");
             ++i;
+        } else if (arg == "--silent") {
+            if (!hasValue || !ParseUnits(argv[i + 1], silent))
+                return Refuse("--silent needs addresses from 0 to 15, each once, such as 7");
+            ++i;
+        } else if (arg == "--control") {
+            control = true;
         } else if (arg == "--english") {
             options.EnglishUnits = true;
         } else if (arg == "--paced") {
@@ -150,11 +189,20 @@ int main(int argc, char** argv) {
         sim::TSimulator simulator(options);
         if (endlessDump)
             simulator.InjectFault(sim::TSimFault::EndlessDump, -1);
+        for (int address : silent)
+            simulator.SetUnitSilent(address, true); // refuses an address that is no unit
+        // Leaked on purpose: the reader may still be blocked on standard input when main returns.
+        auto* live = new std::mutex;
+        auto* alive = new bool(true);
+        if (control)
+            std::thread(ServeControl, &simulator, std::ref(*live), std::ref(*alive)).detach();
         for (const TUnitFault& f : unitFaults)
             simulator.InjectUnitFault(f.Address, f.Fault, -1, f.DelayMs);
         std::cout << (options.LinkPath.empty() ? simulator.SlavePath() : options.LinkPath) << std::endl;
         int signal = 0;
         sigwait(&stopSignals, &signal);
+        std::lock_guard lock(*live);
+        *alive = false;
     } catch (const std::exception& e) {
         std::cerr << "korva-sim: " << e.what() << "\n";
         return 1;

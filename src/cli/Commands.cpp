@@ -5,12 +5,14 @@
 #include "link/IxaInterface.h"
 #include "link/IxaParameterTable.h"
 #include "link/WireFormat.h"
+#include "monitor/BusPoller.h"
 #include "operations/ConfigOperations.h"
 #include "platform/SerialPorts.h"
 #include "platform/StoredSetting.h"
 #include "record/TrendCsv.h"
 #include "record/TrendHistory.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -19,6 +21,7 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <set>
 #include <thread>
 
 namespace {
@@ -316,7 +319,129 @@ int Send(TSession& s, const std::vector<std::string>& args) {
     return ExitOk;
 }
 
+TBusScanOptions ScanOptions(const TSession& s);
+
+// "0,3,7": addresses 0..15.
+std::vector<int> UnitList(const std::string& text) {
+    std::vector<int> units;
+    size_t at = 0;
+    while (true) {
+        const size_t comma = text.find(',', at);
+        const std::string item = text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        char* end = nullptr;
+        const long address = std::strtol(item.c_str(), &end, 10);
+        if (item.empty() || *end != '\0' || address < 0 || address > 15)
+            throw EUsage("--units needs addresses from 0 to 15, such as 0,3,7");
+        units.push_back(static_cast<int>(address));
+        if (comma == std::string::npos)
+            return units;
+        at = comma + 1;
+    }
+}
+
+// Every unit of the line, one row each per round, through the console's bus poller: a round gives
+// each unit not waiting out its backoff one turn; a silent unit costs one time-limit, then shows as
+// offline with its last values until it answers again.
+int WatchAll(TSession& s, const std::vector<std::string>& args) {
+    const TArgs a = SplitArgs(args, {"--all", "--csv"}, {"--interval", "--count", "--units"});
+    ExpectCount(a, 0, 0, "korva watch --all [--units LIST] [--interval MS] [--count N] [--csv]");
+    const long interval = OptionNumber(a, "--interval", 200, 0, 3600000);
+    const long count = OptionNumber(a, "--count", 0, 0, 1000000000);
+    const bool csv = a.Options.count("--csv") != 0;
+    Open(s);
+    std::vector<int> units;
+    std::map<int, std::string> names;
+    if (auto given = a.Options.find("--units"); given != a.Options.end()) {
+        units = UnitList(given->second);
+    } else {
+        TBusScan scan(s.Link, ScanOptions(s));
+        for (const TBusUnit& unit : scan.Run()) {
+            units.push_back(unit.Address);
+            names[unit.Address] = unit.Name;
+        }
+        if (units.empty())
+            throw EIxaInterface(TLinkError::Disconnected, "No unit answers on " + s.PortName);
+    }
+    TBusPollerOptions options;
+    options.TimeLimit = s.Options.TimeoutGiven ? unsigned(s.Options.Timeout) : 250;
+    TBusPoller poller(s.Link, options);
+    poller.SetUnits(units);
+    units = poller.Units();
+    if (csv && !s.Options.Json)
+        std::printf("time,address,name,online,active,mode,tool,command force,actual force,position,age\n");
+    std::map<int, TBusUnitValues> last;
+    const auto start = std::chrono::steady_clock::now();
+    for (long round = 0; count == 0 || round < count; ++round) {
+        if (round > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(interval));
+        std::set<int> done;
+        const auto far = std::chrono::steady_clock::now() + std::chrono::hours(1);
+        while (poller.Poll(
+            far, [&](int address) { return done.count(address) != 0; }, {},
+            [&](const TBusUnitValues& v) {
+                last[v.Address] = v;
+                done.insert(v.Address);
+            })) {
+        }
+        const auto now = std::chrono::steady_clock::now();
+        char time[16];
+        std::snprintf(time, sizeof time, "%.3f", std::chrono::duration<double>(now - start).count());
+        for (int address : units) {
+            auto found = last.find(address);
+            const bool known =
+                found != last.end() && found->second.At != TBusUnitValues::TClock::time_point{};
+            const TBusUnitValues v = found != last.end() ? found->second : TBusUnitValues{};
+            const bool online = found != last.end() && v.Online;
+            const std::string name = !v.Name.empty() ? std::string(v.Name) : names[address];
+            char age[16] = "";
+            if (known)
+                std::snprintf(age, sizeof age, "%.1f", std::chrono::duration<double>(now - v.At).count());
+            if (s.Options.Json) {
+                Json row = {
+                    {"time", std::stod(time)}, {"address", address}, {"name", name}, {"online", online}};
+                if (known) {
+                    row["active"] = v.Active;
+                    row["commandForce"] = v.CommandForce;
+                    row["actualForce"] = v.ActualForce;
+                    row["position"] = v.Position;
+                    row["mode"] = v.SlowKnown ? Json(v.Mode) : Json(nullptr);
+                    row["tool"] = v.SlowKnown ? Json(v.ToolNumber) : Json(nullptr);
+                    row["age"] = std::stod(age);
+                }
+                Print(s, row, "");
+            } else if (csv) {
+                std::string quoted = Shown(name);
+                for (size_t at = quoted.find('"'); at != std::string::npos; at = quoted.find('"', at + 2))
+                    quoted.insert(at, 1, '"');
+                std::printf("%s,%d,\"%s\",%d,%s,%s,%s,%s,%s,%s,%s\n", time, address, quoted.c_str(),
+                            online ? 1 : 0, known ? (v.Active ? "1" : "0") : "",
+                            known && v.SlowKnown ? std::to_string(v.Mode).c_str() : "",
+                            known && v.SlowKnown ? std::to_string(v.ToolNumber).c_str() : "",
+                            known ? FormatReal3(v.CommandForce).c_str() : "",
+                            known ? FormatReal3(v.ActualForce).c_str() : "",
+                            known ? FormatReal3(v.Position).c_str() : "", age);
+            } else {
+                static const char* const modes[] = {"force", "position", "contour"};
+                if (!known) {
+                    std::printf("%8ss  %2d  %-16s offline\n", time, address, Shown(name).c_str());
+                    continue;
+                }
+                std::printf("%8ss  %2d  %-16s %-7s  CF %9s  AF %9s  POS %8s  %-9s %-8s tool %s  age %ss\n",
+                            time, address, Shown(name).c_str(), online ? "online" : "offline",
+                            FormatReal3(v.CommandForce).c_str(), FormatReal3(v.ActualForce).c_str(),
+                            FormatReal3(v.Position).c_str(), v.Active ? "active" : "retracted",
+                            v.SlowKnown ? modes[v.Mode % 3] : "?",
+                            v.SlowKnown ? std::to_string(v.ToolNumber).c_str() : "?", age);
+            }
+        }
+        CheckOutput();
+    }
+    return ExitOk;
+}
+
 int Watch(TSession& s, const std::vector<std::string>& args) {
+    if (std::find(args.begin(), args.end(), "--all") != args.end())
+        return WatchAll(s, args);
     const TArgs a = SplitArgs(args, {"--csv"}, {"--interval", "--count"});
     ExpectCount(a, 0, 0, "korva watch [--interval MS] [--count N] [--csv]");
     const long interval = OptionNumber(a, "--interval", 200, 0, 3600000);
@@ -630,7 +755,9 @@ const TCommand Commands[] = {
      "actual force, position, slide acceleration, active, mode and tool (none without a tool).\n"
      "--interval is the pause between passes (default 200 ms), --count the number of passes\n"
      "(default: until interrupted), --csv writes the columns of a trend recording (clock time,\n"
-     "seconds, address, orientation in degrees instead of slide acceleration).\n"},
+     "seconds, address, orientation in degrees instead of slide acceleration).\n"
+     "--all [--units LIST]: every unit of the line (LIST, or those a scan finds), one row per\n"
+     "unit per round; a silent unit shows as offline and is asked again every 3 s.\n"},
     {"weigh", Weigh, "weigh [--save]", "weigh the current tool; --save keeps it (SC 1)",
      "usage: korva weigh [--save]\n\n"
      "Weighs the current tool (up to 20 s) and prints its weight; --save keeps\n"

@@ -1,5 +1,7 @@
 #include "maintenance/Network.h"
 
+#include "maintenance/BusOverview.h"
+
 #include "toolkit/Application.h"
 #include "toolkit/Help.h"
 #include "toolkit/Layout.h"
@@ -196,6 +198,13 @@ void TNetworkForm::Finished(const QString& failure) {
         StatusText->setText("No unit answered.");
     else
         StatusText->setText(Units(Found) + " found.");
+    if (failure.isEmpty() && !Cancelled && Link.Port) {
+        // A whole scan is the line's list of units for the bus overview.
+        std::vector<int> found;
+        for (int i = 0; i < UnitList->topLevelItemCount(); ++i)
+            found.push_back(UnitList->topLevelItem(i)->data(ccAddress, Qt::UserRole).toInt());
+        TBusOverviewForm::KeepScannedUnits(Link.Port->Name, found);
+    }
     UpdateButtons();
 }
 

@@ -44,7 +44,36 @@ void TIxaMonitor::Execute() {
         } catch (...) {
             // Every error ends the pass silently; the next pass tries again.
         }
-        Sleep(Period);
+        const auto due = TBusPoller::TClock::now() + std::chrono::milliseconds(Period.load());
+        if (Online)
+            PollBus(due);
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(due - TBusPoller::TClock::now()).count();
+        if (left > 0)
+            Sleep(static_cast<unsigned>(left));
+    }
+}
+
+void TIxaMonitor::SetBusPoller(std::shared_ptr<TBusPoller> poller) {
+    std::lock_guard lock(BusMutex);
+    Bus = std::move(poller);
+}
+
+// The idle wire time before the next pass goes to the other units; the pass's timing stays its own.
+void TIxaMonitor::PollBus(TBusPoller::TClock::time_point due) {
+    std::shared_ptr<TBusPoller> bus;
+    {
+        std::lock_guard lock(BusMutex);
+        bus = Bus;
+    }
+    if (!bus)
+        return;
+    try {
+        bus->Poll(
+            due, [this](int address) { return address == Link.Address; }, [this] { return Interrupted(); },
+            [this](const TBusUnitValues& values) { Raise(OnUnitValues, values); });
+    } catch (...) {
+        // The port's failure is met by the next pass; a handler's error ends this idle time only.
     }
 }
 

@@ -28,11 +28,13 @@
 // progress. The link must outlive the monitor, and carries no other such hook meanwhile.
 
 #include "link/IxaInterface.h"
+#include "monitor/BusPoller.h"
 #include "platform/Thread.h"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 class TIxaMonitor;
@@ -106,6 +108,13 @@ public:
     TMonitorEvent<uint8_t> OnMode; // 0 force mode, 1 position mode, 2 contour mode
     // digital inputs, digital outputs, analogue input, analogue output 0, analogue output 1
     TMonitorEvent<int32_t, int32_t, double, double, double> OnIo;
+    // The other units of the line (SetBusPoller): a unit's values at the end of its turn.
+    TMonitorEvent<TBusUnitValues> OnUnitValues;
+
+    // The poller of the other units, given the idle time after each online pass (the pass itself and
+    // its period do not change); nullptr: none. Any thread; a poller taken away may still finish the
+    // exchange in progress, which its shared ownership allows.
+    void SetBusPoller(std::shared_ptr<TBusPoller> poller);
 
     TIxaInterface& Link;
     std::atomic<bool> Online{false};      // lags Link.Connected by at most one pass
@@ -138,6 +147,7 @@ private:
     void Gate();
     void PurgePort();
     void ReopenPort();
+    void PollBus(TBusPoller::TClock::time_point due);
 
     void ForgetDelivered();
     template <typename T, typename... Args>
@@ -155,4 +165,7 @@ private:
     void ReadSlideAcceleration(bool forced);
     void ReadToolPresence(bool forced);
     void ReadIo();
+
+    std::mutex BusMutex;
+    std::shared_ptr<TBusPoller> Bus;
 };

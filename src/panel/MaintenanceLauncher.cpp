@@ -1,5 +1,6 @@
-// The Maintenance menu's line windows: the traffic log and the network.
+// The Maintenance menu's line windows: the traffic log, the bus overview and the network.
 #include "panel/MaintenanceLauncher.h"
+#include "maintenance/BusOverview.h"
 #include "maintenance/Network.h"
 #include "maintenance/TrafficLog.h"
 #include "panel/Panel.h"
@@ -12,11 +13,30 @@ void TMaintenanceLauncher::DestroyLineWindows() {
     TrafficLogWindow = nullptr;
 }
 
+void TMaintenanceLauncher::DestroyBusOverview() {
+    delete BusOverviewWindow;
+    BusOverviewWindow = nullptr;
+}
+
 void TMaintenanceLauncher::CreateLineItems() {
     TrafficLogItem = Panel.MaintenanceMenu->addAction(
         "Traffic &Log...", &Panel, [this] { GuardedCall([this] { TrafficLogItemClick(); }); });
+    BusOverviewItem = Panel.MaintenanceMenu->addAction(
+        "&Bus Overview...", &Panel, [this] { GuardedCall([this] { BusOverviewItemClick(); }); });
+    BusOverviewItem->setObjectName("BusOverviewItem");
     NetworkItem = Panel.MaintenanceMenu->addAction("&Network...", &Panel,
                                                    [this] { GuardedCall([this] { NetworkItemClick(); }); });
+}
+
+void TMaintenanceLauncher::BusOverviewItemClick() {
+    if (!BusOverviewWindow) {
+        auto* form = new TBusOverviewForm(nullptr, *Panel.Monitor);
+        form->OnUse = [this](int address) { UseNetworkAddress(address); };
+        BusOverviewWindow = form;
+    }
+    BusOverviewWindow->show();
+    BusOverviewWindow->raise();
+    BusOverviewWindow->activateWindow();
 }
 
 void TMaintenanceLauncher::TrafficLogItemClick() {

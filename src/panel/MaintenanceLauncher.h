@@ -1,11 +1,13 @@
 #pragma once
 // TMaintenanceLauncher: the main window's Maintenance menu items for the line, after the trend: the
 // traffic log (modeless, one window, made at the first use and kept until the panel goes) and the
-// RS-485 network (modal, one per use, whose Use switches the panel to a unit's address). Their items
-// close the Maintenance menu.
+// bus overview (modeless, every unit on the line live, made at the first use), and the RS-485 network
+// (modal, one per use); the overview's double click and the network's Use switch the panel to a
+// unit's address. Their items close the Maintenance menu.
 //
 // Threads: main thread only.
-// Lifetime: lives as long as the panel; the panel frees the traffic log after its link
+// Lifetime: lives as long as the panel; the panel frees the bus overview before its monitor
+// (DestroyBusOverview), since it polls through it, and the traffic log after its link
 // (DestroyLineWindows).
 
 class QAction;
@@ -21,12 +23,16 @@ public:
     void CreateLineItems();
     void TrafficLogItemClick();
     void NetworkItemClick();
+    void BusOverviewItemClick();
     // Switches the panel to a unit's address as the address spinner does.
     void UseNetworkAddress(int address);
     void DestroyLineWindows();
+    void DestroyBusOverview();
 
     QAction* TrafficLogItem = nullptr;
     QAction* NetworkItem = nullptr;
+    QAction* BusOverviewItem = nullptr;
+    QDialog* BusOverviewWindow = nullptr;
     QDialog* TrafficLogWindow = nullptr;
     QDialog* NetworkWindow = nullptr; // while it is open
 

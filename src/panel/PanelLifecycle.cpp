@@ -85,6 +85,7 @@ TKorvaControlPanel::TKorvaControlPanel(QWidget* owner, const AnsiString& portOve
 
 TKorvaControlPanel::~TKorvaControlPanel() {
     SaveSettings();
+    Maintenance.DestroyBusOverview(); // it polls through the monitor
     Monitor.reset();
     Link.reset();
     Port.reset();

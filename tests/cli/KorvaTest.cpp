@@ -320,6 +320,46 @@ TEST_F(KorvaProgram, WatchWritesOneRowPerPass) {
     }
 }
 
+TEST(KorvaWatchAll, OneRowPerUnitPerRoundAndASilentUnitCostsOneTimeLimit) {
+    sim::TSimOptions options;
+    options.Units = {0, 3, 7};
+    sim::TSimulator bus(options);
+    bus.SetUnitParameter(3, "CF", "13.000");
+    bus.SetUnitParameter(3, "CN", "Cell \"A\"");
+    bus.SetUnitSilent(7, true);
+    TRun json = Korva({"--port", bus.SlavePath(), "--timeout", "100", "--json", "watch", "--all", "--units",
+                       "0,3,7", "--count", "3", "--interval", "0"});
+    ASSERT_EQ(json.Exit, 0) << json.Err;
+    const auto rows = Lines(json.Out);
+    ASSERT_EQ(rows.size(), 9u);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const auto row = nlohmann::json::parse(rows[i]);
+        const int address = row["address"];
+        EXPECT_EQ(address, std::vector<int>({0, 3, 7})[i % 3]);
+        EXPECT_EQ(row["online"], address != 7) << rows[i];
+        if (address == 3) {
+            EXPECT_EQ(row["commandForce"], 13.0);
+            EXPECT_EQ(row["name"], "Cell \"A\"");
+            EXPECT_EQ(row["tool"], 1);
+        }
+    }
+    // The silent unit was asked once, not in every round.
+    const auto received = bus.Received();
+    EXPECT_EQ(std::count_if(received.begin(), received.end(),
+                            [](const std::string& line) { return line.rfind("7:", 0) == 0; }),
+              1);
+
+    bus.SetUnitSilent(7, false);
+    TRun csv =
+        Korva({"--port", bus.SlavePath(), "watch", "--all", "--units", "3,7", "--count", "1", "--csv"});
+    ASSERT_EQ(csv.Exit, 0) << csv.Err;
+    const auto lines = Lines(csv.Out);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "time,address,name,online,active,mode,tool,command force,actual force,position,age");
+    EXPECT_NE(lines[1].find(",3,\"Cell \"\"A\"\"\",1,0,0,1,13.000,"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find(",7,\"IXA Cell 3\",1,"), std::string::npos) << lines[2];
+}
+
 TEST_F(KorvaProgram, RestoreSendsTheFileAndSaveAddsSc1) {
     const fs::path file = fs::temp_directory_path() / ("korva-restore-" + std::to_string(getpid()) + ".cfg");
     std::ofstream(file) << "FL 3 40.000\nCN Restored\n";

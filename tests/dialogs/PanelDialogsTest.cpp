@@ -95,14 +95,16 @@ TEST_F(TPanelDialogsTest, MenuItemsStandWhereTheFormHasThem) {
     EXPECT_TRUE(file[file.size() - 2]->isSeparator());
     const auto help = p.HelpMenu->actions();
     EXPECT_TRUE(help[3]->isSeparator());
-    // Program Options right after Diagnostics; only the later items (trend, traffic log, network) follow it.
+    // Program Options right after Diagnostics; only the later items (trend, traffic log, bus overview,
+    // network) follow it.
     const auto maintenance = p.MaintenanceMenu->actions();
-    ASSERT_EQ(maintenance.size(), 6);
+    ASSERT_EQ(maintenance.size(), 7);
     EXPECT_EQ(maintenance[1], p.DiagnosticsItem);
     EXPECT_EQ(maintenance[2], Item(p, "ProgramOptionsItem"));
     EXPECT_EQ(maintenance[3], p.Trend.TrendItem);
     EXPECT_EQ(maintenance[4], p.Maintenance.TrafficLogItem);
-    EXPECT_EQ(maintenance[5], p.Maintenance.NetworkItem);
+    EXPECT_EQ(maintenance[5], p.Maintenance.BusOverviewItem);
+    EXPECT_EQ(maintenance[6], p.Maintenance.NetworkItem);
 }
 
 TEST_F(TPanelDialogsTest, InterfaceOkSavesByToolStateAndShowsTheStoredName) {

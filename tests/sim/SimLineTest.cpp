@@ -266,6 +266,20 @@ TEST(SimBus, EachUnitAnswersOnlyItsAddressWithItsOwnParameters) {
     EXPECT_TRUE(line.Quiet(100));
 }
 
+TEST(SimBus, OneUnitGoesSilentAndComesBack) {
+    sim::TSimulator sim(With([](sim::TSimOptions& o) { o.Units = {0, 3, 7}; }));
+    TTestLine line(sim.SlavePath());
+    sim.SetUnitSilent(3, true);
+    sim.ClearFaults(); // the line's faults are another matter
+    ASSERT_TRUE(line.Send("3:CN?"));
+    EXPECT_TRUE(line.Quiet(150));
+    EXPECT_EQ(line.Exchange("7:CN?"), (Lines{"7:CN?", "IXA Cell 3", "OK"}));
+    EXPECT_EQ(line.Exchange("0:CN?"), (Lines{"0:CN?", "IXA Cell 1", "OK"}));
+    sim.SetUnitSilent(3, false);
+    EXPECT_EQ(line.Exchange("3:CN?"), (Lines{"3:CN?", "IXA Cell 2", "OK"}));
+    EXPECT_THROW(sim.SetUnitSilent(5, true), std::invalid_argument);
+}
+
 TEST(SimBus, RefusesBadUnitLists) {
     for (std::vector<int> units : {std::vector<int>{0, 16}, {-1}, {3, 3}}) {
         EXPECT_THROW(sim::TSimulator(With([&](sim::TSimOptions& o) { o.Units = units; })),
