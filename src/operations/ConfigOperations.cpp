@@ -1,6 +1,13 @@
 #include "operations/ConfigOperations.h"
 
+#include "bus/BusScan.h"
+#include "link/IxaParameterTable.h"
 #include "platform/StoredSetting.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
 
 std::filesystem::path BackupFolder(const std::filesystem::path& userDataFolder) {
     return userDataFolder / SettingsOrganization / SettingsApplication / "Backups";
@@ -45,15 +52,320 @@ TControllerCompare CompareWithController(TIxaInterface& link, TConfigText file,
     return out;
 }
 
-TRestoreResult RestoreFile(TIxaInterface& link, const std::filesystem::path& file, bool save,
-                           const TTransferProgress& progress) {
+namespace {
+
+constexpr double NewtonPerPoundForce = 4.4482216152605;
+constexpr double KgPerPound = 0.45359237;
+constexpr double MmPerInch = 25.4;
+constexpr double Gravity = 9.8;    // a tool weight in kg as a force, as the gauges take it
+constexpr double Tolerance = 5e-4; // a limit read with three decimals may be rounded
+
+std::optional<double> RealValue(std::string_view text) {
+    double value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::optional<long> WholeValue(std::string_view text) {
+    long value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || ptr != end)
+        return std::nullopt;
+    return value;
+}
+
+std::string Fixed3(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", value);
+    return text;
+}
+
+bool Blank(const AnsiString& line) {
+    return line.find_first_not_of(" \t") == AnsiString::npos;
+}
+
+// The index range of an indexed parameter, as the controller has them.
+int LastIndex(std::string_view mnemonic) {
+    if (mnemonic == "CMF")
+        return 10;
+    if (mnemonic == "DIF" || mnemonic == "DOF")
+        return 3;
+    if (mnemonic == "AOF" || mnemonic == "AOUT")
+        return 1;
+    return 15; // FL, TW: sixteen force levels, sixteen tools
+}
+
+// The limits in metric units, whatever the controller's are.
+struct TMetricLimits {
+    double MaxForce, MaxWeight, MaxPosition;
+};
+
+struct TRange {
+    double Low, High;
+    std::string Unit;
+};
+
+std::optional<TRange> KnownRange(std::string_view m, const TMetricLimits& l, bool english) {
+    const double force = english ? l.MaxForce / NewtonPerPoundForce : l.MaxForce;
+    const double weight = english ? l.MaxWeight / KgPerPound : l.MaxWeight;
+    const double position = english ? l.MaxPosition / MmPerInch : l.MaxPosition;
+    if (m == "CF" || m == "CMF" || m == "FL")
+        return TRange{english ? -weight : -weight * Gravity, force, UnitText(TUnitKind::Force, english)};
+    if (m == "CP" || m == "RLP" || m == "ELP")
+        return TRange{0, position, UnitText(TUnitKind::Length, english)};
+    if (m == "TW")
+        return TRange{0, weight, UnitText(TUnitKind::Weight, english)};
+    if (m == "NA" || m == "TN" || m == "CFL")
+        return TRange{0, 15, ""};
+    if (m == "CFI")
+        return TRange{0, 2, ""};
+    if (m == "ARI" || m == "TNI")
+        return TRange{0, 1, ""};
+    return std::nullopt;
+}
+
+std::string Lower(std::string_view name) {
+    std::string text(name);
+    if (!text.empty())
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+std::string RangeText(const TRange& range, bool whole) {
+    const std::string unit = range.Unit.empty() ? "" : " " + range.Unit;
+    if (whole)
+        return std::to_string(std::lround(range.Low)) + " to " + std::to_string(std::lround(range.High));
+    return Fixed3(range.Low) + " to " + Fixed3(range.High) + unit;
+}
+
+// Why the controller could not take this line; empty when it can.
+std::string LineProblem(const TConfigEntry& e, const TMetricLimits& limits, bool english) {
+    if (e.Mnemonic.empty()) {
+        if (!e.Line.empty() && std::isalpha(static_cast<unsigned char>(e.Line[0]))) {
+            const AnsiString word = e.Line.substr(0, e.Line.find_first_of(" ?"));
+            AnsiString upper = word;
+            std::transform(upper.begin(), upper.end(), upper.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+            if (const TParameterInfo* info = FindParameter(upper);
+                info && info->Indexed && e.Line.find('?') == AnsiString::npos)
+                return "the index is missing or no whole number from 0 to " +
+                       std::to_string(LastIndex(info->Mnemonic));
+        }
+        return "it is no parameter setting (a mnemonic, a blank and the value)";
+    }
+    const TParameterInfo* info = e.Info;
+    const TIxaParameter* link = FindIxaParameter(e.Mnemonic);
+    if (!info || !link)
+        return "\"" + e.Mnemonic + "\" is no parameter of the controller";
+    const std::string name = Lower(info->Name);
+    if (!*link->SetMethod)
+        return "the " + name + " can only be read";
+    if (info->Indexed && e.Index > LastIndex(info->Mnemonic))
+        return "index " + std::to_string(e.Index) + " is out of range: the " + name +
+               " runs from index 0 to " + std::to_string(LastIndex(info->Mnemonic));
+    const std::optional<TRange> range = KnownRange(info->Mnemonic, limits, english);
+    switch (info->Kind) {
+    case TValueKind::Text:
+        return {};
+    case TValueKind::Flag: {
+        const auto value = WholeValue(e.Value);
+        if (!value || (*value != 0 && *value != 1))
+            return "\"" + e.Value + "\" is no flag: the " + name + " is 0 or 1";
+        return {};
+    }
+    case TValueKind::Int: {
+        const auto value = WholeValue(e.Value);
+        if (!value)
+            return "\"" + e.Value + "\" is no whole number";
+        if (range && (*value < range->Low || *value > range->High))
+            return e.Value + " is out of range: the " + name + " runs from " + RangeText(*range, true);
+        return {};
+    }
+    case TValueKind::Real: {
+        const auto value = RealValue(e.Value);
+        if (!value)
+            return "\"" + e.Value + "\" is no number";
+        if (range && (*value < range->Low - Tolerance || *value > range->High + Tolerance))
+            return e.Value + " is out of range: the " + name + " runs from " + RangeText(*range, false);
+        return {};
+    }
+    }
+    return {};
+}
+
+std::string RefusedText(const std::vector<TRefusedLine>& refused) {
+    std::string text = refused.size() == 1
+                           ? "The file was not downloaded: one line cannot be taken by the controller."
+                           : "The file was not downloaded: " + std::to_string(refused.size()) +
+                                 " lines cannot be taken by the controller.";
+    constexpr size_t shown = 20;
+    for (size_t i = 0; i < refused.size() && i < shown; ++i)
+        text += "\nLine " + std::to_string(refused[i].LineNumber) + " (\"" + refused[i].Line +
+                "\"): " + refused[i].Reason + ".";
+    if (refused.size() > shown)
+        text += "\n... and " + std::to_string(refused.size() - shown) + " more.";
+    return text;
+}
+
+std::string EnglishList(const std::vector<size_t>& numbers) {
+    // Runs of consecutive numbers as "a to b".
+    std::vector<std::string> parts;
+    for (size_t i = 0; i < numbers.size();) {
+        size_t j = i;
+        while (j + 1 < numbers.size() && numbers[j + 1] == numbers[j] + 1)
+            ++j;
+        parts.push_back(j == i ? std::to_string(numbers[i])
+                               : std::to_string(numbers[i]) + (j == i + 1 ? " and " : " to ") +
+                                     std::to_string(numbers[j]));
+        i = j + 1;
+    }
+    std::string text;
+    for (size_t i = 0; i < parts.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
+    return text;
+}
+
+} // namespace
+
+TKnownLimits ReadKnownLimits(TIxaInterface& link) {
+    TKnownLimits limits;
+    limits.English = link.GetEnglishUnits();
+    limits.MaxForce = link.GetMaxForce();
+    limits.MaxWeight = link.GetMaxWeight();
+    limits.MaxPosition = link.GetMaxPosition();
+    return limits;
+}
+
+std::vector<TRefusedLine> CheckConfigValues(const TConfigText& file, const TKnownLimits& limits) {
+    const TMetricLimits metric =
+        limits.English ? TMetricLimits{limits.MaxForce * NewtonPerPoundForce, limits.MaxWeight * KgPerPound,
+                                       limits.MaxPosition * MmPerInch}
+                       : TMetricLimits{limits.MaxForce, limits.MaxWeight, limits.MaxPosition};
+    bool english = limits.English;
+    std::vector<TRefusedLine> refused;
+    for (const TConfigEntry& e : file.Entries) {
+        if (Blank(e.Line))
+            continue;
+        const std::string problem = LineProblem(e, metric, english);
+        if (!problem.empty())
+            refused.push_back({e.LineNumber, e.Line, problem});
+        else if (e.Mnemonic == "CU")
+            english = WholeValue(e.Value) == 1; // the values after it are in these units
+    }
+    return refused;
+}
+
+EConfigRefused::EConfigRefused(std::vector<TRefusedLine> refused)
+    : EConfig(RefusedText(refused)), Refused(std::move(refused)) {}
+
+TDownloadPlan PlanDownload(TIxaInterface& link, const std::filesystem::path& file) {
+    TDownloadPlan plan;
+    plan.File = ReadConfigurationFile(file);
+    link.AssertConnected();
+    std::vector<TRefusedLine> refused = CheckConfigValues(plan.File, ReadKnownLimits(link));
+    if (!refused.empty())
+        throw EConfigRefused(std::move(refused));
+    const int address = link.Address;
+    AnsiString name;
+    bool nameRead = false;
+    for (const TConfigEntry& e : plan.File.Entries) {
+        if (e.Mnemonic == "NA" && WholeValue(e.Value) != address) {
+            TIdentityChange change{e.LineNumber, "NA", std::to_string(address),
+                                   std::to_string(*WholeValue(e.Value))};
+            TBusScanOptions probe;
+            probe.First = probe.Last = int(*WholeValue(e.Value));
+            change.Taken = TBusScan(link, probe).Probe(probe.First).has_value();
+            plan.Changes.push_back(std::move(change));
+        } else if (e.Mnemonic == "CN") {
+            if (!nameRead) {
+                name = link.GetControllerName();
+                nameRead = true;
+            }
+            if (e.Value != name)
+                plan.Changes.push_back({e.LineNumber, "CN", name, e.Value});
+        }
+    }
+    plan.Active = link.GetActive();
+    return plan;
+}
+
+std::vector<size_t> IdentityLinesLeftOut(const TDownloadPlan& plan, bool move, bool rename) {
+    std::vector<size_t> lines;
+    for (const TIdentityChange& change : plan.Changes)
+        if (change.Move() ? !move : !rename)
+            lines.push_back(change.LineNumber);
+    return lines;
+}
+
+ERestoreRefused::ERestoreRefused(const EIxa& refusal, size_t lineNumber, size_t lineCount, AnsiString line,
+                                 std::vector<size_t> applied)
+    : EIxa(refusal), LineNumber(lineNumber), Line(std::move(line)), Applied(std::move(applied)) {
+    Message = "Line " + std::to_string(LineNumber) + " of " + std::to_string(lineCount) + " (\"" + Line +
+              "\") was refused by the controller: " + refusal.Message + ". " +
+              (Applied.empty() ? std::string("Nothing was applied.")
+                               : "The controller took " + AppliedText() + "; the rest was not sent.");
+}
+
+std::string ERestoreRefused::AppliedText() const {
+    if (Applied.empty())
+        return "no line";
+    return (Applied.size() == 1 ? "line " : "lines ") + EnglishList(Applied);
+}
+
+TRestoreResult DownloadPlanned(TIxaInterface& link, const TDownloadPlan& plan,
+                               const std::vector<size_t>& leaveOut, const TTransferProgress& progress) {
+    TLinkLock lock(link);
+    link.AssertConnected();
     TRestoreResult result;
-    link.DownloadCfg(file.string(), [&](size_t line, size_t total, const AnsiString& text) {
-        result.Lines = line;
+    const size_t total = plan.File.Entries.size();
+    std::vector<size_t> applied;
+    const int address = link.Address;
+    // The link's address is put back on every way out: the caller's address is the caller's.
+    struct TAddressBack {
+        TIxaInterface& Link;
+        int Address;
+        ~TAddressBack() { Link.Address = Address; }
+    } back{link, address};
+    for (const TConfigEntry& e : plan.File.Entries) {
+        if (Blank(e.Line) || std::find(leaveOut.begin(), leaveOut.end(), e.LineNumber) != leaveOut.end()) {
+            result.LeftOut.push_back(e.LineNumber);
+            continue;
+        }
+        if (!applied.empty() && link.BetweenExchanges)
+            link.BetweenExchanges();
         if (progress)
-            progress(line, total, text);
-    });
-    if (save) {
+            progress(e.LineNumber, total, e.Line);
+        try {
+            link.SendString(e.Line);
+            link.VoidReply();
+        } catch (const EIxa& refusal) {
+            throw ERestoreRefused(refusal, e.LineNumber, total, e.Line, applied);
+        }
+        applied.push_back(e.LineNumber);
+        ++result.Lines;
+        if (e.Mnemonic == "NA") {
+            const int now = int(WholeValue(e.Value).value_or(link.Address));
+            if (now != address) {
+                link.Address = now; // the rest of the file goes to the unit where it answers now
+                result.MovedTo = now;
+            } else {
+                result.MovedTo.reset();
+                link.Address = address;
+            }
+        }
+    }
+    return result;
+}
+
+TRestoreResult RestoreFile(TIxaInterface& link, const std::filesystem::path& file, bool save,
+                           const TTransferProgress& progress, bool move, bool rename) {
+    const TDownloadPlan plan = PlanDownload(link, file);
+    TRestoreResult result = DownloadPlanned(link, plan, IdentityLinesLeftOut(plan, move, rename), progress);
+    if (save && !result.MovedTo) {
         SaveControllerConfiguration(link, true);
         result.Saved = true;
     }
