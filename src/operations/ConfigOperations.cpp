@@ -264,8 +264,15 @@ EConfigRefused::EConfigRefused(std::vector<TRefusedLine> refused)
 
 TDownloadPlan PlanDownload(TIxaInterface& link, const std::filesystem::path& file) {
     TDownloadPlan plan;
-    plan.File = ReadConfigurationFile(file);
+    try {
+        plan.File = ReadConfigurationFile(file);
+    } catch (const EConfig& error) {
+        // A download's file that cannot be read is the link's file error, as the transfer has it.
+        throw EIxaInterface(4, AnsiString(IxaInterfaceErrorText[4]) + " " + error.Message);
+    }
+    link.AssertOpen();
     link.AssertConnected();
+    TLinkLock lock(link); // the probe borrows the link's address
     std::vector<TRefusedLine> refused = CheckConfigValues(plan.File, ReadKnownLimits(link));
     if (!refused.empty())
         throw EConfigRefused(std::move(refused));

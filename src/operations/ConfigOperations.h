@@ -102,7 +102,8 @@ struct TDownloadPlan {
     bool Active = false;                  // the carriage is active now
 };
 
-// Reads and checks the file (EConfigRefused, EConfig, nothing sent), then reads what the unit is
+// Reads and checks the file (EConfigRefused; EIxaInterface 4 for a file that cannot be read or 7
+// for one that is no list of commands; nothing sent), then reads what the unit is
 // now: its name, whether it is active and, for an address change, whether another unit answers at
 // the new address (one probe; the link's address is the same afterwards).
 TDownloadPlan PlanDownload(TIxaInterface& link, const std::filesystem::path& file);

@@ -196,6 +196,8 @@ public:
     // Uploads both dumps into a new backup under BackupRoot() behind a busy window, then keeps the
     // newest TConfigBackups::KeepCount. A failed upload removes the half backup and passes on.
     TConfigBackups::TBackup TakeBackup();
+    // Downloads a backup taken before a download back into the controller, and says how it went.
+    void PutBackBackup(const TConfigBackups::TBackup& backup);
     // <user data folder>/Halvane/KorvaWin 3.0/Backups
     static QString BackupRoot();
     // The "BackupBeforeDownload" setting of the options dialog.
