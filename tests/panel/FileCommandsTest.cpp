@@ -276,3 +276,24 @@ TEST_F(TFileCommandsTest, AnotherUnitsFileKeepsTheTargetsAddressAndNameUnlessThe
         "to non-volatile memory.");
     EXPECT_EQ(Sim->UnitParameter(5, "CN"), "IXA Cell 2");
 }
+
+TEST_F(TFileCommandsTest, ADownloadWhileActiveAsksFirst) {
+    TKorvaControlPanel& p = Online();
+    Write(Path("levels.cfg"), "FL 3 40.000\n");
+    Sim->SetParameter("ACT", "1");
+    Sim->ClearReceived();
+    Dialogs->AnswerNextFile(Path("levels.cfg"));
+    Dialogs->AnswerNext(mrNo);
+    p.IxaDownloadItem->trigger();
+    ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+    EXPECT_TRUE(Dialogs->Boxes[0].Text.startsWith("The carriage is active."))
+        << ToAnsi(Dialogs->Boxes[0].Text);
+    EXPECT_TRUE(Commands(*Sim).empty());
+
+    Dialogs->Boxes.clear();
+    Dialogs->AnswerNextFile(Path("levels.cfg"));
+    Dialogs->AnswerNext(mrYes);
+    Dialogs->AnswerNext(mrNo); // not saved
+    p.IxaDownloadItem->trigger();
+    EXPECT_EQ(Commands(*Sim), TLines{"0:FL 3 40.000"});
+}
