@@ -3,10 +3,14 @@
 // compare a file with the controller's configuration, and back the controller up. The transfers
 // show their progress line by line in their busy windows.
 //
-// Errors: a link or file failure (EIxaInterface) is shown here; a line the controller rejects
-// (EIxa) ends the download and goes to the standard error display through the guarded menu
-// connection. Everything runs on the main thread and blocks it for the transfer; the monitor is not
-// paused, the link lock keeps its polls out of a running transfer.
+// A download never moves or renames the unit unasked, and checks every value of the file before it
+// sends the first line.
+//
+// Errors: a link or file failure (EIxaInterface) or a refused file (EConfig) is shown here; a line
+// the controller rejects (ERestoreRefused) ends the download and, without a backup to offer, goes
+// to the standard error display through the guarded menu connection. Everything runs on the main thread and
+// blocks it for the transfer; the monitor is not paused, the link lock keeps its polls out of a running
+// transfer.
 
 #include "panel/Compareconfig.h"
 #include "panel/Downloadingconfig.h"
