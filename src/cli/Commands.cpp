@@ -484,7 +484,20 @@ int Restore(TSession& s, const std::vector<std::string>& args) {
     ReadConfigurationFile(file); // before the port: a file that is no configuration sends nothing
     Open(s);
     Handshake(s);
-    const TDownloadPlan plan = PlanDownload(s.Link, file);
+    TDownloadPlan plan;
+    try {
+        plan = PlanDownload(s.Link, file);
+    } catch (const EConfigRefused& refused) {
+        if (s.Options.Json)
+            return ReportError(true, ExitLink, refused.Message);
+        // One line of standard error for each refused line of the file.
+        ReportError(false, ExitLink, refused.Message.substr(0, refused.Message.find('\n')));
+        for (const TRefusedLine& line : refused.Refused)
+            ReportError(false, ExitLink,
+                        "line " + std::to_string(line.LineNumber) + " (\"" + line.Line +
+                            "\"): " + line.Reason);
+        return ExitLink;
+    }
     if (plan.Active && !a.Options.count("--active"))
         throw EUsage("the carriage is active: retract it first, or give --active to download all the same");
     for (const TIdentityChange& change : plan.Changes) {

@@ -252,7 +252,8 @@ TEST_F(KorvaProgram, RestoreSendsTheFileAndSaveAddsSc1) {
     Sim.ClearReceived();
     TRun refused = Run({"restore", file.string(), "--rename"});
     EXPECT_EQ(refused.Exit, 4); // checked first: nothing sent
-    EXPECT_NE(refused.Err.find("Line 2 (\"FL 99 1.000\"): index 99 is out of range"), std::string::npos)
+    EXPECT_NE(refused.Err.find("\nkorva: line 2 (\"FL 99 1.000\"): index 99 is out of range"),
+              std::string::npos)
         << refused.Err;
     EXPECT_TRUE(Writes(Sent()).empty());
 
@@ -331,7 +332,11 @@ TEST_F(KorvaBus, RestoreRefusedMidWayNamesTheAppliedLinesAndTheBackup) {
     Bus.ClearReceived();
     TRun refused = Run({"restore", bad.string()});
     EXPECT_EQ(refused.Exit, 4);
-    EXPECT_NE(refused.Err.find("Line 30 (\"FL 5 99999.000\"): 99999.000 is out of range"), std::string::npos)
+    EXPECT_NE(
+        refused.Err.find("korva: The file was not downloaded: one line cannot be taken by the controller.\n"
+                         "korva: line 30 (\"FL 5 99999.000\"): 99999.000 is out of range: the force "
+                         "level runs from -245.000 to 500.000 N\n"),
+        std::string::npos)
         << refused.Err;
     EXPECT_TRUE(Writes(Bus.Received()).empty());
     EXPECT_NE(Bus.UnitParameter(3, "FL", 1), "10.000");
