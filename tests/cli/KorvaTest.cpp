@@ -150,8 +150,12 @@ TEST_F(KorvaProgram, GetAndSetByMnemonicOrAccessorNameWithTypedChecks) {
     EXPECT_EQ(Run({"set", "ForceLevel", "3", "12.5"}).Exit, 0);
     EXPECT_EQ(Run({"set", "CF", "-2.5"}).Exit, 0); // a negative value is no option
     EXPECT_EQ(Run({"set", "ACT", "on"}).Exit, 0);
+    EXPECT_EQ(Sim.Parameter("ACT"), "1");
+    EXPECT_EQ(Run({"set", "ACT", "off"}).Exit, 0);
+    EXPECT_EQ(Sim.Parameter("ACT"), "0");
     EXPECT_EQ(Run({"set", "CN", "Cell 4"}).Exit, 0);
-    EXPECT_EQ(Sent(), (std::vector<std::string>{"0:FL 3 12.500", "0:CF -2.500", "0:ACT 1", "0:CN Cell 4"}));
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"0:FL 3 12.500", "0:CF -2.500", "0:ACT 1", "0:ACT 0",
+                                                "0:CN Cell 4"}));
     EXPECT_EQ(Sim.Parameter("CN"), "Cell 4");
 
     // Refused before anything is sent: exit code 2.
@@ -185,8 +189,7 @@ TEST_F(KorvaProgram, GetAndSetByMnemonicOrAccessorNameWithTypedChecks) {
 TEST_F(KorvaProgram, SendPrintsTheReplyAndAControllerErrorExitsWithFive) {
     TRun value = Run({"send", "FL?", "3"});
     EXPECT_EQ(value.Exit, 0);
-    EXPECT_EQ(Lines(value.Out).size(), 2u);
-    EXPECT_EQ(Lines(value.Out).back(), "OK");
+    EXPECT_EQ(value.Out, "75.000\nOK\n");                             // force level 3 of a fresh controller
     EXPECT_EQ(Sim.Received(), (std::vector<std::string>{"0:FL? 3"})); // no handshake for a raw line
 
     TRun error = Run({"send", "FL? 99"});
@@ -201,33 +204,53 @@ TEST_F(KorvaProgram, SendPrintsTheReplyAndAControllerErrorExitsWithFive) {
     EXPECT_EQ(nlohmann::json::parse(json.Err)["exit"], 5);
 }
 
+// Each value in its own column, read from a retracted controller whose values hold still: command
+// force 12.345 N, actual force 0, position 5 mm at the retract limit, level mounting, tool 2.
 TEST_F(KorvaProgram, WatchWritesOneRowPerPass) {
+    Sim.SetParameter("CF", "12.345");
+    Sim.SetParameter("TN", "2");
     TRun csv = Run({"watch", "--count", "5", "--interval", "20", "--csv"});
     ASSERT_EQ(csv.Exit, 0) << csv.Err;
     const auto rows = Lines(csv.Out);
     ASSERT_EQ(rows.size(), 6u);
     // The columns of a trend recording, the clock time first.
     EXPECT_EQ(rows[0] + "\n", TrendCsvHeader("N", "mm"));
+    // What follows the clock time and the seconds: the address, then the values.
+    const auto values = [](const std::string& row) {
+        size_t at = 0;
+        for (int comma = 0; comma < 2 && at != std::string::npos; ++comma)
+            at = row.find(',', at + 1);
+        return at == std::string::npos ? std::string() : row.substr(at);
+    };
     for (size_t i = 1; i < rows.size(); ++i) {
         SCOPED_TRACE(rows[i]);
-        EXPECT_EQ(std::count(rows[i].begin(), rows[i].end(), ','), 9);
         ASSERT_GE(rows[i].size(), 31u);
         EXPECT_EQ(rows[i][0], '"');
         EXPECT_EQ(rows[i][11], 'T'); // "2026-12-08T13:40:01.123+01:00"
         EXPECT_EQ(rows[i][30], '"');
-        std::vector<std::string> cells;
-        std::istringstream rest(rows[i].substr(31));
-        for (std::string cell; std::getline(rest, cell, ',');)
-            cells.push_back(cell);
-        ASSERT_GE(cells.size(), 4u);
-        EXPECT_EQ(cells[2], "0");       // the address
-        EXPECT_FALSE(cells[3].empty()); // the command force
+        EXPECT_EQ(values(rows[i]), ",0,12.345,0,5,0.000,0,0,2");
     }
 
+    // The mode column: 1 in position mode, 2 in contour mode.
+    Sim.SetParameter("PM", "1");
+    const auto positionRows = Lines(Run({"watch", "--count", "1", "--csv"}).Out);
+    ASSERT_EQ(positionRows.size(), 2u);
+    EXPECT_EQ(values(positionRows[1]), ",0,12.345,0,5,0.000,0,1,2");
+    Sim.SetParameter("PM", "0");
+    Sim.SetParameter("CM", "1");
+    Sim.SetToolConnected(false); // tool "none"
     TRun json = Run({"--json", "watch", "--count", "2", "--interval", "0"});
     ASSERT_EQ(Lines(json.Out).size(), 2u);
-    for (const std::string& line : Lines(json.Out))
-        EXPECT_TRUE(nlohmann::json::parse(line).contains("actualForce"));
+    for (const std::string& line : Lines(json.Out)) {
+        const nlohmann::json row = nlohmann::json::parse(line);
+        EXPECT_EQ(row["commandForce"], 12.345);
+        EXPECT_EQ(row["actualForce"], 0.0);
+        EXPECT_EQ(row["position"], 5.0);
+        EXPECT_EQ(row["slideAcceleration"], 0.0);
+        EXPECT_EQ(row["active"], false);
+        EXPECT_EQ(row["mode"], 2);
+        EXPECT_TRUE(row["tool"].is_null()) << line;
+    }
 }
 
 // Only the writes: a restore asks its limits and the unit's name before it sends.
@@ -470,6 +493,55 @@ TEST_F(KorvaProgram, BackupThenRestoreRoundTripAndDiffFindsTheChange) {
     EXPECT_EQ(Run({"diff", controllerFile.string()}).Exit, 0);
 
     EXPECT_EQ(Run({"diff", (root / "none.cfg").string()}).Exit, 4); // no such file
+    fs::remove_all(root);
+}
+
+// A backup beside 50 older ones keeps the newest 50: the oldest pair goes, files of other names stay.
+TEST_F(KorvaProgram, BackupKeepsTheNewestFifty) {
+    const fs::path root = fs::temp_directory_path() / ("korva-keep-" + std::to_string(getpid()));
+    fs::remove_all(root);
+    const fs::path folder = root / "IXA Cell 1";
+    fs::create_directories(folder);
+    for (int i = 0; i < 50; ++i) {
+        char stem[32];
+        std::snprintf(stem, sizeof stem, "2020-01-01_00-00-%02d", i);
+        std::ofstream(folder / (std::string(stem) + " controller.cfg")) << "CN IXA Cell 1\n";
+        std::ofstream(folder / (std::string(stem) + " tool.cfg")) << "TN 0\n";
+    }
+    std::ofstream(folder / "notes.txt") << "not a backup\n";
+    TRun backup = Run({"backup", root.string()});
+    ASSERT_EQ(backup.Exit, 0) << backup.Err;
+    size_t controllers = 0, tools = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        controllers += name.ends_with(" controller.cfg");
+        tools += name.ends_with(" tool.cfg");
+    }
+    EXPECT_EQ(controllers, 50u);
+    EXPECT_EQ(tools, 50u);
+    EXPECT_FALSE(fs::exists(folder / "2020-01-01_00-00-00 controller.cfg"));
+    EXPECT_FALSE(fs::exists(folder / "2020-01-01_00-00-00 tool.cfg"));
+    EXPECT_TRUE(fs::exists(folder / "2020-01-01_00-00-01 controller.cfg"));
+    EXPECT_TRUE(fs::exists(folder / "notes.txt"));
+    fs::remove_all(root);
+}
+
+// A file that sets a parameter twice is compared by its last line, as the controller ends up.
+TEST_F(KorvaProgram, DiffTakesTheLastLineOfAParameterSetTwice) {
+    const fs::path root = fs::temp_directory_path() / ("korva-twice-" + std::to_string(getpid()));
+    fs::remove_all(root);
+    TRun backup = Run({"--json", "backup", root.string()});
+    ASSERT_EQ(backup.Exit, 0) << backup.Err;
+    const std::string dump = ReadAll(nlohmann::json::parse(backup.Out)[0]["controller"].get<std::string>());
+    ASSERT_NE(dump.find("FL 3 75.000\n"), std::string::npos) << dump;
+    const fs::path file = root / "twice.cfg";
+    std::ofstream(file) << "FL 3 99.000\n" << dump; // then the dump's own "FL 3 75.000"
+    TRun same = Run({"diff", file.string()});
+    EXPECT_EQ(same.Exit, 0) << same.Out << same.Err;
+    std::ofstream(file) << dump << "FL 3 99.000\n";
+    TRun changed = Run({"diff", file.string()});
+    EXPECT_EQ(changed.Exit, 1) << changed.Err;
+    EXPECT_EQ(changed.Out.rfind("FL 3: file 99", 0), 0u) << changed.Out;
     fs::remove_all(root);
 }
 
