@@ -663,8 +663,9 @@ const TCommand Commands[] = {
      "checked first (every value against its parameter's kind and known range), and a file with\n"
      "a line the controller cannot take sends nothing (exit code 4, each line named). A line that\n"
      "would move the unit to another address (NA) or rename it (CN) is left out, with a note on\n"
-     "standard error, unless --move or --rename is given. An active carriage is refused unless\n"
-     "--active is given. --backup backs the controller up first, into the console's backup folder.\n"
+     "standard error, unless --move or --rename is given. An active carriage is refused (exit 2)\n"
+     "unless --active is given. --backup backs the controller up first, into the console's backup\n"
+     "folder.\n"
      "A line the controller still refuses stops the download with exit code 5; the message names\n"
      "the lines that were applied (and the backup that puts them back).\n"
      "--save keeps the result in the controller's memory (SC 1), unless the unit moved.\n"},
