@@ -60,22 +60,16 @@ constexpr double MmPerInch = 25.4;
 constexpr double Gravity = 9.8;    // a tool weight in kg as a force, as the gauges take it
 constexpr double Tolerance = 5e-4; // a limit read with three decimals may be rounded
 
-std::optional<double> RealValue(std::string_view text) {
-    double value = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(value))
+// The whole number or flag of a line that passed the check, as the registry reads it ("on" is 1).
+std::optional<long> WholeValue(const TConfigEntry& e) {
+    const TIxaParameter* p = FindIxaMnemonic(e.Mnemonic);
+    if (!p)
         return std::nullopt;
-    return value;
-}
-
-std::optional<long> WholeValue(std::string_view text) {
-    long value = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc() || ptr != end)
+    try {
+        return std::lround(ParseIxaValue(*p, e.Value, true).Number);
+    } catch (const EIxaValue&) {
         return std::nullopt;
-    return value;
+    }
 }
 
 std::string Fixed3(double value) {
@@ -88,17 +82,6 @@ bool Blank(const AnsiString& line) {
     return line.find_first_not_of(" \t") == AnsiString::npos;
 }
 
-// The index range of an indexed parameter, as the controller has them.
-int LastIndex(std::string_view mnemonic) {
-    if (mnemonic == "CMF")
-        return 10;
-    if (mnemonic == "DIF" || mnemonic == "DOF")
-        return 3;
-    if (mnemonic == "AOF" || mnemonic == "AOUT")
-        return 1;
-    return 15; // FL, TW: sixteen force levels, sixteen tools
-}
-
 // The limits in metric units, whatever the controller's are.
 struct TMetricLimits {
     double MaxForce, MaxWeight, MaxPosition;
@@ -109,23 +92,24 @@ struct TRange {
     std::string Unit;
 };
 
-std::optional<TRange> KnownRange(std::string_view m, const TMetricLimits& l, bool english) {
+// The ends the connected controller sets for the parameter, in the units in force: forces from
+// the heaviest tool hanging on the slide up to the maximum force (as the gauges take them),
+// positions up to the maximum position, tool weights up to the maximum weight.
+std::optional<TRange> ControllerRange(const TIxaParameter& p, const TMetricLimits& l, bool english) {
     const double force = english ? l.MaxForce / NewtonPerPoundForce : l.MaxForce;
     const double weight = english ? l.MaxWeight / KgPerPound : l.MaxWeight;
     const double position = english ? l.MaxPosition / MmPerInch : l.MaxPosition;
-    if (m == "CF" || m == "CMF" || m == "FL")
-        return TRange{english ? -weight : -weight * Gravity, force, UnitText(TUnitKind::Force, english)};
-    if (m == "CP" || m == "RLP" || m == "ELP")
-        return TRange{0, position, UnitText(TUnitKind::Length, english)};
-    if (m == "TW")
-        return TRange{0, weight, UnitText(TUnitKind::Weight, english)};
-    if (m == "NA" || m == "TN" || m == "CFL")
-        return TRange{0, 15, ""};
-    if (m == "CFI")
-        return TRange{0, 2, ""};
-    if (m == "ARI" || m == "TNI")
-        return TRange{0, 1, ""};
-    return std::nullopt;
+    const std::string unit = IxaUnitText(p.Unit, english);
+    switch (p.Limit) {
+    case TIxaLimit::MaxForce:
+        return TRange{english ? -weight : -weight * Gravity, force, unit};
+    case TIxaLimit::MaxPosition:
+        return TRange{p.HasRange() ? p.Low : 0, position, unit};
+    case TIxaLimit::MaxWeight:
+        return TRange{p.HasRange() ? p.Low : 0, weight, unit};
+    default:
+        return std::nullopt;
+    }
 }
 
 std::string Lower(std::string_view name) {
@@ -135,65 +119,31 @@ std::string Lower(std::string_view name) {
     return text;
 }
 
-std::string RangeText(const TRange& range, bool whole) {
-    const std::string unit = range.Unit.empty() ? "" : " " + range.Unit;
-    if (whole)
-        return std::to_string(std::lround(range.Low)) + " to " + std::to_string(std::lround(range.High));
-    return Fixed3(range.Low) + " to " + Fixed3(range.High) + unit;
-}
-
 // Why the controller could not take this line; empty when it can.
 std::string LineProblem(const TConfigEntry& e, const TMetricLimits& limits, bool english) {
-    if (e.Mnemonic.empty()) {
-        if (!e.Line.empty() && std::isalpha(static_cast<unsigned char>(e.Line[0]))) {
-            const AnsiString word = e.Line.substr(0, e.Line.find_first_of(" ?"));
-            AnsiString upper = word;
-            std::transform(upper.begin(), upper.end(), upper.begin(),
-                           [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-            if (const TParameterInfo* info = FindParameter(upper);
-                info && info->Indexed && e.Line.find('?') == AnsiString::npos)
-                return "the index is missing or no whole number from 0 to " +
-                       std::to_string(LastIndex(info->Mnemonic));
-        }
+    // Kind, access, index and the ranges every controller has: the registry's own check.
+    const AnsiString refusal = IxaLineRefusal(e.Line);
+    if (!refusal.empty())
+        return refusal;
+    // A line of no parameter cannot be in a configuration the controller wrote: it is refused
+    // here rather than half way through the file.
+    if (e.Mnemonic.empty())
         return "it is no parameter setting (a mnemonic, a blank and the value)";
-    }
-    const TParameterInfo* info = e.Info;
-    const TIxaParameter* link = FindIxaParameter(e.Mnemonic);
-    if (!info || !link)
+    const TIxaParameter* p = FindIxaMnemonic(e.Mnemonic);
+    if (!p)
         return "\"" + e.Mnemonic + "\" is no parameter of the controller";
-    const std::string name = Lower(info->Name);
-    if (!*link->SetMethod)
-        return "the " + name + " can only be read";
-    if (info->Indexed && e.Index > LastIndex(info->Mnemonic))
-        return "index " + std::to_string(e.Index) + " is out of range: the " + name +
-               " runs from index 0 to " + std::to_string(LastIndex(info->Mnemonic));
-    const std::optional<TRange> range = KnownRange(info->Mnemonic, limits, english);
-    switch (info->Kind) {
-    case TValueKind::Text:
+    const std::optional<TRange> range = ControllerRange(*p, limits, english);
+    if (!range)
         return {};
-    case TValueKind::Flag: {
-        const auto value = WholeValue(e.Value);
-        if (!value || (*value != 0 && *value != 1))
-            return "\"" + e.Value + "\" is no flag: the " + name + " is 0 or 1";
-        return {};
+    double value = 0;
+    try {
+        value = ParseIxaValue(*p, e.Value, true).Number;
+    } catch (const EIxaValue& error) {
+        return error.what();
     }
-    case TValueKind::Int: {
-        const auto value = WholeValue(e.Value);
-        if (!value)
-            return "\"" + e.Value + "\" is no whole number";
-        if (range && (*value < range->Low || *value > range->High))
-            return e.Value + " is out of range: the " + name + " runs from " + RangeText(*range, true);
-        return {};
-    }
-    case TValueKind::Real: {
-        const auto value = RealValue(e.Value);
-        if (!value)
-            return "\"" + e.Value + "\" is no number";
-        if (range && (*value < range->Low - Tolerance || *value > range->High + Tolerance))
-            return e.Value + " is out of range: the " + name + " runs from " + RangeText(*range, false);
-        return {};
-    }
-    }
+    if (value < range->Low - Tolerance || value > range->High + Tolerance)
+        return e.Value + " is out of range: the " + Lower(p->Name) + " runs from " + Fixed3(range->Low) +
+               " to " + Fixed3(range->High) + (range->Unit.empty() ? "" : " " + range->Unit);
     return {};
 }
 
@@ -205,7 +155,7 @@ std::string RefusedText(const std::vector<TRefusedLine>& refused) {
     constexpr size_t shown = 20;
     for (size_t i = 0; i < refused.size() && i < shown; ++i)
         text += "\nLine " + std::to_string(refused[i].LineNumber) + " (\"" + refused[i].Line +
-                "\"): " + refused[i].Reason + ".";
+                "\"): " + refused[i].Reason + (refused[i].Reason.ends_with('.') ? "" : ".");
     if (refused.size() > shown)
         text += "\n... and " + std::to_string(refused.size() - shown) + " more.";
     return text;
@@ -254,7 +204,7 @@ std::vector<TRefusedLine> CheckConfigValues(const TConfigText& file, const TKnow
         if (!problem.empty())
             refused.push_back({e.LineNumber, e.Line, problem});
         else if (e.Mnemonic == "CU")
-            english = WholeValue(e.Value) == 1; // the values after it are in these units
+            english = WholeValue(e) == 1; // the values after it are in these units
     }
     return refused;
 }
@@ -268,7 +218,8 @@ TDownloadPlan PlanDownload(TIxaInterface& link, const std::filesystem::path& fil
         plan.File = ReadConfigurationFile(file);
     } catch (const EConfig& error) {
         // A download's file that cannot be read is the link's file error, as the transfer has it.
-        throw EIxaInterface(4, AnsiString(IxaInterfaceErrorText[4]) + " " + error.Message);
+        throw EIxaInterface(TLinkError::File, AnsiString(IxaInterfaceErrorText[size_t(TLinkError::File)]) +
+                                                  " " + error.Message);
     }
     link.AssertOpen();
     link.AssertConnected();
@@ -280,11 +231,11 @@ TDownloadPlan PlanDownload(TIxaInterface& link, const std::filesystem::path& fil
     AnsiString name;
     bool nameRead = false;
     for (const TConfigEntry& e : plan.File.Entries) {
-        if (e.Mnemonic == "NA" && WholeValue(e.Value) != address) {
+        if (e.Mnemonic == "NA" && WholeValue(e) != address) {
             TIdentityChange change{e.LineNumber, "NA", std::to_string(address),
-                                   std::to_string(*WholeValue(e.Value))};
+                                   std::to_string(*WholeValue(e))};
             TBusScanOptions probe;
-            probe.First = probe.Last = int(*WholeValue(e.Value));
+            probe.First = probe.Last = int(*WholeValue(e));
             change.Taken = TBusScan(link, probe).Probe(probe.First).has_value();
             plan.Changes.push_back(std::move(change));
         } else if (e.Mnemonic == "CN") {
@@ -355,7 +306,7 @@ TRestoreResult DownloadPlanned(TIxaInterface& link, const TDownloadPlan& plan,
         applied.push_back(e.LineNumber);
         ++result.Lines;
         if (e.Mnemonic == "NA") {
-            const int now = int(WholeValue(e.Value).value_or(link.Address));
+            const int now = int(WholeValue(e).value_or(link.Address));
             if (now != address) {
                 link.Address = now; // the rest of the file goes to the unit where it answers now
                 result.MovedTo = now;

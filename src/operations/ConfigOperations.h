@@ -56,12 +56,13 @@ TControllerCompare CompareWithController(TIxaInterface& link, TConfigText file,
 
 // A download, checked whole before anything is sent, that never moves or renames the unit unasked.
 //
-// Every line of the file is checked against its parameter's kind and known range: the index
-// ranges, the addresses and selections 0 to 15, the forces between the heaviest tool hanging on
-// the slide and the maximum force, the positions between 0 and the maximum position, the tool
-// weights up to the maximum weight (each in the units in force at that line: the controller's,
-// until a "CU" line of the file changes them). A file with any refused line sends nothing.
-// A blank line is left out. The "NA" and "CN" lines that would move or rename the unit are
+// Every line of the file is checked first: by the link's registry (kind, access, index range and
+// the ranges every controller has: addresses and selections 0 to 15), then against the ends the
+// connected controller sets: the forces between the heaviest tool hanging on the slide and the
+// maximum force, the positions up to the maximum position, the tool weights up to the maximum
+// weight (each in the units in force at that line: the controller's, until a "CU" line of the file
+// changes them). A line of no parameter is refused too. A file with any refused line sends
+// nothing. A blank line is left out. The "NA" and "CN" lines that would move or rename the unit are
 // named, for the front end to ask about; what it leaves out is not sent.
 
 // The controller's limits that the check needs, in the controller's own units.

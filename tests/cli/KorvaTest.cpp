@@ -154,8 +154,9 @@ TEST_F(KorvaProgram, GetAndSetByMnemonicOrAccessorNameWithTypedChecks) {
     EXPECT_EQ(Run({"set", "ACT", "off"}).Exit, 0);
     EXPECT_EQ(Sim.Parameter("ACT"), "0");
     EXPECT_EQ(Run({"set", "CN", "Cell 4"}).Exit, 0);
-    EXPECT_EQ(Sent(), (std::vector<std::string>{"0:FL 3 12.500", "0:CF -2.500", "0:ACT 1", "0:ACT 0",
-                                                "0:CN Cell 4"}));
+    // A force is held to the controller's maximum force, asked before the write.
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"0:MF?", "0:FL 3 12.500", "0:MF?", "0:CF -2.500", "0:ACT 1",
+                                                "0:ACT 0", "0:CN Cell 4"}));
     EXPECT_EQ(Sim.Parameter("CN"), "Cell 4");
 
     // Refused before anything is sent: exit code 2.
@@ -186,6 +187,69 @@ TEST_F(KorvaProgram, GetAndSetByMnemonicOrAccessorNameWithTypedChecks) {
     EXPECT_TRUE(Sim.Received().empty());
 }
 
+// What a person types is read whole or refused: a refused value writes nothing (the controller
+// sees no line at all, not even the handshake) and exits 2 with the reason.
+TEST_F(KorvaProgram, SetReadsTheValueWholeOrRefusesIt) {
+    Sim.ClearReceived();
+    const std::vector<std::vector<std::string>> refused = {
+        {"set", "CF", "1,5"},        {"set", "CF", "0x10"},
+        {"set", "CF", "12.5abc"},    {"set", "CF", "12.5 7"},
+        {"set", "CF", "1e309"},      {"set", "CF", "nan"},
+        {"set", "CF", "12.5999"},    {"set", "FL", "3", "1,5"},
+        {"set", "TN", "0x3"},        {"set", "NA", "16"},
+        {"set", "CFI", "3"},         {"get", "FL", "16"},
+        {"set", "FL", "16", "1"},    {"get", "CMF", "-1"},
+        {"set", "CN", "\x1b]0;T\a"}, {"set", "CN", std::string(251, 'x')},
+    };
+    for (const auto& args : refused) {
+        TRun run = Run(args);
+        EXPECT_EQ(run.Exit, 2) << args[1] << " " << args[2];
+        EXPECT_EQ(run.Err.rfind("korva: ", 0), 0u) << run.Err;
+    }
+    EXPECT_TRUE(Sim.Received().empty());
+
+    TRun address = Run({"set", "NA", "16"});
+    EXPECT_NE(address.Err.find("takes a value from 0 to 15, not 16"), std::string::npos) << address.Err;
+    TRun level = Run({"get", "FL", "16"});
+    EXPECT_NE(level.Err.find("takes an index from 0 to 15, not 16"), std::string::npos) << level.Err;
+
+    // Blanks around a number are taken; the value sent is the one typed.
+    EXPECT_EQ(Run({"set", "CF", " 12"}).Exit, 0);
+    EXPECT_EQ(Run({"set", "CF", "12.59 "}).Exit, 0);
+    EXPECT_EQ(Sim.Parameter("CF"), "12.590");
+}
+
+// Names cross in one encoding: UTF-8 on the terminal, Windows-1252 in the controller.
+TEST_F(KorvaProgram, ControllerTextsAreUtf8OnTheTerminalAndTheCodePageInTheController) {
+    EXPECT_EQ(Run({"set", "CN", "Z\u00fcrich \u20ac1"}).Exit, 0);
+    EXPECT_EQ(Sim.Parameter("CN"), "Z\xfcrich \x80"
+                                   "1");
+    EXPECT_EQ(Run({"get", "CN"}).Out, "Z\u00fcrich \u20ac1\n");
+    EXPECT_EQ(nlohmann::json::parse(Run({"--json", "info"}).Out)["name"], "Z\u00fcrich \u20ac1");
+
+    Sim.ClearReceived();
+    TRun cyrillic = Run({"set", "CN", "\u0417\u0430\u043f\u0438\u0441\u044c"});
+    EXPECT_EQ(cyrillic.Exit, 2);
+    EXPECT_NE(cyrillic.Err.find("cannot hold '\u0417'"), std::string::npos) << cyrillic.Err;
+    TRun latin1 = Run({"set", "CN", "Caf\xe9"});
+    EXPECT_EQ(latin1.Exit, 2);
+    EXPECT_NE(latin1.Err.find("the byte 0xE9"), std::string::npos) << latin1.Err;
+    EXPECT_TRUE(Sim.Received().empty());
+}
+
+// The controller's maximum force is asked and held to before a force is written.
+TEST_F(KorvaProgram, AForceAboveTheControllersMaximumIsRefusedBeforeTheWrite) {
+    Sim.SetParameter("MF", "300");
+    Sim.ClearReceived();
+    TRun run = Run({"set", "FL", "3", "300.5"});
+    EXPECT_EQ(run.Exit, 2);
+    EXPECT_NE(run.Err.find("at most 300 N (the controller's maximum force), not 300.500"), std::string::npos)
+        << run.Err;
+    EXPECT_EQ(Sent(), std::vector<std::string>{"0:MF?"});
+    EXPECT_EQ(Run({"set", "FL", "3", "300"}).Exit, 0);
+    EXPECT_EQ(Sim.Parameter("FL", 3), "300.000");
+}
+
 TEST_F(KorvaProgram, SendPrintsTheReplyAndAControllerErrorExitsWithFive) {
     TRun value = Run({"send", "FL?", "3"});
     EXPECT_EQ(value.Exit, 0);
@@ -195,7 +259,9 @@ TEST_F(KorvaProgram, SendPrintsTheReplyAndAControllerErrorExitsWithFive) {
     TRun error = Run({"send", "FL? 99"});
     EXPECT_EQ(error.Exit, 5);
     EXPECT_EQ(error.Out, "Error 2\nOK\n");
-    EXPECT_NE(error.Err.find("controller error 2"), std::string::npos) << error.Err;
+    EXPECT_NE(error.Err.find("controller error 2: Error 2: malformed command or no such index"),
+              std::string::npos)
+        << error.Err;
     EXPECT_NE(error.Err.find("address 0"), std::string::npos) << error.Err;
 
     TRun json = Run({"--json", "send", "XYZ?"});
@@ -271,12 +337,15 @@ TEST_F(KorvaProgram, RestoreSendsTheFileAndSaveAddsSc1) {
     EXPECT_EQ(Writes(Sent()), (std::vector<std::string>{"0:FL 3 40.000", "0:CN Restored", "0:SC 1"}));
     EXPECT_EQ(Sim.Parameter("CN"), "Restored");
 
+    // An index the registry knows to be out of range: refused before the first line goes.
     std::ofstream(file) << "FL 3 41.000\nFL 99 1.000\nCN Never\n";
     Sim.ClearReceived();
     TRun refused = Run({"restore", file.string(), "--rename"});
     EXPECT_EQ(refused.Exit, 4); // checked first: nothing sent
-    EXPECT_NE(refused.Err.find("\nkorva: line 2 (\"FL 99 1.000\"): index 99 is out of range"),
-              std::string::npos)
+    EXPECT_NE(
+        refused.Err.find(
+            "\nkorva: line 2 (\"FL 99 1.000\"): FL (Force level) takes an index from 0 to 15, not 99\n"),
+        std::string::npos)
         << refused.Err;
     EXPECT_TRUE(Writes(Sent()).empty());
 
@@ -612,14 +681,17 @@ void ExpectJsonError(const TRun& run, int exit, const std::string& what) {
 }
 
 TEST_F(KorvaProgram, JsonStaysValidWithBytesThatAreNoUtf8) {
-    // A name written with a Latin-1 byte: written, reported, exit 0; the byte becomes U+FFFD.
+    // A name typed with a byte that is no UTF-8: refused as valid JSON, nothing written.
     TRun set = Run({"--json", "set", "CN", "Caf\xe9"});
-    EXPECT_EQ(set.Exit, 0) << set.Err;
-    EXPECT_EQ(Sim.Parameter("CN"), "Caf\xe9");
-    EXPECT_EQ(Parsed(set.Out)["value"], "Caf\xef\xbf\xbd");
+    ExpectJsonError(set, 2, "set");
+    EXPECT_NE(Parsed(Lines(set.Err).at(0))["error"].get<std::string>().find("0xE9"), std::string::npos)
+        << set.Err;
+    EXPECT_EQ(Sim.Parameter("CN"), "IXA Cell 1");
+    // The controller's own byte is its code page's character.
+    Sim.SetParameter("CN", "Caf\xe9");
     TRun info = Run({"--json", "info"});
     EXPECT_EQ(info.Exit, 0) << info.Err;
-    EXPECT_EQ(Parsed(info.Out)["name"], "Caf\xef\xbf\xbd");
+    EXPECT_EQ(Parsed(info.Out)["name"], "Caf\xc3\xa9");
 
     // An error reply with such a byte, as a result and as the error.
     Sim.ScriptReply("CF?", {"Error 3 \xff", "OK"});

@@ -234,7 +234,7 @@ TEST(LinkHandshake, VersionRule) {
         EXPECT_TRUE(rig.Link.Refused());
         EXPECT_TRUE(rig.Link.DinFunctionNames.empty());
         EXPECT_EQ(rig.Link.Timeout, 1000);
-        EXPECT_STREQ(EIxaInterface(5).what(), "This software is not compatible with an IXA40 Controller!");
+        EXPECT_STREQ(EIxaInterface(TLinkError::Incompatible).what(), "This software is not compatible with an IXA40 Controller!");
     }
     {
         TSimOptions options;

@@ -279,9 +279,22 @@ TEST(RestoreFile, EveryValueCheckedBeforeAnythingIsSent) {
                                  "runs from -245.000 to 500.000 N."),
             std::string::npos)
             << refused.Message;
-        EXPECT_NE(refused.Message.find("index 16 is out of range"), std::string::npos) << refused.Message;
-        EXPECT_NE(refused.Message.find("the network address runs from 0 to 15"), std::string::npos);
-        EXPECT_NE(refused.Message.find("the maximum force can only be read"), std::string::npos);
+        EXPECT_NE(
+            refused.Message.find("\nLine 31 (\"FL 16 1.000\"): FL (Force level) takes an index from 0 to 15, "
+                                 "not 16.\n"),
+            std::string::npos)
+            << refused.Message;
+        EXPECT_NE(
+            refused.Message.find("\nLine 32 (\"NA 16\"): NA (Network address) takes a value from 0 to 15"),
+            std::string::npos);
+        EXPECT_NE(refused.Message.find("\nLine 34 (\"MF 400.000\"): MF (Maximum force) can only be read.\n"),
+                  std::string::npos);
+        EXPECT_NE(refused.Message.find("\nLine 35 (\"XYZ 1\"): \"XYZ\" is no parameter of the controller.\n"),
+                  std::string::npos);
+        EXPECT_NE(refused.Message.find(
+                      "\nLine 40 (\"FL 2 113.000\"): 113.000 is out of range: the force level runs "
+                      "from -55.116 to 112.404 Lbf."),
+                  std::string::npos);
     }
     EXPECT_TRUE(Writes(rig.Sim.Received()).empty());
     EXPECT_NE(rig.Sim.Parameter("FL", 1), "10.000");
