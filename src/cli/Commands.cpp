@@ -511,17 +511,6 @@ int Weigh(TSession& s, const std::vector<std::string>& args) {
     return ExitOk;
 }
 
-int Restore(TSession& s, const std::vector<std::string>& args) {
-    const TArgs a = SplitArgs(args, {"--save"}, {});
-    ExpectCount(a, 1, 1, "korva restore FILE [--save]");
-    const std::string& file = a.Positional[0];
-    Open(s);
-    Handshake(s);
-    const bool save = RestoreFile(s.Link, file, a.Options.count("--save") != 0).Saved;
-    Print(s, Json{{"file", file}, {"saved", save}}, "restored " + file + (save ? " (saved)" : "") + "\n");
-    return ExitOk;
-}
-
 // "0-15", or "0-n" for the indices of a function-name list; empty without an index.
 std::string IndexRange(const TIxaParameter& p) {
     if (!p.Indexed())
@@ -623,6 +612,93 @@ int Backup(TSession& s, const std::vector<std::string>& args) {
                 std::to_string(address) + ": " + backup.Tool.string() + "\n";
     }
     Print(s, list, text);
+    return ExitOk;
+}
+
+// One note on standard error, beside the result: a line left out, a backup taken.
+void Note(const TSession& s, const std::string& text) {
+    if (s.Options.Json)
+        std::fputs((JsonText(Json{{"note", text}}) + "\n").c_str(), stderr);
+    else
+        std::fprintf(stderr, "korva: %s\n", Shown(text).c_str());
+    std::fflush(stderr);
+}
+
+int Restore(TSession& s, const std::vector<std::string>& args) {
+    const TArgs a = SplitArgs(args, {"--save", "--move", "--rename", "--active", "--backup"}, {});
+    ExpectCount(a, 1, 1, "korva restore FILE [--save] [--move] [--rename] [--active] [--backup]");
+    const std::string& file = a.Positional[0];
+    const bool move = a.Options.count("--move") != 0, rename = a.Options.count("--rename") != 0;
+    std::optional<std::filesystem::path> backupRoot;
+    if (a.Options.count("--backup")) {
+        const auto data = UserDataFolder();
+        if (!data)
+            throw EUsage("no user data folder known for the backup");
+        backupRoot = BackupFolder(*data);
+    }
+    ReadConfigurationFile(file); // before the port: a file that is no configuration sends nothing
+    Open(s);
+    Handshake(s);
+    TDownloadPlan plan;
+    try {
+        plan = PlanDownload(s.Link, file);
+    } catch (const EConfigRefused& refused) {
+        if (s.Options.Json)
+            return ReportError(true, ExitLink, refused.Message);
+        // One line of standard error for each refused line of the file.
+        ReportError(false, ExitLink, refused.Message.substr(0, refused.Message.find('\n')));
+        for (const TRefusedLine& line : refused.Refused)
+            ReportError(false, ExitLink,
+                        "line " + std::to_string(line.LineNumber) + " (\"" + line.Line +
+                            "\"): " + line.Reason);
+        return ExitLink;
+    }
+    if (plan.Active && !a.Options.count("--active"))
+        throw EUsage("the carriage is active: retract it first, or give --active to download all the same");
+    for (const TIdentityChange& change : plan.Changes) {
+        const bool allowed = change.Move() ? move : rename;
+        const std::string what = change.Move()
+                                     ? "move the unit at address " + change.Now + " to address " +
+                                           change.File + (change.Taken ? ", where another unit answers" : "")
+                                     : "rename the unit \"" + change.Now + "\" to \"" + change.File + "\"";
+        Note(s, "line " + std::to_string(change.LineNumber) + " (\"" +
+                    plan.File.Entries[change.LineNumber - 1].Line + "\") " +
+                    (allowed ? "will " + what
+                             : "left out: it would " + what +
+                                   (change.Move() ? "; give --move" : "; give --rename") + " to apply it"));
+    }
+    std::optional<TBackupResult> backup;
+    if (backupRoot) {
+        backup = BackUpController(s.Link, TConfigBackups(*backupRoot), std::time(nullptr));
+        for (const std::string& warning : backup->Warnings)
+            Note(s, "warning: " + warning);
+        Note(s, "backed up to " + backup->Backup.Controller.string());
+    }
+    TRestoreResult result;
+    try {
+        result = DownloadPlanned(s.Link, plan, IdentityLinesLeftOut(plan, move, rename));
+    } catch (const ERestoreRefused& refused) {
+        std::string message = refused.Message;
+        if (backup)
+            message += " The backup taken before it puts the controller back: korva --address " +
+                       std::to_string(s.Options.Address) + " restore '" + backup->Backup.Controller.string() +
+                       "'";
+        return ReportError(s.Options.Json, ExitController, message);
+    }
+    bool saved = false;
+    if (a.Options.count("--save") && !result.MovedTo) {
+        SaveControllerConfiguration(s.Link, true);
+        saved = true;
+    }
+    if (result.MovedTo)
+        Note(s, "the unit now answers at address " + std::to_string(*result.MovedTo) +
+                    "; its configuration there is not saved");
+    Json json{{"file", file}, {"lines", result.Lines}, {"leftOut", result.LeftOut}, {"saved", saved}};
+    if (result.MovedTo)
+        json["movedTo"] = *result.MovedTo;
+    Print(s, json,
+          "restored " + file + " (" + std::to_string(result.Lines) + " lines)" + (saved ? " (saved)" : "") +
+              "\n");
     return ExitOk;
 }
 
@@ -762,11 +838,19 @@ const TCommand Commands[] = {
      "usage: korva weigh [--save]\n\n"
      "Weighs the current tool (up to 20 s) and prints its weight; --save keeps\n"
      "it in the controller's memory (SC 1).\n"},
-    {"restore", Restore, "restore FILE [--save]", "download a configuration file; --save keeps it (SC 1)",
-     "usage: korva restore FILE [--save]\n\n"
+    {"restore", Restore, "restore FILE [--save] [--move] [--rename] [--active] [--backup]",
+     "download a configuration file; --save keeps it (SC 1)",
+     "usage: korva restore FILE [--save] [--move] [--rename] [--active] [--backup]\n\n"
      "Downloads a configuration file, as the console does: the whole file is\n"
-     "checked first, then every line is sent; a refused line stops it with exit code 5.\n"
-     "--save keeps the result in the controller's memory (SC 1).\n"},
+     "checked first (every value against its parameter's kind and known range), and a file with\n"
+     "a line the controller cannot take sends nothing (exit code 4, each line named). A line that\n"
+     "would move the unit to another address (NA) or rename it (CN) is left out, with a note on\n"
+     "standard error, unless --move or --rename is given. An active carriage is refused (exit 2)\n"
+     "unless --active is given. --backup backs the controller up first, into the console's backup\n"
+     "folder.\n"
+     "A line the controller still refuses stops the download with exit code 5; the message names\n"
+     "the lines that were applied (and the backup that puts them back).\n"
+     "--save keeps the result in the controller's memory (SC 1), unless the unit moved.\n"},
     {"backup", Backup, "backup [DIR] [--all]", "back up the controller and tool configuration; --all every unit",
      "usage: korva backup [DIR] [--all]\n\n"
      "Uploads the controller and the tool configuration into a new backup,\n"

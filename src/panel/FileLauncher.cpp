@@ -11,6 +11,7 @@
 
 #include "platform/SysUtils.h"
 #include "toolkit/Application.h"
+#include "toolkit/Dialogs.h"
 #include "toolkit/Settings.h"
 #include "toolkit/Text.h"
 
@@ -36,17 +37,17 @@ void TFileLauncher::CreateFileCommandItems() {
                      [this] { GuardedCall([this] { BackUpController(); }); });
 }
 
-bool TFileLauncher::TakeBackupBeforeDownload() {
-    if (BackupBeforeDownload()) {
-        try {
-            TakeBackup();
-        } catch (const std::exception& error) {
-            ShowError("The backup before the download failed, so nothing was downloaded: " +
-                      ToQString(error.what()));
-            return false;
-        }
+void TFileLauncher::PutBackBackup(const TConfigBackups::TBackup& backup) {
+    try {
+        const TDownloadPlan plan = PlanDownload(*Panel.Link, backup.Controller);
+        DownloadPlanned(*Panel.Link, plan, IdentityLinesLeftOut(plan, false, false));
+        MessageBox("Korva Windows",
+                   "The backup is back in the controller: " + PathText(backup.Controller) + ".",
+                   TMsgButtons::Ok, TMsgIcon::Information);
+    } catch (const std::exception& error) {
+        ShowError("The backup could not be put back: " + ToQString(error.what()) + " It is in " +
+                  PathText(backup.Controller) + ".");
     }
-    return true;
 }
 
 QString TFileLauncher::BackupRoot() {

@@ -32,9 +32,8 @@ public:
     // Uploads both dumps into a new backup under BackupRoot() behind a busy window, then keeps the
     // newest TConfigBackups::KeepCount. A failed upload removes the half backup and passes on.
     TConfigBackups::TBackup TakeBackup();
-    // Before a download: the backup when the option asks for it. False when it failed (the failure
-    // is shown): nothing may be downloaded then.
-    bool TakeBackupBeforeDownload();
+    // Downloads a backup taken before a download back into the controller, and says how it went.
+    void PutBackBackup(const TConfigBackups::TBackup& backup);
     // <user data folder>/Halvane/KorvaWin 3.0/Backups
     static QString BackupRoot();
     // The "BackupBeforeDownload" setting of the options dialog.

@@ -187,9 +187,11 @@ public:
     using TUploadToFile = void (TIxaInterface::*)(const AnsiString&, const TTransferProgress&);
     void UploadToFile(TUploadToFile upload);
     void DownloadToIxa();
-    // The download after the file dialog: the backup first when the option asks for it (a failed
-    // backup is shown and nothing is downloaded), the busy window with "line n of N", the save
-    // question and the refresh. A refused line reaches the error report naming its number and text.
+    // The download after the file dialog: the whole file checked and the unit asked who it is (a
+    // refused line is shown, nothing sent); a question for an active carriage and for each line
+    // that would move or rename the unit (No leaves it out); the backup when the option asks for it;
+    // the busy window with "line n of N", the save question (none after a move) and the refresh. A
+    // line the controller refuses names what was applied and offers the backup back.
     void DownloadFile(const QString& fileName);
     void CreateFileCommandItems();
     QAction* IxaUploadIxaItem = nullptr;

@@ -360,35 +360,137 @@ TEST(KorvaWatchAll, OneRowPerUnitPerRoundAndASilentUnitCostsOneTimeLimit) {
     EXPECT_NE(lines[2].find(",7,\"IXA Cell 3\",1,"), std::string::npos) << lines[2];
 }
 
+// Only the writes: a restore asks its limits and the unit's name before it sends.
+std::vector<std::string> Writes(const std::vector<std::string>& lines) {
+    std::vector<std::string> out;
+    for (const std::string& l : lines)
+        if (l.find('?') == std::string::npos)
+            out.push_back(l);
+    return out;
+}
+
 TEST_F(KorvaProgram, RestoreSendsTheFileAndSaveAddsSc1) {
     const fs::path file = fs::temp_directory_path() / ("korva-restore-" + std::to_string(getpid()) + ".cfg");
     std::ofstream(file) << "FL 3 40.000\nCN Restored\n";
     Sim.ClearReceived();
-    TRun run = Run({"restore", file.string(), "--save"});
+    TRun run = Run({"restore", file.string(), "--save", "--rename"});
     EXPECT_EQ(run.Exit, 0) << run.Err;
-    EXPECT_EQ(Sent(), (std::vector<std::string>{"0:FL 3 40.000", "0:CN Restored", "0:SC 1"}));
+    EXPECT_EQ(Writes(Sent()), (std::vector<std::string>{"0:FL 3 40.000", "0:CN Restored", "0:SC 1"}));
     EXPECT_EQ(Sim.Parameter("CN"), "Restored");
 
     // An index the registry knows to be out of range: refused before the first line goes.
     std::ofstream(file) << "FL 3 41.000\nFL 99 1.000\nCN Never\n";
     Sim.ClearReceived();
-    TRun checked = Run({"restore", file.string()});
-    EXPECT_EQ(checked.Exit, 4);
-    EXPECT_NE(checked.Err.find("Line 2 of the file (FL 99 1.000) cannot be sent"), std::string::npos)
-        << checked.Err;
-    EXPECT_TRUE(Sent().empty());
-    // A value only the controller can judge (beyond its maximum force): it stops at that line.
-    std::ofstream(file) << "FL 3 41.000\nFL 4 99999.000\nCN Never\n";
-    TRun refused = Run({"restore", file.string()});
-    EXPECT_EQ(refused.Exit, 5);
-    EXPECT_NE(refused.Err.find("Error 3: value out of range"), std::string::npos) << refused.Err;
-    EXPECT_EQ(Sim.Parameter("CN"), "Restored"); // stopped at the refused line
+    TRun refused = Run({"restore", file.string(), "--rename"});
+    EXPECT_EQ(refused.Exit, 4); // checked first: nothing sent
+    EXPECT_NE(
+        refused.Err.find(
+            "\nkorva: line 2 (\"FL 99 1.000\"): FL (Force level) takes an index from 0 to 15, not 99\n"),
+        std::string::npos)
+        << refused.Err;
+    EXPECT_TRUE(Writes(Sent()).empty());
 
     std::ofstream(file) << "FL 3 42.000\n" << std::string(300, 'x') << "\n";
     Sim.ClearReceived();
     EXPECT_EQ(Run({"restore", file.string()}).Exit, 4); // no list of commands: nothing sent
     EXPECT_TRUE(Sent().empty());
     fs::remove(file);
+}
+
+// Three units on one line, korva speaking to the one at address 3.
+class KorvaBus : public ::testing::Test {
+protected:
+    static sim::TSimOptions Options() {
+        sim::TSimOptions options;
+        options.Units = {0, 3, 7};
+        options.Paced = true;
+        return options;
+    }
+    sim::TSimulator Bus{Options()};
+    fs::path Root = fs::temp_directory_path() / ("korva-bus-" + std::to_string(getpid()));
+    void SetUp() override {
+        fs::remove_all(Root);
+        fs::create_directories(Root);
+    }
+    void TearDown() override { fs::remove_all(Root); }
+    TRun Run(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--port", Bus.SlavePath(), "--address", "3"});
+        return Korva(args, {"XDG_DATA_HOME=" + (Root / "data").string(), "HOME=" + Root.string()});
+    }
+};
+
+TEST_F(KorvaBus, RestoreOfAnotherUnitsFileKeepsTheAddressAndNameUnlessMoved) {
+    Bus.SetUnitParameter(0, "FL", "77.000", 3);
+    TRun made =
+        Korva({"--port", Bus.SlavePath(), "--address", "0", "--json", "backup", (Root / "b").string()});
+    ASSERT_EQ(made.Exit, 0) << made.Err;
+    const fs::path cell1 = nlohmann::json::parse(made.Out)[0]["controller"].get<std::string>();
+    ASSERT_NE(ReadAll(cell1).find("NA 0\n"), std::string::npos);
+
+    TRun kept = Run({"restore", cell1.string(), "--save"});
+    EXPECT_EQ(kept.Exit, 0) << kept.Err;
+    EXPECT_NE(kept.Err.find("left out: it would move the unit at address 3 to address 0, where another unit "
+                            "answers; give --move to apply it"),
+              std::string::npos)
+        << kept.Err;
+    EXPECT_NE(kept.Err.find("left out: it would rename the unit \"IXA Cell 2\" to \"IXA Cell 1\""),
+              std::string::npos);
+    EXPECT_EQ(Bus.UnitParameter(3, "FL", 3), "77.000");
+    EXPECT_EQ(Bus.UnitParameter(3, "CN"), "IXA Cell 2");
+    EXPECT_EQ(Bus.UnitParameter(0, "CN"), "IXA Cell 1");
+
+    // An active carriage is refused unless asked for.
+    Bus.SetUnitParameter(3, "ACT", "1");
+    TRun active = Run({"restore", cell1.string()});
+    EXPECT_EQ(active.Exit, 2);
+    EXPECT_NE(active.Err.find("the carriage is active"), std::string::npos) << active.Err;
+    EXPECT_EQ(Run({"restore", cell1.string(), "--active"}).Exit, 0);
+    Bus.SetUnitParameter(3, "ACT", "0");
+
+    // Moved and renamed when asked: the unit answers at its new address, nothing saved there.
+    TRun moved = Run({"restore", cell1.string(), "--move", "--rename", "--save"});
+    EXPECT_EQ(moved.Exit, 0) << moved.Err;
+    EXPECT_NE(moved.Err.find("the unit now answers at address 0"), std::string::npos) << moved.Err;
+    EXPECT_THROW(Bus.UnitParameter(3, "CN"), std::invalid_argument);
+}
+
+TEST_F(KorvaBus, RestoreRefusedMidWayNamesTheAppliedLinesAndTheBackup) {
+    const fs::path bad = Root / "bad.cfg", partial = Root / "partial.cfg";
+    {
+        std::ofstream out(bad);
+        for (int i = 1; i < 30; ++i)
+            out << "FL " << (i % 16) << " 10.000\n";
+        out << "FL 5 99999.000\n";
+    }
+    Bus.ClearReceived();
+    TRun refused = Run({"restore", bad.string()});
+    EXPECT_EQ(refused.Exit, 4);
+    EXPECT_NE(
+        refused.Err.find("korva: The file was not downloaded: one line cannot be taken by the controller.\n"
+                         "korva: line 30 (\"FL 5 99999.000\"): 99999.000 is out of range: the force "
+                         "level runs from -245.000 to 500.000 N\n"),
+        std::string::npos)
+        << refused.Err;
+    EXPECT_TRUE(Writes(Bus.Received()).empty());
+    EXPECT_NE(Bus.UnitParameter(3, "FL", 1), "10.000");
+
+    std::ofstream(partial) << "FL 3 40.000\nFL 4 41.000\nFL 6 42.000\nFL 7 43.000\n";
+    const std::string before = Bus.UnitParameter(3, "FL", 3);
+    Bus.ScriptReply("FL 6 42.000", {"Error 3", "OK"});
+    TRun stopped = Run({"restore", partial.string(), "--backup"});
+    EXPECT_EQ(stopped.Exit, 5);
+    EXPECT_NE(stopped.Err.find("Line 3 of 4 (\"FL 6 42.000\") was refused by the controller: Error 3. The "
+                               "controller took lines 1 and 2; the rest was not sent."),
+              std::string::npos)
+        << stopped.Err;
+    const size_t at = stopped.Err.find("korva --address 3 restore '");
+    ASSERT_NE(at, std::string::npos) << stopped.Err;
+    const size_t from = at + std::string("korva --address 3 restore '").size();
+    const std::string backup = stopped.Err.substr(from, stopped.Err.find('\'', from) - from);
+    EXPECT_EQ(Bus.UnitParameter(3, "FL", 3), "40.000");
+    EXPECT_EQ(Run({"restore", backup}).Exit, 0);
+    EXPECT_EQ(Bus.UnitParameter(3, "FL", 3), before);
+    EXPECT_EQ(Run({"diff", backup}).Exit, 0);
 }
 
 TEST_F(KorvaProgram, WeighAndSave) {
@@ -495,7 +597,7 @@ TEST_F(KorvaProgram, BackupThenRestoreRoundTripAndDiffFindsTheChange) {
     EXPECT_EQ(Run({"diff", toolFile.string()}).Exit, 0);
 
     // Restoring the backup puts the controller back; diff then finds nothing.
-    TRun restore = Run({"restore", controllerFile.string()});
+    TRun restore = Run({"restore", controllerFile.string(), "--rename"});
     EXPECT_EQ(restore.Exit, 0) << restore.Err;
     EXPECT_EQ(Sim.Parameter("CN"), "IXA Cell 1");
     EXPECT_EQ(Run({"diff", controllerFile.string()}).Exit, 0);

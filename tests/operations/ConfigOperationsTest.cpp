@@ -159,26 +159,173 @@ TEST(CompareWithController, UnitsAskedOnlyWhenTheDumpDoesNotSayThem) {
     EXPECT_EQ(rig.Sent(2), (std::vector<std::string>{"0:DCC", "0:CU?"}));
 }
 
+// The writes a download sent, without the queries that plan it.
+std::vector<std::string> Writes(const std::vector<std::string>& lines) {
+    std::vector<std::string> out;
+    for (const std::string& l : lines)
+        if (l.find('?') == std::string::npos)
+            out.push_back(l);
+    return out;
+}
+
 TEST(RestoreFile, SendsTheFileAndSavesOnlyWhenAsked) {
     TLinkRig rig;
     TTempFolder temp;
     const fs::path file = temp.Path / "restore.cfg";
-    std::ofstream(file) << "FL 3 40.000\nCN Restored\n";
+    std::ofstream(file) << "FL 3 40.000\nCN IXA Cell 1\n";
     rig.Sim.ClearReceived();
     const TRestoreResult saved = RestoreFile(rig.Link, file, true);
     EXPECT_EQ(saved.Lines, 2u);
     EXPECT_TRUE(saved.Saved);
-    EXPECT_EQ(rig.Sent(3), (std::vector<std::string>{"0:FL 3 40.000", "0:CN Restored", "0:SC 1"}));
+    rig.Sim.WaitReceived(8, 2000);
+    EXPECT_EQ(Writes(rig.Sent()), (std::vector<std::string>{"0:FL 3 40.000", "0:CN IXA Cell 1", "0:SC 1"}));
 
     EXPECT_FALSE(RestoreFile(rig.Link, file, false).Saved);
-    EXPECT_EQ(rig.Sent(2), (std::vector<std::string>{"0:FL 3 40.000", "0:CN Restored"}));
+    rig.Sim.WaitReceived(7, 2000);
+    EXPECT_EQ(Writes(rig.Sent()), (std::vector<std::string>{"0:FL 3 40.000", "0:CN IXA Cell 1"}));
+}
 
-    // A line the controller refuses stops it, and nothing is saved.
-    std::ofstream(file) << "FL 3 41.000\nFL 5 1.000\nCN Never\n";
-    rig.Sim.ScriptReply("FL 5 1.000", {"Error 3", "OK"});
-    EXPECT_THROW(RestoreFile(rig.Link, file, true), EIxa);
-    EXPECT_EQ(rig.Sent(2), (std::vector<std::string>{"0:FL 3 41.000", "0:FL 5 1.000"}));
-    EXPECT_EQ(rig.Sim.Parameter("CN"), "Restored");
+// Three units on one line, as a plant has them; the panel speaks to the unit at address 3.
+struct TBusRig : TLinkRig {
+    static sim::TSimOptions Bus() {
+        sim::TSimOptions options;
+        options.Units = {0, 3, 7};
+        options.Paced = true;
+        return options;
+    }
+    TBusRig() : TLinkRig(Bus(), false) {
+        Link.Address = 3;
+        Link.Connect();
+    }
+};
+
+TEST(RestoreFile, AnotherUnitsFileKeepsTheTargetsAddressAndNameUnlessAsked) {
+    TBusRig rig;
+    ASSERT_TRUE(rig.Link.Connected);
+    TTempFolder temp;
+    const fs::path cell1 = temp.Path / "cell1.cfg";
+    rig.Sim.SetUnitParameter(0, "FL", "77.000", 3);
+    rig.Link.Address = 0;
+    rig.Link.UploadIxaCfg(cell1.string()); // ends with "NA 0"
+    rig.Link.Address = 3;
+
+    const TDownloadPlan plan = PlanDownload(rig.Link, cell1);
+    ASSERT_EQ(plan.Changes.size(), 2u);
+    EXPECT_EQ(plan.Changes[0].Mnemonic, "CN");
+    EXPECT_EQ(plan.Changes[0].Now, "IXA Cell 2");
+    EXPECT_EQ(plan.Changes[0].File, "IXA Cell 1");
+    EXPECT_EQ(plan.Changes[1].Mnemonic, "NA");
+    EXPECT_EQ(plan.Changes[1].Now, "3");
+    EXPECT_EQ(plan.Changes[1].File, "0");
+    EXPECT_TRUE(plan.Changes[1].Taken); // unit 0 answers there
+    EXPECT_FALSE(plan.Active);
+    EXPECT_EQ(rig.Link.Address, 3);
+
+    const TRestoreResult kept = RestoreFile(rig.Link, cell1, true);
+    EXPECT_EQ(kept.LeftOut, (std::vector<size_t>{plan.Changes[0].LineNumber, plan.Changes[1].LineNumber}));
+    EXPECT_FALSE(kept.MovedTo);
+    EXPECT_TRUE(kept.Saved);
+    EXPECT_EQ(rig.Sim.UnitParameter(3, "FL", 3), "77.000"); // the rest applied
+    EXPECT_EQ(rig.Sim.UnitParameter(3, "CN"), "IXA Cell 2");
+    EXPECT_EQ(rig.Sim.UnitParameter(3, "NA"), "3");
+    EXPECT_EQ(rig.Sim.UnitParameter(0, "CN"), "IXA Cell 1");
+
+    // Moved when asked, to a free address: the rest follows it, the link's address stays.
+    std::string text = ReadAll(cell1);
+    text.replace(text.rfind("NA 0"), 4, "NA 5");
+    std::ofstream(cell1) << text;
+    const TDownloadPlan free = PlanDownload(rig.Link, cell1);
+    ASSERT_EQ(free.Changes.size(), 2u);
+    EXPECT_FALSE(free.Changes[1].Taken);
+    const TRestoreResult moved = RestoreFile(rig.Link, cell1, true, {}, true, false);
+    EXPECT_EQ(moved.MovedTo, std::optional<int>(5));
+    EXPECT_FALSE(moved.Saved); // not at an address the link reaches
+    EXPECT_EQ(rig.Link.Address, 3);
+    EXPECT_EQ(rig.Sim.UnitParameter(5, "CN"), "IXA Cell 2");
+    EXPECT_THROW(rig.Sim.UnitParameter(3, "CN"), std::invalid_argument);
+}
+
+TEST(RestoreFile, EveryValueCheckedBeforeAnythingIsSent) {
+    TLinkRig rig;
+    TTempFolder temp;
+    const fs::path bad = temp.Path / "bad.cfg";
+    {
+        std::ofstream out(bad);
+        for (int i = 1; i < 30; ++i)
+            out << "FL " << (i % 16) << " 10.000\n";
+        out << "FL 5 99999.000\n" // 30: above the maximum force
+            << "FL 16 1.000\n"    // 31: no such force level
+            << "NA 16\n"          // 32: no such address
+            << "CU 2\n"           // 33: no flag
+            << "MF 400.000\n"     // 34: read only
+            << "XYZ 1\n"          // 35: no parameter
+            << "FL 3 -250.000\n"  // 36: below the heaviest tool hanging on the slide
+            << "CP abc\n"         // 37: no number
+            << "CU 1\n"           // 38: English from here on
+            << "FL 2 112.000\n"   // 39: 112 Lbf. is below 500 N
+            << "FL 2 113.000\n";  // 40: above it
+    }
+    rig.Sim.ClearReceived();
+    try {
+        RestoreFile(rig.Link, bad, true);
+        ADD_FAILURE() << "the file was taken";
+    } catch (const EConfigRefused& refused) {
+        std::vector<size_t> numbers;
+        for (const TRefusedLine& line : refused.Refused)
+            numbers.push_back(line.LineNumber);
+        EXPECT_EQ(numbers, (std::vector<size_t>{30, 31, 32, 33, 34, 35, 36, 37, 40}));
+        EXPECT_NE(
+            refused.Message.find("Line 30 (\"FL 5 99999.000\"): 99999.000 is out of range: the force level "
+                                 "runs from -245.000 to 500.000 N."),
+            std::string::npos)
+            << refused.Message;
+        EXPECT_NE(
+            refused.Message.find("\nLine 31 (\"FL 16 1.000\"): FL (Force level) takes an index from 0 to 15, "
+                                 "not 16.\n"),
+            std::string::npos)
+            << refused.Message;
+        EXPECT_NE(
+            refused.Message.find("\nLine 32 (\"NA 16\"): NA (Network address) takes a value from 0 to 15"),
+            std::string::npos);
+        EXPECT_NE(refused.Message.find("\nLine 34 (\"MF 400.000\"): MF (Maximum force) can only be read.\n"),
+                  std::string::npos);
+        EXPECT_NE(refused.Message.find("\nLine 35 (\"XYZ 1\"): \"XYZ\" is no parameter of the controller.\n"),
+                  std::string::npos);
+        EXPECT_NE(refused.Message.find(
+                      "\nLine 40 (\"FL 2 113.000\"): 113.000 is out of range: the force level runs "
+                      "from -55.116 to 112.404 Lbf."),
+                  std::string::npos);
+    }
+    EXPECT_TRUE(Writes(rig.Sim.Received()).empty());
+    EXPECT_NE(rig.Sim.Parameter("FL", 1), "10.000");
+}
+
+TEST(RestoreFile, ARefusalMidWayNamesTheAppliedLinesAndTheBackupPutsThemBack) {
+    TBusRig rig;
+    TTempFolder temp;
+    const TConfigBackups backups(temp.Path / "Backups");
+    const TBackupResult before = BackUpController(rig.Link, backups, At(8, 12));
+    const fs::path file = temp.Path / "partial.cfg";
+    std::ofstream(file) << "FL 3 40.000\nFL 4 41.000\n\nFL 6 42.000\nFL 7 43.000\n";
+    rig.Sim.ScriptReply("FL 6 42.000", {"Error 3", "OK"}); // what the check cannot know
+    try {
+        RestoreFile(rig.Link, file, true);
+        ADD_FAILURE() << "no refusal";
+    } catch (const ERestoreRefused& refused) {
+        EXPECT_EQ(refused.ErrorNumber, 3);
+        EXPECT_EQ(refused.LineNumber, 4u);
+        EXPECT_EQ(refused.Applied, (std::vector<size_t>{1, 2}));
+        EXPECT_EQ(refused.Message, "Line 4 of 5 (\"FL 6 42.000\") was refused by the controller: Error 3. "
+                                   "The controller took lines 1 and 2; the rest was not sent.");
+    }
+    EXPECT_EQ(rig.Sim.UnitParameter(3, "FL", 4), "41.000");
+    EXPECT_EQ(
+        CompareWithController(rig.Link, ReadConfigurationFile(before.Backup.Controller)).Result.Differences(),
+        2u);
+    RestoreFile(rig.Link, before.Backup.Controller, false);
+    EXPECT_EQ(
+        CompareWithController(rig.Link, ReadConfigurationFile(before.Backup.Controller)).Result.Differences(),
+        0u);
 }
 
 TEST(WeighTool, WeighsReadsAndSavesOnlyWhenAsked) {

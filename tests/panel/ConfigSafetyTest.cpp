@@ -6,6 +6,7 @@
 
 #include "config/ConfigBackups.h"
 #include "dialogs/Options.h"
+#include "operations/ConfigOperations.h"
 #include "panel/Compareconfig.h"
 #include "panel/Downloadingconfig.h"
 #include "toolkit/Text.h"
@@ -144,11 +145,15 @@ TEST_F(TConfigSafetyTest, CompareMarksExactlyTheChangesAndDownloadsTheSameFile) 
     Sim->ClearReceived();
     QString progressAtQuestion;
     Dialogs->OnBox = [&](const TScriptedDialogs::TBox&) { progressAtQuestion = DownloadProgress(); };
+    Dialogs->AnswerNext(mrYes); // the file renames the unit: asked, and renamed
     Dialogs->AnswerNext(mrNo);
     form.DownloadButton->click();
     EXPECT_EQ(Commands(*Sim), Prefixed(file));
-    ASSERT_EQ(Dialogs->Boxes.size(), 1u);
-    EXPECT_EQ(Dialogs->Boxes[0].Text, "Do you want to save configuration to Non-volatile memory?");
+    ASSERT_EQ(Dialogs->Boxes.size(), 2u);
+    EXPECT_EQ(Dialogs->Boxes[0].Text.toStdString(),
+              "This file would rename the unit \"IXA Cell 1\" to \"Cell 9\".\n\n"
+              "Rename it? No keeps the name \"IXA Cell 1\" and leaves line 2 out.");
+    EXPECT_EQ(Dialogs->Boxes[1].Text, "Do you want to save configuration to Non-volatile memory?");
     EXPECT_EQ(progressAtQuestion, "line 51 of 51");
     QTest::qWait(0);
     EXPECT_TRUE(p.Files.CompareWindow.isNull()); // the comparison was of the old configuration
@@ -290,11 +295,12 @@ TEST_F(TConfigSafetyTest, TransfersCountTheirLinesAndARefusedLineIsNamed) {
     Dialogs->Boxes.clear();
     Dialogs->AnswerNextFile(Path("bad.cfg"));
     p.IxaDownloadItem->trigger();
+    // Refused by the check before anything is sent: no half-applied file, no question.
     ASSERT_EQ(Dialogs->Boxes.size(), 1u);
-    EXPECT_EQ(Dialogs->Boxes[0].Text,
-              "Line 3 of 4 (\"FL 0 99999.000\") was refused by the controller: Error 3. The lines before it "
-              "were applied, the rest was not sent.");
-    EXPECT_EQ(p.Link->GetControllerName(), "Bench");
+    EXPECT_EQ(Dialogs->Boxes[0].Text, "The file was not downloaded: one line cannot be taken by the controller.\n"
+                                      "Line 3 (\"FL 0 99999.000\"): 99999.000 is out of range: the force level runs "
+                                      "from -245.000 to 500.000 N.");
+    EXPECT_EQ(p.Link->GetControllerName(), "IXA Cell 1");
 }
 
 } // namespace
@@ -317,3 +323,28 @@ TEST_F(TConfigSafetyTest, OfflineTheCommandsSayWhyAndLeaveNoTrace) {
 }
 
 } // namespace
+
+TEST_F(TConfigSafetyTest, ARefusalMidWayOffersTheBackupThatPutsTheControllerBack) {
+    TKorvaControlPanel& p = Online();
+    WriteSetting("BackupBeforeDownload", "1");
+    const AnsiString name = p.Link->GetControllerName();
+    Write(Path("partial.cfg"), {"FL 3 40.000", "FL 4 41.000", "FL 6 42.000"});
+    Sim->ScriptReply("FL 6 42.000", {"Error 3", "OK"});
+    Dialogs->AnswerNextFile(Path("partial.cfg"));
+    Dialogs->AnswerNext(mrYes);
+    p.IxaDownloadItem->trigger();
+    ASSERT_EQ(Backups().List(name).size(), 1u);
+    const TConfigBackups::TBackup backup = Backups().List(name).front();
+    ASSERT_EQ(Dialogs->Boxes.size(), 2u);
+    EXPECT_EQ(
+        Dialogs->Boxes[0].Text.toStdString(),
+        "Line 3 of 3 (\"FL 6 42.000\") was refused by the controller: Error 3. The controller took lines 1 "
+        "and 2; the rest was not sent.\n\nPut back the backup taken before the download, so that the "
+        "controller holds what it held before?");
+    EXPECT_EQ(Dialogs->Boxes[0].Buttons, TMsgButtons::YesNo);
+    EXPECT_TRUE(Dialogs->Boxes[1].Text.startsWith("The backup is back in the controller"))
+        << ToAnsi(Dialogs->Boxes[1].Text);
+    EXPECT_EQ(CompareWithController(*p.Link, ReadConfigurationFile(backup.Controller)).Result.Differences(),
+              0u);
+    EXPECT_EQ(Read(backup.Controller), Dump("DCC"));
+}

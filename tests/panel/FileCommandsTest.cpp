@@ -137,19 +137,35 @@ TEST_F(TFileCommandsTest, AFailedDownloadShowsItsErrorSendsNothingAndAsksNothing
 
 TEST_F(TFileCommandsTest, ALineTheControllerRejectsEndsTheDownload) {
     TKorvaControlPanel& p = Online();
-    Write(Path("bad.cfg"), "CN Bench\nXYZZY 1\nCF 10.000\n");
+    // A line no controller takes is found before anything is sent, with its number and reason.
+    Write(Path("bad.cfg"), "CF 5.000\nXYZZY 1\nFL 5 99999.000\n");
+    Dialogs->AnswerNextFile(Path("bad.cfg"));
+    Sim->ClearReceived();
+    p.IxaDownloadItem->trigger();
+    EXPECT_TRUE(Commands(*Sim).empty());
+    ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(Dialogs->Boxes[0].Text,
+              "The file was not downloaded: 2 lines cannot be taken by the controller.\n"
+              "Line 2 (\"XYZZY 1\"): \"XYZZY\" is no parameter of the controller.\n"
+              "Line 3 (\"FL 5 99999.000\"): 99999.000 is out of range: the force level runs from -245.000 to "
+              "500.000 N.");
+
+    // One the controller still refuses ends it, naming what it took.
+    Write(Path("bad.cfg"), "CF 5.000\nFL 2 10.000\nCF 10.000\n");
+    Sim->ScriptReply("FL 2 10.000", {"Error 3", "OK"});
+    Dialogs->Boxes.clear();
     int busyAtBox = -1;
     Dialogs->OnBox = [&](const TScriptedDialogs::TBox&) { busyAtBox = DownloadWindows(false); };
     Dialogs->AnswerNextFile(Path("bad.cfg"));
+    Sim->ClearReceived();
     p.IxaDownloadItem->trigger();
-    EXPECT_EQ(Commands(*Sim), (TLines{"0:CN Bench", "0:XYZZY 1"}));
+    EXPECT_EQ(Commands(*Sim), (TLines{"0:CF 5.000", "0:FL 2 10.000"}));
     // The controller's error goes to the standard error display; no question is asked.
     ASSERT_EQ(Dialogs->Boxes.size(), 1u);
     EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows");
     EXPECT_EQ(Dialogs->Boxes[0].Icon, TMsgIcon::Error);
-    EXPECT_TRUE(
-        Dialogs->Boxes[0].Text.startsWith("Line 2 of 3 (\"XYZZY 1\") was refused by the controller: Error "))
-        << Dialogs->Boxes[0].Text.toStdString();
+    EXPECT_EQ(Dialogs->Boxes[0].Text, "Line 2 of 3 (\"FL 2 10.000\") was refused by the controller: Error 3. "
+                                      "The controller took line 1; the rest was not sent.");
     EXPECT_EQ(busyAtBox, 0);
 }
 
@@ -186,4 +202,98 @@ TEST_F(TFileCommandsTest, AFailedUploadLeavesThePreviousFileAsItWas) {
     EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 7.");
     EXPECT_EQ(ReadAll(Path("backup.cfg")), backup);
     EXPECT_EQ(QDir(Files.path()).entryList(QDir::Files), QStringList{"backup.cfg"});
+}
+
+TEST_F(TFileCommandsTest, AnotherUnitsFileKeepsTheTargetsAddressAndNameUnlessTheOperatorMovesIt) {
+    sim::TSimOptions bus;
+    bus.Units = {0, 3, 7};
+    bus.Paced = true;
+    TKorvaControlPanel& p = Online(bus);
+    Sim->SetUnitParameter(0, "FL", "77.000", 3);
+    Dialogs->AnswerNextFile(Path("cell1.cfg"));
+    p.IxaUploadIxaItem->trigger(); // unit 0's file: "CN IXA Cell 1" ... "NA 0"
+    const TLines file = FileLines(Path("cell1.cfg"));
+    const auto lineOf = [&](const std::string& start) {
+        return std::find_if(file.begin(), file.end(),
+                            [&](const std::string& l) { return l.rfind(start, 0) == 0; }) -
+               file.begin() + 1;
+    };
+    const auto cn = lineOf("CN "), na = lineOf("NA ");
+    ASSERT_EQ(file[size_t(na - 1)], "NA 0");
+
+    p.Maintenance.UseNetworkAddress(3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.Link->Connected && p.Link->Address == 3; }, 8000));
+    Sim->ClearReceived();
+    Dialogs->Boxes.clear();
+    Dialogs->AnswerNextFile(Path("cell1.cfg"));
+    for (int i = 0; i < 3; ++i)
+        Dialogs->AnswerNext(mrNo); // keep the name, keep the address, do not save
+    p.IxaDownloadItem->trigger();
+    ASSERT_EQ(Dialogs->Boxes.size(), 4u);
+    EXPECT_EQ(
+        Dialogs->Boxes[0].Text.toStdString(),
+        "This file would rename the unit \"IXA Cell 2\" to \"IXA Cell 1\".\n\nRename it? No keeps the name "
+        "\"IXA Cell 2\" and leaves line " +
+            std::to_string(cn) + " out.");
+    EXPECT_EQ(
+        Dialogs->Boxes[1].Text.toStdString(),
+        "This file would move the unit at address 3 to address 0, where another unit answers.\n\nMove it? No "
+        "keeps address 3 and leaves line " +
+            std::to_string(na) + " out.");
+    EXPECT_EQ(Dialogs->Boxes[2].Text.toStdString(),
+              "Lines " + std::to_string(cn) + ", " + std::to_string(na) +
+                  " of the file were left out: the unit keeps its address "
+                  "and name.");
+    EXPECT_EQ(Dialogs->Boxes[3].Text, "Do you want to save configuration to Non-volatile memory?");
+    const TLines sent = Commands(*Sim);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "3:NA 0"), 0);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "3:FL 3 77.000"), 1);
+    EXPECT_EQ(Sim->UnitParameter(3, "CN"), "IXA Cell 2");
+    EXPECT_EQ(Sim->UnitParameter(3, "FL", 3), "77.000");
+    EXPECT_EQ(Sim->UnitParameter(0, "CN"), "IXA Cell 1");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.Link->Connected.load(); }, 8000));
+
+    // Moved when the operator says so (to a free address): no save question, the message says where.
+    TLines moved = file;
+    moved[size_t(na - 1)] = "NA 5";
+    QByteArray text;
+    for (const std::string& line : moved)
+        text += QByteArray::fromStdString(line) + "\n";
+    Write(Path("cell5.cfg"), text);
+    Dialogs->Boxes.clear();
+    Dialogs->AnswerNextFile(Path("cell5.cfg"));
+    Dialogs->AnswerNext(mrNo);
+    Dialogs->AnswerNext(mrYes);
+    p.IxaDownloadItem->trigger();
+    ASSERT_EQ(Dialogs->Boxes.size(), 3u); // rename, move, and what happened: no save question
+    EXPECT_EQ(Dialogs->Boxes[1].Text.toStdString().rfind(
+                  "This file would move the unit at address 3 to address 5.", 0),
+              0u);
+    EXPECT_EQ(
+        Dialogs->Boxes[2].Text.toStdString(),
+        "The download moved the unit from address 3 to address 5, where it answers now. The panel stays at "
+        "address 3 and goes offline; set the address to 5 to reach the unit. The configuration was not saved "
+        "to non-volatile memory.");
+    EXPECT_EQ(Sim->UnitParameter(5, "CN"), "IXA Cell 2");
+}
+
+TEST_F(TFileCommandsTest, ADownloadWhileActiveAsksFirst) {
+    TKorvaControlPanel& p = Online();
+    Write(Path("levels.cfg"), "FL 3 40.000\n");
+    Sim->SetParameter("ACT", "1");
+    Sim->ClearReceived();
+    Dialogs->AnswerNextFile(Path("levels.cfg"));
+    Dialogs->AnswerNext(mrNo);
+    p.IxaDownloadItem->trigger();
+    ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+    EXPECT_TRUE(Dialogs->Boxes[0].Text.startsWith("The carriage is active."))
+        << ToAnsi(Dialogs->Boxes[0].Text);
+    EXPECT_TRUE(Commands(*Sim).empty());
+
+    Dialogs->Boxes.clear();
+    Dialogs->AnswerNextFile(Path("levels.cfg"));
+    Dialogs->AnswerNext(mrYes);
+    Dialogs->AnswerNext(mrNo); // not saved
+    p.IxaDownloadItem->trigger();
+    EXPECT_EQ(Commands(*Sim), TLines{"0:FL 3 40.000"});
 }
