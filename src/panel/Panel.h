@@ -28,6 +28,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
+#include <limits>
 #include <memory>
 
 class TKorvaControlPanel : public QMainWindow {
@@ -85,6 +86,10 @@ public:
     bool Updating = false;
     int32_t PosLimitTicks = 0;
     int32_t NegLimitTicks = 0;
+    // The ends of the command bar's scale as read (not-a-number while unknown): a typed command is
+    // checked against these, not against the bar's step counts.
+    double CommandLow = std::numeric_limits<double>::quiet_NaN();
+    double CommandHigh = std::numeric_limits<double>::quiet_NaN();
     bool ToolShown = false; // the display shows a tool (between tool connect and disconnect)
     QString ToolNumberErrorText;
 

@@ -315,7 +315,12 @@ void TKorvaControlPanel::SetupCommandBar() {
                     return;
                 // The bar runs top down, so its range is the scale's negated; the gauge that takes its
                 // place under the same marks gets the same range.
-                CommandBar->setRange(-GaugeTicks(high, factor), -GaugeTicks(low, factor));
+                // Its ends count as a typed value does, so that the maximum shown is a step it reaches
+                // (4.35 x 100 is a hair below 435 in binary).
+                CommandBar->setRange(-GaugeTicks(TruncTicks(high, factor), 1),
+                                     -GaugeTicks(TruncTicks(low, factor), 1));
+                CommandLow = low;
+                CommandHigh = high;
                 CommandBar->setPageStep(10);
                 CommandBar->setSingleStep(1);
                 SetGaugeRange(CommandGauge, GaugeTicks(low, factor), GaugeTicks(high, factor));
@@ -323,6 +328,7 @@ void TKorvaControlPanel::SetupCommandBar() {
             },
             [&](const QString&) { known = false; });
         if (!known) {
+            CommandLow = CommandHigh = std::numeric_limits<double>::quiet_NaN();
             CommandBar->setRange(0, 0);
             ShowUnknownScale(CommandGauge, {CommandBarMax, CommandBarMid, CommandBarMin});
         }

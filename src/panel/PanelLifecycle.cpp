@@ -227,5 +227,7 @@ bool TKorvaControlPanel::eventFilter(QObject* watched, QEvent* event) {
     // so it is looked up again whenever the tooltip is asked for.
     if (watched == OnlineStatus && event->type() == QEvent::ToolTip)
         UpdateStatusTip();
+    if (watched == CommandBar && event->type() == QEvent::Wheel && !CommandBar->hasFocus())
+        return true;
     return QMainWindow::eventFilter(watched, event);
 }

@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <chrono>
@@ -126,14 +127,14 @@ TEST_F(TCommandsTest, TypedCommandsAreCheckedAgainstTheBarRange) {
     };
     const TRow rows[] = {
         {"500.0", "", "0:CF 500.000"},
-        {"500.1", "Command value is too large!", ""},
-        {"1000000000000000.0", "Command value is too large!", ""},
+        {"500.1", "Command value is too large! The largest is 500.0 N.", ""},
+        {"1000000000000000.0", "Command value is too large! The largest is 500.0 N.", ""},
         {"-245.0", "", "0:CF -245.000"},
-        {"-245.1", "Command value is too small!", ""},
+        {"-245.1", "Command value is too small! The smallest is -245.0 N.", ""},
         {"12abc", "Bad value for Command!", ""},
         {"", "Bad value for Command!", ""},
-        {"-245.0", "", ""},           // already commanded: the bar does not move
-        {"12.56", "", "0:CF 12.500"}, // counted in tenths, truncated
+        {"-245.0", "", "0:CF -245.000"}, // typed and entered again: sent again
+        {"12.56", "", "0:CF 12.560"},    // as typed, not cut to the bar's tenths
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.Typed.toStdString());
@@ -162,7 +163,128 @@ TEST_F(TCommandsTest, TypedCommandsAreCheckedAgainstTheBarRange) {
             EXPECT_TRUE(Commands(*Sim).empty());
         }
     }
-    EXPECT_EQ(p.CommandValue->text(), "12.5");
+    EXPECT_EQ(p.CommandValue->text(), "12.6");
+    EXPECT_EQ(p.CommandBar->value(), -126); // the nearest step
+}
+
+TEST_F(TCommandsTest, ATypedCommandIsSentToTheWiresThreeDecimalsOrRefused) {
+    TKorvaControlPanel& p = Online();
+    const QString point(QLocale().decimalPoint());
+    const struct {
+        const char* Typed; // with "." for the decimal separator
+        const char* Sent;  // empty: refused
+    } rows[] = {
+        {"12.59", "0:CF 12.590"}, {"7.25", "0:CF 7.250"}, {"-0.001", "0:CF -0.001"},
+        {"12.5901", ""},          {"0.0005", ""},         {"499.999", "0:CF 499.999"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Typed);
+        Sim->ClearReceived();
+        Dialogs->Boxes.clear();
+        QTest::mouseClick(p.CommandValue, Qt::LeftButton);
+        TypeAndEnter(p.CommandEdit, QString(row.Typed).replace(".", point));
+        if (*row.Sent) {
+            EXPECT_EQ(Commands(*Sim), TLines{row.Sent});
+            EXPECT_TRUE(Dialogs->Boxes.empty());
+            continue;
+        }
+        EXPECT_TRUE(Commands(*Sim).empty());
+        ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+        EXPECT_EQ(Dialogs->Boxes[0].Caption, "Data Entry Error");
+        EXPECT_EQ(Dialogs->Boxes[0].Text, "Command value has more decimals than the controller takes! The "
+                                          "resolution is 0" +
+                                              point + "001 N.");
+        QTest::keyClick(p.CommandEdit, Qt::Key_Escape);
+    }
+    EXPECT_EQ(p.CommandValue->text(), "500" + point + "0"); // 499.999 at one decimal
+    EXPECT_EQ(p.CommandBar->value(), -5000);
+}
+
+TEST_F(TCommandsTest, TheMaximumShownIsAcceptedWhereTheBarCountsAHairBelow) {
+    // 4.35 x 100 is 434.99999999999994 in binary.
+    sim::TSimOptions options;
+    StartSimulator(options).SetParameter("MP", "4.35");
+    TKorvaControlPanel& p = OpenPanel();
+    ASSERT_TRUE(WaitOnline());
+    p.ModeGroup->Button(1)->click();
+    ASSERT_EQ(p.CommandBarMax->text(), "4" + QString(QLocale().decimalPoint()) + "35");
+    EXPECT_EQ(p.CommandBar->minimum(), -435);
+    Sim->ClearReceived();
+    QTest::mouseClick(p.CommandValue, Qt::LeftButton);
+    TypeAndEnter(p.CommandEdit, p.CommandBarMax->text());
+    EXPECT_TRUE(Dialogs->Boxes.empty());
+    EXPECT_EQ(Commands(*Sim), TLines{"0:CP 4.350"});
+    EXPECT_EQ(p.CommandBar->value(), -435);
+}
+
+TEST_F(TCommandsTest, TheWheelMovesTheBarOnlyWhenItHasTheFocus) {
+    TKorvaControlPanel& p = Online();
+    QTest::mouseClick(p.ActiveButton, Qt::LeftButton);
+    ASSERT_EQ(p.ActiveLabel->text(), "Active");
+    p.ActiveButton->setFocus();
+    ASSERT_FALSE(p.CommandBar->hasFocus());
+    Sim->ClearReceived();
+    const int before = p.CommandBar->value();
+    const QPoint middle = p.CommandBar->rect().center();
+    const auto notch = [&] {
+        QWheelEvent wheel(middle, p.CommandBar->mapToGlobal(middle), {}, {0, -120}, Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(p.CommandBar, &wheel);
+    };
+    for (int i = 0; i < 6; ++i)
+        notch();
+    EXPECT_TRUE(Commands(*Sim).empty());
+    EXPECT_EQ(p.CommandBar->value(), before);
+
+    p.CommandBar->setFocus();
+    ASSERT_TRUE(p.CommandBar->hasFocus());
+    notch();
+    EXPECT_NE(p.CommandBar->value(), before);
+    const TLines sent = Commands(*Sim);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].rfind("0:CF ", 0), 0u);
+}
+
+TEST_F(TCommandsTest, AModeChangeWhileActiveAsksFirstNamingThePosition) {
+    TKorvaControlPanel& p = Online();
+    Sim->SetParameter("CP", "75.000");
+    QTest::mouseClick(p.ActiveButton, Qt::LeftButton);
+    ASSERT_EQ(p.ActiveLabel->text(), "Active");
+    Sim->ClearReceived();
+    const QString point(QLocale().decimalPoint());
+
+    Dialogs->AnswerNext(mrNo);
+    p.ModeGroup->Button(1)->click();
+    ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows");
+    EXPECT_EQ(Dialogs->Boxes[0].Text, "The carriage is active. In Position Mode it moves at once to 75" +
+                                          point +
+                                          "00 mm. Change to "
+                                          "Position Mode?");
+    EXPECT_EQ(Dialogs->Boxes[0].Buttons, TMsgButtons::YesNo);
+    EXPECT_TRUE(Commands(*Sim).empty());
+    EXPECT_EQ(p.ModeGroup->ItemIndex(), 0);
+
+    Dialogs->AnswerNext(mrYes);
+    p.ModeGroup->Button(1)->click();
+    EXPECT_EQ(Commands(*Sim), (TLines{"0:PM 1", "0:CM 0"}));
+    EXPECT_EQ(p.ModeGroup->ItemIndex(), 1);
+
+    Sim->ClearReceived();
+    Dialogs->Boxes.clear();
+    Dialogs->AnswerNext(mrYes);
+    p.ModeGroup->Button(0)->click();
+    ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(Dialogs->Boxes[0].Text, "The carriage is active. Change to Force Mode?");
+    EXPECT_EQ(Commands(*Sim), (TLines{"0:PM 0", "0:CM 0"}));
+
+    // Retracted: no question.
+    QTest::mouseClick(p.ActiveButton, Qt::LeftButton);
+    ASSERT_EQ(p.ActiveLabel->text(), "Retracted");
+    Dialogs->Boxes.clear();
+    p.ModeGroup->Button(1)->click();
+    EXPECT_TRUE(Dialogs->Boxes.empty());
+    EXPECT_EQ(p.ModeGroup->ItemIndex(), 1);
 }
 
 TEST_F(TCommandsTest, PositionModeScalesTheBarAndRefusesNegativeCommands) {
@@ -177,10 +299,12 @@ TEST_F(TCommandsTest, PositionModeScalesTheBarAndRefusesNegativeCommands) {
     QTest::mouseClick(p.CommandValue, Qt::LeftButton);
     TypeAndEnter(p.CommandEdit, "-0.01");
     ASSERT_EQ(Dialogs->Boxes.size(), 1u);
-    EXPECT_EQ(Dialogs->Boxes[0].Text, "Command value is too small!");
+    EXPECT_EQ(Dialogs->Boxes[0].Text,
+              "Command value is too small! The smallest is 0" + QString(QLocale().decimalPoint()) + "00 mm.");
     TypeAndEnter(p.CommandEdit, "150.01");
     ASSERT_EQ(Dialogs->Boxes.size(), 2u);
-    EXPECT_EQ(Dialogs->Boxes[1].Text, "Command value is too large!");
+    EXPECT_EQ(Dialogs->Boxes[1].Text, "Command value is too large! The largest is 150" +
+                                          QString(QLocale().decimalPoint()) + "00 mm.");
     TypeAndEnter(p.CommandEdit, "150.00");
     EXPECT_EQ(Commands(*Sim), TLines{"0:CP 150.000"});
     EXPECT_EQ(p.CommandValue->text(), "150.00");
@@ -201,7 +325,7 @@ TEST_F(TCommandsTest, ATypedPositionIsSentAsTypedNotAHundredthLow) {
         const char* Sent;
     } rows[] = {
         {"0.29", "0:CP 0.290"}, {"0.57", "0:CP 0.570"},     {"1.15", "0:CP 1.150"},
-        {"4.35", "0:CP 4.350"}, {"123.45", "0:CP 123.450"}, {"0.299", "0:CP 0.290"}, // truncated
+        {"4.35", "0:CP 4.350"}, {"123.45", "0:CP 123.450"}, {"0.299", "0:CP 0.299"}, // as typed
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.Typed);
@@ -210,7 +334,7 @@ TEST_F(TCommandsTest, ATypedPositionIsSentAsTypedNotAHundredthLow) {
         TypeAndEnter(p.CommandEdit, QString(row.Typed).replace(".", point));
         EXPECT_EQ(Commands(*Sim), TLines{row.Sent});
     }
-    EXPECT_EQ(p.CommandValue->text(), "0" + point + "29");
+    EXPECT_EQ(p.CommandValue->text(), "0" + point + "30"); // 0.299 at two decimals
     EXPECT_TRUE(Dialogs->Boxes.empty());
 }
 
