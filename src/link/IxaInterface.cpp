@@ -168,6 +168,8 @@ void TIxaInterface::SendString(const AnsiString& command) {
         lastCommand = line;
     }
     WriteString(line);
+    if (command.find('?') == AnsiString::npos && CurrentTrafficOrigin() == TTrafficOrigin::Operator)
+        Unsaved = true;
     AnsiString echo;
     try {
         echo = ReadLine(&line);

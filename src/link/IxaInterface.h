@@ -246,6 +246,9 @@ public:
     std::atomic<int> Timeout{1000};
     std::atomic<int> Address{0};
     std::atomic<bool> Connected{false};
+    // A command that sets something went out at the operator's request since the last save (SC):
+    // the controller may hold changes its non-volatile memory does not.
+    std::atomic<bool> Unsaved{false};
     std::atomic<double> Version{0.0};
     bool EnglishUnits = false;
     AnsiString LengthUnits, ForceUnits, WeightUnits;

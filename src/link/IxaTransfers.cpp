@@ -277,4 +277,5 @@ void TIxaInterface::SaveConfiguration(bool full) {
     TTimeoutScope limit(Timeout, 4000);
     SendString(full ? "SC 1" : "SC");
     VoidReply();
+    Unsaved = false;
 }

@@ -70,6 +70,10 @@ int32_t NearestTicks(double value, double factor) {
     return GaugeTicks(std::round(value * factor), 1);
 }
 
+bool KnownReading(double value) {
+    return std::isfinite(value) && std::fabs(value) < ReadingBound;
+}
+
 double OrientationAngle(double acceleration) {
     double a = acceleration;
     if (a > 1)

@@ -23,6 +23,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDialog>
+#include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
 #include <QPointer>
@@ -70,6 +71,21 @@ public:
 
     // Why the panel is offline, as the status field's tooltip shows it; empty while online.
     QString OfflineReason() const;
+
+    // The status bar: the link's state and why ("Online", or "Offline: " and the tooltip's reason), the
+    // port and address, "Simulator" for a controller simulated in the process, and "Not saved" while
+    // the controller holds writes of this console that are not saved. Refreshed by a timer too, since
+    // the reason changes without an event of the monitor.
+    void CreateStatusBar();
+    void UpdateStatusBar();
+    void SetSimulated(bool simulated);
+    bool Simulated = false;
+    QLabel* LinkStateText = nullptr;
+    QLabel* PortText = nullptr;
+    QLabel* SimulatorText = nullptr;
+    QLabel* UnsavedText = nullptr;
+    // File > Save to Controller: "SC", whatever the dialogs asked before.
+    QAction* SaveToControllerItem = nullptr;
 
     // Brings the window back when a second start asked for it: restore if minimised, then raise.
     void WakeFromSecondInstance();

@@ -96,9 +96,16 @@ void TKorvaControlPanel::WeighButtonClick() {
             Link->AutoWeigh();
         }
         repaint();
-        if (MessageBox("Korva Windows",
-                       "Auto Tool Weigh Successful! Do you want to save tool weight to non-volatile memory?",
-                       TMsgButtons::YesNo) == mrYes)
+        // The question shows what was weighed, so that a wrong weight is not saved unseen.
+        const double weighed = Link->GetCurrentToolWeight();
+        ShowToolWeight(weighed);
+        const QString value = KnownReading(weighed) ? FormatFloat("0.00", weighed) : QString("?");
+        if (MessageBox(
+                "Korva Windows",
+                "Auto Tool Weigh Successful! Do you want to save tool weight to non-volatile memory?\n\n"
+                "Weighed: " +
+                    value + " " + ToQString(Link->WeightUnits),
+                TMsgButtons::YesNo) == mrYes)
             SaveControllerConfig(true);
     } catch (const EIxa& error) {
         ShowError(ToQString(error.Message));
