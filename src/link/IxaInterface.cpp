@@ -163,6 +163,7 @@ void TIxaInterface::SendString(const AnsiString& command) {
     if (command.find_first_of("\r\n") != AnsiString::npos)
         throw EIxaInterface(6);
     const AnsiString line = std::to_string(Address.load()) + ":" + command;
+    SentCommand = command;
     {
         std::lock_guard guard(sharedMutex);
         lastCommand = line;
@@ -197,7 +198,9 @@ void TIxaInterface::CheckReply(const AnsiString& reply) {
                 std::fflush(commLog);
             }
         }
-        throw EIxa(reply);
+        EIxa refused(reply);
+        refused.Command = SentCommand;
+        throw refused;
     }
 }
 

@@ -58,6 +58,7 @@ class EIxa : public Exception {
 public:
     explicit EIxa(const AnsiString& line); // message = the line; ErrorNumber read with "Error %ld"
     int32_t ErrorNumber;
+    AnsiString Command; // the command line refused, without the address; empty when not known
 };
 
 class TIxaInterface;
@@ -266,6 +267,7 @@ private:
     void DrainInput();
     TStringList& LoadFunctionNames(TStringList& list, const char* countName, const char* nameName);
     std::atomic<bool> RefusedVersion{false};
+    AnsiString SentCommand; // the command of the exchange in progress (under the lock)
     std::atomic<TTrafficObserver*> Observer{nullptr};
     std::chrono::steady_clock::time_point ExchangeStart{}; // under the lock, while observed
 };

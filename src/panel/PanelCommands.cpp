@@ -24,6 +24,15 @@ constexpr int ContourModeIndex = 2;
 
 const QString DataEntryCaption = "Data Entry Error";
 
+// The controller's refusal as the operator needs it: its own line, then the command and value it
+// refused, so that an "Error 3" box says what was out of range.
+QString Refusal(const EIxa& error) {
+    QString text = ToQString(error.Message);
+    if (!error.Command.empty())
+        text += "\n\nRefused: " + ToQString(error.Command);
+    return text;
+}
+
 // The in-place editor takes the place of its value box, starting from the value shown.
 void OpenEditor(TStaticText* value, TEdit* edit) {
     value->hide();
@@ -58,7 +67,7 @@ void TKorvaControlPanel::SaveControllerConfig(bool full) {
         SaveControllerConfiguration(*Link, full);
         failed = false;
     } catch (const EIxa& error) {
-        failure = ToQString(error.Message);
+        failure = Refusal(error);
     } catch (const EIxaInterface& error) {
         failure = ToQString(error.Message);
     } catch (const ECommPort& error) {
@@ -82,7 +91,7 @@ void TKorvaControlPanel::ActiveButtonClick() {
         Link->SetActive(want);
         ShowActive(want);
     } catch (const EIxa& error) {
-        ShowError(ToQString(error.Message));
+        ShowError(Refusal(error));
     }
 }
 
@@ -108,7 +117,7 @@ void TKorvaControlPanel::WeighButtonClick() {
                 TMsgButtons::YesNo) == mrYes)
             SaveControllerConfig(true);
     } catch (const EIxa& error) {
-        ShowError(ToQString(error.Message));
+        ShowError(Refusal(error));
     }
 }
 
@@ -118,7 +127,7 @@ void TKorvaControlPanel::ToolNumberUpDownChanging(bool& allowChange) {
         Link->SetToolNumber(ToolNumberUpDown->Position());
         allowChange = true;
     } catch (const EIxa& error) {
-        PostToolNumberError(ToQString(error.Message));
+        PostToolNumberError(Refusal(error));
     }
 }
 
@@ -132,7 +141,7 @@ void TKorvaControlPanel::ToolNumberUpDownClick(TUDBtnType) {
         if (ToolShown)
             ReadToolType();
     } catch (const EIxa& error) {
-        PostToolNumberError(ToQString(error.Message));
+        PostToolNumberError(Refusal(error));
     }
 }
 
@@ -150,7 +159,7 @@ void TKorvaControlPanel::CommandBarChange() {
         else
             Link->SetCommandForce(value);
     } catch (const EIxa& error) {
-        ShowError(ToQString(error.Message));
+        ShowError(Refusal(error));
     }
 }
 
@@ -180,7 +189,7 @@ void TKorvaControlPanel::ModeGroupClick() {
         Link->SetContourMode(item == ContourModeIndex);
         SetupCommandBar();
     } catch (const EIxa& error) {
-        ShowError(ToQString(error.Message));
+        ShowError(Refusal(error));
     }
 }
 
@@ -241,7 +250,7 @@ void TKorvaControlPanel::CommandEditKeyPress(char& key) {
         else
             Link->SetCommandForce(v);
     } catch (const EIxa& error) {
-        ShowError(ToQString(error.Message));
+        ShowError(Refusal(error));
     }
 }
 
@@ -265,7 +274,7 @@ void TKorvaControlPanel::ToolWeightEditKeyPress(char& key) {
         ToolWeightEditExit();
     } catch (const EIxa& error) {
         ToolWeightEditExit();
-        ShowError(ToQString(error.Message));
+        ShowError(Refusal(error));
     } catch (const EConvertError&) {
         MessageBox(DataEntryCaption, "Bad value for Tool Weight!");
         ToolWeightEdit->setFocus();
@@ -283,7 +292,7 @@ void TKorvaControlPanel::SerialOverrideBoxClick() {
         Link->SetSerialOverride(SerialOverrideBox->isChecked());
         SetupCommandBar();
     } catch (const EIxa& error) {
-        ShowError(ToQString(error.Message));
+        ShowError(Refusal(error));
     }
 }
 

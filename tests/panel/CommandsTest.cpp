@@ -67,7 +67,7 @@ TEST_F(TCommandsTest, ActivateSendsTheRequestAndADeviceErrorLeavesTheDisplay) {
     EXPECT_EQ(Commands(*Sim), TLines{"0:ACT 1"});
     ASSERT_EQ(Dialogs->Boxes.size(), 1u);
     EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows Error");
-    EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 5");
+    EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 5\n\nRefused: ACT 1");
     EXPECT_EQ(p.ActiveLabel->text(), "Retracted");
     EXPECT_EQ(p.ActiveLabel->Color(), clr::Grey);
     EXPECT_EQ(p.ActiveButton->text(), "Activate");
@@ -109,7 +109,7 @@ TEST_F(TCommandsTest, TheMonitorDeliversWhileARealErrorBoxIsOpen) {
     QTest::mouseClick(p.ActiveButton, Qt::LeftButton);
     SetDialogService(std::move(scripted));
     EXPECT_EQ(caption, "Korva Windows Error");
-    EXPECT_EQ(text, "Error 5");
+    EXPECT_EQ(text, "Error 5\n\nRefused: ACT 1");
     EXPECT_EQ(commandWhileOpen, "123.4");
     EXPECT_EQ(p.ActiveLabel->text(), "Retracted");
     EXPECT_EQ(Commands(*Sim), TLines{"0:ACT 1"});
@@ -398,7 +398,7 @@ TEST_F(TCommandsTest, OneSpinnerClickSendsTheToolNumberTwice) {
     EXPECT_TRUE(Dialogs->Boxes.empty());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !Dialogs->Boxes.empty(); }, 2000));
     EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows Error");
-    EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 3");
+    EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 3\n\nRefused: TN 1");
 
     // Refused after the change (the new number): the spinner has moved; shown the same way.
     Sim->ClearReceived();
@@ -408,7 +408,7 @@ TEST_F(TCommandsTest, OneSpinnerClickSendsTheToolNumberTwice) {
     EXPECT_EQ(p.ToolNumberUpDown->Position(), 0);
     EXPECT_EQ(Dialogs->Boxes.size(), 1u);
     ASSERT_TRUE(QTest::qWaitFor([&] { return Dialogs->Boxes.size() == 2; }, 2000));
-    EXPECT_EQ(Dialogs->Boxes[1].Text, "Error 4");
+    EXPECT_EQ(Dialogs->Boxes[1].Text, "Error 4\n\nRefused: TN 0");
 }
 
 TEST_F(TCommandsTest, ATypedToolWeightIsSentForTheShownToolAndSavedWithoutAQuestion) {
@@ -445,9 +445,20 @@ TEST_F(TCommandsTest, ATypedToolWeightIsSentForTheShownToolAndSavedWithoutAQuest
     EXPECT_EQ(Commands(*Sim), (TLines{"0:TW 2 4.000", "0:SC"}));
     ASSERT_EQ(Dialogs->Boxes.size(), 2u);
     EXPECT_EQ(Dialogs->Boxes[1].Caption, "Korva Windows Error");
-    EXPECT_EQ(Dialogs->Boxes[1].Text, "Error 9");
+    EXPECT_EQ(Dialogs->Boxes[1].Text, "Error 9\n\nRefused: SC");
     EXPECT_EQ(savingAtBox, 0);
     EXPECT_TRUE(p.ToolWeightEdit->isHidden());
+}
+
+TEST_F(TCommandsTest, ARefusedToolWeightNamesTheCommandAndValue) {
+    TKorvaControlPanel& p = Online();
+    Sim->ScriptReply("TW 0 -5.000", {"Error 3", "OK"});
+    QTest::mouseClick(p.ToolWeightValue, Qt::LeftButton);
+    TypeAndEnter(p.ToolWeightEdit, "-5");
+    EXPECT_EQ(Commands(*Sim), TLines{"0:TW 0 -5.000"});
+    ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows Error");
+    EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 3\n\nRefused: TW 0 -5.000");
 }
 
 TEST_F(TCommandsTest, WeighingAsksBeforeItSavesAndADeviceErrorAsksNothing) {
@@ -456,7 +467,7 @@ TEST_F(TCommandsTest, WeighingAsksBeforeItSavesAndADeviceErrorAsksNothing) {
     QTest::mouseClick(p.WeighButton, Qt::LeftButton);
     ASSERT_EQ(Dialogs->Boxes.size(), 1u);
     EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows Error");
-    EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 5");
+    EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 5\n\nRefused: ATW 0");
     EXPECT_EQ(Commands(*Sim), TLines{"0:ATW 0"});
 
     Sim->ClearReceived();
