@@ -356,7 +356,8 @@ void Scan() {
     units = scan.Run();
     const double ms = MsSince(start);
     // Bytes of the units' exchanges (VER?, CN?, TT?: command, echo, reply). A silent address costs
-    // its time limit, which its own command line's time falls within (the limit runs from the write).
+    // its time limit and the listening for a late reply after it (SilentLineMs for each address);
+    // its own command line's time falls within the limit (which runs from the write).
     size_t bytes = 0;
     for (const TBusUnit& unit : units) {
         const size_t prefix = std::to_string(unit.Address).size() - 1; // WireBytes counts one digit
@@ -366,13 +367,13 @@ void Scan() {
     }
     const int silent = scan.Options.Last - scan.Options.First + 1 - static_cast<int>(units.size());
     const double wire = double(bytes) * ByteMs;
-    const double limits = silent * double(scan.Options.ProbeTimeLimit);
+    const unsigned perSilent = scan.SilentLineMs() / unsigned(scan.Options.Last - scan.Options.First + 1);
+    const double limits = silent * double(perSilent);
     std::printf("network scan, addresses %d-%d, units at 0, 3, 7, 9600-baud pacing, %u ms time limit:\n",
                 scan.Options.First, scan.Options.Last, scan.Options.ProbeTimeLimit);
     std::printf("  found %zu units in %.0f ms; their exchanges' wire time %.0f ms (%zu bytes) + %d silent x "
                 "%u ms = %.0f ms (ratio %.3f)\n",
-                units.size(), ms, wire, bytes, silent, scan.Options.ProbeTimeLimit, wire + limits,
-                ms / (wire + limits));
+                units.size(), ms, wire, bytes, silent, perSilent, wire + limits, ms / (wire + limits));
 }
 
 // The guard of the figures above, in a few seconds: each ratio is the best of several short rounds;

@@ -36,7 +36,7 @@ for page in korva-console korva-sim korva; do
     zcat "/usr/share/man/man1/$page.1.gz" | grep -q "^.SH NAME" || { echo "no manual page for $page"; exit 1; }
 done
 
-/usr/bin/korva-sim --link "$work/port" >"$work/sim.log" 2>&1 &
+/usr/bin/korva-sim --link "$work/port" --trace >"$work/sim.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do [ -e "$work/port" ] && break; sleep 0.1; done
 [ -e "$work/port" ] || { cat "$work/sim.log"; echo "korva-sim made no link"; exit 1; }
@@ -45,27 +45,41 @@ for _ in $(seq 50); do [ -e "$work/port" ] && break; sleep 0.1; done
 /usr/bin/korva --port "$work/port" info | tee "$work/info"
 grep -q "^version: *4.2" "$work/info" || { echo "korva info did not report the simulator"; exit 1; }
 
-# The console runs on the port and ends cleanly on a terminate.
+# The console comes online on the port and ends cleanly on a terminate. Online: after a good
+# handshake it reads the values, among them the actual force ("AF?"), which nothing else asks here.
+asked=$(wc -l <"$work/sim.log")
 QT_QPA_PLATFORM=offscreen /usr/bin/korva-console --port "$work/port" >"$work/console.log" 2>&1 &
 console=$!
-sleep 4
+online=
+for _ in $(seq 300); do
+    awk -v from="$asked" 'NR > from && $0 == "received: 0:AF?" { found = 1; exit } END { exit !found }' \
+        "$work/sim.log" && { online=1; break; }
+    kill -0 "$console" 2>/dev/null || break
+    sleep 0.1
+done
 kill -0 "$console" || { cat "$work/console.log"; echo "korva-console ended by itself"; exit 1; }
+[ -n "$online" ] || { cat "$work/console.log"; echo "korva-console did not come online within 30 s"; exit 1; }
 kill -TERM "$console"
 status=0
 timeout 10 tail --pid="$console" -f /dev/null || { echo "korva-console did not end within 10 s"; exit 1; }
 wait "$console" || status=$?
 [ "$status" = 0 ] || { cat "$work/console.log"; echo "korva-console ended with status $status"; exit 1; }
-echo "korva-console: ran 4 s on $work/port and ended cleanly"
+echo "korva-console: came online on $work/port and ended cleanly"
 
 # Help > Contents on a real X server opens the help viewer at the contents topic.
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     /usr/bin/korva-console --port "$1" >"$2/help.log" 2>&1 &
     console=$!
     panel=$(timeout 20 xdotool search --sync --name "Korva Windows Control Panel" | head -n 1)
-    xdotool windowfocus --sync "$panel" key alt+h
-    sleep 0.5
-    xdotool key c
-    viewer=$(timeout 10 xdotool search --sync --name "Korva Windows Help - " | head -n 1) || true
+    # The keys again (after an Escape) while the viewer has not come: a panel still settling may
+    # miss the first ones; the viewer itself is what is waited for.
+    viewer=
+    for _ in 1 2 3 4 5; do
+        xdotool windowfocus --sync "$panel" key alt+h key c
+        viewer=$(timeout 4 xdotool search --sync --name "Korva Windows Help - " | head -n 1)
+        [ -n "$viewer" ] && break
+        xdotool key Escape
+    done
     title=$(xdotool getwindowname "$viewer" 2>/dev/null || true)
     kill -TERM "$console"; wait "$console"
     echo "help viewer: ${title:-none}"

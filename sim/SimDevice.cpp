@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 namespace sim {
 
@@ -194,11 +195,25 @@ TSimDevice::TSimDevice(const TSimOptions& options, TSimClock::time_point now)
 }
 
 double& TSimDevice::At(std::string_view name, int index) {
-    return Values.find(name)->second.at(static_cast<size_t>(index));
+    return const_cast<double&>(std::as_const(*this).Slot(name, index));
 }
 
 double TSimDevice::At(std::string_view name, int index) const {
-    return Values.find(name)->second.at(static_cast<size_t>(index));
+    return Slot(name, index);
+}
+
+const double& TSimDevice::Slot(std::string_view name, int index) const {
+    const auto found = Values.find(name);
+    if (found == Values.end())
+        throw std::logic_error("the simulated controller holds no value " + std::string(name));
+    return found->second.at(static_cast<size_t>(index));
+}
+
+std::vector<std::string> TSimDevice::ParameterNames() {
+    std::vector<std::string> names;
+    for (const TParamDef& def : ParamTable)
+        names.emplace_back(def.Name);
+    return names;
 }
 
 int TSimDevice::NetAddress() const {

@@ -15,7 +15,9 @@
 // Errors on the line: "Error 1" unknown command, "Error 2" malformed command or bad index,
 // "Error 3" value out of range, "Error 4" parameter is read-only, "Error 5" refused in the present
 // state (activating during an emergency stop, weighing with no tool).
-// Parameter/SetParameter throw std::invalid_argument for a name, index or value they cannot take.
+// Parameter/SetParameter throw std::invalid_argument for a name, index or value they cannot take; a
+// stored value looked up under a name the model does not hold throws std::logic_error (a fault of
+// the model itself, never undefined behaviour).
 // Threads: none of its own and no lock; TSimulator serialises every call.
 
 #include "Simulator.h"
@@ -47,6 +49,9 @@ public:
 
     TSimReply Execute(const std::string& command, TSimClock::time_point now);
 
+    // Every mnemonic the device answers as a parameter (not the commands DCC, DTC, SC, ATW).
+    static std::vector<std::string> ParameterNames();
+
     int NetAddress() const;
     std::string Parameter(const std::string& name, int index, TSimClock::time_point now);
     void SetParameter(const std::string& name, const std::string& value, int index,
@@ -71,6 +76,7 @@ private:
     double FromLine(TSimUnit unit, double value) const;
     double& At(std::string_view name, int index = 0);
     double At(std::string_view name, int index = 0) const;
+    const double& Slot(std::string_view name, int index) const;
     bool Flag(std::string_view name) const { return At(name) != 0.0; }
     double VersionNumber() const;
     void PositionRange(double& lo, double& hi) const;

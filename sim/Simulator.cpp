@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <deque>
 #include <fcntl.h>
+#include <map>
 #include <mutex>
 #include <poll.h>
 #include <random>
@@ -106,6 +107,12 @@ struct TSimulator::TImpl {
     int FaultCount = 0;
     unsigned FaultDelayMs = 0;
     size_t NoiseBytes = 0;
+    struct TUnitFault {
+        TSimFault Fault = TSimFault::None;
+        int Count = 0;
+        unsigned DelayMs = 0;
+    };
+    std::map<int, TUnitFault> UnitFaults; // by address
     std::deque<std::pair<std::string, std::vector<std::string>>> Scripts;
     std::vector<std::string> ReceivedLines;
     std::minstd_rand NoiseSource;
@@ -248,6 +255,8 @@ void TSimulator::TImpl::Handle(const std::string& line, TClock::time_point now) 
             Respond(*unit, line, command, now);
     if (Options.RecordReceived)
         ReceivedLines.push_back(line);
+    if (Options.OnReceived)
+        Options.OnReceived(line);
 }
 
 // Called with Mutex held. The unit that answers the address now (its "NA" may have been changed).
@@ -263,10 +272,17 @@ void TSimulator::TImpl::Respond(TSimDevice& device, const std::string& line, con
                                 TClock::time_point now) {
     const bool dump = command == "DCC" || command == "DTC";
     TSimFault fault = Fault;
-    if (fault == TSimFault::EndlessDump && !dump)
+    unsigned delayMs = FaultDelayMs;
+    if (auto own = UnitFaults.find(device.NetAddress()); own != UnitFaults.end()) {
+        fault = own->second.Fault;
+        delayMs = own->second.DelayMs;
+        if (own->second.Count > 0 && --own->second.Count == 0)
+            UnitFaults.erase(own);
+    } else if (fault == TSimFault::EndlessDump && !dump) {
         fault = TSimFault::None; // waits for a dump command
-    else if (Fault != TSimFault::None && FaultCount > 0 && --FaultCount == 0)
+    } else if (Fault != TSimFault::None && FaultCount > 0 && --FaultCount == 0) {
         Fault = TSimFault::None;
+    }
     if (fault == TSimFault::Silent)
         return;
     if (fault == TSimFault::CloseLine) {
@@ -301,7 +317,8 @@ void TSimulator::TImpl::Respond(TSimDevice& device, const std::string& line, con
         Out.push_back({noise(), now});
         return;
     }
-    Out.push_back({echo + eol, now});
+    const auto held = fault == TSimFault::LateEcho ? now + milliseconds(delayMs) : now;
+    Out.push_back({echo + eol, held});
 
     if (fault == TSimFault::DropLine && !reply.Lines.empty())
         reply.Lines.erase(reply.Lines.begin());
@@ -315,9 +332,9 @@ void TSimulator::TImpl::Respond(TSimDevice& device, const std::string& line, con
         for (const auto& l : reply.Lines)
             bytes += l + eol;
     }
-    auto at = now + milliseconds(reply.DelayMs);
+    auto at = held + milliseconds(reply.DelayMs);
     if (fault == TSimFault::LateLine)
-        at += milliseconds(FaultDelayMs);
+        at += milliseconds(delayMs);
     if (fault == TSimFault::EndlessDump)
         Endless = bytes;
     if (!bytes.empty())
@@ -382,10 +399,19 @@ void TSimulator::InjectFault(TSimFault fault, int count, unsigned delayMs, size_
     Impl->NoiseBytes = noiseBytes;
 }
 
+void TSimulator::InjectUnitFault(int address, TSimFault fault, int count, unsigned delayMs) {
+    std::lock_guard lock(Impl->Mutex);
+    if (count == 0 || fault == TSimFault::None)
+        Impl->UnitFaults.erase(address);
+    else
+        Impl->UnitFaults[address] = {fault, count, delayMs};
+}
+
 void TSimulator::ClearFaults() {
     std::lock_guard lock(Impl->Mutex);
     Impl->Fault = TSimFault::None;
     Impl->FaultCount = 0;
+    Impl->UnitFaults.clear();
 }
 
 void TSimulator::ScriptReply(const std::string& command, std::vector<std::string> lines) {

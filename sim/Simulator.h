@@ -16,6 +16,7 @@
 // called from any thread at any time.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +42,9 @@ struct TSimOptions {
     // Keep every line received for Received() and WaitReceived() (tests). A simulator that runs
     // for hours beside a console turns it off, so the record cannot grow without end.
     bool RecordReceived = true;
+    // If set, called with every line received (as Received() would hold it), on the serving
+    // thread, after the line has been handled. It must not call the simulator.
+    std::function<void(const std::string&)> OnReceived;
 };
 
 // Faults that the next exchanges suffer (tests and demonstrations).
@@ -57,6 +61,7 @@ enum class TSimFault {
     // A configuration dump ("DCC", "DTC") that never ends: its lines over and over, with no "OK",
     // until the next command line arrives. Other commands neither suffer nor use up this fault.
     EndlessDump,
+    LateEcho, // hold the echo and the reply for DelayMs: a unit that answers, but slowly
 };
 
 class TSimulator {
@@ -72,6 +77,10 @@ public:
     // Fault injection: the fault applies to the next `count` commands addressed to a unit on the
     // line (count < 0: until cleared). Silent applies to every command while it lasts.
     void InjectFault(TSimFault fault, int count = 1, unsigned delayMs = 0, size_t noiseBytes = 8192);
+    // A fault of one unit on the line: the commands for `address` suffer it (count as above; it
+    // is used up by that unit's commands only), the other units answer as usual. It comes before
+    // a fault injected for the whole line. ClearFaults clears it too.
+    void InjectUnitFault(int address, TSimFault fault, int count = -1, unsigned delayMs = 0);
     void ClearFaults();
 
     // The next command whose text (without address prefix) equals `command` is echoed as usual

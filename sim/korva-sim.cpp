@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <iostream>
@@ -31,6 +32,10 @@ const char* const Usage =
     "  --link PATH   also make PATH a symbolic link to the device, replaced at each start, so that\n"
     "                the console keeps one port name while the simulator is restarted (an\n"
     "                existing PATH that is not a symbolic link is refused)\n"
+    "  --late-unit ADDRESS:MS  the unit at ADDRESS answers (echo and reply) MS ms late, as a slow\n"
+    "                unit on a long line does\n"
+    "  --garbled-unit ADDRESS  the unit at ADDRESS echoes each command with its last byte missing\n"
+    "  --trace       print each line received, as received, on standard error (\"received: 0:CF?\")\n"
     "  --help        show this text\n";
 
 template <typename T> bool Parse(std::string_view text, T& value) {
@@ -66,6 +71,12 @@ int main(int argc, char** argv) {
     sim::TSimOptions options;
     options.RecordReceived = false; // runs until stopped; nobody reads the record
     bool endlessDump = false;
+    struct TUnitFault {
+        int Address;
+        sim::TSimFault Fault;
+        unsigned DelayMs;
+    };
+    std::vector<TUnitFault> unitFaults;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -95,6 +106,28 @@ int main(int argc, char** argv) {
             options.ToolConnected = false;
         } else if (arg == "--endless-dump") {
             endlessDump = true;
+        } else if (arg == "--late-unit") {
+            const std::string_view value = hasValue ? std::string_view(argv[i + 1]) : std::string_view();
+            const size_t colon = value.find(':');
+            int address = -1;
+            unsigned ms = 0;
+            if (colon == std::string_view::npos || !Parse(value.substr(0, colon), address) || address < 0 ||
+                address > 15 || !Parse(value.substr(colon + 1), ms) || ms > 60000)
+                return Refuse(
+                    "--late-unit needs an address from 0 to 15 and a delay up to 60000 ms, such as 3:250");
+            unitFaults.push_back({address, sim::TSimFault::LateEcho, ms});
+            ++i;
+        } else if (arg == "--garbled-unit") {
+            int address = -1;
+            if (!hasValue || !Parse(argv[i + 1], address) || address < 0 || address > 15)
+                return Refuse("--garbled-unit needs an address from 0 to 15");
+            unitFaults.push_back({address, sim::TSimFault::WrongEcho, 0});
+            ++i;
+        } else if (arg == "--trace") {
+            options.OnReceived = [](const std::string& line) {
+                std::fprintf(stderr, "received: %s\n", line.c_str());
+                std::fflush(stderr);
+            };
         } else if (arg == "--link") {
             if (!hasValue || argv[i + 1][0] == '\0')
                 return Refuse("--link needs a path");
@@ -117,6 +150,8 @@ int main(int argc, char** argv) {
         sim::TSimulator simulator(options);
         if (endlessDump)
             simulator.InjectFault(sim::TSimFault::EndlessDump, -1);
+        for (const TUnitFault& f : unitFaults)
+            simulator.InjectUnitFault(f.Address, f.Fault, -1, f.DelayMs);
         std::cout << (options.LinkPath.empty() ? simulator.SlavePath() : options.LinkPath) << std::endl;
         int signal = 0;
         sigwait(&stopSignals, &signal);

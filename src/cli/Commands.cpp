@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <functional>
+#include <limits>
 #include <map>
 #include <thread>
 
@@ -55,12 +56,14 @@ void Open(TSession& s) {
 void Handshake(TSession& s) {
     s.Link.Connect();
     if (s.Link.Refused())
-        throw EIxaInterface(5);
+        throw EIxaInterface(TLinkError::Incompatible);
     if (!s.Link.Connected && s.Port.Lost())
-        throw EIxaInterface(2, s.Port.OpenFailure()); // the connection ended: closed, reset, in use
+        throw EIxaInterface(TLinkError::Disconnected,
+                            s.Port.OpenFailure()); // the connection ended: closed, reset, in use
     if (!s.Link.Connected)
-        throw EIxaInterface(2, "No answer at address " + std::to_string(s.Options.Address) + " on " +
-                                   s.PortName);
+        throw EIxaInterface(TLinkError::Disconnected, "No answer at address " +
+                                                          std::to_string(s.Options.Address) + " on " +
+                                                          s.PortName);
     s.Link.Timeout = s.Options.Timeout;
 }
 
@@ -75,19 +78,27 @@ void Print(const TSession& s, const Json& json, const std::string& text) {
     Print(s.Options, json, text);
 }
 
-int ParseIndex(const std::string& text) {
-    try {
-        return StrToInt(text);
-    } catch (const EConvertError&) {
-        throw EUsage("'" + text + "' is no index");
-    }
-}
-
 const TIxaParameter& Parameter(const std::string& name) {
     const TIxaParameter* p = FindIxaParameter(name);
     if (!p)
         throw EUsage("no parameter '" + name + "' (korva params lists them)");
     return *p;
+}
+
+// An index typed for the parameter: a whole number within its known index range.
+int ParseIndex(const TIxaParameter& p, const std::string& text) {
+    int index = 0;
+    try {
+        index = StrToInt(text);
+    } catch (const EConvertError&) {
+        throw EUsage("'" + text + "' is no index");
+    }
+    try {
+        CheckIxaIndex(p, index);
+    } catch (const EIxaValue& e) {
+        throw EUsage(e.what());
+    }
+    return index;
 }
 
 // A command's arguments: its known flags and valued options taken out, the rest positional.
@@ -145,8 +156,9 @@ int Info(TSession& s, const std::vector<std::string>& args) {
     ExpectCount(SplitArgs(args, {}, {}), 0, 0, "korva info");
     Open(s);
     Handshake(s);
-    const std::string name = s.Link.GetControllerName();
-    const std::string toolType = s.Link.GetToolType();
+    // Controller texts reach the terminal as UTF-8.
+    const std::string name = ControllerTextToUtf8(s.Link.GetControllerName());
+    const std::string toolType = ControllerTextToUtf8(s.Link.GetToolType());
     const bool english = s.Link.GetEnglishUnits();
     const bool tool = s.Link.GetToolConnected();
     const std::string version = FormatNumber(s.Link.Version);
@@ -176,34 +188,35 @@ int Get(TSession& s, const std::vector<std::string>& args) {
     const TArgs a = SplitArgs(args, {}, {});
     ExpectCount(a, 1, 2, "korva get PARAM [INDEX]");
     const TIxaParameter& p = Parameter(a.Positional[0]);
-    if (!*p.GetMethod)
+    if (!p.Readable())
         throw EUsage(std::string(p.Mnemonic) + " can only be written");
-    if (p.Indexed != (a.Positional.size() == 2))
-        throw EUsage(std::string(p.Mnemonic) + (p.Indexed ? " needs an index" : " takes no index"));
-    const int index = p.Indexed ? ParseIndex(a.Positional[1]) : 0;
+    if (p.Indexed() != (a.Positional.size() == 2))
+        throw EUsage(std::string(p.Mnemonic) + (p.Indexed() ? " needs an index" : " takes no index"));
+    const int index = p.Indexed() ? ParseIndex(p, a.Positional[1]) : 0;
     Open(s);
     Handshake(s);
     const std::string name = p.Mnemonic;
     Json json = {{"parameter", name}};
-    if (p.Indexed)
+    if (p.Indexed())
         json["index"] = index;
     std::string text;
     switch (p.Kind) {
-    case TIxaValueKind::String: {
-        const std::string v = p.Indexed ? s.Link.GetStringArrayProp(name, index) : s.Link.GetStringProp(name);
+    case TIxaValueKind::Text: {
+        const std::string v = ControllerTextToUtf8(p.Indexed() ? s.Link.GetStringArrayProp(name, index)
+                                                               : s.Link.GetStringProp(name));
         json["value"] = v;
         text = v;
         break;
     }
     case TIxaValueKind::Int:
     case TIxaValueKind::Flag: {
-        const int v = p.Indexed ? s.Link.GetIntArrayProp(name, index) : s.Link.GetIntProp(name);
+        const int v = p.Indexed() ? s.Link.GetIntArrayProp(name, index) : s.Link.GetIntProp(name);
         json["value"] = p.Kind == TIxaValueKind::Flag ? Json(v == 1) : Json(v);
         text = std::to_string(v);
         break;
     }
     case TIxaValueKind::Real: {
-        const double v = p.Indexed ? s.Link.GetRealArrayProp(name, index) : s.Link.GetRealProp(name);
+        const double v = p.Indexed() ? s.Link.GetRealArrayProp(name, index) : s.Link.GetRealProp(name);
         json["value"] = v;
         text = FormatNumber(v);
         break;
@@ -217,66 +230,53 @@ int Set(TSession& s, const std::vector<std::string>& args) {
     const TArgs a = SplitArgs(args, {}, {});
     ExpectCount(a, 2, 3, "korva set PARAM [INDEX] VALUE");
     const TIxaParameter& p = Parameter(a.Positional[0]);
-    if (!*p.SetMethod)
+    if (!p.Writable())
         throw EUsage(std::string(p.Mnemonic) + " can only be read");
-    if (p.Indexed != (a.Positional.size() == 3))
+    if (p.Indexed() != (a.Positional.size() == 3))
         throw EUsage(std::string(p.Mnemonic) +
-                     (p.Indexed ? " needs an index and a value" : " takes no index"));
-    const int index = p.Indexed ? ParseIndex(a.Positional[1]) : 0;
+                     (p.Indexed() ? " needs an index and a value" : " takes no index"));
+    const int index = p.Indexed() ? ParseIndex(p, a.Positional[1]) : 0;
     const std::string& text = a.Positional.back();
-    const std::string name = p.Mnemonic;
-    std::function<void()> write;
-    switch (p.Kind) {
-    case TIxaValueKind::String:
-        if (text.find_first_of("\r\n") != std::string::npos)
-            throw EUsage("a text value cannot hold a line break");
-        if (name.size() + 1 + text.size() > TIxaInterface::MaxConfigLine) // "CN " and the text
-            throw EUsage(name + " takes at most " +
-                         std::to_string(TIxaInterface::MaxConfigLine - name.size() - 1) +
-                         " characters, not " + std::to_string(text.size()));
-        write = [&] { s.Link.SetStringProp(name, text); };
-        break;
-    case TIxaValueKind::Int:
-    case TIxaValueKind::Flag: {
-        int v = 0;
-        if (p.Kind == TIxaValueKind::Flag && (text == "on" || text == "true"))
-            v = 1;
-        else if (p.Kind == TIxaValueKind::Flag && (text == "off" || text == "false"))
-            v = 0;
-        else {
-            try {
-                v = StrToInt(text);
-            } catch (const EConvertError&) {
-                throw EUsage(name + " takes a whole number, not '" + text + "'");
-            }
-            if (p.Kind == TIxaValueKind::Flag && v != 0 && v != 1)
-                throw EUsage(name + " takes 0 or 1, not '" + text + "'");
-        }
-        write = [&, v] {
-            if (p.Indexed)
-                s.Link.SetIntArrayProp(name, index, v);
-            else
-                s.Link.SetIntProp(name, v);
-        };
-        break;
-    }
-    case TIxaValueKind::Real: {
-        double v = 0;
-        if (!ScanReal(text, v) || !std::isfinite(v))
-            throw EUsage(name + " takes a number, not '" + text + "'");
-        write = [&, v] {
-            if (p.Indexed)
-                s.Link.SetRealArrayProp(name, index, v);
-            else
-                s.Link.SetRealProp(name, v);
-        };
-        break;
-    }
+    // Read whole or refused, and held to the range known without asking, before the port is opened.
+    TIxaValue value;
+    try {
+        value = ParseIxaValue(p, text);
+    } catch (const EIxaValue& e) {
+        throw EUsage(e.what());
     }
     Open(s);
     Handshake(s);
-    write();
-    Print(s, Json{{"parameter", name}, {"value", text}, {"ok", true}}, "");
+    // The upper end the controller sets (its maximum force, ...), asked before the write.
+    if (const auto upper = ControllerUpperEnd(s.Link, p)) {
+        const double low = p.HasRange() ? p.Low : -std::numeric_limits<double>::infinity();
+        s.Link.GetEnglishUnits();
+        const std::string units = p.Unit == TIxaUnit::None ? "" : IxaUnitText(p.Unit, s.Link.EnglishUnits);
+        try {
+            CheckIxaRange(p, value.Number, low, upper->first, units, upper->second);
+        } catch (const EIxaValue& e) {
+            throw EUsage(e.what());
+        }
+    }
+    const std::string name = p.Mnemonic;
+    switch (p.Kind) {
+    case TIxaValueKind::Text:
+        s.Link.SetStringProp(name, value.Text);
+        break;
+    case TIxaValueKind::Int:
+    case TIxaValueKind::Flag:
+        if (p.Indexed())
+            s.Link.SetIntArrayProp(name, index, static_cast<int>(value.Number));
+        else
+            s.Link.SetIntProp(name, static_cast<int>(value.Number));
+        break;
+    case TIxaValueKind::Real:
+        if (p.Indexed())
+            s.Link.SetRealArrayProp(name, index, value.Number);
+        else
+            s.Link.SetRealProp(name, value.Number);
+        break;
+    }
+    Print(s, Json{{"parameter", p.Mnemonic}, {"value", text}, {"ok", true}}, "");
     return ExitOk;
 }
 
@@ -298,7 +298,8 @@ int Send(TSession& s, const std::vector<std::string>& args) {
         while (reply != "OK") {
             replies.push_back(reply);
             if (replies.size() > 2)
-                throw EIxaInterface(3); // a reply is at most one line before its OK
+                throw EIxaInterface(
+                    TLinkError::CommunicationError); // a reply is at most one line before its OK
             reply = s.Link.ReadString();
         }
     }
@@ -395,6 +396,27 @@ int Restore(TSession& s, const std::vector<std::string>& args) {
     return ExitOk;
 }
 
+// "0-15", or "0-n" for the indices of a function-name list; empty without an index.
+std::string IndexRange(const TIxaParameter& p) {
+    if (!p.Indexed())
+        return "";
+    return p.IndexCount < 0 ? "0-n" : "0-" + std::to_string(p.LastIndex());
+}
+
+// The range known without asking, with the controller's part named: "0-15", "<= MF", "0 - MP".
+std::string ValueRange(const TIxaParameter& p) {
+    static const char* const limits[] = {"", "MF", "MP", "MW", "NDIF-1", "NDOF-1", "NAOF-1"};
+    const char* upper = limits[int(p.Limit)];
+    if (p.Kind == TIxaValueKind::Flag)
+        return "0/1";
+    if (!p.HasRange())
+        return *upper ? std::string("<= ") + upper : "";
+    const std::string low = FormatNumber(p.Low);
+    if (*upper)
+        return low + "-" + upper;
+    return low + "-" + FormatNumber(p.High);
+}
+
 int Params(TSession& s, const std::vector<std::string>& args) {
     ExpectCount(SplitArgs(args, {}, {}), 0, 0, "korva params");
     static const char* const kinds[] = {"text", "integer", "number", "flag"};
@@ -402,17 +424,24 @@ int Params(TSession& s, const std::vector<std::string>& args) {
     std::string text;
     for (size_t i = 0; i < IxaParameterCount; ++i) {
         const TIxaParameter& p = IxaParameters[i];
-        const std::string access = std::string(*p.GetMethod ? "r" : "-") + (*p.SetMethod ? "w" : "-");
+        const std::string access = std::string(p.Readable() ? "r" : "-") + (p.Writable() ? "w" : "-");
         const char* kind = kinds[int(p.Kind)];
+        const char* method = *p.GetMethod ? p.GetMethod : p.SetMethod;
+        const std::string units = IxaUnitText(p.Unit, false);
         list.push_back({{"mnemonic", p.Mnemonic},
-                        {"name", std::string(*p.GetMethod ? p.GetMethod + 3 : p.SetMethod + 3)},
+                        {"name", *method ? std::string(method + 3) : std::string(p.Mnemonic)},
                         {"kind", kind},
-                        {"indexed", p.Indexed},
+                        {"indexed", p.Indexed()},
+                        {"indices", IndexRange(p)},
                         {"access", access},
+                        {"units", units},
+                        {"range", ValueRange(p)},
+                        {"plainName", p.Name},
                         {"meaning", p.Meaning}});
-        char row[200];
-        std::snprintf(row, sizeof row, "%-5s %-2s %-7s %-5s %s\n", p.Mnemonic, access.c_str(), kind,
-                      p.Indexed ? "[I]" : "", p.Meaning);
+        char row[240];
+        std::snprintf(row, sizeof row, "%-5s %-2s %-7s %-6s %-4s %-10s %s\n", p.Mnemonic, access.c_str(),
+                      kind, p.Indexed() ? ("[" + IndexRange(p) + "]").c_str() : "", units.c_str(),
+                      ValueRange(p).c_str(), p.Meaning);
         text += row;
     }
     Print(s, list, text);
@@ -449,7 +478,7 @@ int Backup(TSession& s, const std::vector<std::string>& args) {
         for (const TBusUnit& unit : scan.Run())
             addresses.push_back(unit.Address);
         if (addresses.empty())
-            throw EIxaInterface(2, "No unit answers on " + s.PortName);
+            throw EIxaInterface(TLinkError::Disconnected, "No unit answers on " + s.PortName);
     }
     Json list = Json::array();
     std::string text;
@@ -527,13 +556,13 @@ int Scan(TSession& s, const std::vector<std::string>& args) {
     Json list = Json::array();
     std::string text;
     for (const TBusUnit& unit : scan.Run()) {
-        list.push_back({{"address", unit.Address},
-                        {"name", unit.Name},
-                        {"version", unit.Version},
-                        {"toolType", unit.ToolType}});
-        char row[400];
-        std::snprintf(row, sizeof row, "%2d  %-24s %-6s %s\n", unit.Address, unit.Name.c_str(),
-                      unit.Version.c_str(), unit.ToolType.c_str());
+        const std::string name = ControllerTextToUtf8(unit.Name),
+                          toolType = ControllerTextToUtf8(unit.ToolType);
+        list.push_back(
+            {{"address", unit.Address}, {"name", name}, {"version", unit.Version}, {"toolType", toolType}});
+        char row[1200];
+        std::snprintf(row, sizeof row, "%2d  %-24s %-6s %s\n", unit.Address, name.c_str(),
+                      unit.Version.c_str(), toolType.c_str());
         text += row;
     }
     if (list.empty())
@@ -560,11 +589,12 @@ const TCommand Commands[] = {
      "Reads one parameter. PARAM is a mnemonic (CF, FL) or an accessor name\n"
      "(CommandForce, GetForceLevel); indexed parameters take an INDEX. 'korva params' lists them.\n"
      "  korva get CF\n  korva get ForceLevel 3\n"},
-    {"set", Set, "set PARAM [INDEX] VALUE", "write a parameter, checked against its type",
+    {"set", Set, "set PARAM [INDEX] VALUE", "write a parameter, checked against its type and range",
      "usage: korva set PARAM [INDEX] VALUE\n\n"
      "Writes one parameter, checked against its type: whole numbers for\n"
-     "integers, numbers (sent with three decimals) for reals, 0/1/on/off for flags, text\n"
-     "without a line break for texts.\n"
+     "integers, numbers with '.' and at most three decimals for reals, 0/1/on/off for flags,\n"
+     "text without control characters for texts; a value out of the known range (korva params)\n"
+     "is refused before anything is sent.\n"
      "  korva set CF 12.5\n  korva set FL 3 40\n  korva set CN \"Cell 4\"\n"},
     {"send", Send, "send LINE", "one raw exchange; prints the reply lines",
      "usage: korva send LINE\n\nOne raw exchange: sends LINE with the address prefix, checks the echo and\n"
@@ -600,7 +630,10 @@ const TCommand Commands[] = {
      "usage: korva scan\n\nProbes the addresses 0 to 15 of the RS-485 line (version, then name and tool\n"
      "type for a unit that answers) and lists the units found.\n"},
     {"params", Params, "params", "the parameters get and set know",
-     "usage: korva params\n\nThe parameters that get and set know: mnemonic, access, kind, index.\n"},
+     "usage: korva params\n\n"
+     "The parameters that get and set know: mnemonic, access, kind, indices, metric\n"
+     "units, the range checked before a value is sent (MF, MP, MW: the controller's maximum\n"
+     "force, position, tool weight), meaning.\n"},
 };
 // clang-format on
 

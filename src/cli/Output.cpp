@@ -132,7 +132,8 @@ int ReportFailure(const TCliOptions& options, const std::string& command, const 
         return ReportError(json, ExitLink, e.what());
     } catch (const EIxa& e) {
         return ReportError(json, ExitController,
-                           "controller error " + std::to_string(e.ErrorNumber) + ": " + e.what() + where);
+                           "controller error " + std::to_string(e.ErrorNumber) + ": " + e.Described() +
+                               where);
     } catch (const EIxaInterface& e) {
         const std::string message = e.what();
         if (!port.empty() && message.find(port) != std::string::npos)

@@ -14,54 +14,6 @@
 
 namespace {
 
-using K = TValueKind;
-using U = TUnitKind;
-
-constexpr TParameterInfo Parameters[] = {
-    {"VER", K::Text, U::None, false, "Controller version"},
-    {"CN", K::Text, U::None, false, "Controller name"},
-    {"TT", K::Text, U::None, false, "Tool type"},
-    {"NA", K::Int, U::None, false, "Network address"},
-    {"TN", K::Int, U::None, false, "Selected tool"},
-    {"LIM", K::Int, U::None, false, "Position limit value"},
-    {"CFI", K::Int, U::None, false, "Command force interface"},
-    {"ARI", K::Int, U::None, false, "Activate/retract interface"},
-    {"TNI", K::Int, U::None, false, "Tool number interface"},
-    {"CFL", K::Int, U::None, false, "Command force level"},
-    {"DIF", K::Int, U::None, true, "Digital input function"},
-    {"DOF", K::Int, U::None, true, "Digital output function"},
-    {"AOF", K::Int, U::None, true, "Analogue output function"},
-    {"CF", K::Real, U::Force, false, "Command force"},
-    {"CP", K::Real, U::Length, false, "Command position"},
-    {"MF", K::Real, U::Force, false, "Maximum force"},
-    {"MW", K::Real, U::Weight, false, "Maximum tool weight"},
-    {"MP", K::Real, U::Length, false, "Maximum position"},
-    {"AF", K::Real, U::Force, false, "Measured force"},
-    {"POS", K::Real, U::Length, false, "Measured position"},
-    {"SA", K::Real, U::None, false, "Slide acceleration"},
-    {"CTW", K::Real, U::Weight, false, "Weight of the current tool"},
-    {"RLP", K::Real, U::Length, false, "Negative position limit"},
-    {"ELP", K::Real, U::Length, false, "Positive position limit"},
-    {"FS", K::Real, U::None, false, "Force signal scale"},
-    {"FO", K::Real, U::Force, false, "Force signal offset"},
-    {"AS", K::Real, U::None, false, "Acceleration signal scale"},
-    {"AO", K::Real, U::None, false, "Acceleration signal offset"},
-    {"PS", K::Real, U::None, false, "Position signal scale"},
-    {"PO", K::Real, U::Length, false, "Position signal offset"},
-    {"AIN", K::Real, U::None, false, "Analogue input"},
-    {"AOUT", K::Real, U::None, true, "Analogue output"},
-    {"CMF", K::Real, U::Force, true, "Contour mode force"},
-    {"TW", K::Real, U::Weight, true, "Tool weight"},
-    {"FL", K::Real, U::Force, true, "Force level"},
-    {"TC", K::Flag, U::None, false, "Tool connected"},
-    {"ACT", K::Flag, U::None, false, "Active"},
-    {"CM", K::Flag, U::None, false, "Contour mode"},
-    {"PM", K::Flag, U::None, false, "Position mode"},
-    {"ES", K::Flag, U::None, false, "Emergency stop"},
-    {"SPO", K::Flag, U::None, false, "Serial port override"},
-    {"CU", K::Flag, U::None, false, "English units"},
-};
-
 bool IsLetter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
@@ -89,24 +41,11 @@ std::optional<long long> Thousandths(std::string_view text) {
 } // namespace
 
 const TParameterInfo* FindParameter(std::string_view mnemonic) {
-    for (const TParameterInfo& info : Parameters)
-        if (info.Mnemonic == mnemonic)
-            return &info;
-    return nullptr;
+    return FindIxaMnemonic(mnemonic);
 }
 
 AnsiString UnitText(TUnitKind unit, bool english) {
-    switch (unit) {
-    case TUnitKind::Force:
-        return english ? "Lbf." : "N";
-    case TUnitKind::Length:
-        return english ? "In." : "mm";
-    case TUnitKind::Weight:
-        return english ? "Lb." : "kg";
-    case TUnitKind::None:
-        break;
-    }
-    return "";
+    return IxaUnitText(unit, english);
 }
 
 bool SameValue(const TParameterInfo* info, const AnsiString& a, const AnsiString& b) {
@@ -140,7 +79,7 @@ void TConfigText::Add(AnsiString line) {
         const TParameterInfo* info = FindParameter(mnemonic);
         int index = -1;
         bool command = true;
-        if (info && info->Indexed) {
+        if (info && info->Indexed()) {
             const size_t blank = rest.find(' ');
             const auto number = Number<int>(rest.substr(0, blank));
             command = blank != std::string_view::npos && number && *number >= 0;

@@ -13,6 +13,7 @@
 // Errors: Parse and the comparisons never throw (any bytes are read); SaveToFile raises EConfig.
 // Threads: no shared state; one object per thread.
 
+#include "link/IxaParameterTable.h"
 #include "platform/SysUtils.h"
 
 #include <filesystem>
@@ -25,17 +26,10 @@ public:
     using Exception::Exception;
 };
 
-enum class TValueKind { Real, Int, Flag, Text };
-enum class TUnitKind { None, Force, Length, Weight };
-
-// A parameter that a configuration line can write.
-struct TParameterInfo {
-    std::string_view Mnemonic;
-    TValueKind Kind;
-    TUnitKind Unit;
-    bool Indexed;          // "FL 3 12.500": the first word after the mnemonic is the index
-    std::string_view Name; // plain name for people
-};
+// The parameter facts come from the link's one registry.
+using TValueKind = TIxaValueKind;
+using TUnitKind = TIxaUnit;
+using TParameterInfo = TIxaParameter;
 
 // The parameter of this mnemonic (upper case), or nullptr.
 const TParameterInfo* FindParameter(std::string_view mnemonic);

@@ -84,12 +84,20 @@ void TInterfaceForm::ReadSettings() {
 void TInterfaceForm::OkButtonClick() {
     if (!MayWrite(Link, ReadState))
         return;
+    // The name goes in the controller's code page; a character it lacks is refused before any write.
+    QString refused;
+    const std::optional<AnsiString> name = ToController(NameEdit->text(), &refused);
+    if (!name) {
+        ShowError("The controller cannot hold the character \"" + refused +
+                  "\" in its name (it keeps its texts in the Windows-1252 code page). Nothing was written.");
+        return;
+    }
     Written = true;
     try {
         Link.SetActiveRetractInterface(ActiveRetractGroup->ItemIndex());
         Link.SetToolNumberInterface(ToolNumberGroup->ItemIndex());
         Link.SetCommandForceInterface(CommandForceGroup->ItemIndex());
-        Link.SetControllerName(ToAnsi(NameEdit->text()));
+        Link.SetControllerName(*name);
         Link.SetNetAddress(AddressUpDown->Position());
     } catch (const EIxa& error) {
         ShowError(ToQString(error.Message));

@@ -133,7 +133,7 @@ bool TOptionsForm::OkButtonClick() {
         try {
             SwitchPort(ToSystemName(chosen));
         } catch (const ECommPort& error) {
-            ShowError(CommPortErrorText[error.Code < 21 ? error.Code : 0]);
+            ShowError(CommPortErrorMessage(error.Code));
             return true;
         }
         if (!Port.Opened && !chosen.isEmpty()) {
@@ -153,7 +153,7 @@ void TOptionsForm::reject() {
         try {
             SwitchPort(FPortAtOpen);
         } catch (const ECommPort& error) {
-            ShowError(CommPortErrorText[error.Code < 21 ? error.Code : 0]);
+            ShowError(CommPortErrorMessage(error.Code));
         }
     }
     QDialog::reject();

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-const char* const CommPortErrorText[21] = {
+const char* const CommPortErrorText[CommPortErrorCount] = {
     "Bad serial port specification.",
     "Bad serial port baudrate Specification.",
     "Bad serial port port Number Specification.",
@@ -26,13 +26,17 @@ const char* const CommPortErrorText[21] = {
     "Error CLEARCOMMERROR",
 };
 
+const char* CommPortErrorMessage(uint8_t code) {
+    return CommPortErrorText[code < CommPortErrorCount ? code : 0];
+}
+
 TCommPort::TCommPort() = default;
 
 TCommPort::~TCommPort() {
     Close();
 }
 
-[[noreturn]] void TCommPort::Fail(uint8_t code) {
+[[noreturn]] void TCommPort::Fail(TCommPortError code) {
     const int error = Handle->LastError();
     if (Handle->DeviceLost()) {
         // The descriptor is dead for good; close it and keep the name for Reopen.
@@ -44,7 +48,7 @@ TCommPort::~TCommPort() {
     throw ECommPort(code, uint32_t(error));
 }
 
-template <typename T> void TCommPort::ApplySetting(uint8_t code, T TDcb::*field, T value) {
+template <typename T> void TCommPort::ApplySetting(TCommPortError code, T TDcb::*field, T value) {
     T previous = Dcb.*field;
     Dcb.*field = value;
     if (!Opened)
@@ -56,16 +60,16 @@ template <typename T> void TCommPort::ApplySetting(uint8_t code, T TDcb::*field,
 }
 
 void TCommPort::SetBaudRate(int rate) {
-    ApplySetting<uint32_t>(1, &TDcb::BaudRate, uint32_t(rate));
+    ApplySetting<uint32_t>(TCommPortError::BadBaudRate, &TDcb::BaudRate, uint32_t(rate));
 }
 void TCommPort::SetByteSize(uint8_t size) {
-    ApplySetting<uint8_t>(4, &TDcb::ByteSize, size);
+    ApplySetting<uint8_t>(TCommPortError::BadDataBits, &TDcb::ByteSize, size);
 }
 void TCommPort::SetParity(uint8_t parity) {
-    ApplySetting<uint8_t>(5, &TDcb::Parity, parity);
+    ApplySetting<uint8_t>(TCommPortError::BadParity, &TDcb::Parity, parity);
 }
 void TCommPort::SetStopBits(uint8_t stopBits) {
-    ApplySetting<uint8_t>(3, &TDcb::StopBits, stopBits);
+    ApplySetting<uint8_t>(TCommPortError::BadStopBits, &TDcb::StopBits, stopBits);
 }
 
 void TCommPort::SetFailure(int error, AnsiString text) {
@@ -155,15 +159,15 @@ void TCommPort::Close() {
 
 void TCommPort::PutChar(char c) {
     if (Opened && !Handle->Write(&c, 1))
-        Fail(10);
+        Fail(TCommPortError::Write);
 }
 
 void TCommPort::PutString(const AnsiString& s) {
     if (Opened && !Handle->Write(s.data(), s.size()))
-        Fail(10);
+        Fail(TCommPortError::Write);
 }
 
-bool TCommPort::Fill(uint8_t code, unsigned waitMs) {
+bool TCommPort::Fill(TCommPortError code, unsigned waitMs) {
     size_t got = 0;
     if (!Handle->Read(InBuffer, sizeof InBuffer, got, waitMs))
         Fail(code);
@@ -177,7 +181,7 @@ int TCommPort::InQueue() {
         return 0;
     uint32_t count = 0;
     if (!Handle->BytesWaiting(count))
-        Fail(20);
+        Fail(TCommPortError::ClearCommError);
     return int(count + (InTail - InHead));
 }
 
@@ -195,7 +199,7 @@ int TCommPort::GetChar() {
     if (!Opened)
         return -1;
     if (InHead == InTail &&
-        !Fill(11, Timeouts.ReadTotalTimeoutConstant + Timeouts.ReadTotalTimeoutMultiplier))
+        !Fill(TCommPortError::Read, Timeouts.ReadTotalTimeoutConstant + Timeouts.ReadTotalTimeoutMultiplier))
         return -1;
     return static_cast<unsigned char>(InBuffer[InHead++]);
 }
@@ -205,7 +209,7 @@ void TCommPort::Purge() {
         return;
     DropInput();
     if (!Handle->Purge())
-        Fail(14);
+        Fail(TCommPortError::Purge);
 }
 
 AnsiString TCommPort::ReadUntil(char terminator, unsigned timeLimit, size_t maxLength) {
@@ -219,8 +223,8 @@ AnsiString TCommPort::ReadUntil(char terminator, unsigned timeLimit, size_t maxL
                 continue;
             }
             // Waits for the next bytes for at most the time left, and ends as soon as some arrive.
-            // A failure here is the queue poll's (code 20), as when the count was asked byte by byte.
-            if (!Fill(20, timeLimit - spent))
+            // A failure here is the queue poll's (ClearCommError), as when the count was asked byte by byte.
+            if (!Fill(TCommPortError::ClearCommError, timeLimit - spent))
                 continue;
         }
         const char* begin = InBuffer + InHead;
@@ -240,5 +244,5 @@ AnsiString TCommPort::ReadUntil(char terminator, unsigned timeLimit, size_t maxL
             return result;
         }
     } while ((spent = GetTickCount() - start) < timeLimit);
-    throw ECommPort(12);
+    throw ECommPort(TCommPortError::Timeout);
 }

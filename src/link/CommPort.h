@@ -31,14 +31,46 @@
 #include <exception>
 #include <mutex>
 
-extern const char* const CommPortErrorText[21];
+// The port's failures, named; each number is the index of its message in CommPortErrorText, as the
+// windows show it.
+enum class TCommPortError : uint8_t {
+    BadSpecification = 0,
+    BadBaudRate = 1,
+    BadPortNumber = 2,
+    BadStopBits = 3,
+    BadDataBits = 4,
+    BadParity = 5,
+    BadByteSize = 6,
+    InUse = 7,
+    NotOpen = 8,
+    Open = 9,
+    Write = 10,
+    Read = 11,
+    Timeout = 12,
+    Close = 13,
+    Purge = 14,
+    Flush = 15,
+    GetCommState = 16,
+    SetCommState = 17,
+    SetupComm = 18,
+    SetCommTimeouts = 19,
+    ClearCommError = 20,
+};
+constexpr size_t CommPortErrorCount = 21;
+extern const char* const CommPortErrorText[CommPortErrorCount];
+// The message of a code; the first one's for a code beyond the table.
+const char* CommPortErrorMessage(uint8_t code);
 
 class ECommPort : public std::exception {
 public:
-    explicit ECommPort(uint8_t code, uint32_t lastError = 0) : Code(code), LastError(lastError) {}
-    const char* what() const noexcept override { return Code < 21 ? CommPortErrorText[Code] : "?"; }
+    explicit ECommPort(TCommPortError error, uint32_t lastError = 0)
+        : Code(static_cast<uint8_t>(error)), LastError(lastError) {}
+    const char* what() const noexcept override {
+        return Code < CommPortErrorCount ? CommPortErrorText[Code] : "?";
+    }
+    TCommPortError Error() const { return static_cast<TCommPortError>(Code); }
 
-    uint8_t Code;
+    uint8_t Code;       // the number of Error(), as the port's messages index it
     uint32_t LastError; // errno of the failed call
 };
 
@@ -49,8 +81,8 @@ public:
     TCommPort(const TCommPort&) = delete;
     TCommPort& operator=(const TCommPort&) = delete;
 
-    // Line setting changes: kept while closed, applied at once while open (code 1, 4, 5 or 3 and the
-    // old value restored when the system refuses).
+    // Line setting changes: kept while closed, applied at once while open (BadBaudRate, BadDataBits,
+    // BadParity or BadStopBits and the old value restored when the system refuses).
     void SetBaudRate(int rate);
     void SetByteSize(uint8_t size);
     void SetParity(uint8_t parity);
@@ -65,17 +97,17 @@ public:
     // that was closed or never opened.
     bool Reopen();
 
-    void PutChar(char c);                // code 10
-    void PutString(const AnsiString& s); // code 10
-    int InQueue();                       // code 20; 0 while closed
-    int GetChar();                       // code 11; -1 while closed or when no byte came in time
-    void Purge();                        // code 14
+    void PutChar(char c);                // Write
+    void PutString(const AnsiString& s); // Write
+    int InQueue();                       // ClearCommError; 0 while closed
+    int GetChar();                       // Read; -1 while closed or when no byte came in time
+    void Purge();                        // Purge
     // Waits up to ms for a byte to arrive, returning early when one does (true; also for a line that
     // hung up); a closed port just pauses.
     bool WaitForInput(unsigned ms);
 
     // Reads up to the terminator within timeLimit ms for the whole line and returns the line
-    // without it (code 12 and the partial line lost on time-out). With maxLength, reading stops
+    // without it (Timeout and the partial line lost on time-out). With maxLength, reading stops
     // once the line has grown past maxLength bytes without a terminator and that over-long line is
     // returned, so that a stream without line ends cannot grow it without bound.
     AnsiString ReadUntil(char terminator, unsigned timeLimit, size_t maxLength = SIZE_MAX);
@@ -93,13 +125,13 @@ public:
     TDcb Dcb;
 
 private:
-    template <typename T> void ApplySetting(uint8_t code, T TDcb::*field, T value);
-    [[noreturn]] void Fail(uint8_t code);
+    template <typename T> void ApplySetting(TCommPortError error, T TDcb::*field, T value);
+    [[noreturn]] void Fail(TCommPortError error);
     bool OpenDevice(const AnsiString& name);
     void FailOpen(const AnsiString& name);
     void SetFailure(int error, AnsiString text);
     // Reads what the device has into the empty buffer, waiting at most waitMs; false when nothing came.
-    bool Fill(uint8_t code, unsigned waitMs);
+    bool Fill(TCommPortError error, unsigned waitMs);
     void DropInput() { InHead = InTail = 0; }
 
     std::unique_ptr<TSerialDevice> Handle; // the backend of the open (or lost) port's name

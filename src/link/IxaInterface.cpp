@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <mutex>
 
-const char* const IxaInterfaceErrorText[8] = {
+const char* const IxaInterfaceErrorText[LinkErrorCount] = {
     "Communication port not open!",
     "IXA not connected!",
     "IXA disconnected!",
@@ -36,10 +36,36 @@ void CloseCommLog() {
 
 } // namespace
 
-EIxaInterface::EIxaInterface(uint8_t code)
-    : Exception(code < 8 ? IxaInterfaceErrorText[code] : "IXA Communication Error!"), Code(code) {}
+EIxaInterface::EIxaInterface(TLinkError error)
+    : Exception(static_cast<size_t>(error) < LinkErrorCount
+                    ? IxaInterfaceErrorText[static_cast<size_t>(error)]
+                    : "IXA Communication Error!"),
+      Code(static_cast<uint8_t>(error)) {}
 
-EIxaInterface::EIxaInterface(uint8_t code, AnsiString message) : Exception(std::move(message)), Code(code) {}
+EIxaInterface::EIxaInterface(TLinkError error, AnsiString message)
+    : Exception(std::move(message)), Code(static_cast<uint8_t>(error)) {}
+
+const char* IxaErrorMeaning(int32_t number) {
+    // As the controller documents its error lines.
+    switch (static_cast<TIxaError>(number)) {
+    case TIxaError::UnknownCommand:
+        return "unknown command";
+    case TIxaError::Malformed:
+        return "malformed command or no such index";
+    case TIxaError::OutOfRange:
+        return "value out of range";
+    case TIxaError::ReadOnly:
+        return "the parameter can only be read";
+    case TIxaError::NotNow:
+        return "refused in the present state";
+    }
+    return nullptr;
+}
+
+AnsiString IxaErrorText(const AnsiString& line) {
+    const char* meaning = IxaErrorMeaning(ScanErrorNumber(line));
+    return meaning ? line + ": " + meaning : line;
+}
 
 EIxa::EIxa(const AnsiString& line) : Exception(line), ErrorNumber(ScanErrorNumber(line)) {}
 
@@ -48,6 +74,18 @@ TLinkLock::TLinkLock(TIxaInterface& link) : Mutex(link.Lock) {
 }
 TLinkLock::~TLinkLock() {
     Mutex.unlock();
+}
+
+TReplyTimeLimit::TReplyTimeLimit(TIxaInterface& link, int limitMs)
+    : Timeout(link.Timeout), Saved(link.Timeout) {
+    Timeout = limitMs;
+}
+TReplyTimeLimit::TReplyTimeLimit(TIxaInterface& link, int limitMs, int afterMs)
+    : Timeout(link.Timeout), Saved(afterMs) {
+    Timeout = limitMs;
+}
+TReplyTimeLimit::~TReplyTimeLimit() {
+    Timeout = Saved;
 }
 
 TIxaInterface::TIxaInterface() {
@@ -79,12 +117,12 @@ void TIxaInterface::AssertOpen() {
         return;
     if (Port && Port->Lost())
         Connected = false; // the device vanished: the link is down until the port is back
-    throw EIxaInterface(0);
+    throw EIxaInterface(TLinkError::PortNotOpen);
 }
 
 void TIxaInterface::AssertConnected() {
     if (!Connected)
-        throw EIxaInterface(1);
+        throw EIxaInterface(TLinkError::NotConnected);
 }
 
 void TIxaInterface::SetTrafficObserver(TTrafficObserver* observer) {
@@ -136,14 +174,14 @@ AnsiString TIxaInterface::ReadLine(const AnsiString* echoOf) {
     } catch (const ECommPort& e) {
         if (observer)
             Notify(observer, TTrafficDirection::Received, "",
-                   e.Code == 12 ? TTrafficMark::Timeout : TTrafficMark::PortFailed);
+                   e.Error() == TCommPortError::Timeout ? TTrafficMark::Timeout : TTrafficMark::PortFailed);
         Connected = false;
-        throw EIxaInterface(2);
+        throw EIxaInterface(TLinkError::Disconnected);
     }
     if (line.size() > MaxReplyLine) {
         if (observer) // its start is enough to see what it was; the ring keeps 20,000 of them
             Notify(observer, TTrafficDirection::Received, line.substr(0, 80) + "...", TTrafficMark::BadReply);
-        throw EIxaInterface(3); // a stream without line ends is no reply
+        throw EIxaInterface(TLinkError::CommunicationError); // a stream without line ends is no reply
     }
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
@@ -161,7 +199,7 @@ AnsiString TIxaInterface::ReadLine(const AnsiString* echoOf) {
 void TIxaInterface::SendString(const AnsiString& command) {
     // A line break inside a value would reach the controller as a second command.
     if (command.find_first_of("\r\n") != AnsiString::npos)
-        throw EIxaInterface(6);
+        throw EIxaInterface(TLinkError::LineBreak);
     const AnsiString line = std::to_string(Address.load()) + ":" + command;
     SentCommand = command;
     {
@@ -175,13 +213,13 @@ void TIxaInterface::SendString(const AnsiString& command) {
     try {
         echo = ReadLine(&line);
     } catch (const EIxaInterface& e) {
-        if (e.Code == 3)
+        if (e.Error() == TLinkError::CommunicationError)
             Connected = false; // a line without end is no echo either: the link is out of step
         throw;
     }
     if (echo != line) {
         Connected = false;
-        throw EIxaInterface(3);
+        throw EIxaInterface(TLinkError::CommunicationError);
     }
 }
 
@@ -189,7 +227,7 @@ void TIxaInterface::CheckReply(const AnsiString& reply) {
     if (reply == "OK")
         return;
     if (ReadString() != "OK")
-        throw EIxaInterface(3);
+        throw EIxaInterface(TLinkError::CommunicationError);
     if (reply.compare(0, 5, "Error") == 0) {
         {
             std::lock_guard guard(sharedMutex);
@@ -250,20 +288,16 @@ void TIxaInterface::DrainInput() {
 void TIxaInterface::Connect() {
     Connected = false;
     if (!Port) {
-        Timeout = 1000; // every handshake ends at the ordinary limit, a failed one too
+        Timeout = OrdinaryTimeLimit; // every handshake ends at the ordinary limit, a failed one too
         return;
     }
     // Purge and the short time limit come under the lock, so that a reconnect from one thread
     // cannot cut into an exchange that the other thread has in progress.
     TLinkLock lock(*this);
-    struct TRestoreTimeout {
-        std::atomic<int>& Timeout;
-        ~TRestoreTimeout() { Timeout = 1000; }
-    } restore{Timeout};
+    TReplyTimeLimit limit(*this, 500, OrdinaryTimeLimit);
     RefusedVersion = false;
     try {
         DrainInput();
-        Timeout = 500;
         SendString("VER?");
         AnsiString versionLine = ReadString();
         AnsiString status = ReadString();

@@ -5,15 +5,17 @@
 // dropped). Numbers on the wire use "." whatever the user's locale.
 //
 // Errors:
-//   EIxaInterface - link or protocol failure, code into IxaInterfaceErrorText:
-//                   0 port not open, 1 not connected, 2 line timed out or port failed (clears
-//                   Connected), 3 wrong echo (clears Connected) or bad reply (missing "OK", over-long
-//                   line), 4 file, 5 refused controller, 6 a text value with a line break (nothing sent),
-//                   7 a configuration file that is no list of commands (the message names the line).
-//   EIxa          - the controller answered with an "Error" line; ErrorNumber from "Error %ld".
-//   ECommPort     - a refused write (code 10) passes through unchanged; when the port was lost
+//   EIxaInterface - link or protocol failure, TLinkError (its number indexes IxaInterfaceErrorText):
+//                   PortNotOpen, NotConnected, Disconnected (line timed out or port failed; clears
+//                   Connected), CommunicationError (wrong echo, clears Connected; or bad reply: missing
+//                   "OK", over-long line), File, Incompatible (refused controller), LineBreak (a text
+//                   value with a line break, nothing sent), NotConfiguration (a configuration file that
+//                   is no list of commands; the message names the line).
+//   EIxa          - the controller answered with an "Error" line; ErrorNumber from "Error %ld", its
+//                   meaning from IxaErrorText.
+//   ECommPort     - a refused write (TCommPortError::Write) passes through unchanged; when the port was lost
 //                   with it (the device vanished, TCommPort::Lost), Connected is cleared as well, and
-//                   so it is by any exchange tried on a lost port (code 0).
+//                   so it is by any exchange tried on a lost port (PortNotOpen).
 //   EConvertError - an integer or real reply that is not a number.
 //
 // Threads and the link lock: every parameter operation and Connect hold Lock (recursive) from the
@@ -45,19 +47,47 @@ using TStringList = std::vector<AnsiString>;
 // the transfer like a failed line.
 using TTransferProgress = std::function<void(size_t line, size_t total, const AnsiString& text)>;
 
-extern const char* const IxaInterfaceErrorText[8];
+// The link's own failures, named; each number is the index of its message in IxaInterfaceErrorText.
+enum class TLinkError : uint8_t {
+    PortNotOpen = 0,
+    NotConnected = 1,
+    Disconnected = 2,       // the line timed out or the port failed
+    CommunicationError = 3, // a wrong echo or a bad reply
+    File = 4,
+    Incompatible = 5, // a controller below version 4.0
+    LineBreak = 6,    // a text value with a line break: nothing sent
+    NotConfiguration = 7,
+};
+constexpr size_t LinkErrorCount = 8;
+extern const char* const IxaInterfaceErrorText[LinkErrorCount];
 
 class EIxaInterface : public Exception {
 public:
-    explicit EIxaInterface(uint8_t code);
-    EIxaInterface(uint8_t code, AnsiString message); // a more precise message than the table's
-    uint8_t Code;
+    explicit EIxaInterface(TLinkError error);
+    EIxaInterface(TLinkError error, AnsiString message); // a more precise message than the table's
+    TLinkError Error() const { return static_cast<TLinkError>(Code); }
+    uint8_t Code; // the number of Error()
 };
+
+// The controller's error numbers, as its "Error N" lines carry them.
+enum class TIxaError : int32_t {
+    UnknownCommand = 1,
+    Malformed = 2, // a malformed command or an index the controller does not have
+    OutOfRange = 3,
+    ReadOnly = 4,
+    NotNow = 5, // refused in the present state (activating during an emergency stop, ...)
+};
+// What an error number means ("value out of range"); nullptr for a number without a known meaning.
+const char* IxaErrorMeaning(int32_t number);
+// A controller error line with its meaning: "Error 3: value out of range"; the line alone when its
+// number has no known meaning.
+AnsiString IxaErrorText(const AnsiString& line);
 
 class EIxa : public Exception {
 public:
     explicit EIxa(const AnsiString& line); // message = the line; ErrorNumber read with "Error %ld"
     int32_t ErrorNumber;
+    AnsiString Described() const { return IxaErrorText(what()); }
     AnsiString Command; // the command line refused, without the address; empty when not known
 };
 
@@ -73,6 +103,21 @@ public:
 
 private:
     std::recursive_mutex& Mutex;
+};
+
+// Sets the link's reply time limit for one scope and puts the previous one back on every way out,
+// or the limit given as after (the handshake always ends at the ordinary limit).
+class TReplyTimeLimit {
+public:
+    TReplyTimeLimit(TIxaInterface& link, int limitMs);
+    TReplyTimeLimit(TIxaInterface& link, int limitMs, int afterMs);
+    ~TReplyTimeLimit();
+    TReplyTimeLimit(const TReplyTimeLimit&) = delete;
+    TReplyTimeLimit& operator=(const TReplyTimeLimit&) = delete;
+
+private:
+    std::atomic<int>& Timeout;
+    int Saved;
 };
 
 class TIxaInterface {
@@ -198,23 +243,29 @@ public:
     TStringList& GetAoutFunctions();
 
     // Configuration transfer and the long maintenance commands (each under the lock for its whole run).
-    // A download checks the whole file first (CheckConfigText) and then sends every line as a command;
-    // an upload writes the dump lines of the command ("DCC" controller, "DTC" tool configuration) to
-    // the file, replacing it only once the whole dump has arrived.
-    // A download refuses (EIxaInterface 4, naming the file) anything but a regular file, and a file
-    // larger than MaxConfigBytes, before reading it.
+    // A download checks the whole file first (CheckConfigText, CheckConfigValues) and then sends every line
+    // as a command; an upload writes the dump lines of the command ("DCC" controller, "DTC" tool
+    // configuration) to the file, replacing it only once the whole dump has arrived. A download refuses
+    // (TLinkError::File, naming the file) anything but a regular file, and a file larger than MaxConfigBytes,
+    // before reading it.
     void DownloadCfg(const AnsiString& fileName, const TTransferProgress& progress = {});
     static constexpr size_t MaxConfigLine = 253; // characters of a command line, line end excluded
     // A configuration is a few kB; these bounds are generous beyond any real one. An upload's dump
     // longer than MaxDumpLines lines or MaxDumpBytes bytes, or with a line longer than MaxConfigLine,
-    // is a bad reply (EIxaInterface 3), so the file an upload writes is always one a download takes.
+    // is a bad reply (TLinkError::CommunicationError), so the file an upload writes is always one a download
+    // takes.
     static constexpr uintmax_t MaxConfigBytes = 1024 * 1024;
     static constexpr size_t MaxDumpLines = 4096;
     static constexpr size_t MaxDumpBytes = 256 * 1024;
-    // Refuses (EIxaInterface 7, naming the line) a file text that is not a list of command lines: a
-    // line longer than MaxConfigLine, a NUL or another control character than tab, or a CR that does
+    // Refuses (TLinkError::NotConfiguration, naming the line) a file text that is not a list of command
+    // lines: a line longer than MaxConfigLine, a NUL or another control character than tab, or a CR that does
     // not end its line. Nothing is sent by a download that this refuses.
     static void CheckConfigText(const AnsiString& text);
+    // Refuses (TLinkError::NotConfiguration, naming the line and the reason) a line the parameter
+    // registry refuses (IxaLineRefusal: a read-only parameter, an index or a value out of its known
+    // range, a value that is not whole). A download checks this too before it sends anything; a
+    // comparison does not, so that it can still show such a line.
+    static void CheckConfigValues(const AnsiString& text);
     void UploadCfg(const AnsiString& command, const AnsiString& fileName,
                    const TTransferProgress& progress = {});
     void UploadIxaCfg(const AnsiString& fileName, const TTransferProgress& progress = {});
@@ -233,7 +284,8 @@ public:
     // sequence when it is asked to stop or pause. Assign it while no sequence runs.
     std::function<void()> BetweenExchanges;
 
-    // Whether the last handshake met a controller below version 4.0 (its text is code 5's message).
+    // Whether the last handshake met a controller below version 4.0 (its text is TLinkError::Incompatible's
+    // message).
     bool Refused() const { return RefusedVersion; }
 
     // nullptr: nobody listens. The observer must outlive its setting.
@@ -244,7 +296,8 @@ public:
 
     TCommPort* Port = nullptr;
     std::recursive_mutex Lock;
-    std::atomic<int> Timeout{1000};
+    static constexpr int OrdinaryTimeLimit = 1000; // ms for a reply line
+    std::atomic<int> Timeout{OrdinaryTimeLimit};
     std::atomic<int> Address{0};
     std::atomic<bool> Connected{false};
     // A command that sets something went out at the operator's request since the last save (SC):

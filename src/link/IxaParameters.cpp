@@ -323,7 +323,7 @@ TStringList& TIxaInterface::LoadFunctionNames(TStringList& list, const char* cou
     int count = GetIntProp(countName);
     list.clear();
     if (count < 0 || count > MaxFunctionNames)
-        throw EIxaInterface(3);
+        throw EIxaInterface(TLinkError::CommunicationError);
     for (int i = 0; i < count; ++i) {
         if (i > 0)
             CheckBetweenExchanges();

@@ -1,6 +1,7 @@
 // Whole configurations between the controller and "*.cfg" files, automatic weighing and saving.
 
 #include "link/IxaInterface.h"
+#include "link/IxaParameterTable.h"
 
 #include "platform/StoredSetting.h"
 
@@ -20,7 +21,8 @@ using TFile = std::unique_ptr<FILE, TFileCloser>;
 
 // "Couldn't open file!" with the file and the system's reason, for a folder that is read-only or full.
 EIxaInterface FileError(const std::filesystem::path& path, const AnsiString& reason) {
-    return EIxaInterface(4, AnsiString(IxaInterfaceErrorText[4]) + " " + path.string() + ": " + reason + ".");
+    return EIxaInterface(TLinkError::File, AnsiString(IxaInterfaceErrorText[size_t(TLinkError::File)]) + " " +
+                                               path.string() + ": " + reason + ".");
 }
 
 // The whole file. Only a regular file no larger than MaxConfigBytes is read: the checks come before
@@ -33,14 +35,15 @@ AnsiString ReadConfigFile(const AnsiString& fileName) {
     if (error || !std::filesystem::exists(status))
         throw FileError(path, error ? error.message() : std::strerror(ENOENT));
     if (!std::filesystem::is_regular_file(status))
-        throw EIxaInterface(4, "Not a configuration file: " + fileName + " is not a regular file.");
+        throw EIxaInterface(TLinkError::File,
+                            "Not a configuration file: " + fileName + " is not a regular file.");
     const uintmax_t size = std::filesystem::file_size(path, error);
     const AnsiString tooLarge = "Not a configuration file: " + fileName + " is larger than " +
                                 std::to_string(TIxaInterface::MaxConfigBytes / 1024) + " kB.";
     if (error)
         throw FileError(path, error.message());
     if (size > TIxaInterface::MaxConfigBytes)
-        throw EIxaInterface(4, tooLarge);
+        throw EIxaInterface(TLinkError::File, tooLarge);
     TFile file(std::fopen(fileName.c_str(), "rb"));
     if (!file)
         throw FileError(path, std::strerror(errno));
@@ -50,7 +53,7 @@ AnsiString ReadConfigFile(const AnsiString& fileName) {
     while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
         text.append(buffer, n);
         if (text.size() > TIxaInterface::MaxConfigBytes)
-            throw EIxaInterface(4, tooLarge);
+            throw EIxaInterface(TLinkError::File, tooLarge);
     }
     if (std::ferror(file.get()))
         throw FileError(path, std::strerror(errno));
@@ -94,19 +97,6 @@ std::filesystem::path LinkTarget(const AnsiString& fileName) {
     return path;
 }
 
-// Puts the remembered reply time limit back on every way out.
-class TTimeoutScope {
-public:
-    TTimeoutScope(std::atomic<int>& timeout, int limit) : Timeout(timeout), Saved(timeout) {
-        Timeout = limit;
-    }
-    ~TTimeoutScope() { Timeout = Saved; }
-
-private:
-    std::atomic<int>& Timeout;
-    int Saved;
-};
-
 } // namespace
 
 void TIxaInterface::CheckConfigText(const AnsiString& text) {
@@ -122,11 +112,26 @@ void TIxaInterface::CheckConfigText(const AnsiString& text) {
         if (lineEnd)
             continue;
         if ((c < 0x20 && c != '\t') || c == 0x7F)
-            throw EIxaInterface(7, "Not a configuration file: line " + std::to_string(lineNumber) +
-                                       " holds the control character " + Hex(c) + ".");
+            throw EIxaInterface(TLinkError::NotConfiguration,
+                                "Not a configuration file: line " + std::to_string(lineNumber) +
+                                    " holds the control character " + Hex(c) + ".");
         if (++length > MaxConfigLine)
-            throw EIxaInterface(7, "Not a configuration file: line " + std::to_string(lineNumber) +
-                                       " is longer than " + std::to_string(MaxConfigLine) + " characters.");
+            throw EIxaInterface(TLinkError::NotConfiguration,
+                                "Not a configuration file: line " + std::to_string(lineNumber) +
+                                    " is longer than " + std::to_string(MaxConfigLine) + " characters.");
+    }
+}
+
+void TIxaInterface::CheckConfigValues(const AnsiString& text) {
+    // Every value the registry knows is read whole and held to its known ranges, so that a wrong
+    // line is found before the first one is sent rather than half way.
+    const std::vector<AnsiString> lines = SplitLines(text);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const AnsiString refusal = IxaLineRefusal(lines[i]);
+        if (!refusal.empty())
+            throw EIxaInterface(TLinkError::NotConfiguration,
+                                "Line " + std::to_string(i + 1) + " of the file (" + lines[i] +
+                                    ") cannot be sent: " + refusal + ". Nothing was sent.");
     }
 }
 
@@ -135,6 +140,7 @@ void TIxaInterface::DownloadCfg(const AnsiString& fileName, const TTransferProgr
     const AnsiString text = ReadConfigFile(fileName);
     // The whole file is checked before the first command, so a wrong file sends nothing at all.
     CheckConfigText(text);
+    CheckConfigValues(text);
     const std::vector<AnsiString> lines = SplitLines(text);
     for (size_t i = 0; i < lines.size(); ++i) {
         const AnsiString& line = lines[i];
@@ -259,22 +265,23 @@ void TIxaInterface::CountDumpLine(const AnsiString& line, size_t& lines, size_t&
     bytes += line.size() + 1;
     if (++lines > MaxDumpLines || bytes > MaxDumpBytes || line.size() > MaxConfigLine) {
         Connected = false; // the rest of the dump is still on its way: the link is out of step
-        throw EIxaInterface(3, "IXA Communication Error! The configuration dump went past " +
-                                   std::to_string(MaxDumpLines) + " lines, " +
-                                   std::to_string(MaxDumpBytes / 1024) + " kB or " +
-                                   std::to_string(MaxConfigLine) + " characters in a line.");
+        throw EIxaInterface(TLinkError::CommunicationError,
+                            "IXA Communication Error! The configuration dump went past " +
+                                std::to_string(MaxDumpLines) + " lines, " +
+                                std::to_string(MaxDumpBytes / 1024) + " kB or " +
+                                std::to_string(MaxConfigLine) + " characters in a line.");
     }
 }
 
 void TIxaInterface::AutoWeigh() {
     TLinkLock lock(*this);
-    TTimeoutScope limit(Timeout, 20000);
+    TReplyTimeLimit limit(*this, 20000);
     SetIntProp("ATW", GetToolNumber());
 }
 
 void TIxaInterface::SaveConfiguration(bool full) {
     TLinkLock lock(*this);
-    TTimeoutScope limit(Timeout, 4000);
+    TReplyTimeLimit limit(*this, 4000);
     SendString(full ? "SC 1" : "SC");
     VoidReply();
     Unsaved = false;

@@ -27,7 +27,7 @@ const QString DataEntryCaption = "Data Entry Error";
 // The controller's refusal as the operator needs it: its own line, then the command and value it
 // refused, so that an "Error 3" box says what was out of range.
 QString Refusal(const EIxa& error) {
-    QString text = ToQString(error.Message);
+    QString text = ToQString(error.Described());
     if (!error.Command.empty())
         text += "\n\nRefused: " + ToQString(error.Command);
     return text;

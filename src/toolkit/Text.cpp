@@ -1,5 +1,7 @@
 #include "toolkit/Text.h"
 
+#include "link/WireFormat.h"
+
 #include <QFile>
 #include <QLocale>
 #include <charconv>
@@ -9,12 +11,30 @@
 #include <string>
 
 QString ToQString(const AnsiString& text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    const AnsiString utf8 = ControllerTextToUtf8(text);
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+std::optional<AnsiString> ToController(const QString& text, QString* refused) {
+    const QByteArray utf8 = text.toUtf8();
+    AnsiString character;
+    auto bytes = Utf8ToControllerText(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())),
+                                      &character);
+    if (!bytes && refused)
+        *refused = QString::fromUtf8(character.data(), static_cast<qsizetype>(character.size()));
+    return bytes;
 }
 
 AnsiString ToAnsi(const QString& text) {
-    const QByteArray bytes = text.toLatin1();
-    return AnsiString(bytes.constData(), static_cast<size_t>(bytes.size()));
+    if (auto bytes = ToController(text))
+        return *bytes;
+    // One character at a time, each the code page lacks as "?".
+    AnsiString out;
+    for (const char32_t c : text.toUcs4()) {
+        const auto one = ToController(QString::fromUcs4(&c, 1));
+        out += one ? *one : AnsiString("?");
+    }
+    return out;
 }
 
 QString FromSystemName(const AnsiString& name) {

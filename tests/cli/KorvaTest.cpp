@@ -150,8 +150,13 @@ TEST_F(KorvaProgram, GetAndSetByMnemonicOrAccessorNameWithTypedChecks) {
     EXPECT_EQ(Run({"set", "ForceLevel", "3", "12.5"}).Exit, 0);
     EXPECT_EQ(Run({"set", "CF", "-2.5"}).Exit, 0); // a negative value is no option
     EXPECT_EQ(Run({"set", "ACT", "on"}).Exit, 0);
+    EXPECT_EQ(Sim.Parameter("ACT"), "1");
+    EXPECT_EQ(Run({"set", "ACT", "off"}).Exit, 0);
+    EXPECT_EQ(Sim.Parameter("ACT"), "0");
     EXPECT_EQ(Run({"set", "CN", "Cell 4"}).Exit, 0);
-    EXPECT_EQ(Sent(), (std::vector<std::string>{"0:FL 3 12.500", "0:CF -2.500", "0:ACT 1", "0:CN Cell 4"}));
+    // A force is held to the controller's maximum force, asked before the write.
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"0:MF?", "0:FL 3 12.500", "0:MF?", "0:CF -2.500", "0:ACT 1",
+                                                "0:ACT 0", "0:CN Cell 4"}));
     EXPECT_EQ(Sim.Parameter("CN"), "Cell 4");
 
     // Refused before anything is sent: exit code 2.
@@ -182,17 +187,81 @@ TEST_F(KorvaProgram, GetAndSetByMnemonicOrAccessorNameWithTypedChecks) {
     EXPECT_TRUE(Sim.Received().empty());
 }
 
+// What a person types is read whole or refused: a refused value writes nothing (the controller
+// sees no line at all, not even the handshake) and exits 2 with the reason.
+TEST_F(KorvaProgram, SetReadsTheValueWholeOrRefusesIt) {
+    Sim.ClearReceived();
+    const std::vector<std::vector<std::string>> refused = {
+        {"set", "CF", "1,5"},        {"set", "CF", "0x10"},
+        {"set", "CF", "12.5abc"},    {"set", "CF", "12.5 7"},
+        {"set", "CF", "1e309"},      {"set", "CF", "nan"},
+        {"set", "CF", "12.5999"},    {"set", "FL", "3", "1,5"},
+        {"set", "TN", "0x3"},        {"set", "NA", "16"},
+        {"set", "CFI", "3"},         {"get", "FL", "16"},
+        {"set", "FL", "16", "1"},    {"get", "CMF", "-1"},
+        {"set", "CN", "\x1b]0;T\a"}, {"set", "CN", std::string(251, 'x')},
+    };
+    for (const auto& args : refused) {
+        TRun run = Run(args);
+        EXPECT_EQ(run.Exit, 2) << args[1] << " " << args[2];
+        EXPECT_EQ(run.Err.rfind("korva: ", 0), 0u) << run.Err;
+    }
+    EXPECT_TRUE(Sim.Received().empty());
+
+    TRun address = Run({"set", "NA", "16"});
+    EXPECT_NE(address.Err.find("takes a value from 0 to 15, not 16"), std::string::npos) << address.Err;
+    TRun level = Run({"get", "FL", "16"});
+    EXPECT_NE(level.Err.find("takes an index from 0 to 15, not 16"), std::string::npos) << level.Err;
+
+    // Blanks around a number are taken; the value sent is the one typed.
+    EXPECT_EQ(Run({"set", "CF", " 12"}).Exit, 0);
+    EXPECT_EQ(Run({"set", "CF", "12.59 "}).Exit, 0);
+    EXPECT_EQ(Sim.Parameter("CF"), "12.590");
+}
+
+// Names cross in one encoding: UTF-8 on the terminal, Windows-1252 in the controller.
+TEST_F(KorvaProgram, ControllerTextsAreUtf8OnTheTerminalAndTheCodePageInTheController) {
+    EXPECT_EQ(Run({"set", "CN", "Z\u00fcrich \u20ac1"}).Exit, 0);
+    EXPECT_EQ(Sim.Parameter("CN"), "Z\xfcrich \x80"
+                                   "1");
+    EXPECT_EQ(Run({"get", "CN"}).Out, "Z\u00fcrich \u20ac1\n");
+    EXPECT_EQ(nlohmann::json::parse(Run({"--json", "info"}).Out)["name"], "Z\u00fcrich \u20ac1");
+
+    Sim.ClearReceived();
+    TRun cyrillic = Run({"set", "CN", "\u0417\u0430\u043f\u0438\u0441\u044c"});
+    EXPECT_EQ(cyrillic.Exit, 2);
+    EXPECT_NE(cyrillic.Err.find("cannot hold '\u0417'"), std::string::npos) << cyrillic.Err;
+    TRun latin1 = Run({"set", "CN", "Caf\xe9"});
+    EXPECT_EQ(latin1.Exit, 2);
+    EXPECT_NE(latin1.Err.find("the byte 0xE9"), std::string::npos) << latin1.Err;
+    EXPECT_TRUE(Sim.Received().empty());
+}
+
+// The controller's maximum force is asked and held to before a force is written.
+TEST_F(KorvaProgram, AForceAboveTheControllersMaximumIsRefusedBeforeTheWrite) {
+    Sim.SetParameter("MF", "300");
+    Sim.ClearReceived();
+    TRun run = Run({"set", "FL", "3", "300.5"});
+    EXPECT_EQ(run.Exit, 2);
+    EXPECT_NE(run.Err.find("at most 300 N (the controller's maximum force), not 300.500"), std::string::npos)
+        << run.Err;
+    EXPECT_EQ(Sent(), std::vector<std::string>{"0:MF?"});
+    EXPECT_EQ(Run({"set", "FL", "3", "300"}).Exit, 0);
+    EXPECT_EQ(Sim.Parameter("FL", 3), "300.000");
+}
+
 TEST_F(KorvaProgram, SendPrintsTheReplyAndAControllerErrorExitsWithFive) {
     TRun value = Run({"send", "FL?", "3"});
     EXPECT_EQ(value.Exit, 0);
-    EXPECT_EQ(Lines(value.Out).size(), 2u);
-    EXPECT_EQ(Lines(value.Out).back(), "OK");
+    EXPECT_EQ(value.Out, "75.000\nOK\n");                             // force level 3 of a fresh controller
     EXPECT_EQ(Sim.Received(), (std::vector<std::string>{"0:FL? 3"})); // no handshake for a raw line
 
     TRun error = Run({"send", "FL? 99"});
     EXPECT_EQ(error.Exit, 5);
     EXPECT_EQ(error.Out, "Error 2\nOK\n");
-    EXPECT_NE(error.Err.find("controller error 2"), std::string::npos) << error.Err;
+    EXPECT_NE(error.Err.find("controller error 2: Error 2: malformed command or no such index"),
+              std::string::npos)
+        << error.Err;
     EXPECT_NE(error.Err.find("address 0"), std::string::npos) << error.Err;
 
     TRun json = Run({"--json", "send", "XYZ?"});
@@ -201,33 +270,53 @@ TEST_F(KorvaProgram, SendPrintsTheReplyAndAControllerErrorExitsWithFive) {
     EXPECT_EQ(nlohmann::json::parse(json.Err)["exit"], 5);
 }
 
+// Each value in its own column, read from a retracted controller whose values hold still: command
+// force 12.345 N, actual force 0, position 5 mm at the retract limit, level mounting, tool 2.
 TEST_F(KorvaProgram, WatchWritesOneRowPerPass) {
+    Sim.SetParameter("CF", "12.345");
+    Sim.SetParameter("TN", "2");
     TRun csv = Run({"watch", "--count", "5", "--interval", "20", "--csv"});
     ASSERT_EQ(csv.Exit, 0) << csv.Err;
     const auto rows = Lines(csv.Out);
     ASSERT_EQ(rows.size(), 6u);
     // The columns of a trend recording, the clock time first.
     EXPECT_EQ(rows[0] + "\n", TrendCsvHeader("N", "mm"));
+    // What follows the clock time and the seconds: the address, then the values.
+    const auto values = [](const std::string& row) {
+        size_t at = 0;
+        for (int comma = 0; comma < 2 && at != std::string::npos; ++comma)
+            at = row.find(',', at + 1);
+        return at == std::string::npos ? std::string() : row.substr(at);
+    };
     for (size_t i = 1; i < rows.size(); ++i) {
         SCOPED_TRACE(rows[i]);
-        EXPECT_EQ(std::count(rows[i].begin(), rows[i].end(), ','), 9);
         ASSERT_GE(rows[i].size(), 31u);
         EXPECT_EQ(rows[i][0], '"');
         EXPECT_EQ(rows[i][11], 'T'); // "2026-12-08T13:40:01.123+01:00"
         EXPECT_EQ(rows[i][30], '"');
-        std::vector<std::string> cells;
-        std::istringstream rest(rows[i].substr(31));
-        for (std::string cell; std::getline(rest, cell, ',');)
-            cells.push_back(cell);
-        ASSERT_GE(cells.size(), 4u);
-        EXPECT_EQ(cells[2], "0");       // the address
-        EXPECT_FALSE(cells[3].empty()); // the command force
+        EXPECT_EQ(values(rows[i]), ",0,12.345,0,5,0.000,0,0,2");
     }
 
+    // The mode column: 1 in position mode, 2 in contour mode.
+    Sim.SetParameter("PM", "1");
+    const auto positionRows = Lines(Run({"watch", "--count", "1", "--csv"}).Out);
+    ASSERT_EQ(positionRows.size(), 2u);
+    EXPECT_EQ(values(positionRows[1]), ",0,12.345,0,5,0.000,0,1,2");
+    Sim.SetParameter("PM", "0");
+    Sim.SetParameter("CM", "1");
+    Sim.SetToolConnected(false); // tool "none"
     TRun json = Run({"--json", "watch", "--count", "2", "--interval", "0"});
     ASSERT_EQ(Lines(json.Out).size(), 2u);
-    for (const std::string& line : Lines(json.Out))
-        EXPECT_TRUE(nlohmann::json::parse(line).contains("actualForce"));
+    for (const std::string& line : Lines(json.Out)) {
+        const nlohmann::json row = nlohmann::json::parse(line);
+        EXPECT_EQ(row["commandForce"], 12.345);
+        EXPECT_EQ(row["actualForce"], 0.0);
+        EXPECT_EQ(row["position"], 5.0);
+        EXPECT_EQ(row["slideAcceleration"], 0.0);
+        EXPECT_EQ(row["active"], false);
+        EXPECT_EQ(row["mode"], 2);
+        EXPECT_TRUE(row["tool"].is_null()) << line;
+    }
 }
 
 TEST_F(KorvaProgram, RestoreSendsTheFileAndSaveAddsSc1) {
@@ -239,9 +328,19 @@ TEST_F(KorvaProgram, RestoreSendsTheFileAndSaveAddsSc1) {
     EXPECT_EQ(Sent(), (std::vector<std::string>{"0:FL 3 40.000", "0:CN Restored", "0:SC 1"}));
     EXPECT_EQ(Sim.Parameter("CN"), "Restored");
 
+    // An index the registry knows to be out of range: refused before the first line goes.
     std::ofstream(file) << "FL 3 41.000\nFL 99 1.000\nCN Never\n";
+    Sim.ClearReceived();
+    TRun checked = Run({"restore", file.string()});
+    EXPECT_EQ(checked.Exit, 4);
+    EXPECT_NE(checked.Err.find("Line 2 of the file (FL 99 1.000) cannot be sent"), std::string::npos)
+        << checked.Err;
+    EXPECT_TRUE(Sent().empty());
+    // A value only the controller can judge (beyond its maximum force): it stops at that line.
+    std::ofstream(file) << "FL 3 41.000\nFL 4 99999.000\nCN Never\n";
     TRun refused = Run({"restore", file.string()});
     EXPECT_EQ(refused.Exit, 5);
+    EXPECT_NE(refused.Err.find("Error 3: value out of range"), std::string::npos) << refused.Err;
     EXPECT_EQ(Sim.Parameter("CN"), "Restored"); // stopped at the refused line
 
     std::ofstream(file) << "FL 3 42.000\n" << std::string(300, 'x') << "\n";
@@ -364,6 +463,55 @@ TEST_F(KorvaProgram, BackupThenRestoreRoundTripAndDiffFindsTheChange) {
     fs::remove_all(root);
 }
 
+// A backup beside 50 older ones keeps the newest 50: the oldest pair goes, files of other names stay.
+TEST_F(KorvaProgram, BackupKeepsTheNewestFifty) {
+    const fs::path root = fs::temp_directory_path() / ("korva-keep-" + std::to_string(getpid()));
+    fs::remove_all(root);
+    const fs::path folder = root / "IXA Cell 1";
+    fs::create_directories(folder);
+    for (int i = 0; i < 50; ++i) {
+        char stem[32];
+        std::snprintf(stem, sizeof stem, "2020-01-01_00-00-%02d", i);
+        std::ofstream(folder / (std::string(stem) + " controller.cfg")) << "CN IXA Cell 1\n";
+        std::ofstream(folder / (std::string(stem) + " tool.cfg")) << "TN 0\n";
+    }
+    std::ofstream(folder / "notes.txt") << "not a backup\n";
+    TRun backup = Run({"backup", root.string()});
+    ASSERT_EQ(backup.Exit, 0) << backup.Err;
+    size_t controllers = 0, tools = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        controllers += name.ends_with(" controller.cfg");
+        tools += name.ends_with(" tool.cfg");
+    }
+    EXPECT_EQ(controllers, 50u);
+    EXPECT_EQ(tools, 50u);
+    EXPECT_FALSE(fs::exists(folder / "2020-01-01_00-00-00 controller.cfg"));
+    EXPECT_FALSE(fs::exists(folder / "2020-01-01_00-00-00 tool.cfg"));
+    EXPECT_TRUE(fs::exists(folder / "2020-01-01_00-00-01 controller.cfg"));
+    EXPECT_TRUE(fs::exists(folder / "notes.txt"));
+    fs::remove_all(root);
+}
+
+// A file that sets a parameter twice is compared by its last line, as the controller ends up.
+TEST_F(KorvaProgram, DiffTakesTheLastLineOfAParameterSetTwice) {
+    const fs::path root = fs::temp_directory_path() / ("korva-twice-" + std::to_string(getpid()));
+    fs::remove_all(root);
+    TRun backup = Run({"--json", "backup", root.string()});
+    ASSERT_EQ(backup.Exit, 0) << backup.Err;
+    const std::string dump = ReadAll(nlohmann::json::parse(backup.Out)[0]["controller"].get<std::string>());
+    ASSERT_NE(dump.find("FL 3 75.000\n"), std::string::npos) << dump;
+    const fs::path file = root / "twice.cfg";
+    std::ofstream(file) << "FL 3 99.000\n" << dump; // then the dump's own "FL 3 75.000"
+    TRun same = Run({"diff", file.string()});
+    EXPECT_EQ(same.Exit, 0) << same.Out << same.Err;
+    std::ofstream(file) << dump << "FL 3 99.000\n";
+    TRun changed = Run({"diff", file.string()});
+    EXPECT_EQ(changed.Exit, 1) << changed.Err;
+    EXPECT_EQ(changed.Out.rfind("FL 3: file 99", 0), 0u) << changed.Out;
+    fs::remove_all(root);
+}
+
 TEST(KorvaScan, FindsTheUnitsOnTheLineAndBacksThemAllUp) {
     sim::TSimOptions options;
     options.Units = {0, 3, 7};
@@ -431,14 +579,17 @@ void ExpectJsonError(const TRun& run, int exit, const std::string& what) {
 }
 
 TEST_F(KorvaProgram, JsonStaysValidWithBytesThatAreNoUtf8) {
-    // A name written with a Latin-1 byte: written, reported, exit 0; the byte becomes U+FFFD.
+    // A name typed with a byte that is no UTF-8: refused as valid JSON, nothing written.
     TRun set = Run({"--json", "set", "CN", "Caf\xe9"});
-    EXPECT_EQ(set.Exit, 0) << set.Err;
-    EXPECT_EQ(Sim.Parameter("CN"), "Caf\xe9");
-    EXPECT_EQ(Parsed(set.Out)["value"], "Caf\xef\xbf\xbd");
+    ExpectJsonError(set, 2, "set");
+    EXPECT_NE(Parsed(Lines(set.Err).at(0))["error"].get<std::string>().find("0xE9"), std::string::npos)
+        << set.Err;
+    EXPECT_EQ(Sim.Parameter("CN"), "IXA Cell 1");
+    // The controller's own byte is its code page's character.
+    Sim.SetParameter("CN", "Caf\xe9");
     TRun info = Run({"--json", "info"});
     EXPECT_EQ(info.Exit, 0) << info.Err;
-    EXPECT_EQ(Parsed(info.Out)["name"], "Caf\xef\xbf\xbd");
+    EXPECT_EQ(Parsed(info.Out)["name"], "Caf\xc3\xa9");
 
     // An error reply with such a byte, as a result and as the error.
     Sim.ScriptReply("CF?", {"Error 3 \xff", "OK"});
@@ -556,7 +707,6 @@ TEST_F(KorvaProgram, WrongCallsAreRefusedBeforeSendingAndInJsonWithJson) {
     EXPECT_EQ(diff.Err.find("port"), std::string::npos) << diff.Err;
     fs::remove(file);
 }
-
 
 // The usage lists every command korva runs, each with a help of its own, and nothing else.
 TEST(KorvaHelp, TheUsageListsEveryCommand) {

@@ -183,6 +183,23 @@ TEST(ConfigCompareTest, AHundredThousandKeysCompareWithinASecond) {
     std::printf("100,000 keys compared in %.3f s\n", seconds);
 }
 
+// A key written twice with two values, on either side: the last line is what counts.
+TEST(ConfigCompareTest, AKeyWrittenTwiceComparesByItsLastLine) {
+    const TConfigText controller = TConfigText::Parse("FL 0 10.000\nFL 1 20.000\nCN Old\nCN Cell 4\n");
+    const TConfigText file =
+        TConfigText::Parse("FL 0 99.000\nFL 0 10.000\nFL 1 20.000\nFL 1 21.000\nCN Cell 4\n");
+    const TConfigCompare result = TConfigCompare::Compare(file, controller);
+    std::vector<std::pair<std::string, TCompareState>> states;
+    for (const TCompareRow& row : result.Rows)
+        states.emplace_back(row.Key, row.State);
+    using S = TCompareState;
+    EXPECT_EQ(states, (std::vector<std::pair<std::string, TCompareState>>{
+                          {"FL 0", S::Same}, {"FL 1", S::Differs}, {"CN", S::Same}}));
+    ASSERT_EQ(result.Rows.size(), 3u);
+    EXPECT_EQ(result.Rows[1].FileValue, "21.000");
+    EXPECT_EQ(result.Rows[1].FileLine, 4u);
+}
+
 TEST(ConfigCompareTest, OtherUnitsAreAWarning) {
     const TConfigText controller = TConfigText::Parse("CU 0\nFL 0 44.482\nTW 0 0.454\n");
     const TConfigText file = TConfigText::Parse("CU 1\nFL 0 10.000\nTW 0 1.000\n");

@@ -66,6 +66,33 @@ TEST(InterfaceForm, OkWritesTheFiveSettingsInOrder) {
     EXPECT_EQ(form.result(), QDialog::Accepted);
 }
 
+// The name travels in the controller's code page: what it holds goes as its bytes, what it lacks is
+// refused before any setting is written.
+TEST(InterfaceForm, TheNameGoesInTheControllersCodePageOrNotAtAll) {
+    TDialogRig rig;
+    TInterfaceForm form(nullptr, rig.Link.Link);
+    form.NameEdit->setText(QString::fromUtf8("Z\u00fcrich \u20ac1"));
+    form.OkButton->click();
+    EXPECT_EQ(rig.Link.Sim.Parameter("CN"), "Z\xfcrich \x80"
+                                            "1");
+    EXPECT_TRUE(rig.Dialogs->Boxes.empty());
+
+    TInterfaceForm again(nullptr, rig.Link.Link);
+    EXPECT_EQ(again.NameEdit->text(), QString::fromUtf8("Z\u00fcrich \u20ac1")); // shown as it was typed
+    again.NameEdit->setText(QString::fromUtf8("\u0417\u0430\u043f\u0438\u0441\u044c"));
+    rig.Sent();
+    again.OkButton->click();
+    EXPECT_TRUE(TDialogRig::Writes(rig.Sent()).empty());
+    EXPECT_FALSE(again.Written);
+    ASSERT_EQ(rig.Dialogs->Boxes.size(), 1u);
+    EXPECT_TRUE(rig.Dialogs->Boxes[0].Text.contains(QString::fromUtf8("\"\u0417\"")))
+        << rig.Dialogs->Boxes[0].Text.toStdString();
+    EXPECT_TRUE(rig.Dialogs->Boxes[0].Text.endsWith("Nothing was written."))
+        << rig.Dialogs->Boxes[0].Text.toStdString();
+    EXPECT_EQ(rig.Link.Sim.Parameter("CN"), "Z\xfcrich \x80"
+                                            "1");
+}
+
 TEST(InterfaceForm, ControllerErrorEndsTheStepWithOneMessage) {
     TDialogRig rig;
     rig.Link.Sim.SetParameter("CFI", "1");

@@ -143,9 +143,12 @@ TEST(CommPortClosed, ErrorTable) {
     EXPECT_STREQ(CommPortErrorText[0], "Bad serial port specification.");
     EXPECT_STREQ(CommPortErrorText[10], "Error writing to serial port!");
     EXPECT_STREQ(CommPortErrorText[20], "Error CLEARCOMMERROR");
-    ECommPort e(14, 5);
+    EXPECT_STREQ(CommPortErrorMessage(uint8_t(TCommPortError::Timeout)), "Timeout reading from serial port!");
+    EXPECT_STREQ(CommPortErrorMessage(21), CommPortErrorText[0]); // beyond the table: never past its end
+    ECommPort e(TCommPortError::Purge, 5);
     ECommPort copy = e;
-    EXPECT_EQ(copy.Code, 14);
+    EXPECT_EQ(copy.Code, 14); // the named codes keep the table's numbers
+    EXPECT_EQ(copy.Error(), TCommPortError::Purge);
     EXPECT_EQ(copy.LastError, 5u);
     EXPECT_STREQ(copy.what(), "Error purging serial port!");
 }

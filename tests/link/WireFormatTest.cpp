@@ -87,3 +87,39 @@ TEST(WireFormat, StrToIntAcceptsOnlyWholeIntegers) {
         }
     }
 }
+
+// Controller texts are Windows-1252 bytes; the front ends see UTF-8.
+TEST(ControllerText, EveryByteSurvivesAndTheCodePageIsWindows1252) {
+    std::string all;
+    for (int b = 0; b < 256; ++b)
+        all += static_cast<char>(b);
+    const std::string utf8 = ControllerTextToUtf8(all);
+    EXPECT_EQ(Utf8ToControllerText(utf8), all);
+    EXPECT_EQ(ControllerTextToUtf8("Z\xfcrich \x80"
+                                   "1"),
+              "Z\u00fcrich \u20ac1");
+    EXPECT_EQ(ControllerTextToUtf8("\x93"
+                                   "Cell\x94 \x8a"),
+              "\u201cCell\u201d \u0160");
+    EXPECT_EQ(Utf8ToControllerText("Caf\u00e9 \u2122"), "Caf\xe9 \x99");
+}
+
+TEST(ControllerText, WhatTheCodePageLacksOrNoUtf8IsRefused) {
+    const struct {
+        const char* Text;
+        const char* Refused;
+    } rows[] = {
+        {"\u0417\u0430\u043f", "\u0417"}, // Cyrillic
+        {"ok \u2212 1", "\u2212"},        // the minus sign, not "-"
+        {"\U0001F600", "\U0001F600"},     // outside the BMP
+        {"Caf\xe9", "\xe9"},              // Latin-1 bytes, no UTF-8
+        {"\xc0\xaf", "\xc0"},             // an over-long "/"
+        {"\xed\xa0\x80", "\xed"},         // a surrogate
+        {"ab\xe2\x82", "\xe2"},           // cut short
+    };
+    for (const auto& row : rows) {
+        std::string refused;
+        EXPECT_FALSE(Utf8ToControllerText(row.Text, &refused).has_value()) << row.Text;
+        EXPECT_EQ(refused, row.Refused) << row.Text;
+    }
+}

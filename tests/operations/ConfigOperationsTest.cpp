@@ -173,10 +173,11 @@ TEST(RestoreFile, SendsTheFileAndSavesOnlyWhenAsked) {
     EXPECT_FALSE(RestoreFile(rig.Link, file, false).Saved);
     EXPECT_EQ(rig.Sent(2), (std::vector<std::string>{"0:FL 3 40.000", "0:CN Restored"}));
 
-    // A refused line stops it, and nothing is saved.
-    std::ofstream(file) << "FL 3 41.000\nFL 99 1.000\nCN Never\n";
+    // A line the controller refuses stops it, and nothing is saved.
+    std::ofstream(file) << "FL 3 41.000\nFL 5 1.000\nCN Never\n";
+    rig.Sim.ScriptReply("FL 5 1.000", {"Error 3", "OK"});
     EXPECT_THROW(RestoreFile(rig.Link, file, true), EIxa);
-    EXPECT_EQ(rig.Sent(2), (std::vector<std::string>{"0:FL 3 41.000", "0:FL 99 1.000"}));
+    EXPECT_EQ(rig.Sent(2), (std::vector<std::string>{"0:FL 3 41.000", "0:FL 5 1.000"}));
     EXPECT_EQ(rig.Sim.Parameter("CN"), "Restored");
 }
 

@@ -67,7 +67,7 @@ TEST_F(TCommandsTest, ActivateSendsTheRequestAndADeviceErrorLeavesTheDisplay) {
     EXPECT_EQ(Commands(*Sim), TLines{"0:ACT 1"});
     ASSERT_EQ(Dialogs->Boxes.size(), 1u);
     EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows Error");
-    EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 5\n\nRefused: ACT 1");
+    EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 5: refused in the present state\n\nRefused: ACT 1");
     EXPECT_EQ(p.ActiveLabel->text(), "Retracted");
     EXPECT_EQ(p.ActiveLabel->Color(), clr::Grey);
     EXPECT_EQ(p.ActiveButton->text(), "Activate");
@@ -109,7 +109,7 @@ TEST_F(TCommandsTest, TheMonitorDeliversWhileARealErrorBoxIsOpen) {
     QTest::mouseClick(p.ActiveButton, Qt::LeftButton);
     SetDialogService(std::move(scripted));
     EXPECT_EQ(caption, "Korva Windows Error");
-    EXPECT_EQ(text, "Error 5\n\nRefused: ACT 1");
+    EXPECT_EQ(text, "Error 5: refused in the present state\n\nRefused: ACT 1");
     EXPECT_EQ(commandWhileOpen, "123.4");
     EXPECT_EQ(p.ActiveLabel->text(), "Retracted");
     EXPECT_EQ(Commands(*Sim), TLines{"0:ACT 1"});
@@ -398,7 +398,7 @@ TEST_F(TCommandsTest, OneSpinnerClickSendsTheToolNumberTwice) {
     EXPECT_TRUE(Dialogs->Boxes.empty());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !Dialogs->Boxes.empty(); }, 2000));
     EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows Error");
-    EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 3\n\nRefused: TN 1");
+    EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 3: value out of range\n\nRefused: TN 1");
 
     // Refused after the change (the new number): the spinner has moved; shown the same way.
     Sim->ClearReceived();
@@ -408,7 +408,7 @@ TEST_F(TCommandsTest, OneSpinnerClickSendsTheToolNumberTwice) {
     EXPECT_EQ(p.ToolNumberUpDown->Position(), 0);
     EXPECT_EQ(Dialogs->Boxes.size(), 1u);
     ASSERT_TRUE(QTest::qWaitFor([&] { return Dialogs->Boxes.size() == 2; }, 2000));
-    EXPECT_EQ(Dialogs->Boxes[1].Text, "Error 4\n\nRefused: TN 0");
+    EXPECT_EQ(Dialogs->Boxes[1].Text, "Error 4: the parameter can only be read\n\nRefused: TN 0");
 }
 
 TEST_F(TCommandsTest, ATypedToolWeightIsSentForTheShownToolAndSavedWithoutAQuestion) {
@@ -458,7 +458,7 @@ TEST_F(TCommandsTest, ARefusedToolWeightNamesTheCommandAndValue) {
     EXPECT_EQ(Commands(*Sim), TLines{"0:TW 0 -5.000"});
     ASSERT_EQ(Dialogs->Boxes.size(), 1u);
     EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows Error");
-    EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 3\n\nRefused: TW 0 -5.000");
+    EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 3: value out of range\n\nRefused: TW 0 -5.000");
 }
 
 TEST_F(TCommandsTest, WeighingAsksBeforeItSavesAndADeviceErrorAsksNothing) {
@@ -467,7 +467,7 @@ TEST_F(TCommandsTest, WeighingAsksBeforeItSavesAndADeviceErrorAsksNothing) {
     QTest::mouseClick(p.WeighButton, Qt::LeftButton);
     ASSERT_EQ(Dialogs->Boxes.size(), 1u);
     EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows Error");
-    EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 5\n\nRefused: ATW 0");
+    EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 5: refused in the present state\n\nRefused: ATW 0");
     EXPECT_EQ(Commands(*Sim), TLines{"0:ATW 0"});
 
     Sim->ClearReceived();

@@ -308,7 +308,7 @@ TEST_F(TConfigSafetyTest, OfflineTheCommandsSayWhyAndLeaveNoTrace) {
     ASSERT_EQ(Dialogs->Boxes.size(), 2u);
     for (const TScriptedDialogs::TBox& box : Dialogs->Boxes) {
         EXPECT_EQ(box.Caption, "Korva Windows Error");
-        EXPECT_EQ(box.Text, IxaInterfaceErrorText[1]);
+        EXPECT_EQ(box.Text, "IXA not connected!");
     }
     EXPECT_TRUE(p.CompareWindow.isNull());
     EXPECT_FALSE(QDir(TKorvaControlPanel::BackupRoot()).exists());

@@ -3,6 +3,7 @@
 // so it sees the wake arrive.
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
@@ -61,23 +62,27 @@ TEST(Console, ATerminateClosesThePanelAndExitsWithZero) {
     QCoreApplication app(argc, nullptr);
     QTemporaryDir config;
     const QString key = QString("korva-console-stop-%1").arg(QCoreApplication::applicationPid());
+    const QString lockPath = QDir(QDir::tempPath()).filePath(key + ".lock");
 
     for (const bool early : {true, false}) {
         QProcess console;
         console.setProcessEnvironment(Environment(key, config.path()));
         console.start(KORVA_CONSOLE, {"--simulate"});
         ASSERT_TRUE(console.waitForStarted(5000));
-        if (!early) // else the request comes during the splash and must still be honoured
-            ASSERT_TRUE(QTest::qWaitFor(
-                [&] {
-                    QLocalSocket probe;
-                    probe.connectToServer(key);
-                    return probe.waitForConnected(100);
-                },
-                15000));
-        else
-            QTest::qWait(1000); // the splash shows for 2 s
-        console.terminate();    // SIGTERM, as a logout or a service manager sends it
+        const auto panelUp = [&] {
+            QLocalSocket probe;
+            probe.connectToServer(key);
+            return probe.waitForConnected(100);
+        };
+        if (!early) {
+            ASSERT_TRUE(QTest::qWaitFor(panelUp, 15000));
+        } else {
+            // The request comes during the splash and must still be honoured: the instance is
+            // taken (its lock is there) and the panel is not up yet (nothing answers under the key).
+            ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(lockPath); }, 15000)) << "never started";
+            ASSERT_FALSE(panelUp()) << "the splash was over before the test could stop it";
+        }
+        console.terminate(); // SIGTERM, as a logout or a service manager sends it
         ASSERT_TRUE(console.waitForFinished(10000)) << (early ? "during the splash" : "with the panel up");
         EXPECT_EQ(console.exitStatus(), QProcess::NormalExit)
             << (early ? "during the splash" : "with the panel up");

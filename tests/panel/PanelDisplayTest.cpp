@@ -57,7 +57,14 @@ TEST_F(TPanelTest, WithTheSimulatorThePanelComesOnlineAndShowsTheLiveValues) {
     EXPECT_EQ(p.PositionGauge->Progress(), 500);
     EXPECT_EQ(p.CommandValue->text(), "50.0");
     EXPECT_EQ(p.CommandBar->value(), -500);
-    EXPECT_EQ(p.ForceGaugeValue->text(), "0.0");
+    // The actual force of a retracted carriage, 0.0, is also the start-up text: the gauge is seen to
+    // follow a reported force away from it (a few polls long) and back.
+    for (int poll = 0; poll < 25; ++poll)
+        sim.ScriptReply("AF?", {"-3.5", "OK"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return p.ForceGaugeValue->text() == "-3.5"; }, 5000))
+        << p.ForceGaugeValue->text().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return p.ForceGaugeValue->text() == "0.0"; }, 10000))
+        << p.ForceGaugeValue->text().toStdString();
     ASSERT_TRUE(QTest::qWaitFor([&] { return p.ToolWeightValue->text() == "0.80"; }, 3000));
     EXPECT_TRUE(Dialogs->Boxes.empty());
 }

@@ -246,6 +246,36 @@ TEST(TrendRecorder, AddsARowEachSecondAndFlushesWhileItRuns) {
     EXPECT_EQ(log.Recorded()->Rows(), 11u);
 }
 
+// Units switched while recording: one comment line with the new units where they change, none for
+// a check that finds them as they were; the rows go on after it.
+TEST(TrendRecorder, AUnitsChangeIsACommentLineWithTheNewUnits) {
+    TTempFile file;
+    TTrendLog log;
+    log.Deliver(CommandForce, 50, At(0));
+    log.StartRecording(file.Path, {"C", 4.2, "N", "mm"}, At(0));
+    log.SetUnits("N", "mm", At(0.5));
+    log.SetUnits("Lbf.", "In.", At(1.0));
+    log.Deliver(CommandForce, 11.24, At(1.1));
+    log.SetUnits("Lbf.", "In.", At(1.5));
+    log.StopRecording();
+
+    const auto lines = Lines(file.Path);
+    std::vector<size_t> comments;
+    for (size_t i = 2; i < lines.size(); ++i)
+        if (lines[i].rfind('#', 0) == 0)
+            comments.push_back(i);
+    ASSERT_EQ(comments.size(), 1u);
+    const std::string& note = lines[comments[0]];
+    EXPECT_NE(note.find("units changed"), std::string::npos) << note;
+    EXPECT_NE(note.find("Command force [Lbf.]"), std::string::npos) << note;
+    EXPECT_NE(note.find("Position [In.]"), std::string::npos) << note;
+    EXPECT_EQ(note.find("[N]"), std::string::npos) << note;
+    EXPECT_EQ(comments[0], 3u); // after the start's row, before the next
+    ASSERT_EQ(lines.size(), 5u);
+    // The time, the seconds and the address, then the command force.
+    EXPECT_EQ(Split(lines[4]).at(3), "11.24");
+}
+
 TEST(TrendRecorder, FailingFileStopsTheRecordingWithItsReason) {
     TTrendLog log;
     EXPECT_THROW(log.StartRecording("/nonexistent-folder/x.csv", {}, At(0)), ETrendRecord);
@@ -418,8 +448,11 @@ TEST_F(TrendFromMonitor, ForceStepThroughTheLinkReachesHistoryAndRecordingInOrde
     Link->SetCommandForce(before == 37.5 ? 12.5 : 37.5);
     const double step = before == 37.5 ? 12.5 : 37.5;
     ASSERT_TRUE(WaitFor([&] { return Log.History.Held(CommandForce) == step; }));
-    // The actual force follows the command: let it move a while.
-    ASSERT_TRUE(WaitFor([&] { return Log.History.Points(ActualForce).Size() >= 3; }));
+    // The actual force follows the command: let it move a while. Counted from the step, since the
+    // points gathered before it are already in the history and none of them is in the recording.
+    const size_t atStep = Log.History.Points(ActualForce).Size();
+    ASSERT_TRUE(WaitFor([&] { return Log.History.Points(ActualForce).Size() >= atStep + 3; }))
+        << "the actual force did not move after the step";
     Log.StopRecording();
 
     const TTrendRing& cf = Log.History.Points(CommandForce);

@@ -1,8 +1,8 @@
 // The monitor polls and a second thread writes and reads parameters while the simulated controller
 // suffers random faults. Afterwards: nothing hung, the lock is free, the monitor is back online
-// within one handshake cycle and one period (3 s), every write that reported success is what the controller
-// holds, and reads agree with it once the line is clean. KORVA_SOAK_SECONDS sets the length of the fault
-// phase (default 12 s).
+// within one handshake cycle and one period (2.7 s; 4 s allowed), every write that reported success is what
+// the controller holds, and reads agree with it once the line is clean. KORVA_SOAK_SECONDS sets the length of
+// the fault phase (default 12 s).
 
 #include "Watchdog.h"
 #include "monitor/Ixamonitor.h"
@@ -35,8 +35,10 @@ constexpr auto CallLimit = 12s;
 
 // Back online after the line is clean: the offline handshake in progress may still fail (500 ms) and
 // is followed by the period (1000 ms); then the good handshake, one more period and the transition's
-// own handshake. About 2.7 s at worst.
-constexpr unsigned BackOnlineMs = 3000;
+// own handshake. About 2.7 s at worst on an idle machine. The bound leaves 1.3 s (about half again)
+// for a loaded machine and the sanitizers' slower exchanges, and still fails a monitor that wastes
+// one more offline cycle (a failed handshake and a period, 1.5 s more: 4.2 s).
+constexpr unsigned BackOnlineMs = 4000;
 
 double SoakSeconds() {
     const char* text = std::getenv("KORVA_SOAK_SECONDS");

@@ -5,9 +5,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -90,12 +92,15 @@ TEST(Dialogs, ShowErrorAndScriptedAnswers) {
 }
 
 namespace {
-// Answers the real file dialogs, offscreen, in turn: each answer is typed into the name field and
-// accepted; an empty one cancels. Message boxes go to the scripted service.
+// Answers the real file dialogs, offscreen, in turn, as a person would: once a dialog is shown
+// and its name field has the keyboard, the answer is typed there and accepted; an empty one
+// cancels. (Typed before that, the name loses against the file the dialog selects in its list when
+// the folder has been read.) A dialog that is not ready within ReadyMs is cancelled and the test
+// fails. Message boxes go to the scripted service.
 class TFileDialogDriver {
 public:
-    explicit TFileDialogDriver(QString folder, std::deque<QString> answers)
-        : Folder(std::move(folder)), Answers(std::move(answers)) {
+    static constexpr int ReadyMs = 10000;
+    explicit TFileDialogDriver(std::deque<QString> answers) : Answers(std::move(answers)) {
         QObject::connect(&Timer, &QTimer::timeout, [this] { Poll(); });
         Timer.start(10);
     }
@@ -106,6 +111,19 @@ private:
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         if (!dialog || dialog->property("answered").toBool())
             return;
+        if (dialog != Waiting) {
+            Waiting = dialog;
+            Since.start();
+        }
+        auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+        if (!dialog->isVisible() || !edit || !edit->isVisible() || !edit->hasFocus()) {
+            if (Since.elapsed() < ReadyMs)
+                return;
+            dialog->setProperty("answered", true);
+            ADD_FAILURE() << "the file dialog was not ready to type into within " << ReadyMs << " ms";
+            dialog->reject();
+            return;
+        }
         dialog->setProperty("answered", true);
         ++Shown;
         const QString answer = Answers.empty() ? QString() : Answers.front();
@@ -115,16 +133,13 @@ private:
             dialog->reject();
             return;
         }
-        dialog->setDirectory(Folder);
-        // Typed into the name field (selectFile leaves a field that has the focus as it is).
-        if (auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit"))
-            edit->setText(answer);
-        else
-            dialog->selectFile(answer);
+        edit->selectAll();
+        QTest::keyClicks(edit, answer);
         QMetaObject::invokeMethod(dialog, "accept"); // as the Save or Open button does
     }
-    QString Folder;
     std::deque<QString> Answers;
+    QPointer<QFileDialog> Waiting;
+    QElapsedTimer Since;
     QTimer Timer;
 };
 
@@ -145,7 +160,7 @@ TEST(FileDialogs, SaveAsksAboutTheFileThatWillBeWritten) {
     {
         boxes->AnswerNext(mrNo);
         boxes->AnswerNext(mrYes);
-        TFileDialogDriver driver(dir.path(), {"ixa", "ixa"});
+        TFileDialogDriver driver({"ixa", "ixa"});
         ASSERT_TRUE(qt.SaveFile(form));
         EXPECT_EQ(driver.Shown, 2);
     }
@@ -154,7 +169,7 @@ TEST(FileDialogs, SaveAsksAboutTheFileThatWillBeWritten) {
     EXPECT_EQ(boxes->Boxes[0].Text, "ixa.cfg already exists.\nDo you want to replace it?");
     EXPECT_EQ(boxes->Boxes[0].Buttons, TMsgButtons::YesNo);
     {
-        TFileDialogDriver driver(dir.path(), {"new"});
+        TFileDialogDriver driver({"new"});
         ASSERT_TRUE(qt.SaveFile(form));
     }
     EXPECT_EQ(form.FileName, folder.filePath("new.cfg"));
@@ -172,17 +187,17 @@ TEST(FileDialogs, OpenTriesTheDefaultExtension) {
     TQtDialogs qt;
     TFileDialogSpec form{"Open", "cfg", "Configuration File|*.cfg|All Files|*.*", dir.path(), ""};
     {
-        TFileDialogDriver driver(dir.path(), {"ixa"});
+        TFileDialogDriver driver({"ixa"});
         ASSERT_TRUE(qt.OpenFile(form));
     }
     EXPECT_EQ(form.FileName, folder.filePath("ixa.cfg"));
     {
-        TFileDialogDriver driver(dir.path(), {"notes"});
+        TFileDialogDriver driver({"notes"});
         ASSERT_TRUE(qt.OpenFile(form));
     }
     EXPECT_EQ(form.FileName, folder.filePath("notes"));
     {
-        TFileDialogDriver driver(dir.path(), {"missing", ""});
+        TFileDialogDriver driver({"missing", ""});
         EXPECT_FALSE(qt.OpenFile(form));
         EXPECT_EQ(driver.Shown, 2);
     }

@@ -91,6 +91,13 @@ TEST(AnsiText, EveryByteSurvivesTheRoundTrip) {
         all += static_cast<char>(b);
     const QString shown = ToQString(all);
     EXPECT_EQ(shown.size(), 255);
-    EXPECT_EQ(shown[0xE9 - 1], QChar(0xE9)); // Latin-1, not a UTF-8 guess
+    EXPECT_EQ(shown[0xE9 - 1], QChar(0xE9));   // the controller's code page, not a UTF-8 guess
+    EXPECT_EQ(shown[0x80 - 1], QChar(0x20AC)); // Windows-1252's euro sign, not a control code
     EXPECT_EQ(ToAnsi(shown), all);
+    // A character the code page lacks: "?" in general, refused where it would go to the controller.
+    const QString cyrillic = QString::fromUtf8("a\u0417b");
+    EXPECT_EQ(ToAnsi(cyrillic), "a?b");
+    QString refused;
+    EXPECT_FALSE(ToController(cyrillic, &refused).has_value());
+    EXPECT_EQ(refused, QString::fromUtf8("\u0417"));
 }

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -37,6 +38,19 @@ std::vector<std::string> Cells(const std::string& line) {
     if (!line.empty() && line.back() == ',')
         cells.emplace_back();
     return cells;
+}
+
+// Rows recorded while offline: a time and nothing else.
+size_t OfflineRows(const std::vector<std::string>& lines) {
+    size_t rows = 0;
+    for (const std::string& line : lines) {
+        const auto cells = Cells(line);
+        if (line.empty() || line[0] == '#' || cells.size() != 10 || cells[1].empty())
+            continue;
+        if (std::all_of(cells.begin() + 3, cells.end(), [](const std::string& c) { return c.empty(); }))
+            ++rows;
+    }
+    return rows;
 }
 
 // The stretches of a plotted channel that have points after a refresh.
@@ -138,7 +152,13 @@ TEST_F(TrendWindowTest, OfflineStretchIsAGapInThePlotAndEmptyCells) {
     Sim->InjectFault(sim::TSimFault::Silent, -1);
     ASSERT_TRUE(WaitFor([&] { return Panel->OnlineStatus->text() == "Offline"; }));
     EXPECT_FALSE(form.Log.History.Online());
-    QTest::qWait(1300); // an offline row
+    // The row of the loss and one more of the stretch on the next whole second, in the file.
+    size_t offlineLines = 0;
+    ASSERT_TRUE(WaitFor([&] {
+        const auto lines = FileLines(csv);
+        offlineLines = lines.size();
+        return OfflineRows(lines) >= 2;
+    })) << "no offline rows recorded";
     Sim->ClearFaults();
     ASSERT_TRUE(WaitOnline(12000));
     ASSERT_TRUE(WaitFor([&] { return !std::isnan(form.Log.History.Held(Orientation)); }));
@@ -151,13 +171,14 @@ TEST_F(TrendWindowTest, OfflineStretchIsAGapInThePlotAndEmptyCells) {
         // Nothing drawn from the loss to the return.
         EXPECT_LT(drawn[0]->points().back().x(), drawn[1]->points().front().x()) << p;
     }
-    size_t empty = 0;
-    for (const std::string& line : FileLines(csv)) {
-        const auto cells = Cells(line);
-        if (line[0] != '#' && cells.size() == 10 && cells[3].empty() && cells[4].empty() && cells[9].empty())
-            ++empty;
-    }
-    EXPECT_GE(empty, 2u);
+    // The offline rows stay where they were written, and the recording goes on with values after them.
+    auto lines = FileLines(csv);
+    ASSERT_GT(lines.size(), offlineLines);
+    const auto after = Cells(lines.back());
+    ASSERT_EQ(after.size(), 10u) << lines.back();
+    EXPECT_FALSE(after[6].empty()) << lines.back(); // the orientation, waited for above
+    lines.resize(offlineLines);
+    EXPECT_GE(OfflineRows(lines), 2u);
 }
 
 TEST_F(TrendWindowTest, PauseCursorSeriesAndRanges) {
@@ -166,7 +187,8 @@ TEST_F(TrendWindowTest, PauseCursorSeriesAndRanges) {
     form.PauseButton->click();
     const double frozen = form.ViewEnd();
     const size_t pointsBefore = form.Log.History.Points(CommandForce).Size();
-    Panel->Link->SetCommandForce(form.Log.History.Held(CommandForce) == 44 ? 55 : 44);
+    ASSERT_EQ(form.Log.History.Held(CommandForce), 50); // a fresh controller's command
+    Panel->Link->SetCommandForce(44);
     ASSERT_TRUE(WaitFor([&] { return form.Log.History.Points(CommandForce).Size() > pointsBefore; }));
     EXPECT_EQ(form.ViewEnd(), frozen); // data came in, the view stayed
     form.PauseButton->click();
@@ -175,9 +197,7 @@ TEST_F(TrendWindowTest, PauseCursorSeriesAndRanges) {
     // The cursor reads the exact held values at its time.
     const double now = form.ViewEnd();
     const QString readout = form.Readout(now);
-    EXPECT_NE(
-        readout.indexOf("Command " + QLocale().toString(form.Log.History.Held(CommandForce), 'f', 3) + " N"),
-        -1)
+    EXPECT_NE(readout.indexOf("Command " + QLocale().toString(44.0, 'f', 3) + " N"), -1)
         << readout.toStdString();
     EXPECT_NE(readout.indexOf("Tool "), -1);
     form.resize(900, 560);
@@ -202,7 +222,10 @@ TEST_F(TrendWindowTest, PauseCursorSeriesAndRanges) {
     EXPECT_EQ(form.ForceRange.Axis->min(), -50);
     EXPECT_EQ(form.ForceRange.Axis->max(), 250.5);
     form.ForceRange.AutoBox->click();
-    EXPECT_NE(form.ForceRange.Axis->max(), 250.5);
+    // Back to the data: forces from 0 (retracted) to the command's 50 N, a little room, nice numbers.
+    EXPECT_GE(form.ForceRange.Axis->max(), 50);
+    EXPECT_LE(form.ForceRange.Axis->max(), 60);
+    EXPECT_GT(form.ForceRange.Axis->min(), -50);
 
     form.SpanBox->setCurrentIndex(3);
     form.SpanBoxChange();
