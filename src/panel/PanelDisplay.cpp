@@ -88,6 +88,7 @@ void TKorvaControlPanel::MonitorConnect() {
     SetEnabled({ModeGroup, ActiveButton, WeighButton, ToolWeightValue, CommandValue, CommandBar,
                 ToolNumberUpDown, SerialOverrideBox},
                true);
+    ToolWeightValue->SetColor(clr::Olive);
     DisplayStep([&] { UpdateModeGroup(); }, [&](const QString&) { ModeGroup->SetItemIndex(-1); });
 }
 
@@ -103,6 +104,7 @@ void TKorvaControlPanel::MonitorDisconnect() {
          {CommandValue, ForceGaugeValue, PositionGaugeValue, OrientationValue, ToolWeightValue})
         readout->setText(NoReadingText);
     Horizon->SetLevel(0);
+    ToolWeightValue->SetColor(clr::Silver);
     ShowToolNumber(0);
     // Nobody knows now whether the tool is out or in.
     ActiveLabel->setText("Unknown");

@@ -146,6 +146,7 @@ TEST_F(TPanelTest, ASilentControllerGoesOfflineAndComesBackWithWhatChangedMeanwh
         EXPECT_EQ(gauge->Progress(), gauge->MinValue());
     EXPECT_EQ(p.Horizon->Level(), 0);
     EXPECT_FALSE(p.ToolWeightValue->isEnabled());
+    EXPECT_EQ(p.ToolWeightValue->Color(), clr::Silver);
     EXPECT_FALSE(p.OnlineStatus->toolTip().isEmpty());
 
     // Meanwhile the controller is set to inches and pounds, with another maximum force and tool.
@@ -158,6 +159,7 @@ TEST_F(TPanelTest, ASilentControllerGoesOfflineAndComesBackWithWhatChangedMeanwh
     ASSERT_TRUE(WaitOnline());
     EXPECT_TRUE(QTest::qWaitFor([&] { return p.PositionGaugeValue->text() != dash; }, 3000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return p.ForceGaugeValue->text() != dash; }, 3000));
+    EXPECT_EQ(p.ToolWeightValue->Color(), clr::Olive);
     EXPECT_TRUE(p.ActiveButton->isEnabled());
     EXPECT_EQ(p.ToolTypeStatus->text(), "Gripper");
     EXPECT_TRUE(p.OnlineStatus->toolTip().isEmpty());
