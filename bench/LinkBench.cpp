@@ -328,7 +328,7 @@ void TrafficOverhead(int count) {
         const auto now = TClock::now();
         alone.OnTraffic({std::chrono::system_clock::now(),
                          std::chrono::duration_cast<std::chrono::microseconds>(now - since),
-                         TTrafficDirection::Received, TTrafficOrigin::Operator, TTrafficMark::None, text});
+                         TTrafficDirection::Received, TTrafficOrigin::Operator, TTrafficMark::None, text, {}});
     });
     const double offMs = median(off), onMs = median(on);
     std::printf("traffic log, unpaced CF? exchanges, %d alternating rounds of %d each way:\n", Rounds, count);

@@ -6,6 +6,7 @@
 #include "link/IxaParameterTable.h"
 #include "link/WireFormat.h"
 #include "operations/ConfigOperations.h"
+#include "platform/SerialPorts.h"
 #include "platform/StoredSetting.h"
 #include "record/TrendCsv.h"
 #include "record/TrendHistory.h"
@@ -571,6 +572,30 @@ int Scan(TSession& s, const std::vector<std::string>& args) {
     return ExitOk;
 }
 
+// The machine's serial devices, no port opened; --root reads the dev/ and sys/ of another tree.
+int Ports(TSession& s, const std::vector<std::string>& args) {
+    const TArgs a = SplitArgs(args, {}, {"--root"});
+    ExpectCount(a, 0, 0, "korva ports");
+    const auto root = a.Options.find("--root");
+    Json list = Json::array();
+    std::string text;
+    for (const TSerialPortInfo& port : ListSerialPorts(root == a.Options.end() ? "" : root->second)) {
+        list.push_back({{"path", port.Path},
+                        {"device", port.Device},
+                        {"vendor", port.Vendor},
+                        {"product", port.Product},
+                        {"serial", port.Serial},
+                        {"vendorId", port.VendorId},
+                        {"productId", port.ProductId},
+                        {"driver", port.Driver}});
+        text += port.Path + "\n    " + port.Description() + "\n";
+    }
+    if (list.empty())
+        text = "no serial device found (COM1 to COM10 and network names can still be given)\n";
+    Print(s, list, text);
+    return ExitOk;
+}
+
 struct TCommand {
     const char* Name;
     int (*Run)(TSession&, const std::vector<std::string>&);
@@ -629,6 +654,11 @@ const TCommand Commands[] = {
     {"scan", Scan, "scan", "list the units on the RS-485 line (addresses 0 to 15)",
      "usage: korva scan\n\nProbes the addresses 0 to 15 of the RS-485 line (version, then name and tool\n"
      "type for a unit that answers) and lists the units found.\n"},
+    {"ports", Ports, "ports [--root DIR]", "the serial devices of this machine, with what is known of each",
+     "usage: korva ports [--root DIR]\n\n"
+     "Lists the serial devices of this machine, stable /dev/serial/by-id names first, with what is\n"
+     "known of each: vendor, product, serial number, driver, USB ids and the device node.\n"
+     "--root DIR reads DIR/dev and DIR/sys instead of the running system's.\n"},
     {"params", Params, "params", "the parameters get and set know",
      "usage: korva params\n\n"
      "The parameters that get and set know: mnemonic, access, kind, indices, metric\n"

@@ -20,24 +20,48 @@ constexpr int UnitsTop = 56;
 constexpr int BackupHeight = 24; // the backup check box under the units
 } // namespace
 
-QStringList TOptionsForm::SerialDevices(const QString& devFolder) {
-    QStringList devices;
-    QSet<QString> named; // devices that a by-id link already names
-    const QDir byId(QDir(devFolder).filePath("serial/by-id"));
-    for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files, QDir::Name)) {
-        const QString target = link.canonicalFilePath();
-        if (target.isEmpty())
-            continue; // a dangling link: the adapter has gone
-        devices << link.absoluteFilePath();
-        named << target;
+std::vector<TSerialPortInfo> TOptionsForm::SerialDevices(const AnsiString& root) {
+    return ListSerialPorts(root);
+}
+
+void TOptionsForm::ListPorts(const AnsiString& root) {
+    const QString typed = PortComboBox->currentText();
+    const bool chosen = PortComboBox->currentIndex() >= 0 || !typed.isEmpty();
+    PortComboBox->clear();
+    Devices = SerialDevices(root);
+    QStringList items;
+    for (int i = 1; i <= 10; ++i)
+        items << QString("COM%1").arg(i);
+    for (const TSerialPortInfo& device : Devices)
+        items << FromSystemName(device.Path);
+    const QString current = FromSystemName(Port.Name);
+    if (!current.isEmpty() && !items.contains(current))
+        items << current; // e.g. the simulator's pseudo-terminal
+    PortComboBox->addItems(items);
+    for (size_t i = 0; i < Devices.size(); ++i)
+        PortComboBox->setItemData(10 + static_cast<int>(i), FromSystemName(Devices[i].Description()),
+                                  Qt::ToolTipRole);
+    PortComboBox->view()->setMinimumWidth(PortComboBox->view()->sizeHintForColumn(0) + 24);
+    if (chosen) {
+        PortComboBox->setEditText(typed); // what the operator chose or typed stays
+    } else {
+        // The first item from the top whose text is the port's name; none (an empty list) otherwise.
+        PortComboBox->setCurrentIndex(current.isEmpty() ? -1
+                                                        : PortComboBox->findText(current, Qt::MatchExactly));
     }
-    const QDir dev(devFolder);
-    const QFileInfoList ttys =
-        dev.entryInfoList({"ttyUSB*", "ttyACM*"}, QDir::System | QDir::Files, QDir::Name);
-    for (const QFileInfo& tty : ttys)
-        if (!named.contains(tty.canonicalFilePath()))
-            devices << tty.absoluteFilePath();
-    return devices;
+    ShowPortInfo();
+}
+
+QString TOptionsForm::PortDescription(const QString& name) const {
+    for (const TSerialPortInfo& device : Devices)
+        if (name == FromSystemName(device.Path) || name == FromSystemName(device.Device))
+            return FromSystemName(device.Description());
+    return {};
+}
+
+void TOptionsForm::ShowPortInfo() {
+    PortInfoText->setText(PortDescription(PortComboBox->currentText()));
+    ShowPortStatus();
 }
 
 TOptionsForm::TOptionsForm(QWidget* owner, TIxaInterface& link, TCommPort& port)
@@ -51,17 +75,13 @@ TOptionsForm::TOptionsForm(QWidget* owner, TIxaInterface& link, TCommPort& port)
     PortComboBox->setEditable(true);
     PortComboBox->setInsertPolicy(QComboBox::NoInsert);
     Place(PortComboBox, 8, 24, 169, 21);
-    QStringList items;
-    for (int i = 1; i <= 10; ++i)
-        items << QString("COM%1").arg(i);
-    items << SerialDevices();
-    const QString current = FromSystemName(Port.Name);
-    if (!current.isEmpty() && !items.contains(current))
-        items << current; // e.g. the simulator's pseudo-terminal
-    PortComboBox->addItems(items);
-    PortComboBox->view()->setMinimumWidth(PortComboBox->view()->sizeHintForColumn(0) + 24);
-    // The first item from the top whose text is the port's name; none (an empty list) otherwise.
-    PortComboBox->setCurrentIndex(current.isEmpty() ? -1 : PortComboBox->findText(current, Qt::MatchExactly));
+
+    // What the system knows of the chosen device (adapter, serial number, driver), under the list.
+    PortInfoText = MakeText(this, {8, 48, 169, 0, ""});
+    PortInfoText->setObjectName("PortInfoText");
+    PortInfoText->setWordWrap(true);
+    PortInfoText->SetColor(clr::GrayText());
+    PortInfoText->hide();
 
     PortStatusText = MakeText(this, {8, 48, 169, 0, ""});
     PortStatusText->setObjectName("PortStatusText");
@@ -96,19 +116,27 @@ TOptionsForm::TOptionsForm(QWidget* owner, TIxaInterface& link, TCommPort& port)
     FPortAtOpen = Port.Name;
     UnitsAtOpen = Link.GetEnglishUnits();
     UnitsGroup->SetItemIndex(UnitsAtOpen ? 1 : 0);
-    ShowPortStatus();
+    // The devices as they are now: an adapter plugged in since the last opening is on the list.
+    ListPorts();
+    connect(PortComboBox, &QComboBox::currentTextChanged, this, [this] { ShowPortInfo(); });
 }
 
 void TOptionsForm::ShowPortStatus() {
     const QString reason = Port.Opened ? QString() : FromSystemName(Port.OpenFailure());
     PortStatusText->setText(reason);
-    int extra = 0;
-    if (!reason.isEmpty()) {
-        extra = PortStatusText->heightForWidth(PortStatusText->width()) + 4;
-        PortStatusText->setFixedHeight(extra - 4);
+    // The device's description, then the reason, each as high as its text, under the list.
+    int top = 48;
+    for (TStaticText* text : {PortInfoText, PortStatusText}) {
+        text->setVisible(!text->text().isEmpty());
+        if (text->text().isEmpty())
+            continue;
+        const int height = text->heightForWidth(text->width());
+        text->move(text->x(), top);
+        text->setFixedHeight(height);
+        top += height + 4;
     }
-    PortStatusText->setVisible(!reason.isEmpty());
-    // The dialog grows by the reason's height; the units move down below it.
+    const int extra = top - 48;
+    // The dialog grows by the texts' height; the units move down below them.
     UnitsGroup->move(UnitsGroup->x(), UnitsTop + extra);
     BackupBox->move(BackupBox->x(), UnitsTop + 63 + 4 + extra);
     setFixedSize(ClientWidth, ClientHeight + BackupHeight + extra);
@@ -126,7 +154,6 @@ void TOptionsForm::SwitchPort(const AnsiString& name) {
 }
 
 bool TOptionsForm::OkButtonClick() {
-    WriteSetting("BackupBeforeDownload", BackupBox->isChecked() ? "1" : "0");
     // The text as typed or chosen, unchanged: it may name a device the list does not hold.
     const QString chosen = PortComboBox->currentText();
     if (chosen != FromSystemName(Port.Name)) {
@@ -145,6 +172,8 @@ bool TOptionsForm::OkButtonClick() {
     const int english = UnitsAtOpen ? 1 : 0;
     if (UnitsGroup->ItemIndex() != english)
         Link.SetEnglishUnits(UnitsGroup->ItemIndex() == 1);
+    // Stored last: an OK that failed on the way, then Cancel, leaves the setting as it was.
+    WriteSetting("BackupBeforeDownload", BackupBox->isChecked() ? "1" : "0");
     return true;
 }
 

@@ -3,15 +3,18 @@
 // reaches the controller and the display units. OK switches the port when another one is chosen
 // (the old one is closed first, then the handshake is repeated) and the units when they changed.
 //
-// The port list holds "COM1" to "COM10", then the serial devices that exist on this machine
-// (USB adapters by their stable /dev/serial/by-id names where the system gives them), then the
-// port's present name when it is none of these. Any other device path may be typed into the box; the
+// The port list holds "COM1" to "COM10", then the serial devices that exist on this machine when
+// the dialog opens (USB adapters by their stable /dev/serial/by-id names where the system gives
+// them; platform/SerialPorts.h), then the port's present name when it is none of these. What is
+// known of the chosen device (vendor, product, serial number, driver) shows under the list and as
+// each item's tool tip. Any other device path may be typed into the box; the
 // text goes to the port as it stands. When the port is not open, or the chosen one cannot be opened,
 // the reason shows under the list; a port that failed to open keeps the dialog open so that another
 // one can be chosen, and Cancel then goes back to the port that was in use when the dialog opened.
 //
 // "Back up before every download" (setting "BackupBeforeDownload", off unless chosen) makes the
-// console's download take a backup of the controller first; OK stores it.
+// console's download take a backup of the controller first; OK stores it once the port and the
+// units have been applied, so an OK that failed on the way, then Cancel, leaves it as it was.
 //
 // Errors: an ECommPort while switching is shown ("Korva Windows Error") and the units step is
 // skipped; errors of the units step go to the application's error report (the dialog stays open).
@@ -21,6 +24,7 @@
 
 #include "link/CommPort.h"
 #include "link/IxaInterface.h"
+#include "platform/SerialPorts.h"
 #include "toolkit/Controls.h"
 
 #include <QCheckBox>
@@ -28,6 +32,7 @@
 #include <QDialog>
 #include <QPushButton>
 #include <QStringList>
+#include <vector>
 
 class TOptionsForm : public QDialog {
 public:
@@ -37,9 +42,12 @@ public:
     bool OkButtonClick();
     void HelpButtonClick();
 
-    // The serial devices under devFolder: the links in serial/by-id, then the ttyUSB* and ttyACM*
-    // devices that no such link names.
-    static QStringList SerialDevices(const QString& devFolder = "/dev");
+    // The serial devices of the system under root ("" the running one): stable names first.
+    static std::vector<TSerialPortInfo> SerialDevices(const AnsiString& root = "");
+    // Fills the list anew from the devices under root; a name chosen or typed already stays.
+    void ListPorts(const AnsiString& root = "");
+    // What is known of the listed device of that name; empty for any other name.
+    QString PortDescription(const QString& name) const;
 
     // Whether the port differs from the one in use at opening (a Cancel that could not reopen that
     // one leaves it switched).
@@ -53,6 +61,7 @@ public:
 
     TStaticText* StaticText1 = nullptr;
     QComboBox* PortComboBox = nullptr;
+    TStaticText* PortInfoText = nullptr;   // the chosen device's description; hidden while none
     TStaticText* PortStatusText = nullptr; // why the port is not open; hidden while there is no reason
     TRadioGroup* UnitsGroup = nullptr;
     QCheckBox* BackupBox = nullptr;
@@ -62,6 +71,8 @@ public:
 
 private:
     void ShowPortStatus();
+    void ShowPortInfo();
+    std::vector<TSerialPortInfo> Devices; // as listed
     void SwitchPort(const AnsiString& name);
     bool FPortSwitched = false;
     AnsiString FPortAtOpen; // open, or lost and waiting to be reopened

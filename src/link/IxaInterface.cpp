@@ -131,7 +131,7 @@ void TIxaInterface::SetTrafficObserver(TTrafficObserver* observer) {
 }
 
 void TIxaInterface::Notify(TTrafficObserver* observer, TTrafficDirection direction, const AnsiString& line,
-                           TTrafficMark mark) {
+                           TTrafficMark mark, const ECommPort* failure) {
     const auto now = std::chrono::steady_clock::now();
     if (direction == TTrafficDirection::Sent)
         ExchangeStart = now;
@@ -140,7 +140,16 @@ void TIxaInterface::Notify(TTrafficObserver* observer, TTrafficDirection directi
                         direction,
                         CurrentTrafficOrigin(),
                         mark,
-                        line};
+                        line,
+                        {}};
+    if (failure) {
+        // The port's message, the system's reason, and whether the device went with it.
+        event.Detail = failure->what();
+        if (failure->LastError != 0)
+            event.Detail.append(" (").append(TSerialDevice::ErrorText(int(failure->LastError))).append(")");
+        if (Port && Port->Lost())
+            event.Detail.append(" ").append(Port->OpenFailure());
+    }
     observer->OnTraffic(event);
 }
 
@@ -150,9 +159,9 @@ void TIxaInterface::WriteString(const AnsiString& text) {
     try {
         Port->PutString(text);
         Port->PutChar('\n');
-    } catch (const ECommPort&) {
+    } catch (const ECommPort& e) {
         if (observer)
-            Notify(observer, TTrafficDirection::Sent, text, TTrafficMark::PortFailed);
+            Notify(observer, TTrafficDirection::Sent, text, TTrafficMark::PortFailed, &e);
         if (Port->Lost())
             Connected = false; // a vanished device, not one refused write
         throw;
@@ -174,7 +183,8 @@ AnsiString TIxaInterface::ReadLine(const AnsiString* echoOf) {
     } catch (const ECommPort& e) {
         if (observer)
             Notify(observer, TTrafficDirection::Received, "",
-                   e.Error() == TCommPortError::Timeout ? TTrafficMark::Timeout : TTrafficMark::PortFailed);
+                   e.Error() == TCommPortError::Timeout ? TTrafficMark::Timeout : TTrafficMark::PortFailed,
+                   e.Error() == TCommPortError::Timeout ? nullptr : &e);
         Connected = false;
         throw EIxaInterface(TLinkError::Disconnected);
     }

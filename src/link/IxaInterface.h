@@ -311,7 +311,7 @@ public:
 private:
     AnsiString ReadLine(const AnsiString* echoOf); // ReadString; checks the echo of echoOf if given
     void Notify(TTrafficObserver* observer, TTrafficDirection direction, const AnsiString& line,
-                TTrafficMark mark);
+                TTrafficMark mark, const ECommPort* failure = nullptr);
     void SetUnitTexts(bool english);
     void CheckBetweenExchanges();
     // Counts a dump line against the dump's bounds; past them the link is out of step (the rest of

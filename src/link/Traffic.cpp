@@ -39,7 +39,11 @@ const char* TrafficMarkText(TTrafficMark mark) {
     return "";
 }
 
-AnsiString FormatTrafficLine(const TTrafficEvent& event) {
+bool HiddenWithPolling(const TTrafficEvent& event) {
+    return event.Origin == TTrafficOrigin::Polling && event.Direction != TTrafficDirection::Link;
+}
+
+AnsiString FormatTrafficLine(const TTrafficEvent& event, bool withDate) {
     using namespace std::chrono;
     const auto sinceEpoch = duration_cast<milliseconds>(event.Time.time_since_epoch());
     const auto seconds = static_cast<std::time_t>(floor<std::chrono::seconds>(sinceEpoch).count());
@@ -50,14 +54,27 @@ AnsiString FormatTrafficLine(const TTrafficEvent& event) {
         if (const std::tm* tm = std::localtime(&seconds))
             local = *tm;
     }
-    char head[96];
-    std::snprintf(head, sizeof head, "%02d:%02d:%02d.%03d  %-8s  %s  %7.1f ms  ", local.tm_hour, local.tm_min,
-                  local.tm_sec, millis, event.Origin == TTrafficOrigin::Polling ? "polling" : "operator",
-                  event.Direction == TTrafficDirection::Sent ? "sent" : "recv",
-                  static_cast<double>(event.Elapsed.count()) / 1000.0);
+    char date[48] = "";
+    if (withDate)
+        std::snprintf(date, sizeof date, "%04d-%02d-%02d ", local.tm_year + 1900, local.tm_mon + 1,
+                      local.tm_mday);
+    const char* origin = event.Origin == TTrafficOrigin::Polling ? "polling" : "operator";
+    char head[128];
+    if (event.Direction == TTrafficDirection::Link)
+        std::snprintf(head, sizeof head, "%s%02d:%02d:%02d.%03d  link      ", date, local.tm_hour,
+                      local.tm_min, local.tm_sec, millis);
+    else
+        std::snprintf(head, sizeof head, "%s%02d:%02d:%02d.%03d  %-8s  %s  %7.1f ms  ", date, local.tm_hour,
+                      local.tm_min, local.tm_sec, millis, origin,
+                      event.Direction == TTrafficDirection::Sent ? "sent" : "recv",
+                      static_cast<double>(event.Elapsed.count()) / 1000.0);
     AnsiString line = head + event.Line;
-    if (event.Mark != TTrafficMark::None)
-        line += AnsiString("  [") + TrafficMarkText(event.Mark) + "]";
+    if (event.Mark != TTrafficMark::None) {
+        line += AnsiString("  [") + TrafficMarkText(event.Mark);
+        if (!event.Detail.empty())
+            line += ": " + event.Detail;
+        line += "]";
+    }
     return line;
 }
 
@@ -76,8 +93,10 @@ void TTrafficLog::OnTraffic(const TTrafficEvent& event) noexcept {
     slot.Mark = event.Mark;
     try {
         slot.Line.assign(event.Line);
+        slot.Detail.assign(event.Detail);
     } catch (...) {
         slot.Line.clear(); // out of memory: keep the event without its text
+        slot.Detail.clear();
     }
     ++Next;
     Count = std::min(Count + 1, Ring.size());
@@ -115,14 +134,14 @@ uint64_t TTrafficLog::CopySince(uint64_t from, std::vector<TTrafficEvent>& out) 
     return Next;
 }
 
-AnsiString TTrafficLog::Text(bool hidePolling) const {
+AnsiString TTrafficLog::Text(bool hidePolling, bool withDate) const {
     std::vector<TTrafficEvent> events;
     CopySince(0, events);
     AnsiString text;
     for (const TTrafficEvent& event : events) {
-        if (hidePolling && event.Origin == TTrafficOrigin::Polling)
+        if (hidePolling && HiddenWithPolling(event))
             continue;
-        text += FormatTrafficLine(event);
+        text += FormatTrafficLine(event, withDate);
         text += '\n';
     }
     return text;

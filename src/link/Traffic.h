@@ -22,7 +22,9 @@
 #include <mutex>
 #include <vector>
 
-enum class TTrafficDirection : uint8_t { Sent, Received };
+// Link: no line of the wire but the link's own state changing (lost or regained), noticed by whoever
+// watches the link; its Line says what happened and why.
+enum class TTrafficDirection : uint8_t { Sent, Received, Link };
 enum class TTrafficOrigin : uint8_t { Operator, Polling };
 enum class TTrafficMark : uint8_t {
     None,
@@ -30,7 +32,7 @@ enum class TTrafficMark : uint8_t {
     Timeout,    // no whole line within the time limit (the line is empty)
     WrongEcho,  // the echo differs from the command line sent
     BadReply,   // a line that never ended
-    PortFailed, // the port refused the read or write (the line is empty for a read)
+    PortFailed, // the port refused the read or write (the line is empty for a read); Detail says why
 };
 
 struct TTrafficEvent {
@@ -39,7 +41,8 @@ struct TTrafficEvent {
     TTrafficDirection Direction = TTrafficDirection::Sent;
     TTrafficOrigin Origin = TTrafficOrigin::Operator;
     TTrafficMark Mark = TTrafficMark::None;
-    AnsiString Line; // without the line end
+    AnsiString Line;   // without the line end
+    AnsiString Detail; // the port's reason for PortFailed, else empty
 };
 
 class TTrafficObserver {
@@ -68,11 +71,15 @@ private:
     TTrafficOrigin Saved;
 };
 
-// One line of plain text, local time to the millisecond, e.g.
+// One line of plain text, local time to the millisecond (with the date before it when withDate), e.g.
 //   "14:03:07.412  operator  sent      0.0 ms  0:CF 12.500"
 //   "14:03:07.441  polling   recv     28.6 ms  Error 3  [error reply]"
-AnsiString FormatTrafficLine(const TTrafficEvent& event);
+//   "14:03:08.002  polling   recv   1000.2 ms    [port failed: Error reading from serial port! ...]"
+//   "2026-12-09 14:03:09.120  link      *** link lost: time-out"
+AnsiString FormatTrafficLine(const TTrafficEvent& event, bool withDate = false);
 const char* TrafficMarkText(TTrafficMark mark); // "" for None, else e.g. "time-out"
+// Whether "Hide polling" hides the event: the polling's exchanges, not the link's state changes.
+bool HiddenWithPolling(const TTrafficEvent& event);
 
 class TTrafficLog final : public TTrafficObserver {
 public:
@@ -95,8 +102,9 @@ public:
     // Appends the kept events numbered from `from` on (older ones that the ring dropped are
     // skipped) and returns NextSequence().
     uint64_t CopySince(uint64_t from, std::vector<TTrafficEvent>& out) const;
-    // Every kept event as formatted lines, each ended by LF; without the polling's when hidePolling.
-    AnsiString Text(bool hidePolling) const;
+    // Every kept event as formatted lines, each ended by LF; without the polling's exchanges when
+    // hidePolling (the link's own state changes stay).
+    AnsiString Text(bool hidePolling, bool withDate = false) const;
 
 private:
     mutable std::mutex Mutex;

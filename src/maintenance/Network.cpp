@@ -1,6 +1,7 @@
 #include "maintenance/Network.h"
 
 #include "toolkit/Application.h"
+#include "toolkit/Help.h"
 #include "toolkit/Layout.h"
 #include "toolkit/Settings.h"
 #include "toolkit/Text.h"
@@ -27,6 +28,7 @@ TNetworkForm::TNetworkForm(QWidget* owner, TIxaInterface& link, TIxaMonitor& mon
     : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       Link(link), Monitor(monitor), Options(options) {
     setWindowTitle("Network");
+    SetHelpKey(this, NetworkHelpContext);
     setFont(FormFont(8));
     // Modal to the main window only: the traffic log stays usable while a scan runs.
     setWindowModality(Qt::WindowModal);
@@ -112,6 +114,7 @@ void TNetworkForm::ScanButtonClick() {
     LastProbed = -1;
     Cancelled = false;
     StatusText->setText("Scanning...");
+    PanelAddress = Link.Address; // before the probes borrow it
     // The probes borrow the link's address: no polling meanwhile (returns once the monitor is parked).
     Monitor.SetPolling(false);
     QPointer<TNetworkForm> self(this);
@@ -164,6 +167,16 @@ void TNetworkForm::Probed(int address, const TBusUnit* unit) {
         item->setText(ccName, ToQString(unit->Name));
         item->setText(ccVersion, ToQString(unit->Version));
         item->setText(ccToolType, ToQString(unit->ToolType));
+        if (unit->Address == PanelAddress) {
+            // The unit the control panel shows: bold, and said so when pointed at.
+            QFont bold = item->font(ccAddress);
+            bold.setBold(true);
+            for (int column = ccAddress; column <= ccToolType; ++column) {
+                item->setFont(column, bold);
+                item->setToolTip(column, "The unit the control panel shows");
+            }
+            item->setText(ccAddress, QString::number(unit->Address) + "  (panel)");
+        }
         if (!UnitList->currentItem())
             UnitList->setCurrentItem(item);
     }

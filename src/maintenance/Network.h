@@ -1,7 +1,9 @@
 #pragma once
 // TNetworkForm: the units on the RS-485 network behind the port (Maintenance > Network...). Scan
 // probes addresses 0 to 15 (bus/BusScan.h) on a thread of its own and lists each unit that answers
-// with its address, controller name, version and tool type, as it is found. Cancel ends the scan
+// with its address, controller name, version and tool type, as it is found; the unit at the
+// address the control panel shows (the link's address when the scan began) is marked, in bold with
+// "(panel)" after its address. Cancel ends the scan
 // after the probe in progress. Use hands the chosen unit's address to OnUse and closes the window.
 //
 // The monitor's polling is paused from the start of a scan until its thread has ended, as the
@@ -57,5 +59,6 @@ private:
     std::jthread Scan;
     int Found = 0;
     int LastProbed = -1;
+    int PanelAddress = -1; // the link's address when the scan began
     bool Cancelled = false;
 };

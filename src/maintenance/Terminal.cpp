@@ -2,7 +2,9 @@
 
 #include "toolkit/Application.h"
 #include "toolkit/Dialogs.h"
+#include "toolkit/Help.h"
 #include "toolkit/Layout.h"
+#include "toolkit/Settings.h"
 #include "toolkit/Text.h"
 
 #include <QApplication>
@@ -60,6 +62,13 @@ void TTerminalText::keyPressEvent(QKeyEvent* event) {
     event->accept();
 }
 
+void TTerminalText::Type(char key) {
+    if (OnKeyPress)
+        OnKeyPress(key);
+    if (key != 0)
+        InsertChar(key);
+}
+
 void TTerminalText::InsertChar(char c) {
     QTextCursor cursor = textCursor();
     if (c == Cr || c == Lf)
@@ -74,10 +83,82 @@ void TTerminalText::InsertChar(char c) {
     ensureCursorVisible();
 }
 
+void TCommandHistory::Load() {
+    FLines.clear();
+    const QString stored = FromSystemName(ReadSetting("TerminalHistory"));
+    for (const QString& line : stored.split('\n', Qt::SkipEmptyParts))
+        FLines.push_back(line);
+    if (FLines.size() > MaxLines)
+        FLines.erase(FLines.begin(), FLines.end() - MaxLines);
+    FAt = FLines.size();
+}
+
+void TCommandHistory::Store() const {
+    QStringList lines(FLines.begin(), FLines.end());
+    WriteSetting("TerminalHistory", ToSystemName(lines.join('\n')));
+}
+
+void TCommandHistory::Add(const QString& line) {
+    if (!line.isEmpty() && (FLines.empty() || FLines.back() != line)) {
+        FLines.push_back(line);
+        if (FLines.size() > MaxLines)
+            FLines.erase(FLines.begin());
+    }
+    FAt = FLines.size();
+    FDraft.clear();
+}
+
+QString TCommandHistory::Older(const QString& typed) {
+    if (FLines.empty())
+        return typed;
+    if (FAt == FLines.size())
+        FDraft = typed;
+    if (FAt > 0)
+        --FAt;
+    return FLines[FAt];
+}
+
+QString TCommandHistory::Newer(const QString& typed) {
+    if (FAt == FLines.size())
+        return typed;
+    ++FAt;
+    return FAt == FLines.size() ? FDraft : FLines[FAt];
+}
+
+TCommandLine::TCommandLine(QWidget* parent) : QLineEdit(parent) {
+    History.Load();
+}
+
+void TCommandLine::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Up:
+        setText(History.Older(text()));
+        break;
+    case Qt::Key_Down:
+        setText(History.Newer(text()));
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+        const QString line = text();
+        History.Add(line);
+        History.Store();
+        clear();
+        if (OnEnter)
+            OnEnter(line);
+        break;
+    }
+    default:
+        QLineEdit::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
 TTerminalForm::TTerminalForm(QWidget* owner, TCommPort* port) : QDialog(owner), Port(port) {
     setWindowTitle("Korva Windows Terminal");
+    SetHelpKey(this, TerminalHelpContext);
     setFont(FormFont(8));
-    setFixedSize(Scale120(492), Scale120(455));
+    setFixedSize(Scale120(492), Scale120(483)); // the raw window's 455, and the command line
 
     TerminalText = new TTerminalText(this);
     Place(TerminalText, Scale120(10), Scale120(10), Scale120(471), Scale120(383));
@@ -94,9 +175,16 @@ TTerminalForm::TTerminalForm(QWidget* owner, TCommPort* port) : QDialog(owner), 
     TerminalText->setPalette(palette);
     TerminalText->OnKeyPress = [this](char& key) { TerminalTextKeyPress(key); };
 
+    CommandLine = new TCommandLine(this);
+    CommandLine->setObjectName("CommandLine");
+    CommandLine->setFont(mono);
+    CommandLine->setPlaceholderText("Command line: Enter sends it, Up and Down recall");
+    Place(CommandLine, Scale120(10), Scale120(400), Scale120(471), Scale120(26));
+    CommandLine->OnEnter = [this](const QString& line) { SendLine(line); };
+
     CloseButton = new QPushButton("&Close", this);
     CloseButton->setAutoDefault(false);
-    Place(CloseButton, Scale120(190), Scale120(418), Scale120(92), Scale120(31));
+    Place(CloseButton, Scale120(190), Scale120(446), Scale120(92), Scale120(31));
     connect(CloseButton, &QPushButton::clicked, this, &QDialog::reject);
 
     Idle.setInterval(0);
@@ -232,9 +320,20 @@ void TTerminalForm::TerminalTextKeyPress(char& key) {
         if (key == Cr)
             Port->PutChar(Lf);
     } catch (const ECommPort& error) {
+        SendFailed = true;
         ShowPortError(error);
     }
     key = 0; // no local echo: the controller's echo is what shows
+}
+
+void TTerminalForm::SendLine(const QString& line) {
+    // As typed into the text; a character the port refused ends the line there, with one error shown.
+    SendFailed = false;
+    for (const char c : ToAnsi(line) + AnsiString(1, Cr)) {
+        TerminalText->Type(c);
+        if (SendFailed)
+            break;
+    }
 }
 
 void TTerminalForm::ShowPortError(const ECommPort& error) {

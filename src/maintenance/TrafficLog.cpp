@@ -2,17 +2,21 @@
 
 #include "toolkit/Application.h"
 #include "toolkit/Dialogs.h"
+#include "toolkit/Help.h"
 #include "toolkit/Layout.h"
 #include "toolkit/Settings.h"
 #include "toolkit/Text.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QHBoxLayout>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShowEvent>
 #include <QVBoxLayout>
+#include <cstdio>
 #include <fstream>
+#include <mutex>
 
 namespace {
 
@@ -25,6 +29,7 @@ TTrafficLogForm::TTrafficLogForm(QWidget* owner, TIxaInterface& link)
                          Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
       Link(link) {
     setWindowTitle("Traffic Log");
+    SetHelpKey(this, TrafficLogHelpContext);
     setFont(FormFont(8));
     setModal(false);
     setAttribute(Qt::WA_QuitOnClose, false); // the program ends with its main window, open or not
@@ -94,6 +99,8 @@ void TTrafficLogForm::showEvent(QShowEvent* event) {
     if (!Listening) {
         Link.SetTrafficObserver(&Log);
         Listening = true;
+        LinkSeen = Link.Connected;
+        LinkSeenSince = Log.NextSequence();
     }
     Refresh();
     RefreshTimer.start();
@@ -111,14 +118,62 @@ void TTrafficLogForm::hideEvent(QHideEvent* event) {
     WriteSetting(PlaceKey, saveGeometry().toBase64().toStdString());
 }
 
+void TTrafficLogForm::NoteLinkState() {
+    if (!Listening)
+        return;
+    // Only between exchanges: a handshake clears the state while it runs, even on a link that is up.
+    std::unique_lock lock(Link.Lock, std::try_to_lock);
+    if (!lock.owns_lock())
+        return; // busy: the next refresh looks again
+    const bool connected = Link.Connected;
+    if (connected == LinkSeen)
+        return;
+    TTrafficEvent event;
+    event.Time = std::chrono::system_clock::now();
+    event.Direction = TTrafficDirection::Link;
+    event.Origin = CurrentTrafficOrigin();
+    if (connected) {
+        char version[32];
+        std::snprintf(version, sizeof version, "%.2f", Link.Version.load());
+        event.Line = "*** link regained: controller version " + AnsiString(version) + ", address " +
+                     std::to_string(Link.Address.load());
+    } else {
+        event.Line = "*** link lost: " + LostReason();
+    }
+    Log.OnTraffic(event);
+    LinkSeen = connected;
+    LinkSeenSince = Log.NextSequence();
+}
+
+AnsiString TTrafficLogForm::LostReason() const {
+    // A port that went away, or was closed, says why itself.
+    if (Link.Port && !Link.Port->IsOpen()) {
+        const AnsiString failure = Link.Port->OpenFailure();
+        return failure.empty() ? "port closed" : failure;
+    }
+    // Otherwise the last exchange that failed since the link was last seen up.
+    std::vector<TTrafficEvent> events;
+    Log.CopySince(LinkSeenSince, events);
+    for (auto event = events.rbegin(); event != events.rend(); ++event) {
+        if (event->Mark == TTrafficMark::None || event->Mark == TTrafficMark::ErrorReply)
+            continue;
+        AnsiString reason = TrafficMarkText(event->Mark);
+        if (!event->Detail.empty())
+            reason += ": " + event->Detail;
+        return reason;
+    }
+    return "the controller did not answer the handshake";
+}
+
 void TTrafficLogForm::Refresh() {
+    NoteLinkState();
     std::vector<TTrafficEvent> events;
     Shown = Log.CopySince(Shown, events);
     const bool hidePolling = HidePollingBox->isChecked();
     QString text;
     int lines = 0;
     for (const TTrafficEvent& event : events) {
-        if (hidePolling && event.Origin == TTrafficOrigin::Polling)
+        if (hidePolling && HiddenWithPolling(event))
             continue;
         if (lines++ > 0)
             text += '\n';
@@ -173,12 +228,41 @@ void TTrafficLogForm::SaveButtonClick() {
     dialog.FileName = "traffic.txt";
     if (!Dialogs().SaveFile(dialog))
         return;
-    Refresh(); // what is saved is what is shown, up to now
+    const AnsiString header = Header(); // asks the controller's name: its lines are saved too
+    Refresh();                          // what is saved is what is shown, up to now
+    const AnsiString text = Log.Text(HidePollingBox->isChecked(), true);
     std::ofstream out(dialog.FileName.toLocal8Bit().toStdString(), std::ios::binary | std::ios::trunc);
-    const AnsiString text = ToAnsi(ShownText());
     if (out)
-        out << text << (text.empty() ? "" : "\n");
+        out << header << text;
     out.close();
     if (!out)
         ShowError("Couldn't write " + dialog.FileName + ".");
+}
+
+AnsiString TTrafficLogForm::Header() {
+    const QDateTime now = QDateTime::currentDateTime();
+    AnsiString port = "none";
+    if (Link.Port && !Link.Port->Name.empty())
+        port = Link.Port->Name + (Link.Port->IsOpen() ? "" : " (not open)");
+    AnsiString controller = "offline";
+    if (Link.Connected) {
+        char version[32];
+        std::snprintf(version, sizeof version, "version %.2f", Link.Version.load());
+        controller = version;
+        try {
+            controller = "\"" + Link.GetControllerName() + "\", " + controller;
+        } catch (const std::exception&) {
+            // the name is a nicety: the version says which firmware it was
+        }
+    }
+    AnsiString header = "Korva Windows traffic log\n";
+    header += "Saved:      " + ToAnsi(now.toString("yyyy-MM-dd HH:mm:ss t")) + "\n";
+    header += "Port:       " + port + "\n";
+    header += "Address:    " + std::to_string(Link.Address.load()) + "\n";
+    header += "Controller: " + controller + "\n";
+    header += AnsiString("Console:    Korva Windows ") + KORVA_VERSION_TEXT + "\n";
+    if (HidePollingBox->isChecked())
+        header += "Polling:    hidden\n";
+    header += "\n";
+    return header;
 }

@@ -10,7 +10,11 @@
 //   Hide polling   the monitor's own exchanges are not shown (nor saved); they are still kept
 //   Pause          new lines are not kept until Resume
 //   Clear          forgets every kept line
-//   Save...        writes the lines shown as plain text, one line each
+//   Save...        writes the lines shown as plain text, one line each, their times with the date,
+//                  after a header: when, the port, the address, the controller and this console
+//
+// While listening, the window marks the link lost (with the reason: the port's, or the last failed
+// exchange's) and regained, as lines of the log among the exchanges; "Hide polling" keeps them.
 //
 // Threads: main thread only. Lifetime: the link must outlive every showing of the window; the
 // window may outlive the link if it is not shown again (the main window frees it last).
@@ -36,6 +40,8 @@ public:
     void Refresh();
     // The text the view shows, one line each.
     QString ShownText() const { return LogText->toPlainText(); }
+    // What a saved log begins with, one line each, then an empty line.
+    AnsiString Header();
 
     TTrafficLog Log;
     QPlainTextEdit* LogText;
@@ -57,9 +63,13 @@ private:
     void SaveButtonClick();
     void Rebuild();
     void ShowStatus();
+    void NoteLinkState();
+    AnsiString LostReason() const;
 
     TIxaInterface& Link;
     QTimer RefreshTimer;
     uint64_t Shown = 0; // sequence number of the next event to show
     bool Listening = false;
+    bool LinkSeen = false;      // the link's state at the last look
+    uint64_t LinkSeenSince = 0; // sequence number of the first event since that state began
 };

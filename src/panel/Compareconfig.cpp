@@ -2,6 +2,7 @@
 
 #include "panel/Compareconfig.h"
 
+#include "toolkit/Help.h"
 #include "toolkit/Settings.h"
 #include "toolkit/Text.h"
 
@@ -54,6 +55,7 @@ TCompareConfigForm::TCompareConfigForm(QWidget* owner, const QString& fileName,
     : QDialog(owner), FileName(fileName), Controller(compared.Controller), Result(compared.Result) {
     setObjectName("CompareConfigForm");
     setWindowTitle("Compare Configuration - " + QDir::toNativeSeparators(fileName));
+    SetHelpKey(this, CompareHelpContext);
     setAttribute(Qt::WA_DeleteOnClose);
     setSizeGripEnabled(true);
     SaveDialog.DefaultExt = "cfg";

@@ -14,6 +14,9 @@
 #include "link/CommPort.h"
 #include "link/IxaInterface.h"
 #include "monitor/Ixamonitor.h"
+#include "panel/FileLauncher.h"
+#include "panel/MaintenanceLauncher.h"
+#include "panel/TrendLauncher.h"
 #include "record/TrendHistory.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Dialogs.h"
@@ -209,25 +212,13 @@ public:
     // backup is shown and nothing is downloaded), the busy window with "line n of N", the save
     // question and the refresh. A refused line reaches the error report naming its number and text.
     void DownloadFile(const QString& fileName);
-    // File > Compare Configuration with File...: uploads the matching dump into memory and opens the
-    // compare window (CompareWindow) on it.
-    void CompareWithFile();
-    // File > Back Up Controller: both dumps into a new backup; says where they went.
-    void BackUpController();
-    // Uploads both dumps into a new backup under BackupRoot() behind a busy window, then keeps the
-    // newest TConfigBackups::KeepCount. A failed upload removes the half backup and passes on.
-    TConfigBackups::TBackup TakeBackup();
-    // <user data folder>/Halvane/KorvaWin 3.0/Backups
-    static QString BackupRoot();
-    // The "BackupBeforeDownload" setting of the options dialog.
-    static bool BackupBeforeDownload();
     void CreateFileCommandItems();
     QAction* IxaUploadIxaItem = nullptr;
     QAction* IxaUploadToolItem = nullptr;
     QAction* IxaDownloadItem = nullptr;
-    QAction* CompareItem = nullptr;
-    QAction* BackupItem = nullptr;
-    QPointer<QWidget> CompareWindow; // the open compare window, if any
+    // Compare and back up: File > Compare Configuration with File... and Back Up Controller, and the
+    // backup before a download.
+    TFileLauncher Files{*this};
     // (end of configuration file commands)
 
     // Setup dialogs (the menu items carry the form's item names as object names: "PositionLimitsItem",
@@ -255,28 +246,11 @@ public:
     void ShowMaintenanceOffline();
     // This window's diagnostics window (also the process-wide DiagnosticsForm).
     QWidget* DiagnosticsWindow = nullptr;
-    // The line: the traffic log (modeless, one window, made at the first use and kept) and the
-    // RS-485 network (modal, one per use). Their items close the Maintenance menu.
-    QAction* TrafficLogItem = nullptr;
-    QAction* NetworkItem = nullptr;
-    void TrafficLogItemClick();
-    void NetworkItemClick();
-    // Switches the panel to a unit's address as the address spinner does.
-    void UseNetworkAddress(int address);
-    void CreateLineItems();
-    QDialog* TrafficLogWindow = nullptr;
-    QDialog* NetworkWindow = nullptr; // while it is open
+    // The line: Maintenance > Traffic Log... and Network...
+    TMaintenanceLauncher Maintenance{*this};
 
-    // Trend: Maintenance > Trend... shows the one trend window; the monitor's deliveries reach it
-    // through TrendFeed while it exists (closed, it is freed and no history is kept).
-    QAction* TrendItem = nullptr;
-    QPointer<class TTrendForm> TrendWindow;
-    void CreateTrendItem();
-    void TrendItemClick();
-    void TrendFeed(TTrendChannel channel, double value);
-    void TrendOnline(bool online);
-    // The values delivered since the link came up: the window starts from them when it opens.
-    TTrendValues TrendHeld = NoTrendValues();
+    // Trend: Maintenance > Trend... and the monitor's deliveries to its window.
+    TTrendLauncher Trend{*this};
     // (end of trend)
 
     // Help

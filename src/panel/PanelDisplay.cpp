@@ -161,7 +161,11 @@ void TKorvaControlPanel::ShowActive(bool active) {
         return;
     ActiveLabel->setText(text);
     ActiveLabel->SetColor(active ? clr::Lime : clr::Grey);
-    ActiveButton->setText(active ? "Deactivate" : "Activate");
+    // The caption is rewritten only when its word changes: coming online (Unknown to Retracted) keeps
+    // the window's first "&Activate" and with it Alt+A.
+    const QString caption = active ? "Deactivate" : "Activate";
+    if (QString(ActiveButton->text()).remove('&') != caption)
+        ActiveButton->setText(caption);
 }
 
 void TKorvaControlPanel::ShowToolNumber(int number) {

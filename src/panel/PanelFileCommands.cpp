@@ -1,50 +1,24 @@
 // The File menu's configuration commands: upload the controller's or the tool configuration into a
-// file, and download a file into the controller, then offer to store it in non-volatile memory;
-// compare a file with the controller's configuration, and back the controller up. The transfers
-// show their progress line by line in their busy windows.
+// file, and download a file into the controller, then offer to store it in non-volatile memory
+// (compare and backup are in FileLauncher.cpp). The transfers show their progress line by line in
+// their busy windows.
 //
 // Errors: a link or file failure (EIxaInterface) is shown here; a line the controller rejects
 // (EIxa) ends the download and goes to the standard error display through the guarded menu
 // connection. Everything runs on the main thread and blocks it for the transfer; the monitor is not
 // paused, the link lock keeps its polls out of a running transfer.
 
-#include "panel/Compareconfig.h"
 #include "panel/Downloadingconfig.h"
 #include "panel/Panel.h"
+#include "panel/UploadProgress.h"
 
 #include "operations/ConfigOperations.h"
 
 #include "platform/SysUtils.h"
 #include "toolkit/Application.h"
-#include "toolkit/Settings.h"
 #include "toolkit/Text.h"
 
 #include <QDir>
-#include <QFile>
-#include <QStandardPaths>
-#include <ctime>
-
-namespace {
-QString PathText(const std::filesystem::path& path) {
-    return QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(path.string())));
-}
-
-QString LineCount(size_t lines) {
-    return lines == 1 ? QString("1 line") : QString("%1 lines").arg(lines);
-}
-
-// An upload behind its busy window, which counts the lines as they arrive; returns how many.
-template <typename F> size_t UploadWithProgress(QWidget* owner, const QString& text, F&& upload) {
-    auto busy = std::make_unique<TDownloadConfig>(owner, text);
-    busy->ShowAndPaint();
-    size_t count = 0;
-    upload([&](size_t line, size_t, const AnsiString&) {
-        count = line;
-        busy->ShowProgress(LineCount(line));
-    });
-    return count;
-}
-} // namespace
 
 void TKorvaControlPanel::CreateFileCommandItems() {
     IxaUploadIxaItem = FileMenu->addAction("Upload &IXA Configuration to PC");
@@ -57,12 +31,7 @@ void TKorvaControlPanel::CreateFileCommandItems() {
             [this] { GuardedCall([this] { UploadToolCfg(); }); });
     connect(IxaDownloadItem, &QAction::triggered, this, [this] { GuardedCall([this] { DownloadToIxa(); }); });
     FileMenu->addSeparator();
-    CompareItem = FileMenu->addAction("&Compare Configuration with File...");
-    CompareItem->setStatusTip("Compare a configuration file with the controller's configuration");
-    BackupItem = FileMenu->addAction("&Back Up Controller");
-    BackupItem->setStatusTip("Save the controller and tool configuration into a new backup");
-    connect(CompareItem, &QAction::triggered, this, [this] { GuardedCall([this] { CompareWithFile(); }); });
-    connect(BackupItem, &QAction::triggered, this, [this] { GuardedCall([this] { BackUpController(); }); });
+    Files.CreateFileCommandItems();
 }
 
 void TKorvaControlPanel::UploadIxaCfg() {
@@ -97,15 +66,8 @@ void TKorvaControlPanel::DownloadToIxa() {
 }
 
 void TKorvaControlPanel::DownloadFile(const QString& fileName) {
-    if (BackupBeforeDownload()) {
-        try {
-            TakeBackup();
-        } catch (const std::exception& error) {
-            ShowError("The backup before the download failed, so nothing was downloaded: " +
-                      ToQString(error.what()));
-            return;
-        }
-    }
+    if (!Files.TakeBackupBeforeDownload())
+        return;
     // Destroyed on every path out, also when an error passes through.
     auto busy = std::make_unique<TDownloadConfig>(this);
     try {
@@ -139,67 +101,6 @@ void TKorvaControlPanel::DownloadFile(const QString& fileName) {
         Monitor->ConnectAndRefresh();
     } catch (const EIxaInterface& error) {
         busy.reset();
-        ShowError(ToQString(error.Message));
-    }
-}
-
-QString TKorvaControlPanel::BackupRoot() {
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    return FromSystemName(BackupFolder(ToSystemName(data)).generic_string());
-}
-
-bool TKorvaControlPanel::BackupBeforeDownload() {
-    return ReadSetting("BackupBeforeDownload", "0") == "1";
-}
-
-TConfigBackups::TBackup TKorvaControlPanel::TakeBackup() {
-    Link->AssertConnected();
-    const TConfigBackups backups(ToSystemName(BackupRoot()));
-    TBackupResult result;
-    UploadWithProgress(this, "Backing Up Configuration...", [&](const auto& progress) {
-        result = ::BackUpController(*Link, backups, std::time(nullptr), progress);
-    });
-    for (const std::string& warning : result.Warnings)
-        MessageBox("Korva Windows", ToQString(warning), TMsgButtons::Ok, TMsgIcon::Warning);
-    const TConfigBackups::TBackup backup = result.Backup;
-    return backup;
-}
-
-void TKorvaControlPanel::BackUpController() {
-    try {
-        const TConfigBackups::TBackup backup = TakeBackup();
-        MessageBox("Korva Windows",
-                   QString("The controller is backed up in %1:\n%2\n%3")
-                       .arg(PathText(backup.Controller.parent_path()), PathText(backup.Controller.filename()),
-                            PathText(backup.Tool.filename())),
-                   TMsgButtons::Ok, TMsgIcon::Information);
-    } catch (const EIxaInterface& error) {
-        ShowError(ToQString(error.Message));
-    } catch (const EConfig& error) {
-        ShowError(ToQString(error.Message));
-    }
-}
-
-void TKorvaControlPanel::CompareWithFile() {
-    if (!Dialogs().OpenFile(IxaDownloadDialog))
-        return;
-    const QString fileName = IxaDownloadDialog.FileName;
-    try {
-        TConfigText file = ReadConfigurationFile(ToSystemName(fileName));
-        Link->AssertConnected();
-        std::optional<TControllerCompare> compared;
-        UploadWithProgress(this, "Uploading Configuration...", [&](const auto& progress) {
-            compared = CompareWithController(*Link, std::move(file), progress);
-        });
-        if (CompareWindow)
-            CompareWindow->close();
-        auto* form = new TCompareConfigForm(this, fileName, *compared);
-        form->OnDownload = [this](const QString& name) { GuardedCall([this, name] { DownloadFile(name); }); };
-        CompareWindow = form;
-        form->show();
-    } catch (const EIxaInterface& error) {
-        ShowError(ToQString(error.Message));
-    } catch (const EConfig& error) {
         ShowError(ToQString(error.Message));
     }
 }

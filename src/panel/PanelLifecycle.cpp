@@ -124,9 +124,9 @@ void TKorvaControlPanel::CreateMenus() {
     // Help
     CreateDialogAndHelpItems();
     // Trend
-    CreateTrendItem();
+    Trend.CreateTrendItem();
     // The line
-    CreateLineItems();
+    Maintenance.CreateLineItems();
 
     for (TFileDialogSpec* dialog : {&IxaUploadDialog, &IxaDownloadDialog}) {
         dialog->DefaultExt = "cfg";
@@ -139,42 +139,42 @@ void TKorvaControlPanel::WireMonitor() {
     // Each delivery goes to the trend first, so a display handler's error cannot keep it from there.
     using enum TTrendChannel;
     m.OnConnect = [this](TIxaMonitor&) {
-        TrendOnline(true);
+        Trend.TrendOnline(true);
         MonitorConnect();
     };
     m.OnDisconnect = [this](TIxaMonitor&) {
-        TrendOnline(false);
+        Trend.TrendOnline(false);
         MonitorDisconnect();
     };
     m.OnToolConnect = [this](TIxaMonitor&) { MonitorToolConnect(); };
     m.OnToolDisconnect = [this](TIxaMonitor&) { MonitorToolDisconnect(); };
     m.OnCommandForce = [this](TIxaMonitor&, double v) {
-        TrendFeed(CommandForce, v);
+        Trend.TrendFeed(CommandForce, v);
         ShowCommandValue(v);
     };
     m.OnActualForce = [this](TIxaMonitor&, double v) {
-        TrendFeed(ActualForce, v);
+        Trend.TrendFeed(ActualForce, v);
         ShowActualForce(v);
     };
     m.OnPosition = [this](TIxaMonitor&, double v) {
-        TrendFeed(Position, v);
+        Trend.TrendFeed(Position, v);
         ShowPosition(v);
     };
     m.OnSlideAcceleration = [this](TIxaMonitor&, double v) {
-        TrendFeed(Orientation, OrientationDegrees(v));
+        Trend.TrendFeed(Orientation, OrientationDegrees(v));
         ShowOrientation(v);
     };
     m.OnToolWeight = [this](TIxaMonitor&, double v) { ShowToolWeight(v); };
     m.OnActive = [this](TIxaMonitor&, bool v) {
-        TrendFeed(Active, v);
+        Trend.TrendFeed(Active, v);
         ShowActive(v);
     };
     m.OnToolNumber = [this](TIxaMonitor&, int32_t v) {
-        TrendFeed(ToolNumber, v);
+        Trend.TrendFeed(ToolNumber, v);
         ShowToolNumber(v);
     };
     m.OnMode = [this](TIxaMonitor&, uint8_t v) {
-        TrendFeed(Mode, v);
+        Trend.TrendFeed(Mode, v);
         ShowMode(v);
     };
     // OnIo belongs to the diagnostics window.

@@ -1,9 +1,7 @@
-// The Maintenance menu's windows: the terminal, the diagnostics window, the traffic log and the
-// network.
+// The Maintenance menu's windows: the terminal and the diagnostics window (the line's windows are
+// in MaintenanceLauncher.cpp).
 #include "maintenance/Diagnostics.h"
-#include "maintenance/Network.h"
 #include "maintenance/Terminal.h"
-#include "maintenance/TrafficLog.h"
 #include "panel/Panel.h"
 #include "toolkit/Application.h"
 
@@ -41,41 +39,7 @@ void TKorvaControlPanel::CreateMaintenanceWindows() {
 void TKorvaControlPanel::DestroyMaintenanceWindows() {
     delete DiagnosticsWindow; // also clears DiagnosticsForm
     DiagnosticsWindow = nullptr;
-    delete TrafficLogWindow; // after the link: it leaves the link alone when freed
-    TrafficLogWindow = nullptr;
-}
-
-void TKorvaControlPanel::CreateLineItems() {
-    TrafficLogItem = MaintenanceMenu->addAction("Traffic &Log...", this,
-                                                [this] { GuardedCall([this] { TrafficLogItemClick(); }); });
-    NetworkItem = MaintenanceMenu->addAction("&Network...", this,
-                                             [this] { GuardedCall([this] { NetworkItemClick(); }); });
-}
-
-void TKorvaControlPanel::TrafficLogItemClick() {
-    // A top-level window of its own, so that the network window, modal to this one, leaves it usable
-    // during a scan; freed with the maintenance windows.
-    if (!TrafficLogWindow)
-        TrafficLogWindow = new TTrafficLogForm(nullptr, *Link);
-    TrafficLogWindow->show();
-    TrafficLogWindow->raise();
-    TrafficLogWindow->activateWindow();
-}
-
-void TKorvaControlPanel::NetworkItemClick() {
-    auto form = std::make_unique<TNetworkForm>(this, *Link, *Monitor);
-    form->OnUse = [this](int address) { UseNetworkAddress(address); };
-    NetworkWindow = form.get();
-    struct TForget {
-        QDialog*& Window;
-        ~TForget() { Window = nullptr; }
-    } forget{NetworkWindow};
-    form->exec();
-}
-
-void TKorvaControlPanel::UseNetworkAddress(int address) {
-    AddressUpDown->SetPosition(address);
-    AddressUpDownClick(btNext);
+    Maintenance.DestroyLineWindows();
 }
 
 void TKorvaControlPanel::ShowMaintenanceOffline() {

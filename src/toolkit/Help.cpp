@@ -3,6 +3,8 @@
 #include "toolkit/Application.h"
 #include "toolkit/HelpViewer.h"
 
+#include <QShortcut>
+
 namespace {
 THelpHandler& Handler() {
     static THelpHandler handler;
@@ -30,6 +32,12 @@ void HelpRequest(unsigned command, const QString& key) {
     request.Command = command;
     request.Key = key;
     Dispatch(request);
+}
+
+void SetHelpKey(QWidget* window, long context) {
+    auto* key = new QShortcut(QKeySequence(Qt::Key_F1), window);
+    key->setContext(Qt::WindowShortcut);
+    QObject::connect(key, &QShortcut::activated, window, [context] { HelpRequest(HELP_CONTEXT, context); });
 }
 
 THelpHandler SetHelpHandler(THelpHandler handler) {

@@ -1,5 +1,5 @@
 #pragma once
-// Help requests. Every help request of the program (Help menu, the dialogs' Help buttons) goes
+// Help requests. Every help request of the program (Help menu, the dialogs' Help buttons, F1) goes
 // through HelpRequest with a command and its data, as the classic help call takes them; the request
 // names the application's help file (TApplication::HelpFile()). The program's handler opens our own
 // help viewer (HelpViewer.h) at the topic; while the help file is unset, requests are dropped.
@@ -23,6 +23,16 @@ inline constexpr unsigned HELP_CONTENTS = 3;     // (same request)
 inline constexpr unsigned HELP_HELPONHELP = 4;   // how to use the viewer
 inline constexpr unsigned HELP_PARTIALKEY = 261; // the search page, with the key text in its field
 
+// The topics of the windows that have no Help button; F1 opens them (SetHelpKey).
+inline constexpr long TerminalHelpContext = 301;
+inline constexpr long TrendHelpContext = 305;
+inline constexpr long TrafficLogHelpContext = 306;
+inline constexpr long NetworkHelpContext = 307;
+inline constexpr long CompareHelpContext = 308;
+inline constexpr long BackupHelpContext = 309;
+
+class QWidget;
+
 struct THelpRequest {
     QString File; // the help file the request names
     unsigned Command = 0;
@@ -36,6 +46,9 @@ using THelpHandler = std::function<void(const THelpRequest&)>;
 void HelpRequest(unsigned command, long data);
 // A request with a key text for data (HELP_PARTIALKEY).
 void HelpRequest(unsigned command, const QString& key);
+
+// F1 anywhere in window (its own child windows aside) asks for the topic with that context number.
+void SetHelpKey(QWidget* window, long context);
 
 // Installs handler (empty: back to the help viewer); returns the previous one.
 THelpHandler SetHelpHandler(THelpHandler handler);

@@ -2,6 +2,7 @@
 #include "trend/Trend.h"
 
 #include "toolkit/Application.h"
+#include "toolkit/Help.h"
 #include "toolkit/Settings.h"
 #include "toolkit/Text.h"
 
@@ -59,6 +60,7 @@ TTrendForm::TTrendForm(QWidget* owner, TIxaMonitor& monitor, const TTrendValues&
     : QWidget(owner, Qt::Window), Monitor(monitor), Log(capacity), ControllerName(std::move(controllerName)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle("Trend");
+    SetHelpKey(this, TrendHelpContext);
     const TTrendTime now = Now();
     WallOffsetMs =
         std::chrono::duration<double, std::milli>(now.Wall.time_since_epoch()).count() - now.Seconds * 1000.0;

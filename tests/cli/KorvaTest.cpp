@@ -1,6 +1,7 @@
 // The korva program itself, run as a process against the simulated controller on a
 // pseudo-terminal: output, exit codes and the exact lines on the wire.
 
+#include "../support/FakeSysfs.h"
 #include "platform/StoredSetting.h"
 #include "record/TrendCsv.h"
 #include "sim/Simulator.h"
@@ -718,8 +719,9 @@ TEST(KorvaHelp, TheUsageListsEveryCommand) {
     for (const std::string& line : Lines(usage.substr(start, end - start)))
         if (line.size() > 2 && line[0] == ' ' && line[2] != ' ')
             listed.push_back(line.substr(2, line.find(' ', 2) - 2));
-    const std::vector<std::string> commands = {"info",    "get",    "set",  "send", "watch",  "weigh",
-                                               "restore", "backup", "diff", "scan", "params", "help"};
+    const std::vector<std::string> commands = {"info",  "get",     "set",    "send", "watch",
+                                               "weigh", "restore", "backup", "diff", "scan",
+                                               "ports", "params",  "help"};
     EXPECT_EQ(listed, commands);
     for (const std::string& command : commands) {
         if (command == "help")
@@ -734,3 +736,32 @@ TEST(KorvaHelp, TheUsageListsEveryCommand) {
     }
 }
 } // namespace
+
+// The machine's serial devices, no port needed: stable names first, what is known of each.
+TEST(KorvaPorts, ListsTheDevicesWithWhatIsKnown) {
+    TFakeSysfs sys;
+    const TRun text = Korva({"ports", "--root", sys.Root()});
+    EXPECT_EQ(text.Exit, 0) << text.Err;
+    const std::vector<std::string> lines = Lines(text.Out);
+    ASSERT_EQ(lines.size(), 8u) << text.Out;
+    EXPECT_EQ(lines[2], sys.Path("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0"));
+    EXPECT_EQ(lines[3],
+              "    FTDI FT232R USB UART, serial A1B2C3, ftdi_sio (0403:6001), " + sys.Path("dev/ttyUSB0"));
+
+    const TRun json = Korva({"--json", "ports", "--root", sys.Root()});
+    ASSERT_EQ(json.Exit, 0) << json.Err;
+    const auto list = nlohmann::json::parse(json.Out);
+    ASSERT_EQ(list.size(), 4u);
+    EXPECT_EQ(list[0]["driver"], "cdc_acm");
+    EXPECT_EQ(list[1]["serial"], "A1B2C3");
+    EXPECT_EQ(list[1]["vendorId"], "0403");
+    EXPECT_EQ(list[1]["device"], sys.Path("dev/ttyUSB0"));
+
+    sys.Unplug("ttyUSB0");
+    sys.Unplug("ttyUSB1");
+    sys.Unplug("ttyACM0");
+    sys.Unplug("ttyS0");
+    const TRun none = Korva({"ports", "--root", sys.Root()});
+    EXPECT_EQ(none.Exit, 0);
+    EXPECT_EQ(none.Out.rfind("no serial device found", 0), 0u) << none.Out;
+}

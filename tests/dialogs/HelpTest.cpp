@@ -27,6 +27,13 @@ const TTopicCase ContextTopics[] = {
     {204, "IXA90 Interface Setup", "Network Address"},
     {302, "Diagnostics", "AOUT0"},
     {303, "Korva Windows Options", "Display Units"},
+    // The windows without a Help button, reached with F1.
+    {TerminalHelpContext, "Korva Windows Terminal", "Command line"},
+    {TrendHelpContext, "Trend", "Export PNG..."},
+    {TrafficLogHelpContext, "Traffic Log", "Hide polling"},
+    {NetworkHelpContext, "Network", "(panel)"},
+    {CompareHelpContext, "Compare Configuration", "Show differences only"},
+    {BackupHelpContext, "Back Up Controller", "50"},
 };
 
 QString BrowserText(const THelpViewer& viewer) {

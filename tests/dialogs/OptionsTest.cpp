@@ -1,6 +1,8 @@
 // Program options dialog against the simulated controller.
 #include "dialogs/Options.h"
 #include "DialogRig.h"
+#include "FakeSysfs.h"
+#include "toolkit/Settings.h"
 
 #include <QDir>
 #include <QFile>
@@ -106,8 +108,11 @@ TEST(OptionsForm, CancelAfterAFailedOpenGoesBackToThePortInUse) {
         TDialogRig rig;
         const std::string inUse = rig.Link.Port.Name;
         QTemporaryDir folder;
+        SetSettingsFolder(folder.path());
         TOptionsForm form(nullptr, rig.Link.Link, rig.Link.Port);
         form.show();
+        ASSERT_FALSE(form.BackupBox->isChecked());
+        form.BackupBox->setChecked(true);
         form.PortComboBox->setEditText(QDir(folder.path()).filePath("ttyUSB7"));
         form.OkButton->click();
         ASSERT_FALSE(rig.Link.Port.IsOpen());
@@ -123,6 +128,8 @@ TEST(OptionsForm, CancelAfterAFailedOpenGoesBackToThePortInUse) {
         EXPECT_TRUE(rig.Link.Link.Connected);
         EXPECT_FALSE(form.PortSwitched());
         EXPECT_TRUE(rig.Dialogs->Boxes.empty());
+        // Nothing chosen in the dialog was stored.
+        EXPECT_EQ(ReadSetting("BackupBeforeDownload", "unset"), "unset");
     }
 }
 
@@ -170,20 +177,49 @@ TEST(OptionsForm, UnitsChangeOnlineReachesTheController) {
     EXPECT_EQ(rig.Link.Link.ForceUnits, "Lbf.");
 }
 
-TEST(OptionsForm, SerialDevicesByStableNameFirst) {
-    QTemporaryDir dev;
-    const QDir folder(dev.path());
-    for (const char* name : {"ttyUSB0", "ttyUSB1", "ttyACM0", "ttyS0", "console"}) {
-        QFile file(folder.filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    }
-    ASSERT_TRUE(folder.mkpath("serial/by-id"));
-    const QString byId = folder.filePath("serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0");
-    ASSERT_TRUE(QFile::link(folder.filePath("ttyUSB1"), byId));
-    ASSERT_TRUE(
-        QFile::link(folder.filePath("ttyUSB9"), folder.filePath("serial/by-id/usb-gone"))); // dangling
-    EXPECT_EQ(TOptionsForm::SerialDevices(dev.path()),
-              (QStringList{byId, folder.filePath("ttyACM0"), folder.filePath("ttyUSB0")}));
+// The machine's devices under the COM names, stable names first, each with what is known of it; a
+// name typed meanwhile stays, and a device unplugged leaves the list when it is filled again.
+TEST(OptionsForm, ListsTheDevicesWithWhatIsKnownOfEach) {
+    TDialogRig rig;
+    TFakeSysfs sys;
+    TOptionsForm form(nullptr, rig.Link.Link, rig.Link.Port);
+    form.show();
+    const QString typed = "tcp://plant-gw:4001";
+    form.PortComboBox->setEditText(typed);
+    form.ListPorts(sys.Root());
+    EXPECT_EQ(form.PortComboBox->currentText(), typed);
+    EXPECT_FALSE(form.PortInfoText->isVisible()); // nothing is known of a network name
+
+    const QString ftdi =
+        QString::fromStdString(sys.Path("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0"));
+    QStringList items;
+    for (int i = 0; i < form.PortComboBox->count(); ++i)
+        items << form.PortComboBox->itemText(i);
+    ASSERT_EQ(items.size(), 15) << items.join(' ').toStdString();
+    EXPECT_EQ(items[0], "COM1");
+    EXPECT_EQ(items[9], "COM10");
+    EXPECT_EQ(items.mid(10, 4),
+              (QStringList{QString::fromStdString(
+                               sys.Path("dev/serial/by-id/usb-Arduino__www.arduino.cc__0043_8573531-if00")),
+                           ftdi, QString::fromStdString(sys.Path("dev/ttyS0")),
+                           QString::fromStdString(sys.Path("dev/ttyUSB1"))}));
+    EXPECT_EQ(items[14], QString::fromStdString(rig.Link.Sim.SlavePath())); // the port in use
+    const QString description = QString::fromStdString(
+        "FTDI FT232R USB UART, serial A1B2C3, ftdi_sio (0403:6001), " + sys.Path("dev/ttyUSB0"));
+    EXPECT_EQ(form.PortComboBox->itemData(11, Qt::ToolTipRole).toString(), description);
+
+    Choose(form, ftdi.toStdString());
+    EXPECT_TRUE(form.PortInfoText->isVisible());
+    EXPECT_EQ(form.PortInfoText->text(), description);
+    EXPECT_GT(form.UnitsGroup->y(), form.PortInfoText->geometry().bottom()); // not covered
+    Choose(form, "COM3");
+    EXPECT_FALSE(form.PortInfoText->isVisible());
+
+    sys.Unplug("ttyUSB0");
+    form.ListPorts(sys.Root());
+    EXPECT_EQ(form.PortComboBox->findText(ftdi), -1);
+    EXPECT_EQ(form.PortComboBox->count(), 14);
+    EXPECT_EQ(form.PortComboBox->currentText(), "COM3");
 }
 
 TEST(OptionsForm, HelpButtonAsksForItsTopicAndStaysOpen) {

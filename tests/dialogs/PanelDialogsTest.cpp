@@ -100,9 +100,9 @@ TEST_F(TPanelDialogsTest, MenuItemsStandWhereTheFormHasThem) {
     ASSERT_EQ(maintenance.size(), 6);
     EXPECT_EQ(maintenance[1], p.DiagnosticsItem);
     EXPECT_EQ(maintenance[2], Item(p, "ProgramOptionsItem"));
-    EXPECT_EQ(maintenance[3], p.TrendItem);
-    EXPECT_EQ(maintenance[4], p.TrafficLogItem);
-    EXPECT_EQ(maintenance[5], p.NetworkItem);
+    EXPECT_EQ(maintenance[3], p.Trend.TrendItem);
+    EXPECT_EQ(maintenance[4], p.Maintenance.TrafficLogItem);
+    EXPECT_EQ(maintenance[5], p.Maintenance.NetworkItem);
 }
 
 TEST_F(TPanelDialogsTest, InterfaceOkSavesByToolStateAndShowsTheStoredName) {

@@ -4,6 +4,7 @@
 #include "LinkRig.h"
 
 #include "link/Traffic.h"
+#include "sim/PtyLine.h"
 
 #include <ctime>
 #include <regex>
@@ -56,7 +57,7 @@ TTrafficEvent At(int hour, int minute, int second, int millis, std::chrono::micr
     tm.tm_isdst = -1;
     const auto time =
         std::chrono::system_clock::from_time_t(std::mktime(&tm)) + std::chrono::milliseconds(millis);
-    return {time, elapsed, direction, origin, mark, std::move(line)};
+    return {time, elapsed, direction, origin, mark, std::move(line), {}};
 }
 
 class TrafficTest : public ::testing::Test {
@@ -92,6 +93,54 @@ TEST(TrafficFormat, ExactLines) {
     };
     for (const auto& row : rows)
         EXPECT_EQ(FormatTrafficLine(row.Event), row.Expect);
+
+    // A saved log's times carry the date; the port's reason follows its mark; the link's own lines.
+    TTrafficEvent failed = At(8, 5, 1, 7, microseconds(2500), D::Received, O::Polling, M::PortFailed, "");
+    failed.Detail = "Error reading from serial port! (Input/output error)";
+    EXPECT_EQ(FormatTrafficLine(failed, true),
+              "2026-12-08 08:05:01.007  polling   recv      2.5 ms    "
+              "[port failed: Error reading from serial port! (Input/output error)]");
+    EXPECT_EQ(
+        FormatTrafficLine(At(8, 5, 2, 0, microseconds(0), D::Link, O::Polling, M::None, "*** link lost: x")),
+        "08:05:02.000  link      *** link lost: x");
+}
+
+// The port refusing a write: the line is marked with the port's reason, not only "port failed".
+TEST(TrafficPort, AFailedWriteCarriesThePortsReason) {
+    sim::TPtyLine line;
+    TCommPort port;
+    port.Open(line.SlavePath());
+    ASSERT_TRUE(port.IsOpen());
+    TIxaInterface link(&port);
+    TTrafficLog log;
+    link.SetTrafficObserver(&log);
+    line.Close();
+    EXPECT_THROW(link.SendString("VER?"), ECommPort);
+    const auto events = Events(log);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].Mark, TTrafficMark::PortFailed);
+    EXPECT_EQ(events[0].Detail.rfind("Error writing to serial port!", 0), 0u) << events[0].Detail;
+    EXPECT_NE(FormatTrafficLine(events[0]).find("0:VER?  [port failed: Error writing to serial port!"),
+              std::string::npos)
+        << FormatTrafficLine(events[0]);
+    link.SetTrafficObserver(nullptr);
+}
+
+TEST(TrafficLog, HidePollingKeepsTheLinksOwnLines) {
+    TTrafficLog log;
+    TTrafficEvent event;
+    event.Origin = TTrafficOrigin::Polling;
+    event.Line = "0:ACT?";
+    log.OnTraffic(event);
+    event.Direction = TTrafficDirection::Link;
+    event.Line = "*** link lost: time-out";
+    log.OnTraffic(event);
+    const std::string shown = log.Text(true);
+    EXPECT_EQ(shown.find("0:ACT?"), std::string::npos);
+    EXPECT_NE(shown.find("link      *** link lost: time-out\n"), std::string::npos) << shown;
+    EXPECT_TRUE(std::regex_match(log.Text(true, true),
+                                 std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}  link .*\n)")))
+        << log.Text(true, true);
 }
 
 TEST_F(TrafficTest, NormalExchange) {

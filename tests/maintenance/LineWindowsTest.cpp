@@ -2,11 +2,13 @@
 // clear, save, no listening while closed) and the network (scan with the monitor paused, cancel,
 // "Use" switching the panel), and the offline hint naming the address.
 
+#include "../support/HelpKey.h"
 #include "WaitFor.h"
 #include "maintenance/Network.h"
 #include "maintenance/TrafficLog.h"
 #include "tests/panel/PanelTestSupport.h"
 
+#include <QDate>
 #include <QFile>
 #include <QTimer>
 #include <algorithm>
@@ -27,9 +29,9 @@ bool Has(const QString& text, const char* part) {
 
 TEST_F(LineWindows, TrafficLogShowsBothThreadsAndFiltersPolling) {
     TKorvaControlPanel& panel = Online();
-    EXPECT_EQ(panel.MaintenanceMenu->actions().back(), panel.NetworkItem);
-    panel.TrafficLogItem->trigger();
-    auto* form = dynamic_cast<TTrafficLogForm*>(panel.TrafficLogWindow);
+    EXPECT_EQ(panel.MaintenanceMenu->actions().back(), panel.Maintenance.NetworkItem);
+    panel.Maintenance.TrafficLogItem->trigger();
+    auto* form = dynamic_cast<TTrafficLogForm*>(panel.Maintenance.TrafficLogWindow);
     ASSERT_NE(form, nullptr);
     ASSERT_TRUE(form->isVisible());
     EXPECT_FALSE(form->isModal());
@@ -63,7 +65,29 @@ TEST_F(LineWindows, TrafficLogShowsBothThreadsAndFiltersPolling) {
     EXPECT_TRUE(Dialogs->Files[0].Save);
     QFile saved(file);
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromLatin1(saved.readAll()), form->ShownText() + "\n");
+    // A header saying when, where and what, an empty line, then the lines shown with the date.
+    const QStringList savedLines = QString::fromLatin1(saved.readAll()).split('\n');
+    const int blank = static_cast<int>(savedLines.indexOf(""));
+    ASSERT_GT(blank, 0);
+    const QStringList header = savedLines.mid(0, blank);
+    const QString today = QDate::currentDate().toString("yyyy-MM-dd");
+    EXPECT_EQ(header[0], "Korva Windows traffic log");
+    EXPECT_TRUE(header.contains("Port:       " + QString::fromStdString(Sim->SlavePath())))
+        << header.join('|').toStdString();
+    EXPECT_TRUE(header.contains("Address:    0"));
+    EXPECT_TRUE(header.contains("Controller: \"IXA Cell 1\", version 4.20"))
+        << header.join('|').toStdString();
+    EXPECT_TRUE(header.contains(QString("Console:    Korva Windows ") + TKorvaControlPanel::VersionText));
+    EXPECT_TRUE(std::any_of(header.begin(), header.end(),
+                            [&](const QString& l) { return l.startsWith("Saved:      " + today); }));
+    QStringList body = savedLines.mid(blank + 1);
+    ASSERT_EQ(body.takeLast(), ""); // the last line ends too
+    const QStringList shown = form->ShownText().split('\n');
+    ASSERT_EQ(body.size(), shown.size());
+    for (int i = 0; i < shown.size(); ++i)
+        EXPECT_EQ(body[i].mid(0, 11), today + " ");
+    for (int i = 0; i < shown.size(); ++i)
+        EXPECT_EQ(body[i].mid(11), shown[i]) << i;
 
     // Pause keeps nothing new; Clear empties; Resume takes lines again.
     form->PauseButton->click();
@@ -85,9 +109,52 @@ TEST_F(LineWindows, TrafficLogShowsBothThreadsAndFiltersPolling) {
     const uint64_t kept = form->Log.NextSequence();
     panel.Link->GetControllerName();
     EXPECT_EQ(form->Log.NextSequence(), kept);
-    panel.TrafficLogItem->trigger();
-    EXPECT_EQ(panel.TrafficLogWindow, form);
+    panel.Maintenance.TrafficLogItem->trigger();
+    EXPECT_EQ(panel.Maintenance.TrafficLogWindow, form);
     EXPECT_EQ(form->ShownText().split('\n').size(), 4);
+}
+
+// The link lost and regained shows among the lines, with the reason, whatever the filter.
+TEST_F(LineWindows, TrafficLogMarksTheLinkLostAndRegained) {
+    TKorvaControlPanel& panel = Online();
+    panel.Maintenance.TrafficLogItem->trigger();
+    auto* form = dynamic_cast<TTrafficLogForm*>(panel.Maintenance.TrafficLogWindow);
+    ASSERT_NE(form, nullptr);
+    form->HidePollingBox->click();
+    Sim->InjectFault(sim::TSimFault::Silent, -1);
+    ASSERT_TRUE(WaitFor([&] { return panel.OnlineStatus->text() == "Offline"; }, 8000));
+    ASSERT_TRUE(WaitFor([&] { return Has(form->ShownText(), "link lost"); }, 2000));
+    EXPECT_TRUE(Has(form->ShownText(), "  link      *** link lost: time-out"))
+        << form->ShownText().toStdString();
+    EXPECT_FALSE(Has(form->ShownText(), "regained"));
+    Sim->ClearFaults();
+    ASSERT_TRUE(WaitOnline());
+    ASSERT_TRUE(WaitFor([&] { return Has(form->ShownText(), "regained"); }, 2000));
+    EXPECT_TRUE(Has(form->ShownText(), "  link      *** link regained: controller version 4.20, address 0"))
+        << form->ShownText().toStdString();
+    // Each once, in that order.
+    const QString text = form->ShownText();
+    EXPECT_EQ(text.count("link lost"), 1) << text.toStdString();
+    EXPECT_EQ(text.count("link regained"), 1);
+    EXPECT_LT(text.indexOf("link lost"), text.indexOf("link regained"));
+    form->close();
+}
+
+TEST_F(LineWindows, F1InTheTrafficLogAndTheNetworkOpensTheirPages) {
+    TKorvaControlPanel& panel = Online();
+    panel.Maintenance.TrafficLogItem->trigger();
+    ASSERT_NE(panel.Maintenance.TrafficLogWindow, nullptr);
+    ExpectF1AsksFor(panel.Maintenance.TrafficLogWindow, TrafficLogHelpContext);
+    panel.Maintenance.TrafficLogWindow->close();
+    bool ran = false;
+    QTimer::singleShot(0, [&] {
+        ran = true;
+        ASSERT_NE(panel.Maintenance.NetworkWindow, nullptr);
+        ExpectF1AsksFor(panel.Maintenance.NetworkWindow, NetworkHelpContext);
+        panel.Maintenance.NetworkWindow->reject();
+    });
+    panel.Maintenance.NetworkItem->trigger();
+    EXPECT_TRUE(ran);
 }
 
 TEST_F(LineWindows, NetworkScanFindsTheUnitsAndUseSwitchesThePanel) {
@@ -96,7 +163,7 @@ TEST_F(LineWindows, NetworkScanFindsTheUnitsAndUseSwitchesThePanel) {
     bool ran = false;
     QTimer::singleShot(0, [&] {
         ran = true;
-        auto* form = dynamic_cast<TNetworkForm*>(panel.NetworkWindow);
+        auto* form = dynamic_cast<TNetworkForm*>(panel.Maintenance.NetworkWindow);
         ASSERT_NE(form, nullptr);
         EXPECT_FALSE(form->UseButton->isEnabled());
         Sim->ClearReceived();
@@ -107,12 +174,15 @@ TEST_F(LineWindows, NetworkScanFindsTheUnitsAndUseSwitchesThePanel) {
         EXPECT_EQ(form->StatusText->text(), "3 units found.");
         EXPECT_EQ(form->Progress->value(), 16);
         ASSERT_EQ(form->UnitList->topLevelItemCount(), 3);
-        const char* rows[][4] = {{"0", "IXA Cell 1", "4.2", "Deburring Spindle"},
+        // The panel's unit (address 0) is marked.
+        const char* rows[][4] = {{"0  (panel)", "IXA Cell 1", "4.2", "Deburring Spindle"},
                                  {"3", "IXA Cell 2", "4.2", "Gripper"},
                                  {"7", "IXA Cell 3", "4.2", "Sanding Head"}};
         for (int r = 0; r < 3; ++r)
             for (int c = 0; c < 4; ++c)
                 EXPECT_EQ(form->UnitList->topLevelItem(r)->text(c), rows[r][c]) << r << "," << c;
+        for (int r = 0; r < 3; ++r)
+            EXPECT_EQ(form->UnitList->topLevelItem(r)->font(1).bold(), r == 0) << r;
         // Nothing but the probes went out: the monitor was paused for the whole scan (it may have
         // polled again since it ended).
         std::vector<std::string> probes;
@@ -133,9 +203,9 @@ TEST_F(LineWindows, NetworkScanFindsTheUnitsAndUseSwitchesThePanel) {
         ASSERT_TRUE(form->UseButton->isEnabled());
         form->UseButton->click();
     });
-    panel.NetworkItem->trigger();
+    panel.Maintenance.NetworkItem->trigger();
     ASSERT_TRUE(ran);
-    EXPECT_EQ(panel.NetworkWindow, nullptr);
+    EXPECT_EQ(panel.Maintenance.NetworkWindow, nullptr);
     EXPECT_EQ(panel.Link->Address, 7);
     EXPECT_EQ(panel.AddressUpDown->Position(), 7);
     EXPECT_EQ(panel.AddressText->text(), "7");
@@ -147,6 +217,24 @@ TEST_F(LineWindows, NetworkScanFindsTheUnitsAndUseSwitchesThePanel) {
         return std::any_of(lines.begin(), lines.end(),
                            [](const std::string& l) { return l.rfind("7:", 0) == 0; });
     }));
+
+    // Scanned again, the mark follows the panel to its new unit.
+    bool again = false;
+    QTimer::singleShot(0, [&] {
+        again = true;
+        auto* form = dynamic_cast<TNetworkForm*>(panel.Maintenance.NetworkWindow);
+        ASSERT_NE(form, nullptr);
+        form->ScanButton->click();
+        ASSERT_TRUE(WaitFor([&] { return !form->Scanning(); }, 8000));
+        ASSERT_EQ(form->UnitList->topLevelItemCount(), 3);
+        for (int r = 0; r < 3; ++r)
+            EXPECT_EQ(form->UnitList->topLevelItem(r)->font(1).bold(), r == 2) << r;
+        EXPECT_EQ(form->UnitList->topLevelItem(2)->text(0), "7  (panel)");
+        EXPECT_EQ(form->UnitList->topLevelItem(0)->text(0), "0");
+        form->CloseButton->click();
+    });
+    panel.Maintenance.NetworkItem->trigger();
+    EXPECT_TRUE(again);
 }
 
 TEST_F(LineWindows, NetworkScanCancelsAndClosingEndsIt) {
@@ -154,7 +242,7 @@ TEST_F(LineWindows, NetworkScanCancelsAndClosingEndsIt) {
     bool ran = false;
     QTimer::singleShot(0, [&] {
         ran = true;
-        auto* form = dynamic_cast<TNetworkForm*>(panel.NetworkWindow);
+        auto* form = dynamic_cast<TNetworkForm*>(panel.Maintenance.NetworkWindow);
         ASSERT_NE(form, nullptr);
         form->ScanButton->click();
         ASSERT_TRUE(WaitFor([&] { return form->Progress->value() >= 2; }, 5000));
@@ -171,7 +259,7 @@ TEST_F(LineWindows, NetworkScanCancelsAndClosingEndsIt) {
         form->CloseButton->click();
         EXPECT_FALSE(form->Scanning());
     });
-    panel.NetworkItem->trigger();
+    panel.Maintenance.NetworkItem->trigger();
     ASSERT_TRUE(ran);
     EXPECT_EQ(panel.Link->Address, 0);
     Sim->ClearReceived();
@@ -186,9 +274,9 @@ TEST_F(LineWindows, OfflineHintNamesTheAddress) {
     StartSimulator(Bus({3}));
     TKorvaControlPanel& panel = OpenPanel();
     EXPECT_EQ(panel.OfflineReason(), "No answer at address 0 on " + QString::fromStdString(Sim->SlavePath()));
-    panel.UseNetworkAddress(5);
+    panel.Maintenance.UseNetworkAddress(5);
     EXPECT_EQ(panel.OfflineReason(), "No answer at address 5 on " + QString::fromStdString(Sim->SlavePath()));
-    panel.UseNetworkAddress(3);
+    panel.Maintenance.UseNetworkAddress(3);
     EXPECT_TRUE(WaitFor([&] { return panel.OfflineReason().isEmpty(); }, 5000)); // the monitor's next pass
 }
 

@@ -2,6 +2,9 @@
 // served from the event loop as in the program.
 #include "toolkit/Application.h"
 #include "toolkit/MainThreadHook.h"
+#include "toolkit/Settings.h"
+
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +14,9 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     TApplication app(argc, argv);
     TMainThreadHook hook;
+    // The windows' settings (the terminal's history) in a folder of the tests' own.
+    QTemporaryDir settings;
+    SetSettingsFolder(settings.path());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -3,10 +3,13 @@
 // byte by byte.
 
 #include "maintenance/Terminal.h"
+#include "../support/HelpKey.h"
 #include "WaitFor.h"
 #include "sim/PtyLine.h"
 #include "sim/Simulator.h"
 #include "toolkit/ScriptedDialogs.h"
+#include "toolkit/Settings.h"
+#include "toolkit/Text.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -84,6 +87,86 @@ TEST(Terminal, EnterIsCrLfAndKeysWithoutCharacterStayLocal) {
     EXPECT_EQ(far.Read(6), "VER?\r\n");
     EXPECT_EQ(far.Read(1, 300), ""); // nothing more
     form.hide();
+}
+
+// ---- The command line and its history
+
+void SendFromCommandLine(TTerminalForm& form, const char* line) {
+    QTest::keyClicks(form.CommandLine, line);
+    QTest::keyClick(form.CommandLine, Qt::Key_Return);
+}
+
+TEST(Terminal, TheCommandLineSendsAsTypingWouldAndRecallsItsLines) {
+    WriteSetting("TerminalHistory", "");
+    TFarEnd far;
+    {
+        TTerminalForm form(nullptr, &far.Port);
+        form.show();
+        EXPECT_EQ(far.Read(2), "\r\n");
+        SendFromCommandLine(form, "0:VER?");
+        EXPECT_EQ(far.Read(8), "0:VER?\r\n");
+        EXPECT_EQ(form.CommandLine->text(), "");
+        EXPECT_EQ(Screen(form), ""); // no local echo here either
+        SendFromCommandLine(form, "0:ACT 1");
+        SendFromCommandLine(form, "0:ACT 1"); // a repeat is sent, not kept twice
+        SendFromCommandLine(form, "");        // Enter alone: CR LF, nothing kept
+        EXPECT_EQ(far.Read(20), "0:ACT 1\r\n0:ACT 1\r\n\r\n");
+
+        QTest::keyClicks(form.CommandLine, "0:TN");
+        const auto press = [&](Qt::Key key) {
+            QTest::keyClick(form.CommandLine, key);
+            return form.CommandLine->text().toStdString();
+        };
+        EXPECT_EQ(press(Qt::Key_Up), "0:ACT 1");
+        EXPECT_EQ(press(Qt::Key_Up), "0:VER?");
+        EXPECT_EQ(press(Qt::Key_Up), "0:VER?"); // the oldest stays
+        EXPECT_EQ(press(Qt::Key_Down), "0:ACT 1");
+        EXPECT_EQ(press(Qt::Key_Down), "0:TN"); // back to what was being typed
+        EXPECT_EQ(press(Qt::Key_Down), "0:TN");
+        EXPECT_EQ(far.Read(1, 300), ""); // browsing sends nothing
+        form.hide();
+    }
+    // The next opening (or start) recalls the same lines; a recalled line is sent as it reads.
+    TTerminalForm again(nullptr, &far.Port);
+    again.show();
+    far.Read(2);
+    QTest::keyClick(again.CommandLine, Qt::Key_Up);
+    QTest::keyClick(again.CommandLine, Qt::Key_Up);
+    QTest::keyClick(again.CommandLine, Qt::Key_Return);
+    EXPECT_EQ(far.Read(8), "0:VER?\r\n");
+    // Sent again, it is the newest.
+    EXPECT_EQ(again.CommandLine->History.Lines(), (std::vector<QString>{"0:VER?", "0:ACT 1", "0:VER?"}));
+    again.hide();
+}
+
+TEST(Terminal, F1OpensItsPage) {
+    TTerminalForm form(nullptr, nullptr);
+    form.show();
+    ExpectF1AsksFor(&form, TerminalHelpContext);
+    EXPECT_EQ(Screen(form), ""); // the key is not typed
+    form.hide();
+}
+
+TEST(Terminal, TheHistoryKeepsTheNewestHundredLines) {
+    TCommandHistory history;
+    for (int i = 0; i < 105; ++i)
+        history.Add(QString("L%1").arg(i));
+    ASSERT_EQ(history.Lines().size(), TCommandHistory::MaxLines);
+    EXPECT_EQ(history.Lines().front(), "L5");
+    history.Store();
+    TCommandHistory loaded;
+    loaded.Load();
+    ASSERT_EQ(loaded.Lines().size(), TCommandHistory::MaxLines);
+    EXPECT_EQ(loaded.Lines().front(), "L5");
+    EXPECT_EQ(loaded.Lines().back(), "L104");
+    EXPECT_EQ(loaded.Older(""), "L104");
+    // A stored value longer than the bound (edited by hand) is cut to the newest lines too.
+    WriteSetting("TerminalHistory",
+                 "a\nb\n" +
+                     ToSystemName(QStringList(history.Lines().begin(), history.Lines().end()).join('\n')));
+    loaded.Load();
+    EXPECT_EQ(loaded.Lines().size(), TCommandHistory::MaxLines);
+    EXPECT_EQ(loaded.Lines().front(), "L5");
 }
 
 TEST(Terminal, ReceivedBytesOnScreen) {
@@ -168,6 +251,23 @@ TEST(Terminal, SendFailureIsReportedAndTheWindowStays) {
     form.hide();
 }
 
+TEST(Terminal, ARefusedCommandLineIsReportedOnce) {
+    TScriptedDialogsScope dialogs;
+    TFarEnd far;
+    TTerminalForm form(nullptr, &far.Port);
+    form.show();
+    far.Read(2);
+    far.Line.Close();
+    QTest::keyClicks(form.CommandLine, "0:VER?");
+    QTest::keyClick(form.CommandLine, Qt::Key_Return);
+    ASSERT_EQ(dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(dialogs->Boxes[0].Text, "Error writing to serial port!");
+    EXPECT_TRUE(form.isVisible());
+    QTest::keyClick(form.CommandLine, Qt::Key_Up); // kept all the same, to send again later
+    EXPECT_EQ(form.CommandLine->text(), "0:VER?");
+    form.hide();
+}
+
 TEST(Terminal, OpeningFailureIsReportedAndTheWindowCloses) {
     TScriptedDialogsScope dialogs;
     TFarEnd far;
@@ -195,6 +295,9 @@ TEST(Terminal, ClosedPortOrNoPort) {
     local.show();
     QTest::keyClicks(local.TerminalText, "abc");
     EXPECT_EQ(Screen(local), "abc"); // no port: the text area takes what is typed
+    QTest::keyClicks(local.CommandLine, "de");
+    QTest::keyClick(local.CommandLine, Qt::Key_Return);
+    EXPECT_EQ(Screen(local), "abcde\n"); // and so what the command line sends
     local.hide();
     EXPECT_TRUE(dialogs->Boxes.empty());
 }

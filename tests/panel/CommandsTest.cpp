@@ -2,6 +2,7 @@
 // value sends, and what the operator is shown.
 
 #include "PanelTestSupport.h"
+#include "tests/support/HelpKey.h"
 
 #include "panel/Saveconfig.h"
 #include "toolkit/Layout.h"
@@ -70,7 +71,7 @@ TEST_F(TCommandsTest, ActivateSendsTheRequestAndADeviceErrorLeavesTheDisplay) {
     EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 5: refused in the present state\n\nRefused: ACT 1");
     EXPECT_EQ(p.ActiveLabel->text(), "Retracted");
     EXPECT_EQ(p.ActiveLabel->Color(), clr::Grey);
-    EXPECT_EQ(p.ActiveButton->text(), "Activate");
+    EXPECT_EQ(p.ActiveButton->text(), "&Activate"); // the window's first caption until activated
 
     Sim->ClearReceived();
     QTest::mouseClick(p.ActiveButton, Qt::LeftButton);
@@ -78,6 +79,18 @@ TEST_F(TCommandsTest, ActivateSendsTheRequestAndADeviceErrorLeavesTheDisplay) {
     EXPECT_EQ(p.ActiveLabel->text(), "Active");
     EXPECT_EQ(p.ActiveLabel->Color(), clr::Lime);
     EXPECT_EQ(p.ActiveButton->text(), "Deactivate");
+    EXPECT_EQ(Sim->Parameter("ACT"), "1");
+}
+
+// Coming online turns "Unknown" into "Retracted"; the button keeps its access key, so Alt+A works.
+TEST_F(TCommandsTest, AltAActivatesOnceTheConsoleIsOnline) {
+    TKorvaControlPanel& p = Online();
+    ASSERT_EQ(p.ActiveLabel->text(), "Retracted");
+    PressInWindow(&p, Qt::Key_A, Qt::AltModifier);
+    // The access key clicks the button as the eye sees it: pressed, then released.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.ActiveLabel->text() == "Active"; }, 3000));
+    EXPECT_EQ(Commands(*Sim), TLines{"0:ACT 1"});
+    EXPECT_EQ(p.ActiveLabel->text(), "Active");
     EXPECT_EQ(Sim->Parameter("ACT"), "1");
 }
 

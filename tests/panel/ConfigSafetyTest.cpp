@@ -2,6 +2,7 @@
 // file changed in three parameters, a file in other units, backups under a data folder of the test.
 
 #include "PanelTestSupport.h"
+#include "tests/support/HelpKey.h"
 
 #include "config/ConfigBackups.h"
 #include "dialogs/Options.h"
@@ -57,7 +58,7 @@ protected:
         return lines;
     }
     TCompareConfigForm* CompareForm() const {
-        return dynamic_cast<TCompareConfigForm*>(Panel->CompareWindow.data());
+        return dynamic_cast<TCompareConfigForm*>(Panel->Files.CompareWindow.data());
     }
     // The keys of the rows marked as different, in table order; only the shown rows when visibleOnly.
     TRows Marked(bool visibleOnly = false) const {
@@ -76,7 +77,7 @@ protected:
         return n;
     }
     TConfigBackups Backups() const {
-        return TConfigBackups(QFile::encodeName(TKorvaControlPanel::BackupRoot()).toStdString());
+        return TConfigBackups(QFile::encodeName(TFileLauncher::BackupRoot()).toStdString());
     }
     // The text of the hidden download window's progress line, while it still exists.
     static QString DownloadProgress() {
@@ -104,12 +105,13 @@ TEST_F(TConfigSafetyTest, CompareMarksExactlyTheChangesAndDownloadsTheSameFile) 
     Write(Path("cell9.cfg"), file);
 
     Dialogs->AnswerNextFile(Path("cell9.cfg"));
-    p.CompareItem->trigger();
+    p.Files.CompareItem->trigger();
     EXPECT_EQ(Commands(*Sim), TLines{"0:DCC"}); // the dump into memory; nothing written
     ASSERT_NE(CompareForm(), nullptr);
     TCompareConfigForm& form = *CompareForm();
     EXPECT_TRUE(form.isVisible());
     EXPECT_TRUE(Dialogs->Boxes.empty());
+    ExpectF1AsksFor(&form, CompareHelpContext);
     EXPECT_EQ(Marked(), (TRows{"CN", "FS", "FL 5"}));
     EXPECT_TRUE(form.UnitsWarning->isHidden());
     EXPECT_EQ(form.Table->rowCount(), 51);
@@ -149,7 +151,7 @@ TEST_F(TConfigSafetyTest, CompareMarksExactlyTheChangesAndDownloadsTheSameFile) 
     EXPECT_EQ(Dialogs->Boxes[0].Text, "Do you want to save configuration to Non-volatile memory?");
     EXPECT_EQ(progressAtQuestion, "line 51 of 51");
     QTest::qWait(0);
-    EXPECT_TRUE(p.CompareWindow.isNull()); // the comparison was of the old configuration
+    EXPECT_TRUE(p.Files.CompareWindow.isNull()); // the comparison was of the old configuration
     EXPECT_EQ(p.Link->GetControllerName(), "Cell 9");
 }
 
@@ -157,7 +159,7 @@ TEST_F(TConfigSafetyTest, AFileInOtherUnitsWarnsAndAToolFileMeetsTheToolDump) {
     TKorvaControlPanel& p = Online();
     Write(Path("inches.cfg"), Changed(Dump("DCC"), {{"CU", "CU 1"}}));
     Dialogs->AnswerNextFile(Path("inches.cfg"));
-    p.CompareItem->trigger();
+    p.Files.CompareItem->trigger();
     ASSERT_NE(CompareForm(), nullptr);
     EXPECT_FALSE(CompareForm()->UnitsWarning->isHidden());
     EXPECT_TRUE(CompareForm()->UnitsWarning->text().contains("English"))
@@ -175,7 +177,7 @@ TEST_F(TConfigSafetyTest, AFileInOtherUnitsWarnsAndAToolFileMeetsTheToolDump) {
     Write(Path("tools.cfg"), tools);
     Sim->ClearReceived();
     Dialogs->AnswerNextFile(Path("tools.cfg"));
-    p.CompareItem->trigger();
+    p.Files.CompareItem->trigger();
     EXPECT_EQ(Commands(*Sim), TLines{"0:DTC"});
     ASSERT_NE(CompareForm(), nullptr);
     EXPECT_EQ(Marked(), TRows{"TW 99"});
@@ -200,7 +202,7 @@ TEST_F(TConfigSafetyTest, ABackupIsTwoFilesThatDownloadBackAndFiftyAreKept) {
     Write(QString::fromStdString((folder / "notes.txt").string()), {"keep"});
     Sim->ClearReceived();
 
-    p.BackupItem->trigger();
+    p.Files.BackupItem->trigger();
     EXPECT_EQ(Commands(*Sim), (TLines{"0:DCC", "0:DTC"}));
     ASSERT_EQ(Dialogs->Boxes.size(), 1u);
     EXPECT_EQ(Dialogs->Boxes[0].Icon, TMsgIcon::Information);
@@ -237,7 +239,7 @@ TEST_F(TConfigSafetyTest, TheOptionBacksUpBeforeADownloadAndAFailedBackupStopsIt
         options.BackupBox->click();
         EXPECT_TRUE(options.OkButtonClick());
     }
-    EXPECT_TRUE(TKorvaControlPanel::BackupBeforeDownload());
+    EXPECT_TRUE(TFileLauncher::BackupBeforeDownload());
     EXPECT_TRUE(TOptionsForm(&p, *p.Link, *p.Port).BackupBox->isChecked());
 
     const AnsiString name = p.Link->GetControllerName();
@@ -251,7 +253,7 @@ TEST_F(TConfigSafetyTest, TheOptionBacksUpBeforeADownloadAndAFailedBackupStopsIt
 
     // The backup folder cannot be made: the download does not start.
     std::filesystem::remove_all(Backups().Root);
-    Write(TKorvaControlPanel::BackupRoot(), {"in the way"});
+    Write(TFileLauncher::BackupRoot(), {"in the way"});
     Sim->ClearReceived();
     Dialogs->Boxes.clear();
     Dialogs->AnswerNextFile(Path("name.cfg"));
@@ -263,7 +265,7 @@ TEST_F(TConfigSafetyTest, TheOptionBacksUpBeforeADownloadAndAFailedBackupStopsIt
     EXPECT_TRUE(Commands(*Sim).empty());
 
     // A dump refused half way: the half backup is removed, the download does not start.
-    QFile::remove(TKorvaControlPanel::BackupRoot());
+    QFile::remove(TFileLauncher::BackupRoot());
     Sim->ScriptReply("DTC", {"CU 0", "Error 7", "OK"});
     Dialogs->Boxes.clear();
     Dialogs->AnswerNextFile(Path("name.cfg"));
@@ -303,15 +305,15 @@ TEST_F(TConfigSafetyTest, OfflineTheCommandsSayWhyAndLeaveNoTrace) {
     TKorvaControlPanel& p = OpenPanel(); // no port
     Write(Path("good.cfg"), {"CN Bench"});
     Dialogs->AnswerNextFile(Path("good.cfg"));
-    p.CompareItem->trigger();
-    p.BackupItem->trigger();
+    p.Files.CompareItem->trigger();
+    p.Files.BackupItem->trigger();
     ASSERT_EQ(Dialogs->Boxes.size(), 2u);
     for (const TScriptedDialogs::TBox& box : Dialogs->Boxes) {
         EXPECT_EQ(box.Caption, "Korva Windows Error");
         EXPECT_EQ(box.Text, "IXA not connected!");
     }
-    EXPECT_TRUE(p.CompareWindow.isNull());
-    EXPECT_FALSE(QDir(TKorvaControlPanel::BackupRoot()).exists());
+    EXPECT_TRUE(p.Files.CompareWindow.isNull());
+    EXPECT_FALSE(QDir(TFileLauncher::BackupRoot()).exists());
 }
 
 } // namespace

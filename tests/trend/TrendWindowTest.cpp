@@ -2,6 +2,7 @@
 // simulated controller: what it plots, records and exports, and that it stores nothing once closed.
 
 #include "tests/panel/PanelTestSupport.h"
+#include "tests/support/HelpKey.h"
 #include "trend/Trend.h"
 
 #include <QDir>
@@ -68,14 +69,14 @@ protected:
         QAction* item = Panel->MaintenanceMenu->findChild<QAction*>("TrendItem");
         EXPECT_NE(item, nullptr);
         item->trigger();
-        EXPECT_NE(Panel->TrendWindow, nullptr);
-        return *Panel->TrendWindow;
+        EXPECT_NE(Panel->Trend.TrendWindow, nullptr);
+        return *Panel->Trend.TrendWindow;
     }
     bool WaitFor(const std::function<bool()>& done, int ms = 8000) { return QTest::qWaitFor(done, ms); }
     // Online, with every value of the connect delivered (the last is the tool number).
     void OnlineWithValues(sim::TSimOptions options = {}) {
         Online(options);
-        EXPECT_TRUE(WaitFor([&] { return !std::isnan(Panel->TrendHeld[size_t(ToolNumber)]); }));
+        EXPECT_TRUE(WaitFor([&] { return !std::isnan(Panel->Trend.TrendHeld[size_t(ToolNumber)]); }));
     }
     QTemporaryDir Files;
 };
@@ -86,13 +87,14 @@ protected:
 TEST_F(TrendWindowTest, OneModelessWindowFromTheMaintenanceMenu) {
     OnlineWithValues();
     const auto actions = Panel->MaintenanceMenu->actions();
-    ASSERT_TRUE(actions.contains(Panel->TrendItem));
-    EXPECT_EQ(Panel->TrendItem->text(), "T&rend...");
+    ASSERT_TRUE(actions.contains(Panel->Trend.TrendItem));
+    EXPECT_EQ(Panel->Trend.TrendItem->text(), "T&rend...");
     TTrendForm& form = OpenTrend();
     EXPECT_FALSE(form.isModal());
     EXPECT_TRUE(form.isVisible());
+    ExpectF1AsksFor(&form, TrendHelpContext);
     OpenTrend();
-    EXPECT_EQ(Panel->TrendWindow.data(), &form);
+    EXPECT_EQ(Panel->Trend.TrendWindow.data(), &form);
     int windows = 0;
     for (QWidget* child : Panel->findChildren<QWidget*>())
         windows += dynamic_cast<TTrendForm*>(child) != nullptr;
@@ -243,7 +245,7 @@ TEST_F(TrendWindowTest, ClosingStopsTheStoringAndTheRecording) {
     form->SetSpan(2);
     const QRect geometry = form->geometry();
     form->close();
-    ASSERT_TRUE(WaitFor([&] { return Panel->TrendWindow.isNull(); }));
+    ASSERT_TRUE(WaitFor([&] { return Panel->Trend.TrendWindow.isNull(); }));
     const auto size = QFileInfo(csv).size();
     EXPECT_GT(size, 0);
 
