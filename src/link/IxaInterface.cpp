@@ -211,11 +211,14 @@ void TIxaInterface::SendString(const AnsiString& command) {
     if (command.find_first_of("\r\n") != AnsiString::npos)
         throw EIxaInterface(TLinkError::LineBreak);
     const AnsiString line = std::to_string(Address.load()) + ":" + command;
+    SentCommand = command;
     {
         std::lock_guard guard(sharedMutex);
         lastCommand = line;
     }
     WriteString(line);
+    if (command.find('?') == AnsiString::npos && CurrentTrafficOrigin() == TTrafficOrigin::Operator)
+        Unsaved = true;
     AnsiString echo;
     try {
         echo = ReadLine(&line);
@@ -243,7 +246,9 @@ void TIxaInterface::CheckReply(const AnsiString& reply) {
                 std::fflush(commLog);
             }
         }
-        throw EIxa(reply);
+        EIxa refused(reply);
+        refused.Command = SentCommand;
+        throw refused;
     }
 }
 

@@ -88,6 +88,7 @@ public:
     explicit EIxa(const AnsiString& line); // message = the line; ErrorNumber read with "Error %ld"
     int32_t ErrorNumber;
     AnsiString Described() const { return IxaErrorText(what()); }
+    AnsiString Command; // the command line refused, without the address; empty when not known
 };
 
 class TIxaInterface;
@@ -299,6 +300,9 @@ public:
     std::atomic<int> Timeout{OrdinaryTimeLimit};
     std::atomic<int> Address{0};
     std::atomic<bool> Connected{false};
+    // A command that sets something went out at the operator's request since the last save (SC):
+    // the controller may hold changes its non-volatile memory does not.
+    std::atomic<bool> Unsaved{false};
     std::atomic<double> Version{0.0};
     bool EnglishUnits = false;
     AnsiString LengthUnits, ForceUnits, WeightUnits;
@@ -316,6 +320,7 @@ private:
     void DrainInput();
     TStringList& LoadFunctionNames(TStringList& list, const char* countName, const char* nameName);
     std::atomic<bool> RefusedVersion{false};
+    AnsiString SentCommand; // the command of the exchange in progress (under the lock)
     std::atomic<TTrafficObserver*> Observer{nullptr};
     std::chrono::steady_clock::time_point ExchangeStart{}; // under the lock, while observed
 };

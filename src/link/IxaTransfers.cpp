@@ -284,4 +284,5 @@ void TIxaInterface::SaveConfiguration(bool full) {
     TReplyTimeLimit limit(*this, 4000);
     SendString(full ? "SC 1" : "SC");
     VoidReply();
+    Unsaved = false;
 }

@@ -2,6 +2,7 @@
 
 #include "link/IxaInterface.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -55,6 +56,22 @@ int TruncTicks(double value, double scale) {
     if (t <= std::numeric_limits<int>::min())
         return std::numeric_limits<int>::min();
     return static_cast<int>(t);
+}
+
+bool OnWireSteps(double value) {
+    if (!std::isfinite(value))
+        return false;
+    const double steps = value / WireResolution;
+    // 12.59 is 12589.999999999998 thousandths in binary: far below a step off is on the step.
+    return std::fabs(steps - std::round(steps)) <= std::max(1e-6, std::fabs(steps) * 1e-12);
+}
+
+int32_t NearestTicks(double value, double factor) {
+    return GaugeTicks(std::round(value * factor), 1);
+}
+
+bool KnownReading(double value) {
+    return std::isfinite(value) && std::fabs(value) < ReadingBound;
 }
 
 double OrientationAngle(double acceleration) {

@@ -46,6 +46,19 @@ int32_t GaugeTicks(double value, double factor);
 // truncating. Not-a-number counts 0; the count is held within int.
 int TruncTicks(double value, double scale);
 
+// The wire carries three decimals: a value is a whole count of thousandths, or is not sent as it is.
+constexpr double WireResolution = 0.001;
+bool OnWireSteps(double value);
+// The nearest count of display steps (value x factor rounded), held within 32 bits and symmetric
+// like GaugeTicks; not-a-number counts 0. A typed command stands on the bar's nearest step.
+int32_t NearestTicks(double value, double factor);
+
+// A reading the display shows as a number: finite and within a million units, far beyond any force,
+// position or acceleration of an actuator. Anything else (nan, inf, 1e308) is shown as unknown, never
+// as a plausible value such as 0 or a clamped end.
+constexpr double ReadingBound = 1e6;
+bool KnownReading(double value);
+
 // The mounting angle in degrees for a slide acceleration in g: asin of it, the acceleration held
 // to -1..1 (not-a-number counts -1).
 double OrientationAngle(double acceleration);

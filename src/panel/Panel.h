@@ -26,11 +26,13 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDialog>
+#include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
+#include <limits>
 #include <memory>
 
 class TKorvaControlPanel : public QMainWindow {
@@ -73,6 +75,21 @@ public:
     // Why the panel is offline, as the status field's tooltip shows it; empty while online.
     QString OfflineReason() const;
 
+    // The status bar: the link's state and why ("Online", or "Offline: " and the tooltip's reason), the
+    // port and address, "Simulator" for a controller simulated in the process, and "Not saved" while
+    // the controller holds writes of this console that are not saved. Refreshed by a timer too, since
+    // the reason changes without an event of the monitor.
+    void CreateStatusBar();
+    void UpdateStatusBar();
+    void SetSimulated(bool simulated);
+    bool Simulated = false;
+    QLabel* LinkStateText = nullptr;
+    QLabel* PortText = nullptr;
+    QLabel* SimulatorText = nullptr;
+    QLabel* UnsavedText = nullptr;
+    // File > Save to Controller: "SC", whatever the dialogs asked before.
+    QAction* SaveToControllerItem = nullptr;
+
     // Brings the window back when a second start asked for it: restore if minimised, then raise.
     void WakeFromSecondInstance();
     // Keeps text and shows it with ShowError once the event in progress has returned.
@@ -88,6 +105,10 @@ public:
     bool Updating = false;
     int32_t PosLimitTicks = 0;
     int32_t NegLimitTicks = 0;
+    // The ends of the command bar's scale as read (not-a-number while unknown): a typed command is
+    // checked against these, not against the bar's step counts.
+    double CommandLow = std::numeric_limits<double>::quiet_NaN();
+    double CommandHigh = std::numeric_limits<double>::quiet_NaN();
     bool ToolShown = false; // the display shows a tool (between tool connect and disconnect)
     QString ToolNumberErrorText;
 

@@ -24,6 +24,15 @@ constexpr int ContourModeIndex = 2;
 
 const QString DataEntryCaption = "Data Entry Error";
 
+// The controller's refusal as the operator needs it: its own line, then the command and value it
+// refused, so that an "Error 3" box says what was out of range.
+QString Refusal(const EIxa& error) {
+    QString text = ToQString(error.Described());
+    if (!error.Command.empty())
+        text += "\n\nRefused: " + ToQString(error.Command);
+    return text;
+}
+
 // The in-place editor takes the place of its value box, starting from the value shown.
 void OpenEditor(TStaticText* value, TEdit* edit) {
     value->hide();
@@ -58,7 +67,7 @@ void TKorvaControlPanel::SaveControllerConfig(bool full) {
         SaveControllerConfiguration(*Link, full);
         failed = false;
     } catch (const EIxa& error) {
-        failure = ToQString(error.Message);
+        failure = Refusal(error);
     } catch (const EIxaInterface& error) {
         failure = ToQString(error.Message);
     } catch (const ECommPort& error) {
@@ -82,7 +91,7 @@ void TKorvaControlPanel::ActiveButtonClick() {
         Link->SetActive(want);
         ShowActive(want);
     } catch (const EIxa& error) {
-        ShowError(ToQString(error.Message));
+        ShowError(Refusal(error));
     }
 }
 
@@ -96,12 +105,19 @@ void TKorvaControlPanel::WeighButtonClick() {
             Link->AutoWeigh();
         }
         repaint();
-        if (MessageBox("Korva Windows",
-                       "Auto Tool Weigh Successful! Do you want to save tool weight to non-volatile memory?",
-                       TMsgButtons::YesNo) == mrYes)
+        // The question shows what was weighed, so that a wrong weight is not saved unseen.
+        const double weighed = Link->GetCurrentToolWeight();
+        ShowToolWeight(weighed);
+        const QString value = KnownReading(weighed) ? FormatFloat("0.00", weighed) : QString("?");
+        if (MessageBox(
+                "Korva Windows",
+                "Auto Tool Weigh Successful! Do you want to save tool weight to non-volatile memory?\n\n"
+                "Weighed: " +
+                    value + " " + ToQString(Link->WeightUnits),
+                TMsgButtons::YesNo) == mrYes)
             SaveControllerConfig(true);
     } catch (const EIxa& error) {
-        ShowError(ToQString(error.Message));
+        ShowError(Refusal(error));
     }
 }
 
@@ -111,7 +127,7 @@ void TKorvaControlPanel::ToolNumberUpDownChanging(bool& allowChange) {
         Link->SetToolNumber(ToolNumberUpDown->Position());
         allowChange = true;
     } catch (const EIxa& error) {
-        PostToolNumberError(ToQString(error.Message));
+        PostToolNumberError(Refusal(error));
     }
 }
 
@@ -125,7 +141,7 @@ void TKorvaControlPanel::ToolNumberUpDownClick(TUDBtnType) {
         if (ToolShown)
             ReadToolType();
     } catch (const EIxa& error) {
-        PostToolNumberError(ToQString(error.Message));
+        PostToolNumberError(Refusal(error));
     }
 }
 
@@ -143,18 +159,37 @@ void TKorvaControlPanel::CommandBarChange() {
         else
             Link->SetCommandForce(value);
     } catch (const EIxa& error) {
-        ShowError(ToQString(error.Message));
+        ShowError(Refusal(error));
     }
 }
 
 void TKorvaControlPanel::ModeGroupClick() {
     try {
         const int item = ModeGroup->ItemIndex();
+        // A mode change moves an active carriage at once (in position mode, to the commanded position):
+        // the operator says so first; a "No" leaves the controller's mode on show.
+        if (ActiveLabel->text() == "Active") {
+            const int current = Link->GetPositionMode()  ? PositionModeIndex
+                                : Link->GetContourMode() ? ContourModeIndex
+                                                         : 0;
+            if (item != current) {
+                QString text = "The carriage is active.";
+                if (item == PositionModeIndex)
+                    text += " In Position Mode it moves at once to " +
+                            FormatFloat("0.00", Link->GetCommandPosition()) + " " +
+                            ToQString(Link->LengthUnits) + ".";
+                text += " Change to " + ModeGroup->Button(item)->text() + "?";
+                if (MessageBox("Korva Windows", text, TMsgButtons::YesNo) != mrYes) {
+                    ModeGroup->SetItemIndex(current);
+                    return;
+                }
+            }
+        }
         Link->SetPositionMode(item == PositionModeIndex);
         Link->SetContourMode(item == ContourModeIndex);
         SetupCommandBar();
     } catch (const EIxa& error) {
-        ShowError(ToQString(error.Message));
+        ShowError(Refusal(error));
     }
 }
 
@@ -168,25 +203,54 @@ void TKorvaControlPanel::CommandValueClick() {
 void TKorvaControlPanel::CommandEditKeyPress(char& key) {
     if (!EditorEnter(key, [this] { CommandEditExit(); }))
         return;
-    try {
-        const double v = StrToFloat(CommandEdit->text());
-        // Counted as the dialogs count a typed value (0.29 is 29 hundredths, although 0.29 x 100 falls a
-        // hair short of 29 in binary); a huge number is held at the ends of int and gets the message.
-        const double t = TruncTicks(v, ModeGroup->ItemIndex() == PositionModeIndex ? 100 : 10);
-        if (t > -static_cast<double>(CommandBar->minimum())) {
-            MessageBox(DataEntryCaption, "Command value is too large!");
-            CommandEdit->setFocus();
-        } else if (t < -static_cast<double>(CommandBar->maximum())) {
-            MessageBox(DataEntryCaption, "Command value is too small!");
-            CommandEdit->setFocus();
-        } else {
-            CommandEditExit();
-            // The bar's change handler shows and sends the value, if the position really changes.
-            CommandBar->setValue(-static_cast<int>(t));
-        }
-    } catch (const EConvertError&) {
-        MessageBox(DataEntryCaption, "Bad value for Command!");
+    const bool position = ModeGroup->ItemIndex() == PositionModeIndex;
+    const char* pattern = position ? "0.00" : "0.0";
+    const QString units = CommandBarUnits->text();
+    const auto refuse = [&](const QString& text) {
+        MessageBox(DataEntryCaption, text);
         CommandEdit->setFocus();
+    };
+    double v = 0;
+    try {
+        v = StrToFloat(CommandEdit->text());
+    } catch (const EConvertError&) {
+        refuse("Bad value for Command!");
+        return;
+    }
+    // Checked against the scale's ends as read and shown, not against the bar's step counts. A huge
+    // number is too large like any other.
+    if (!(v <= CommandHigh)) {
+        refuse("Command value is too large! The largest is " + FormatFloat(pattern, CommandHigh) + " " +
+               units + ".");
+        return;
+    }
+    if (!(v >= CommandLow)) {
+        refuse("Command value is too small! The smallest is " + FormatFloat(pattern, CommandLow) + " " +
+               units + ".");
+        return;
+    }
+    // Sent as typed: what the wire cannot carry is refused rather than cut.
+    if (!OnWireSteps(v)) {
+        refuse("Command value has more decimals than the controller takes! The resolution is " +
+               FormatFloat("0.000", WireResolution) + " " + units + ".");
+        return;
+    }
+    CommandEditExit();
+    {
+        // The bar stands on the nearest step without sending it; the value typed is what is sent.
+        const bool wasUpdating = Updating;
+        Updating = true;
+        CommandBar->setValue(-NearestTicks(v, position ? 100 : 10));
+        Updating = wasUpdating;
+    }
+    CommandValue->setText(FormatFloat(pattern, v));
+    try {
+        if (position)
+            Link->SetCommandPosition(v);
+        else
+            Link->SetCommandForce(v);
+    } catch (const EIxa& error) {
+        ShowError(Refusal(error));
     }
 }
 
@@ -210,7 +274,7 @@ void TKorvaControlPanel::ToolWeightEditKeyPress(char& key) {
         ToolWeightEditExit();
     } catch (const EIxa& error) {
         ToolWeightEditExit();
-        ShowError(ToQString(error.Message));
+        ShowError(Refusal(error));
     } catch (const EConvertError&) {
         MessageBox(DataEntryCaption, "Bad value for Tool Weight!");
         ToolWeightEdit->setFocus();
@@ -228,7 +292,7 @@ void TKorvaControlPanel::SerialOverrideBoxClick() {
         Link->SetSerialOverride(SerialOverrideBox->isChecked());
         SetupCommandBar();
     } catch (const EIxa& error) {
-        ShowError(ToQString(error.Message));
+        ShowError(Refusal(error));
     }
 }
 
@@ -241,6 +305,10 @@ void TKorvaControlPanel::AddressUpDownClick(TUDBtnType) {
 void TKorvaControlPanel::ConnectOperatorCommands() {
     // Every connection is guarded: an error a handler does not catch itself is shown with the
     // standard error display here and never crosses the event loop.
+    // The bar takes the focus from a click or Tab, and the wheel only while it has it (see eventFilter):
+    // a wheel turned over the window on its way elsewhere must not command the actuator.
+    CommandBar->setFocusPolicy(Qt::StrongFocus);
+    CommandBar->installEventFilter(this);
     connect(CommandBar, &QScrollBar::valueChanged, this,
             [this](int) { GuardedCall([this] { CommandBarChange(); }); });
     connect(ActiveButton, &QPushButton::clicked, this,

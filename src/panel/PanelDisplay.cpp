@@ -30,6 +30,14 @@ private:
 
 // What a field shows for a value nobody knows.
 const QString UnknownText = "?";
+// What a readout shows while offline: no reading at all.
+const QString NoReadingText = QString::fromUtf8("\u2014");
+
+// A readout that shows a number (not "?" nor the offline dash): only then may the change filter
+// skip a value whose step count equals the gauge's.
+bool ShowsNumber(const TStaticText* readout) {
+    return readout->text() != UnknownText && readout->text() != NoReadingText;
+}
 
 // One step of the online display: a failure (a controller error, a reply the link could not read,
 // a value the gauges refuse) is shown by the step's own field, and the display goes on with its
@@ -80,6 +88,7 @@ void TKorvaControlPanel::MonitorConnect() {
     SetEnabled({ModeGroup, ActiveButton, WeighButton, ToolWeightValue, CommandValue, CommandBar,
                 ToolNumberUpDown, SerialOverrideBox},
                true);
+    ToolWeightValue->SetColor(clr::Olive);
     DisplayStep([&] { UpdateModeGroup(); }, [&](const QString&) { ModeGroup->SetItemIndex(-1); });
 }
 
@@ -87,13 +96,15 @@ void TKorvaControlPanel::MonitorDisconnect() {
     ToolShown = false;
     OnlineStatus->SetColor(clr::GrayText());
     OnlineStatus->setText("Offline");
-    ShowCommandValue(0);
-    // The bar writes the same text without moving the gauge, so a command the monitor has not yet
-    // delivered would stay on show: offline the command is 0 whatever the gauge held.
-    CommandValue->setText(FormatFloat(ModeGroup->ItemIndex() == PositionModeItem ? "0.00" : "0.0", 0));
-    ShowActualForce(0);
-    ShowPosition(0);
-    ShowOrientation(0);
+    // Offline there are no readings: the readouts show a dash, the gauges stand empty and the tool
+    // weight is blank and greyed (disabled below), never a last or zero value that looks measured.
+    for (TCGauge* gauge : {CommandGauge, ForceGauge, PositionGauge})
+        gauge->SetProgress(gauge->MinValue());
+    for (TStaticText* readout :
+         {CommandValue, ForceGaugeValue, PositionGaugeValue, OrientationValue, ToolWeightValue})
+        readout->setText(NoReadingText);
+    Horizon->SetLevel(0);
+    ToolWeightValue->SetColor(clr::Silver);
     ShowToolNumber(0);
     // Nobody knows now whether the tool is out or in.
     ActiveLabel->setText("Unknown");
@@ -168,12 +179,17 @@ void TKorvaControlPanel::ShowToolNumber(int number) {
 }
 
 void TKorvaControlPanel::ShowToolWeight(double weight) {
-    ToolWeightValue->setText(FormatFloat("0.00", weight));
+    ToolWeightValue->setText(KnownReading(weight) ? FormatFloat("0.00", weight) : UnknownText);
 }
 
 void TKorvaControlPanel::ShowActualForce(double value) {
+    if (!KnownReading(value)) {
+        ForceGauge->SetProgress(ForceGauge->MinValue());
+        ForceGaugeValue->setText(UnknownText);
+        return;
+    }
     const int32_t g = GaugeTicks(value, 10);
-    if (g == ForceGauge->Progress())
+    if (g == ForceGauge->Progress() && ShowsNumber(ForceGaugeValue))
         return;
     ForceGauge->SetProgress(g);
     ForceGaugeValue->setText(FormatFloat("0.0", value));
@@ -181,16 +197,26 @@ void TKorvaControlPanel::ShowActualForce(double value) {
 
 void TKorvaControlPanel::ShowCommandValue(double value) {
     const bool position = ModeGroup->ItemIndex() == PositionModeItem;
+    if (!KnownReading(value)) {
+        CommandGauge->SetProgress(CommandGauge->MinValue());
+        CommandValue->setText(UnknownText);
+        return;
+    }
     const int32_t g = GaugeTicks(value, position ? 100 : 10);
-    if (g == CommandGauge->Progress())
+    if (g == CommandGauge->Progress() && ShowsNumber(CommandValue))
         return;
     CommandGauge->SetProgress(g);
     CommandValue->setText(FormatFloat(position ? "0.00" : "0.0", value));
 }
 
 void TKorvaControlPanel::ShowPosition(double value) {
+    if (!KnownReading(value)) {
+        PositionGauge->SetProgress(PositionGauge->MinValue());
+        PositionGaugeValue->setText(UnknownText);
+        return;
+    }
     const int32_t g = GaugeTicks(value, 100);
-    if (g == PositionGauge->Progress())
+    if (g == PositionGauge->Progress() && ShowsNumber(PositionGaugeValue))
         return;
     PositionGauge->SetProgress(g);
     PositionGaugeValue->setText(FormatFloat("0.00", value));
@@ -209,8 +235,13 @@ void TKorvaControlPanel::ShowPosition(double value) {
 }
 
 void TKorvaControlPanel::ShowOrientation(double acceleration) {
+    if (!KnownReading(acceleration)) {
+        Horizon->SetLevel(0);
+        OrientationValue->setText(UnknownText);
+        return;
+    }
     const int degrees = HorizonDegrees(acceleration);
-    if (degrees == Horizon->Level())
+    if (degrees == Horizon->Level() && ShowsNumber(OrientationValue))
         return;
     Horizon->SetLevel(degrees);
     OrientationValue->setText(QString::number(degrees));
@@ -319,7 +350,12 @@ void TKorvaControlPanel::SetupCommandBar() {
                     return;
                 // The bar runs top down, so its range is the scale's negated; the gauge that takes its
                 // place under the same marks gets the same range.
-                CommandBar->setRange(-GaugeTicks(high, factor), -GaugeTicks(low, factor));
+                // Its ends count as a typed value does, so that the maximum shown is a step it reaches
+                // (4.35 x 100 is a hair below 435 in binary).
+                CommandBar->setRange(-GaugeTicks(TruncTicks(high, factor), 1),
+                                     -GaugeTicks(TruncTicks(low, factor), 1));
+                CommandLow = low;
+                CommandHigh = high;
                 CommandBar->setPageStep(10);
                 CommandBar->setSingleStep(1);
                 SetGaugeRange(CommandGauge, GaugeTicks(low, factor), GaugeTicks(high, factor));
@@ -327,6 +363,7 @@ void TKorvaControlPanel::SetupCommandBar() {
             },
             [&](const QString&) { known = false; });
         if (!known) {
+            CommandLow = CommandHigh = std::numeric_limits<double>::quiet_NaN();
             CommandBar->setRange(0, 0);
             ShowUnknownScale(CommandGauge, {CommandBarMax, CommandBarMid, CommandBarMin});
         }

@@ -3,6 +3,9 @@
 
 #include "panel/Panel.h"
 
+#include <QStatusBar>
+#include <QTimer>
+
 #include "toolkit/Application.h"
 #include "toolkit/HelpViewer.h"
 #include "toolkit/Layout.h"
@@ -76,6 +79,7 @@ TKorvaControlPanel::TKorvaControlPanel(QWidget* owner, const AnsiString& portOve
     // Maintenance windows
     CreateMaintenanceWindows();
 
+    CreateStatusBar();
     Client->setFixedSize(ClientWidth, ClientHeight);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     adjustSize();
@@ -105,6 +109,11 @@ void TKorvaControlPanel::CreateMenus() {
     FileMenu = menuBar()->addMenu("&File");
     // Configuration file commands
     CreateFileCommandItems();
+    FileMenu->addSeparator();
+    SaveToControllerItem = FileMenu->addAction(
+        "&Save to Controller", this, [this] { GuardedCall([this] { SaveControllerConfig(false); }); });
+    SaveToControllerItem->setObjectName("SaveToControllerItem");
+    SaveToControllerItem->setStatusTip("Save the controller's configuration to its non-volatile memory");
     SetupMenu = menuBar()->addMenu("&Setup");
     // Setup dialogs
     MaintenanceMenu = menuBar()->addMenu("&Maintenance");
@@ -221,6 +230,62 @@ QString TKorvaControlPanel::OfflineReason() const {
 
 void TKorvaControlPanel::UpdateStatusTip() {
     OnlineStatus->setToolTip(OfflineReason());
+    UpdateStatusBar();
+}
+
+void TKorvaControlPanel::CreateStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setSizeGripEnabled(false);
+    LinkStateText = new QLabel(bar);
+    LinkStateText->setObjectName("LinkStateText");
+    // A long reason is cut at the window's edge; the whole of it is the label's tooltip.
+    LinkStateText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    PortText = new QLabel(bar);
+    PortText->setObjectName("PortText");
+    SimulatorText = new QLabel("Simulator", bar);
+    SimulatorText->setObjectName("SimulatorText");
+    SimulatorText->hide();
+    UnsavedText = new QLabel("Not saved", bar);
+    UnsavedText->setObjectName("UnsavedText");
+    UnsavedText->setToolTip("The controller holds changes that are not saved to its non-volatile memory "
+                            "(File, Save to Controller)");
+    UnsavedText->hide();
+    bar->addWidget(LinkStateText, 1);
+    bar->addWidget(PortText);
+    bar->addWidget(SimulatorText);
+    bar->addWidget(UnsavedText);
+    auto* timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, [this] { UpdateStatusBar(); });
+    timer->start(500);
+    UpdateStatusBar();
+}
+
+void TKorvaControlPanel::SetSimulated(bool simulated) {
+    Simulated = simulated;
+    UpdateStatusBar();
+}
+
+void TKorvaControlPanel::UpdateStatusBar() {
+    if (!LinkStateText)
+        return;
+    const bool online = Monitor && Monitor->Online;
+    const QString state = online ? QString("Online") : "Offline: " + OfflineReason();
+    if (LinkStateText->text() != state) {
+        LinkStateText->setText(state);
+        LinkStateText->setToolTip(state);
+    }
+    const AnsiString name = Port && !Port->Name.empty() ? Port->Name
+                            : !PortOverride.empty()     ? PortOverride
+                                                        : CommPortName;
+    const QString port =
+        name.empty() ? QString("No port")
+                     : FromSystemName(name) + ", address " + QString::number(Link ? Link->Address.load() : 0);
+    if (PortText->text() != port)
+        PortText->setText(port);
+    SimulatorText->setVisible(Simulated);
+    UnsavedText->setVisible(Link && Link->Unsaved);
+    if (SaveToControllerItem)
+        SaveToControllerItem->setEnabled(online);
 }
 
 bool TKorvaControlPanel::eventFilter(QObject* watched, QEvent* event) {
@@ -228,5 +293,7 @@ bool TKorvaControlPanel::eventFilter(QObject* watched, QEvent* event) {
     // so it is looked up again whenever the tooltip is asked for.
     if (watched == OnlineStatus && event->type() == QEvent::ToolTip)
         UpdateStatusTip();
+    if (watched == CommandBar && event->type() == QEvent::Wheel && !CommandBar->hasFocus())
+        return true;
     return QMainWindow::eventFilter(watched, event);
 }

@@ -80,6 +80,7 @@ int main(int argc, char** argv) {
             port = simulator->SlavePath();
         }
         TKorvaControlPanel panel(nullptr, port);
+        panel.SetSimulated(options.Simulate);
         instance.OnWake = [&panel] { panel.WakeFromSecondInstance(); };
         instance.Listen();
         panel.show();

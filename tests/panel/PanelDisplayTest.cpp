@@ -136,12 +136,17 @@ TEST_F(TPanelTest, ASilentControllerGoesOfflineAndComesBackWithWhatChangedMeanwh
     EXPECT_EQ(p.ToolTypeStatus->text(), "No Tool");
     EXPECT_FALSE(p.ActiveButton->isEnabled());
     EXPECT_FALSE(p.SerialOverrideBox->isEnabled());
-    // Nothing of what was shown stays: 5.00 mm and 30 degrees go back to zero.
-    EXPECT_EQ(p.PositionGaugeValue->text(), "0.00");
-    EXPECT_EQ(p.PositionGauge->Progress(), 0);
-    EXPECT_EQ(p.OrientationValue->text(), "0");
+    // Nothing of what was shown stays, and nothing looks like a reading: the readouts show a dash and
+    // the gauges stand empty.
+    const QString dash = QString::fromUtf8("\u2014");
+    for (TStaticText* readout :
+         {p.PositionGaugeValue, p.OrientationValue, p.CommandValue, p.ForceGaugeValue, p.ToolWeightValue})
+        EXPECT_EQ(readout->text(), dash) << readout->objectName().toStdString();
+    for (TCGauge* gauge : {p.PositionGauge, p.ForceGauge, p.CommandGauge})
+        EXPECT_EQ(gauge->Progress(), gauge->MinValue());
     EXPECT_EQ(p.Horizon->Level(), 0);
-    EXPECT_EQ(p.CommandValue->text(), "0.0");
+    EXPECT_FALSE(p.ToolWeightValue->isEnabled());
+    EXPECT_EQ(p.ToolWeightValue->Color(), clr::Silver);
     EXPECT_FALSE(p.OnlineStatus->toolTip().isEmpty());
 
     // Meanwhile the controller is set to inches and pounds, with another maximum force and tool.
@@ -152,6 +157,9 @@ TEST_F(TPanelTest, ASilentControllerGoesOfflineAndComesBackWithWhatChangedMeanwh
     sim.SetParameter("TT", "Gripper");
     sim.ClearFaults();
     ASSERT_TRUE(WaitOnline());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return p.PositionGaugeValue->text() != dash; }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return p.ForceGaugeValue->text() != dash; }, 3000));
+    EXPECT_EQ(p.ToolWeightValue->Color(), clr::Olive);
     EXPECT_TRUE(p.ActiveButton->isEnabled());
     EXPECT_EQ(p.ToolTypeStatus->text(), "Gripper");
     EXPECT_TRUE(p.OnlineStatus->toolTip().isEmpty());
@@ -250,12 +258,17 @@ TEST_F(TPanelTest, DisplayHandlersFilterUnchangedValuesAndClamp) {
     struct {
         double Acceleration;
         int Degrees;
-    } rows[] = {{1.5, 90}, {-2, -90}, {0.5, 30}, {0.2, 11}, {-0.2, -11}, {std::nan(""), -90}, {0, 0}};
+    } rows[] = {{1.5, 90}, {-2, -90}, {0.5, 30}, {0.2, 11}, {-0.2, -11}, {0, 0}};
     for (const auto& row : rows) {
         p.ShowOrientation(row.Acceleration);
         EXPECT_EQ(p.Horizon->Level(), row.Degrees) << row.Acceleration;
         EXPECT_EQ(p.OrientationValue->text(), QString::number(row.Degrees)) << row.Acceleration;
     }
+    // Not a number is unknown, never an end of the scale; the next number shows again.
+    p.ShowOrientation(std::nan(""));
+    EXPECT_EQ(p.OrientationValue->text(), "?");
+    p.ShowOrientation(0);
+    EXPECT_EQ(p.OrientationValue->text(), "0");
 
     p.ShowActive(true);
     EXPECT_EQ(p.ActiveLabel->text(), "Active");
@@ -472,4 +485,90 @@ TEST_F(TPanelTest, AControllerInPositionModeGivesPositionScalesAndTheTopMarkIsDr
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < edge; ++x)
             EXPECT_GT(qGray(image.pixel(x, y)), 160) << x << "," << y;
+}
+
+TEST_F(TPanelTest, ReadingsThatAreNotNumbersShowAsUnknown) {
+    TKorvaControlPanel& p = Online();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.ForceGaugeValue->text() != "?"; }, 3000));
+    for (int i = 0; i < 400; ++i) {
+        Sim->ScriptReply("AF?", {"nan", "OK"});
+        Sim->ScriptReply("SA?", {"-inf", "OK"});
+        Sim->ScriptReply("POS?", {"1e308", "OK"});
+        Sim->ScriptReply("CF?", {"nan", "OK"});
+    }
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return p.ForceGaugeValue->text() == "?" && p.OrientationValue->text() == "?" &&
+                   p.PositionGaugeValue->text() == "?" && p.CommandValue->text() == "?";
+        },
+        5000))
+        << p.ForceGaugeValue->text().toStdString() << " " << p.OrientationValue->text().toStdString() << " "
+        << p.PositionGaugeValue->text().toStdString() << " " << p.CommandValue->text().toStdString();
+    // A few more polls: still unknown, and the gauges show nothing.
+    QTest::qWait(300);
+    EXPECT_EQ(p.ForceGaugeValue->text(), "?");
+    EXPECT_EQ(p.PositionGaugeValue->text(), "?");
+    EXPECT_EQ(p.ForceGauge->Progress(), p.ForceGauge->MinValue());
+    EXPECT_EQ(p.PositionGauge->Progress(), p.PositionGauge->MinValue());
+    EXPECT_TRUE(p.OnlineStatus->text() != "Offline");
+}
+
+TEST_F(TPanelTest, TheStatusBarShowsTheLinkPortAndUnsavedWrites) {
+    {
+        TKorvaControlPanel& p = OpenPanel("/dev/korva-no-such-port");
+        QTest::qWait(100);
+        EXPECT_EQ(p.LinkStateText->text(), "Offline: " + p.OfflineReason());
+        EXPECT_TRUE(p.OfflineReason().contains("korva-no-such-port"));
+        EXPECT_EQ(p.PortText->text(), "/dev/korva-no-such-port, address 0");
+        EXPECT_TRUE(p.SimulatorText->isHidden());
+        EXPECT_TRUE(p.UnsavedText->isHidden());
+        EXPECT_FALSE(p.SaveToControllerItem->isEnabled());
+        EXPECT_EQ(p.ForceGaugeValue->text(), QString::fromUtf8("\u2014"));
+        p.SetSimulated(true);
+        EXPECT_FALSE(p.SimulatorText->isHidden());
+        EXPECT_EQ(p.SimulatorText->text(), "Simulator");
+        ClosePanel();
+    }
+    TKorvaControlPanel& p = Online();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.LinkStateText->text() == "Online"; }, 2000));
+    EXPECT_EQ(p.PortText->text(), ToQString(Sim->SlavePath()) + ", address 0");
+    EXPECT_TRUE(p.SaveToControllerItem->isEnabled());
+    QTest::qWait(600); // the polling writes nothing
+    EXPECT_TRUE(p.UnsavedText->isHidden());
+
+    QTest::mouseClick(p.ActiveButton, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !p.UnsavedText->isHidden(); }, 2000));
+    EXPECT_EQ(p.UnsavedText->text(), "Not saved");
+
+    // File > Save to Controller, after the other file commands, before Exit.
+    const QList<QAction*> items = p.FileMenu->actions();
+    const auto at = items.indexOf(p.SaveToControllerItem);
+    EXPECT_EQ(items.indexOf(p.FileExitItem), at + 2);
+    EXPECT_TRUE(items[at - 1]->isSeparator());
+    EXPECT_EQ(items.indexOf(p.Files.BackupItem), at - 2);
+    Sim->ClearReceived();
+    p.SaveToControllerItem->trigger();
+    EXPECT_EQ(Commands(*Sim), TLines{"0:SC"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return p.UnsavedText->isHidden(); }, 2000));
+    EXPECT_TRUE(Dialogs->Boxes.empty());
+
+    // A write whose save question is declined leaves the mark.
+    Dialogs->AnswerNext(mrNo);
+    QTest::mouseClick(p.WeighButton, Qt::LeftButton);
+    ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+    EXPECT_TRUE(Dialogs->Boxes[0].Text.startsWith(
+        "Auto Tool Weigh Successful! Do you want to save tool weight to non-volatile memory?\n\nWeighed: "));
+    EXPECT_TRUE(Dialogs->Boxes[0].Text.endsWith(" kg"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !p.UnsavedText->isHidden(); }, 2000));
+
+    Sim->InjectFault(sim::TSimFault::Silent, -1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.OnlineStatus->text() == "Offline"; }, 8000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return p.LinkStateText->text() ==
+                   "Offline: No answer at address 0 on " + ToQString(Sim->SlavePath());
+        },
+        2000))
+        << p.LinkStateText->text().toStdString();
+    EXPECT_FALSE(p.SaveToControllerItem->isEnabled());
 }
