@@ -19,11 +19,11 @@
 //                                      so that a loaded machine does not fail it, a regression does
 
 #include "bus/BusScan.h"
-#include "Ser2net.h"
 #include "link/CommPort.h"
 #include "link/IxaInterface.h"
 #include "link/Traffic.h"
 #include "sim/Simulator.h"
+#include "support/Ser2net.h"
 
 #include <algorithm>
 #include <chrono>

@@ -18,7 +18,7 @@
 // Parameter/SetParameter throw std::invalid_argument for a name, index or value they cannot take.
 // Threads: none of its own and no lock; TSimulator serialises every call.
 
-#include "Simulator.h"
+#include "sim/Simulator.h"
 
 #include <array>
 #include <chrono>

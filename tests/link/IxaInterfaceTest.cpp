@@ -1,6 +1,6 @@
 // The link against the simulated controller: framing, echo, reply grammar, handshake, lock, log.
 
-#include "LinkRig.h"
+#include "support/LinkRig.h"
 
 #include "link/WireFormat.h"
 

@@ -1,6 +1,6 @@
 // Configuration files to and from the simulated controller, weighing and saving.
 
-#include "LinkRig.h"
+#include "support/LinkRig.h"
 
 #include <filesystem>
 #include <fstream>

@@ -6,7 +6,7 @@
 #include "WaitFor.h"
 #include "sim/PtyLine.h"
 #include "sim/Simulator.h"
-#include "toolkit/ScriptedDialogs.h"
+#include "support/ScriptedDialogs.h"
 
 #include <QElapsedTimer>
 #include <QTest>

@@ -1,7 +1,7 @@
 // The operator's commands on the panel against the simulated controller: what each click and typed
 // value sends, and what the operator is shown.
 
-#include "PanelTestSupport.h"
+#include "support/PanelTestSupport.h"
 
 #include "panel/Saveconfig.h"
 #include "toolkit/Layout.h"

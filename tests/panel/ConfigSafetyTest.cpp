@@ -1,7 +1,7 @@
 // Compare, backups and transfer progress from the File menu, against the simulated controller: a
 // file changed in three parameters, a file in other units, backups under a data folder of the test.
 
-#include "PanelTestSupport.h"
+#include "support/PanelTestSupport.h"
 
 #include "config/ConfigBackups.h"
 #include "dialogs/Options.h"

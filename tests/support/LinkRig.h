@@ -15,7 +15,7 @@
 #include <memory>
 
 #if defined(KORVA_LINK_VIA_TCP) || defined(KORVA_LINK_VIA_RFC2217)
-#include "Ser2net.h"
+#include "support/Ser2net.h"
 #endif
 
 struct TLinkRig {

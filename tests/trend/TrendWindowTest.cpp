@@ -1,7 +1,7 @@
 // The trend window as the operator reaches it (Maintenance > Trend...), on the panel online with the
 // simulated controller: what it plots, records and exports, and that it stores nothing once closed.
 
-#include "tests/panel/PanelTestSupport.h"
+#include "support/PanelTestSupport.h"
 #include "trend/Trend.h"
 
 #include <QFile>
