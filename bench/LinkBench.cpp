@@ -20,12 +20,12 @@
 //                                      below python3-serial's: each the best of a few short rounds,
 //                                      so that a loaded machine does not fail it, a regression does
 
-#include "Ser2net.h"
 #include "bus/BusScan.h"
 #include "link/CommPort.h"
 #include "link/IxaInterface.h"
 #include "link/Traffic.h"
 #include "sim/Simulator.h"
+#include "support/Ser2net.h"
 
 #include <algorithm>
 #include <chrono>
@@ -328,7 +328,11 @@ void TrafficOverhead(int count) {
         const auto now = TClock::now();
         alone.OnTraffic({std::chrono::system_clock::now(),
                          std::chrono::duration_cast<std::chrono::microseconds>(now - since),
-                         TTrafficDirection::Received, TTrafficOrigin::Operator, TTrafficMark::None, text, {}});
+                         TTrafficDirection::Received,
+                         TTrafficOrigin::Operator,
+                         TTrafficMark::None,
+                         text,
+                         {}});
     });
     const double offMs = median(off), onMs = median(on);
     std::printf("traffic log, unpaced CF? exchanges, %d alternating rounds of %d each way:\n", Rounds, count);

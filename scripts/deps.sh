@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, if any is missing (needs root).
 set -euo pipefail
-packages=(g++ cmake make libgtest-dev libgmock-dev qt6-base-dev fonts-dejavu-core fonts-liberation locales)
+# python3 runs the layering check (scripts/layering.py).
+packages=(g++ cmake make python3 libgtest-dev libgmock-dev qt6-base-dev fonts-dejavu-core fonts-liberation locales)
 # The trend window: Qt Charts; its CMake package needs the OpenGL module's, which qt6-charts-dev does
 # not pull in on Debian 12.
 packages+=(qt6-charts-dev libqt6opengl6-dev)

@@ -1,36 +1,62 @@
 #!/usr/bin/env bash
 # Installs what the build needs (when missing), builds with 2 jobs and runs every test.
-# Usage: scripts/test.sh          the default preset (every test, the fault soak included); then the
-#                                 link, configuration, simulator, monitor, trend record, bus and soak tests under ThreadSanitizer (tsan)
-#                                 and under AddressSanitizer + UBSan (asan); then a bounded run of each
-#                                 fuzz target (KORVA_FUZZ_SECONDS each, default 30); and a Windows
-#                                 build of the link and monitor layers (win32: compiled, not run)
-#                                 and the Debian package, installed and checked (package.sh).
-#                                 The default run ends with a short guard of the link's figures
-#                                 (korva-link-bench --check: paced exchange time against the wire
-#                                 time, unpaced rate against python3-serial's).
+# Usage: scripts/test.sh          the default preset (every test, the fault soak and the layering
+#                                 check included); then the Qt-free layers' tests (label link,
+#                                 config, sim, monitor, record, bus, cli, operations, soak) under
+#                                 ThreadSanitizer (tsan) and under AddressSanitizer + UBSan (asan),
+#                                 without the link suite's repeats over tcp:// and rfc2217://; then
+#                                 a bounded run of each fuzz target (10 s for the configuration
+#                                 targets, 30 s for the reply grammar and the simulator, or
+#                                 KORVA_FUZZ_SECONDS each); the Windows build of the Qt-free layers
+#                                 and korva.exe, run under Wine against the simulator (win32,
+#                                 wine-check.sh); and the Debian package, installed and checked
+#                                 (package.sh). The default run ends with a short guard of the
+#                                 link's figures (korva-link-bench --check: paced exchange time
+#                                 against the wire time, unpaced rate against python3-serial's).
+#                                 At the end, one line per stage with its seconds.
 #        scripts/test.sh PRESET   one preset only (default, debug, asan, tsan, fuzz, win32 or package),
 #                                 or bench: the link figures' guard alone (on a default build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 
-run() {
-    cmake --preset "$1"
-    cmake --build --preset "$1"
-    ctest --preset "$1" "${@:2}"
+# Seconds per stage, printed at the end (also when a stage fails), so a slower stage shows.
+stages=()
+report() {
+    [ ${#stages[@]} -gt 0 ] || return 0
+    echo "stage times (s):"
+    printf '  %s\n' "${stages[@]}"
+}
+trap report EXIT
+stage() {
+    local name=$1 start=$SECONDS status=0
+    shift
+    "$@" || status=$?
+    stages+=("$(printf '%-20s %5d%s' "$name" $((SECONDS - start)) "$([ $status -eq 0 ] || echo '  FAILED')")")
+    return $status
 }
 
-# Each fuzz target from its seeds in fuzz/corpus/<target> (read only; what it finds goes to build/fuzz).
-fuzz() {
-    cmake --preset fuzz
-    cmake --build --preset fuzz
-    local target work
-    for target in reply config configtext sim; do
+# (Inside a stage errexit does not apply: each step is chained.)
+build() {
+    cmake --preset "$1" && cmake --build --preset "$1"
+}
+
+run() {
+    stage "$1 build" build "$1"
+    stage "$1 test" ctest --preset "$1" "${@:2}"
+}
+
+# Each fuzz target from its seeds in fuzz/corpus/<target> (read only; what it finds goes to
+# build/fuzz), for a time by its speed: the configuration targets cover their inputs in seconds.
+fuzz_run() {
+    local target seconds work
+    for target in reply:30 config:10 configtext:10 sim:30; do
+        seconds=${KORVA_FUZZ_SECONDS:-${target#*:}}
+        target=${target%%:*}
         work=build/fuzz/run/$target
         mkdir -p "$work/corpus"
-        echo "fuzz $target: ${KORVA_FUZZ_SECONDS:-30} s"
-        if ! build/fuzz/fuzz/korva-fuzz-$target -max_total_time="${KORVA_FUZZ_SECONDS:-30}" -timeout=10 \
+        echo "fuzz $target: $seconds s"
+        if ! build/fuzz/fuzz/korva-fuzz-$target -max_total_time="$seconds" -timeout=10 \
             -rss_limit_mb=2048 -artifact_prefix="$work/" "$work/corpus" "fuzz/corpus/$target" >"$work/log" 2>&1; then
             tail -n 60 "$work/log"
             echo "fuzz $target failed; the input is in $work/"
@@ -39,28 +65,32 @@ fuzz() {
         grep -E '^#[0-9]+.*DONE' "$work/log" || tail -n 3 "$work/log"
     done
 }
+fuzz() {
+    stage "fuzz build" build fuzz
+    stage "fuzz run" fuzz_run
+}
 
 # The README's link figures: fails when the paced exchange takes more than 1.10 x its wire time or
 # the unpaced rate falls below python3-serial's (best of a few short rounds).
 bench() {
     cmake --preset default
     cmake --build --preset default --target korva-link-bench
-    build/default/bench/korva-link-bench --check
+    stage "bench" build/default/bench/korva-link-bench --check
 }
 
-# The Windows build: the link, monitor and korva.exe with the house warnings, then korva.exe and
+# The Windows build: the Qt-free layers and korva.exe with the house warnings, then korva.exe and
 # the hardware link test run under Wine against the simulator.
 win32() {
-    cmake --preset win32
-    cmake --build --preset win32
-    scripts/wine-check.sh
+    stage "win32 build" build win32
+    stage "win32 wine" scripts/wine-check.sh
 }
 
+sanitized='link|config|sim|monitor|record|bus|cli|operations|soak'
 if [ $# -gt 0 ]; then
     case "$1" in
     fuzz) fuzz ;;
     win32) win32 ;;
-    package) scripts/package.sh ;;
+    package) stage "package" scripts/package.sh ;;
     bench) bench ;;
     default)
         run default
@@ -72,9 +102,9 @@ else
     run default
     bench
     # The sanitizer builds also run a short fault soak.
-    KORVA_SOAK_SECONDS=8 run tsan -L 'link|config|sim|monitor|record|bus|cli|soak'
-    KORVA_SOAK_SECONDS=8 run asan -L 'link|config|sim|monitor|record|bus|cli|soak'
+    KORVA_SOAK_SECONDS=8 run tsan -L "$sanitized"
+    KORVA_SOAK_SECONDS=8 run asan -L "$sanitized"
     fuzz
     win32
-    scripts/package.sh
+    stage "package" scripts/package.sh
 fi

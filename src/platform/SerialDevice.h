@@ -8,7 +8,7 @@
 // pseudo-terminal or a plain USB adapter) is not a failure.
 // Threads: no lock; one thread at a time (the controller link serialises its traffic).
 
-#include "SysUtils.h"
+#include "platform/SysUtils.h"
 
 #include <cstddef>
 #include <cstdint>

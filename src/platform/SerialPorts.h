@@ -6,7 +6,7 @@
 //
 // Threads: any; the listing holds no state.
 
-#include "SysUtils.h"
+#include "platform/SysUtils.h"
 
 #include <vector>
 

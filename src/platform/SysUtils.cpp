@@ -1,8 +1,7 @@
-#include "SysUtils.h"
+#include "platform/SysUtils.h"
 
 #include <charconv>
 #include <chrono>
-#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -32,14 +31,6 @@ int StrToInt(const AnsiString& text) {
     return value;
 }
 
-#ifndef _WIN32
-uint32_t GetTickCount() {
-    using namespace std::chrono;
-    auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-    return static_cast<uint32_t>(ms);
-}
-#endif
-
 void SleepMs(unsigned ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
@@ -59,13 +50,4 @@ void SetCommandLine(std::vector<AnsiString> args) {
 const std::vector<AnsiString>& CommandLine() {
     std::lock_guard guard(commandLineMutex);
     return commandLine;
-}
-
-AnsiString CommLogPath() {
-#ifdef _WIN32
-    return "C:\\COMMLOG.LOG";
-#else
-    const char* home = std::getenv("HOME");
-    return AnsiString(home && *home ? home : ".") + "/COMMLOG.LOG";
-#endif
 }

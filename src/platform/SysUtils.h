@@ -29,12 +29,10 @@ public:
 // ("'abc' is not a valid integer value"). Independent of the locale.
 int StrToInt(const AnsiString& text);
 
-// Milliseconds since an arbitrary start; wraps like a 32-bit tick counter (compare by unsigned difference).
-#ifdef _WIN32
-extern "C" __declspec(dllimport) unsigned long __stdcall GetTickCount(void); // the system's own
-#else
-uint32_t GetTickCount();
-#endif
+// Milliseconds since an arbitrary start, GetTickCount(); wraps like a 32-bit tick counter (compare
+// by unsigned difference). Declared by the system's own header (posix/ or win32/TickCount.h), which
+// the build chooses for this one name.
+#include "platform/TickCount.h"
 
 // Pauses the calling thread for about ms milliseconds.
 void SleepMs(unsigned ms);

@@ -1,6 +1,6 @@
 #pragma once
 // The one message-box and file-dialog service that every window calls. The program runs with the
-// Qt service (real dialogs, the default); tests install a TScriptedDialogs (ScriptedDialogs.h) that
+// Qt service (real dialogs, the default); tests install a TScriptedDialogs (tests/support) that
 // records every request and returns a chosen answer, so no window ever blocks a test.
 //
 // Threads: main thread only.

@@ -1,7 +1,7 @@
 // The network scan against three simulated units on one line: what it finds, that the link is
 // left as it was, cancelling, a silent line's time bound and a closed port.
 
-#include "LinkRig.h"
+#include "support/LinkRig.h"
 
 #include "bus/BusScan.h"
 

@@ -1,9 +1,9 @@
 // The korva program on what it does not choose: a network port whose server misbehaves or is busy,
 // and the console's settings file. It ends within its time limits and its memory bound, and says why.
 
-#include "HostileServer.h"
-#include "Ser2net.h"
 #include "sim/Simulator.h"
+#include "support/HostileServer.h"
+#include "support/Ser2net.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // Compare and backups against the simulated controller through the real link: the in-memory
 // upload, a file changed in three parameters, a file in other units, backups that download back.
 
-#include "LinkRig.h"
 #include "config/ConfigBackups.h"
 #include "config/ConfigCompare.h"
+#include "support/LinkRig.h"
 
 #include <fstream>
 #include <numeric>

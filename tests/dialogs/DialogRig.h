@@ -2,10 +2,10 @@
 // What the dialog tests share: the simulated controller on its pseudo-terminal with the real port
 // and link (connected or not), the scripted message boxes and the recorded help requests.
 
-#include "LinkRig.h"
 #include "NothingWritten.h"
+#include "support/LinkRig.h"
+#include "support/ScriptedDialogs.h"
 #include "toolkit/Help.h"
-#include "toolkit/ScriptedDialogs.h"
 
 #include <QString>
 #include <algorithm>

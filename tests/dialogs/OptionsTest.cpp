@@ -1,7 +1,7 @@
 // Program options dialog against the simulated controller.
 #include "dialogs/Options.h"
 #include "DialogRig.h"
-#include "FakeSysfs.h"
+#include "support/FakeSysfs.h"
 #include "toolkit/Settings.h"
 
 #include <QDir>

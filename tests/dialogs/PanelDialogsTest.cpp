@@ -1,7 +1,7 @@
 // The main window's setup-dialog, help and exit items against the simulated controller: what the
 // window does after each dialog's OK.
 
-#include "PanelTestSupport.h"
+#include "support/PanelTestSupport.h"
 
 #include "NothingWritten.h"
 #include "dialogs/Contour.h"

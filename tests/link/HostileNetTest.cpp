@@ -2,10 +2,10 @@
 // floods confirmations and option requests. The port's operations keep their time limits, the
 // process its memory, and the link lock comes free between exchanges.
 
-#include "HostileServer.h"
 #include "link/CommPort.h"
 #include "link/IxaInterface.h"
 #include "platform/net/NetSerialDevice.h"
+#include "support/HostileServer.h"
 
 #include <gtest/gtest.h>
 

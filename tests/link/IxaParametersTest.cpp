@@ -1,6 +1,6 @@
 // Every typed accessor spells its command as the controller expects and reads the reply back.
 
-#include "LinkRig.h"
+#include "support/LinkRig.h"
 
 using sim::TSimOptions;
 

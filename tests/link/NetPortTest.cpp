@@ -3,11 +3,11 @@
 // and link_tests_rfc2217; here are what only a network port has: names, open failures, the remote
 // line settings, and a server that goes away and comes back.
 
-#include "Ser2net.h"
 #include "link/CommPort.h"
 #include "link/IxaInterface.h"
 #include "platform/net/NetSerialDevice.h"
 #include "sim/Simulator.h"
+#include "support/Ser2net.h"
 
 #include <gtest/gtest.h>
 

@@ -4,10 +4,10 @@
 // delayed acknowledgement on our side (up to 40 ms) would double the exchange. Timing: label
 // "timing", run by the default preset only (a sanitizer's slowness is no stall).
 
-#include "Ser2net.h"
 #include "link/CommPort.h"
 #include "link/IxaInterface.h"
 #include "sim/Simulator.h"
+#include "support/Ser2net.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The machine's serial devices as the port lists show them, read from a fake sysfs and /dev tree.
 
 #include "platform/SerialPorts.h"
-#include "FakeSysfs.h"
+#include "support/FakeSysfs.h"
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 // The traffic observer on the link and the traffic log's ring: the lines and marks of a normal
 // exchange, an error reply, a time-out and a wrong echo; who asked; the filter; the ring's bound.
 
-#include "LinkRig.h"
+#include "support/LinkRig.h"
 
 #include "link/Traffic.h"
 #include "sim/PtyLine.h"

@@ -4,7 +4,7 @@
 
 #include "maintenance/BusOverview.h"
 #include "WaitFor.h"
-#include "tests/panel/PanelTestSupport.h"
+#include "support/PanelTestSupport.h"
 
 #include <QTest>
 

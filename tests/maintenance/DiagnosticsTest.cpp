@@ -5,9 +5,9 @@
 #include "maintenance/Diagnostics.h"
 #include "WaitFor.h"
 #include "sim/Simulator.h"
+#include "support/ScriptedDialogs.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Help.h"
-#include "toolkit/ScriptedDialogs.h"
 
 #include <QTest>
 #include <algorithm>

@@ -6,7 +6,7 @@
 #include "WaitFor.h"
 #include "maintenance/Network.h"
 #include "maintenance/TrafficLog.h"
-#include "tests/panel/PanelTestSupport.h"
+#include "support/PanelTestSupport.h"
 
 #include <QDate>
 #include <QFile>

@@ -4,7 +4,7 @@
 #include "WaitFor.h"
 #include "maintenance/Diagnostics.h"
 #include "maintenance/Terminal.h"
-#include "tests/panel/PanelTestSupport.h"
+#include "support/PanelTestSupport.h"
 
 #include <QTimer>
 #include <algorithm>

@@ -7,7 +7,7 @@
 #include "WaitFor.h"
 #include "sim/PtyLine.h"
 #include "sim/Simulator.h"
-#include "toolkit/ScriptedDialogs.h"
+#include "support/ScriptedDialogs.h"
 #include "toolkit/Settings.h"
 #include "toolkit/Text.h"
 

@@ -2,8 +2,8 @@
 // The test's own thread is the main thread: it serves the monitor's events while it waits.
 
 #include "monitor/Ixamonitor.h"
-#include "Watchdog.h"
 #include "sim/Simulator.h"
+#include "support/Watchdog.h"
 
 #include <gtest/gtest.h>
 

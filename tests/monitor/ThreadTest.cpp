@@ -2,7 +2,7 @@
 // deadlock. The test's own thread is the main thread.
 
 #include "platform/Thread.h"
-#include "Watchdog.h"
+#include "support/Watchdog.h"
 
 #include <gtest/gtest.h>
 

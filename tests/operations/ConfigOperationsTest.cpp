@@ -1,7 +1,7 @@
 // The configuration operations against the simulated controller, through the real port and link.
 #include "operations/ConfigOperations.h"
 
-#include "LinkRig.h"
+#include "support/LinkRig.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The operator's commands on the panel against the simulated controller: what each click and typed
 // value sends, and what the operator is shown.
 
-#include "PanelTestSupport.h"
-#include "tests/support/HelpKey.h"
+#include "support/HelpKey.h"
+#include "support/PanelTestSupport.h"
 
 #include "panel/Saveconfig.h"
 #include "toolkit/Layout.h"

@@ -1,8 +1,8 @@
 // Compare, backups and transfer progress from the File menu, against the simulated controller: a
 // file changed in three parameters, a file in other units, backups under a data folder of the test.
 
-#include "PanelTestSupport.h"
-#include "tests/support/HelpKey.h"
+#include "support/HelpKey.h"
+#include "support/PanelTestSupport.h"
 
 #include "config/ConfigBackups.h"
 #include "dialogs/Options.h"
@@ -297,9 +297,10 @@ TEST_F(TConfigSafetyTest, TransfersCountTheirLinesAndARefusedLineIsNamed) {
     p.IxaDownloadItem->trigger();
     // Refused by the check before anything is sent: no half-applied file, no question.
     ASSERT_EQ(Dialogs->Boxes.size(), 1u);
-    EXPECT_EQ(Dialogs->Boxes[0].Text, "The file was not downloaded: one line cannot be taken by the controller.\n"
-                                      "Line 3 (\"FL 0 99999.000\"): 99999.000 is out of range: the force level runs "
-                                      "from -245.000 to 500.000 N.");
+    EXPECT_EQ(Dialogs->Boxes[0].Text,
+              "The file was not downloaded: one line cannot be taken by the controller.\n"
+              "Line 3 (\"FL 0 99999.000\"): 99999.000 is out of range: the force level runs "
+              "from -245.000 to 500.000 N.");
     EXPECT_EQ(p.Link->GetControllerName(), "IXA Cell 1");
 }
 

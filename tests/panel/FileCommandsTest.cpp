@@ -1,7 +1,7 @@
 // The File menu's configuration commands against the simulated controller: file dialogs and
 // questions answered by the scripted service, the files on a temporary folder.
 
-#include "PanelTestSupport.h"
+#include "support/PanelTestSupport.h"
 
 #include "panel/Downloadingconfig.h"
 #include "toolkit/Application.h"

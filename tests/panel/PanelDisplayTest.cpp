@@ -1,4 +1,4 @@
-#include "PanelTestSupport.h"
+#include "support/PanelTestSupport.h"
 
 #include "maintenance/Diagnostics.h"
 #include "toolkit/Layout.h"

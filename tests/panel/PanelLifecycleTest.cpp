@@ -1,4 +1,4 @@
-#include "PanelTestSupport.h"
+#include "support/PanelTestSupport.h"
 
 #include "panel/Splash.h"
 #include "toolkit/Text.h"

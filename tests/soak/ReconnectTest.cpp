@@ -4,10 +4,10 @@
 // the korva-sim program killed and started again; and a serial device server (ser2net) that is
 // killed and started again.
 
-#include "Ser2net.h"
-#include "Watchdog.h"
 #include "monitor/Ixamonitor.h"
 #include "sim/Simulator.h"
+#include "support/Ser2net.h"
+#include "support/Watchdog.h"
 
 #include <gtest/gtest.h>
 

@@ -4,9 +4,9 @@
 // the controller holds, and reads agree with it once the line is clean. KORVA_SOAK_SECONDS sets the length of
 // the fault phase (default 12 s).
 
-#include "Watchdog.h"
 #include "monitor/Ixamonitor.h"
 #include "sim/Simulator.h"
+#include "support/Watchdog.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #pragma once
 // A simulated controller on a pseudo-terminal, the console's port opened on it and a link on the
-// port: the whole real path, no mock. Built with KORVA_LINK_VIA_TCP or KORVA_LINK_VIA_RFC2217, the
-// port reaches the pseudo-terminal through ser2net instead, as a plant reaches its controllers
-// through a serial device server.
+// port: the whole real path, no mock. With KORVA_TEST_TRANSPORT=tcp or rfc2217 in the environment
+// the port reaches the pseudo-terminal through ser2net instead, as a plant reaches its controllers
+// through a serial device server; unset or "local", it opens the pseudo-terminal itself.
 
 #include "link/CommPort.h"
 #include "link/IxaInterface.h"
@@ -10,27 +10,45 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Ser2net.h"
+
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <memory>
+#include <string>
 
-#if defined(KORVA_LINK_VIA_TCP) || defined(KORVA_LINK_VIA_RFC2217)
-#include "Ser2net.h"
-#endif
+// The transport the test's environment asks for (KORVA_TEST_TRANSPORT); a name that is none of
+// them fails the test rather than quietly testing the local line.
+enum class TTestTransport { Local, Tcp, Rfc2217 };
+
+inline TTestTransport TestTransport() {
+    const char* value = std::getenv("KORVA_TEST_TRANSPORT");
+    const std::string name = value ? value : "";
+    if (name.empty() || name == "local")
+        return TTestTransport::Local;
+    if (name == "tcp")
+        return TTestTransport::Tcp;
+    if (name == "rfc2217")
+        return TTestTransport::Rfc2217;
+    ADD_FAILURE() << "KORVA_TEST_TRANSPORT=" << name << " is none of local, tcp, rfc2217";
+    return TTestTransport::Local;
+}
+
+// Whether the port is the pseudo-terminal itself, not a serial server in front of it.
+inline bool LocalTransport() {
+    return TestTransport() == TTestTransport::Local;
+}
 
 struct TLinkRig {
     explicit TLinkRig(sim::TSimOptions options = {}, bool connect = true) : Sim(options) {
-#if defined(KORVA_LINK_VIA_TCP) || defined(KORVA_LINK_VIA_RFC2217)
-#ifdef KORVA_LINK_VIA_TCP
-        Server = std::make_unique<TSer2net>(Sim.SlavePath(), false);
-#else
-        Server = std::make_unique<TSer2net>(Sim.SlavePath(), true);
-#endif
-        EXPECT_TRUE(Server->Start()) << "ser2net did not start";
-        PortName = Server->PortName();
-#else
-        PortName = Sim.SlavePath();
-#endif
+        if (const TTestTransport transport = TestTransport(); transport != TTestTransport::Local) {
+            Server = std::make_unique<TSer2net>(Sim.SlavePath(), transport == TTestTransport::Rfc2217);
+            EXPECT_TRUE(Server->Start()) << "ser2net did not start";
+            PortName = Server->PortName();
+        } else {
+            PortName = Sim.SlavePath();
+        }
         Port.Open(PortName);
         if (connect)
             Link.Connect();
@@ -44,10 +62,8 @@ struct TLinkRig {
     }
 
     sim::TSimulator Sim;
-#if defined(KORVA_LINK_VIA_TCP) || defined(KORVA_LINK_VIA_RFC2217)
-    std::unique_ptr<TSer2net> Server;
-#endif
-    std::string PortName; // what the port was opened with
+    std::unique_ptr<TSer2net> Server; // null on the local transport
+    std::string PortName;             // what the port was opened with
     TCommPort Port;
     TIxaInterface Link{&Port};
 };

@@ -1,5 +1,5 @@
 #include "toolkit/Application.h"
-#include "toolkit/ScriptedDialogs.h"
+#include "support/ScriptedDialogs.h"
 
 #include "link/IxaInterface.h"
 

@@ -1,8 +1,8 @@
 // The trend window as the operator reaches it (Maintenance > Trend...), on the panel online with the
 // simulated controller: what it plots, records and exports, and that it stores nothing once closed.
 
-#include "tests/panel/PanelTestSupport.h"
-#include "tests/support/HelpKey.h"
+#include "support/HelpKey.h"
+#include "support/PanelTestSupport.h"
 #include "trend/Trend.h"
 
 #include <QDir>

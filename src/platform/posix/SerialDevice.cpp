@@ -3,18 +3,15 @@
 
 #include "platform/SerialDevice.h"
 #include "platform/posix/PollFor.h"
+#include "platform/posix/TtyDriver.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -25,8 +22,7 @@ struct TLocalSerialDevice::TNative {
     // What the port had before we opened it, put back at Close.
     termios Original{};
     bool HaveOriginal = false;
-    serial_rs485 OriginalRs485{};
-    bool HaveOriginalRs485 = false;
+    std::shared_ptr<TRs485Settings> OriginalRs485; // null when the driver has no RS-485 mode
 };
 
 namespace {
@@ -60,41 +56,6 @@ uint32_t RateOf(speed_t speed) {
             return rate;
     }
     return 0;
-}
-
-// Whether the terminal device is the controlling terminal of some session (a shell's, a login's):
-// the tty_nr field of every process's /proc/<pid>/stat names its controlling terminal.
-bool IsControllingTerminal(dev_t device) {
-    DIR* proc = ::opendir("/proc");
-    if (!proc)
-        return false;
-    bool found = false;
-    while (dirent* entry = ::readdir(proc)) {
-        if (entry->d_name[0] < '1' || entry->d_name[0] > '9')
-            continue;
-        const AnsiString path = AnsiString("/proc/") + entry->d_name + "/stat";
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        char text[1024];
-        const ssize_t n = ::read(fd, text, sizeof text - 1);
-        ::close(fd);
-        if (n <= 0)
-            continue;
-        text[n] = '\0';
-        // "pid (comm) state ppid pgrp session tty_nr ...": comm may hold blanks and parentheses.
-        const char* commEnd = std::strrchr(text, ')');
-        unsigned ttyNr = 0;
-        if (!commEnd || std::sscanf(commEnd + 1, " %*c %*d %*d %*d %u", &ttyNr) != 1 || ttyNr == 0)
-            continue;
-        const unsigned major = (ttyNr >> 8) & 0xfff, minor = (ttyNr & 0xff) | ((ttyNr >> 12) & 0xfff00);
-        if (makedev(major, minor) == device) {
-            found = true;
-            break;
-        }
-    }
-    ::closedir(proc);
-    return found;
 }
 
 } // namespace
@@ -161,7 +122,7 @@ bool TLocalSerialDevice::Open(const AnsiString& name) {
     // A lost port's name may have gone to another device meanwhile (a pseudo-terminal number taken
     // by a new shell): a terminal some session runs on is never taken over.
     struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode) && IsControllingTerminal(info.st_rdev)) {
+    if (::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode) && IsSessionTerminal(info.st_rdev)) {
         Error = SessionTerminalError;
         ::close(fd);
         return false;
@@ -175,7 +136,7 @@ bool TLocalSerialDevice::Open(const AnsiString& name) {
     ::ioctl(fd, TIOCEXCL);
     Native->Fd = fd;
     Native->HaveOriginal = ::tcgetattr(fd, &Native->Original) == 0;
-    Native->HaveOriginalRs485 = ::ioctl(fd, TIOCGRS485, &Native->OriginalRs485) == 0;
+    Native->OriginalRs485 = KeepRs485(fd);
     Error = 0;
     return true;
 }
@@ -267,20 +228,9 @@ bool TLocalSerialDevice::SetState(const TDcb& dcb) {
         }
         Note = "DTR not controlled: " + ErrorText(errno);
     }
-    serial_rs485 rs485{};
-    if (::ioctl(Native->Fd, TIOCGRS485, &rs485) == 0) {
-        if (dcb.RtsControl == TDcb::RtsToggle) {
-            rs485.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
-            rs485.flags &= ~SER_RS485_RTS_AFTER_SEND;
-        } else {
-            rs485.flags &= ~SER_RS485_ENABLED;
-        }
-        if (::ioctl(Native->Fd, TIOCSRS485, &rs485) != 0 && !Unsupported(errno)) {
-            Error = errno;
-            return false;
-        }
-    } else if (!Unsupported(errno)) {
-        Error = errno;
+    if (const int error = SetRs485(Native->Fd, dcb.RtsControl == TDcb::RtsToggle);
+        error != 0 && !Unsupported(error)) {
+        Error = error;
         return false;
     }
     if (dcb.RtsControl == TDcb::RtsEnable || dcb.RtsControl == TDcb::RtsDisable) {
@@ -422,9 +372,10 @@ bool TLocalSerialDevice::Close() {
     // refuses). The exclusive flag outlives our descriptor while anyone else holds the tty open.
     if (Native->HaveOriginal)
         ::tcsetattr(Native->Fd, TCSANOW, &Native->Original);
-    if (Native->HaveOriginalRs485)
-        ::ioctl(Native->Fd, TIOCSRS485, &Native->OriginalRs485);
-    Native->HaveOriginal = Native->HaveOriginalRs485 = false;
+    if (Native->OriginalRs485)
+        RestoreRs485(Native->Fd, *Native->OriginalRs485);
+    Native->OriginalRs485.reset();
+    Native->HaveOriginal = false;
     ::ioctl(Native->Fd, TIOCNXCL);
     ::close(Native->Fd); // Linux releases the descriptor even when close reports EINTR
     Native->Fd = -1;

@@ -1,7 +1,7 @@
-#include "Simulator.h"
+#include "sim/Simulator.h"
 
-#include "PtyLine.h"
-#include "SimDevice.h"
+#include "sim/PtyLine.h"
+#include "sim/SimDevice.h"
 
 #include <algorithm>
 #include <atomic>

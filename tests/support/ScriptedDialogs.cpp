@@ -1,4 +1,4 @@
-#include "toolkit/ScriptedDialogs.h"
+#include "support/ScriptedDialogs.h"
 
 TModalResult TScriptedDialogs::MessageBox(const QString& caption, const QString& text, TMsgButtons buttons,
                                           TMsgIcon icon) {

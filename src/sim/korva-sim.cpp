@@ -1,7 +1,7 @@
 // korva-sim: the simulated IXA controller as a program. Prints the device path to connect to
 // (one line, nothing else on standard output) and serves it until interrupted.
 
-#include "Simulator.h"
+#include "sim/Simulator.h"
 
 #include <algorithm>
 #include <charconv>

@@ -20,7 +20,7 @@
 // the model itself, never undefined behaviour).
 // Threads: none of its own and no lock; TSimulator serialises every call.
 
-#include "Simulator.h"
+#include "sim/Simulator.h"
 
 #include <array>
 #include <chrono>

@@ -5,7 +5,7 @@
 
 #include "panel/Panel.h"
 #include "sim/Simulator.h"
-#include "toolkit/ScriptedDialogs.h"
+#include "support/ScriptedDialogs.h"
 #include "toolkit/Settings.h"
 
 #include <QSettings>

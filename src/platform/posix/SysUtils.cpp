@@ -1,0 +1,16 @@
+// The run-time services that differ per system: the POSIX tick and the home folder's log.
+#include "platform/SysUtils.h"
+
+#include <chrono>
+#include <cstdlib>
+
+uint32_t GetTickCount() {
+    using namespace std::chrono;
+    auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return static_cast<uint32_t>(ms);
+}
+
+AnsiString CommLogPath() {
+    const char* home = std::getenv("HOME");
+    return AnsiString(home && *home ? home : ".") + "/COMMLOG.LOG";
+}
