@@ -8,11 +8,6 @@
 #include <cstdio>
 #include <cstring>
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
 namespace {
 
 void AppendHex(std::string& out, unsigned char byte) {
@@ -142,13 +137,4 @@ int ReportFailure(const TCliOptions& options, const std::string& command, const 
     } catch (const std::exception& e) {
         return ReportError(json, ExitLink, e.what() + where);
     }
-}
-
-void GuardStandardStreams() {
-#ifndef _WIN32
-    // Windows hands out no small descriptor numbers to a port: nothing to keep taken there.
-    for (int fd = 0; fd <= 2; ++fd)
-        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF)
-            open("/dev/null", O_RDONLY); // the lowest free number: fd itself
-#endif
 }

@@ -62,8 +62,3 @@ int ReportError(bool json, int code, const std::string& message, const std::stri
 // Reports the exception being handled and returns its exit code; call it inside a catch block.
 // port is the port once it is known (empty before); options.Address the unit spoken to.
 int ReportFailure(const TCliOptions& options, const std::string& command, const std::string& port);
-
-// Keeps the descriptors of standard input, output and error taken (by /dev/null, read-only) when
-// the program was started with one closed, so that a port opened later never becomes standard
-// output; writing the output then fails as it would on the closed descriptor.
-void GuardStandardStreams();

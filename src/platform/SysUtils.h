@@ -44,3 +44,8 @@ const std::vector<AnsiString>& CommandLine();
 
 // Where the controller-error log lives: COMMLOG.LOG in the home folder ("C:\COMMLOG.LOG" on Windows).
 AnsiString CommLogPath();
+
+// A program started with standard input, output or error closed would hand that small number to
+// the first file it opens (a serial port, say), so that its output went there: each closed one is
+// taken by the null device. Nothing to do on Windows, which hands out no such numbers.
+void GuardStandardStreams();

@@ -5,3 +5,5 @@
 AnsiString CommLogPath() {
     return "C:\\COMMLOG.LOG";
 }
+
+void GuardStandardStreams() {}
