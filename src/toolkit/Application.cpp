@@ -1,6 +1,9 @@
 #include "toolkit/Application.h"
 
 #include "toolkit/Dialogs.h"
+#include "toolkit/Text.h"
+
+#include "link/IxaInterface.h"
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName("Korva Windows");
@@ -25,9 +28,16 @@ QString TApplication::ErrorDisplayText(const QString& message) {
 }
 
 void TApplication::ShowException(const std::exception& error) {
-    // Messages are 8-bit texts (often from the controller): Latin-1, like every AnsiString shown.
-    Dialogs().MessageBox("Korva Windows", ErrorDisplayText(QString::fromLatin1(error.what())),
-                         TMsgButtons::Ok, TMsgIcon::Error);
+    // Messages are 8-bit texts, often from the controller: through its code page, like every one shown.
+    QString text = ErrorDisplayText(ToQString(error.what()));
+    // A controller's refusal in words, and what it refused, so that the operator can act on it.
+    const auto* refusal = dynamic_cast<const EIxa*>(&error);
+    if (refusal && QString::fromLatin1(error.what()).startsWith("Error ")) {
+        text = ErrorDisplayText(ToQString(refusal->Described()));
+        if (!refusal->Command.empty())
+            text += "\n\nRefused: " + ToQString(refusal->Command);
+    }
+    Dialogs().MessageBox("Korva Windows", text, TMsgButtons::Ok, TMsgIcon::Error);
 }
 
 void TApplication::HandleCurrentException() {

@@ -166,7 +166,11 @@ TEST(ConfigCompareTest, AHundredThousandKeysCompareWithinASecond) {
     const std::clock_t start = std::clock();
     const TConfigCompare result = TConfigCompare::Compare(file, controller);
     const double seconds = double(std::clock() - start) / CLOCKS_PER_SEC;
+#ifdef KORVA_SANITIZED
+    EXPECT_LT(seconds, 10.0); // the sanitizers' own cost; a quadratic compare takes minutes there
+#else
     EXPECT_LT(seconds, 1.0);
+#endif
 
     ASSERT_EQ(result.Rows.size(), size_t(Keys));
     size_t differs = 0;

@@ -149,7 +149,8 @@ TEST(ContourForm, WriteFailureStopsAtThePointAndStillCloses) {
     EXPECT_EQ(TDialogRig::Writes(rig.Sent()).size(), 4u); // points 0 to 3, none after the failure
     ASSERT_EQ(rig.Dialogs->Boxes.size(), 1u);
     EXPECT_EQ(rig.Dialogs->Boxes[0].Caption, "Korva Windows"); // the application's error report
-    EXPECT_EQ(rig.Dialogs->Boxes[0].Text, "Error 3.");
+    // In words, with the command and value refused.
+    EXPECT_EQ(rig.Dialogs->Boxes[0].Text, "Error 3: value out of range.\n\nRefused: CMF 3 4.000");
     EXPECT_EQ(form.result(), QDialog::Accepted);
 }
 

@@ -218,7 +218,7 @@ TEST_F(TPanelDialogsTest, ContourReadFailureOpensNoDialogAndIsReported) {
                                            [](TContourForm& form) { form.CancelButton->click(); }));
     ASSERT_EQ(Dialogs->Boxes.size(), 1u);
     EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows");
-    EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 2.");
+    EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 2: malformed command or no such index.\n\nRefused: CMF? 0");
 }
 
 TEST_F(TPanelDialogsTest, ProgramOptionsOkRepeatsTheHandshakeAndSaves) {

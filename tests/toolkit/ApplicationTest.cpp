@@ -52,7 +52,7 @@ TEST(ErrorDisplay, AnExceptionFromAHandlerIsShownAndTheProgramGoesOn) {
     ASSERT_EQ(clicks, 2);
     ASSERT_EQ(dialogs->Boxes.size(), 2u);
     EXPECT_EQ(dialogs->Boxes[0].Caption, "Korva Windows");
-    EXPECT_EQ(dialogs->Boxes[0].Text, "Error 3.");
+    EXPECT_EQ(dialogs->Boxes[0].Text, "Error 3: value out of range."); // in words, not a bare number
     EXPECT_EQ(dialogs->Boxes[0].Icon, TMsgIcon::Error);
     EXPECT_EQ(dialogs->Boxes[0].Buttons, TMsgButtons::Ok);
     EXPECT_EQ(dialogs->Boxes[1].Text, "Port gone!");
