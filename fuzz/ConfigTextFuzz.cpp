@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Fail("a line holds a line feed");
         if (entry.Key.empty() || (entry.Mnemonic.empty() != (entry.Key.front() == '\n')))
             Fail("a key that is neither a parameter's nor a line's");
-        if (entry.Info && entry.Info->Indexed != (entry.Index >= 0) && entry.Mnemonic != "TT")
+        if (entry.Info && entry.Info->Indexed() != (entry.Index >= 0) && entry.Mnemonic != "TT")
             Fail("an indexed parameter without its index");
         joined += entry.Line;
         joined += '\n';

@@ -165,8 +165,14 @@ TEST_F(BusPollerTest, OtherUnitsFillTheIdleTimeWithoutMovingThePanelsPasses) {
     ServeUntil([] { return false; }, 4500);
     for (int address : {3, 7, 12})
         EXPECT_LT(LongestRefresh(address, steady), 2000.0) << address;
-    // Only a slower pass is a fault of the poller; a faster median is the load's doing.
-    EXPECT_LE(Median(shared), Median(alone) + 5.0);
+    // Only a slower pass is a fault of the poller; a faster median is the load's doing. A sanitizer
+    // build's own cost spreads the medians wider than the poller's effect under test here.
+#ifdef KORVA_SANITIZED
+    constexpr double Margin = 20.0;
+#else
+    constexpr double Margin = 5.0;
+#endif
+    EXPECT_LE(Median(shared), Median(alone) + Margin);
     EXPECT_GT(Median(alone), 195.0);
 
     // The panel's unit is asked exactly what it was asked alone, in the same order.
