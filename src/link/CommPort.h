@@ -34,7 +34,7 @@
 // The port's failures, named; each number is the index of its message in CommPortErrorText, as the
 // windows show it.
 enum class TCommPortError : uint8_t {
-    BadSpecification = 0,
+    BadSettings = 0,
     BadBaudRate = 1,
     BadPortNumber = 2,
     BadStopBits = 3,
