@@ -5,6 +5,8 @@
 #include "support/HostileServer.h"
 #include "support/Ser2net.h"
 
+#include "KorvaSpawn.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -34,21 +36,8 @@ struct TNetRun {
 // Runs korva with args; killed after 30 s, which counts as a failure of any test here.
 TNetRun RunKorva(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
     const fs::path err = fs::temp_directory_path() / ("korva-net-err-" + std::to_string(::getpid()));
-    std::vector<std::string> argv{KORVA_PROGRAM};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargv;
-    for (std::string& a : argv)
-        cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    std::vector<std::string> envs;
-    for (char** e = environ; *e; ++e)
-        if (std::string(*e).rfind("KORVA_PORT=", 0) != 0)
-            envs.push_back(*e);
-    envs.insert(envs.end(), env.begin(), env.end());
-    std::vector<char*> cenv;
-    for (std::string& e : envs)
-        cenv.push_back(e.data());
-    cenv.push_back(nullptr);
+    TSpawnStrings argv = KorvaArguments(args), envs = KorvaEnvironment(env);
+    std::vector<char*> cargv = argv.Pointers(), cenv = envs.Pointers();
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
     ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);

@@ -6,6 +6,8 @@
 #include "record/TrendCsv.h"
 #include "sim/Simulator.h"
 
+#include "KorvaSpawn.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -48,21 +50,8 @@ TRun Korva(const std::vector<std::string>& args, const std::vector<std::string>&
     fs::create_directories(dir);
     const fs::path out = dir / ("out" + std::to_string(serial));
     const fs::path err = dir / ("err" + std::to_string(serial++));
-    std::vector<std::string> argv{KORVA_PROGRAM};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargv;
-    for (std::string& a : argv)
-        cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    std::vector<std::string> envs;
-    for (char** e = environ; *e; ++e)
-        if (std::string(*e).rfind("KORVA_PORT=", 0) != 0)
-            envs.push_back(*e);
-    envs.insert(envs.end(), env.begin(), env.end());
-    std::vector<char*> cenv;
-    for (std::string& e : envs)
-        cenv.push_back(e.data());
-    cenv.push_back(nullptr);
+    TSpawnStrings argv = KorvaArguments(args), envs = KorvaEnvironment(env);
+    std::vector<char*> cargv = argv.Pointers(), cenv = envs.Pointers();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (stdoutPath == ClosedStream)
