@@ -2,20 +2,12 @@
 // Telnet com-port option (RFC 2217).
 
 #include "platform/net/NetSerialDevice.h"
-#include "platform/posix/PollFor.h"
+#include "platform/net/NetSocket.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstring>
 #include <iterator>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -40,34 +32,7 @@ enum : unsigned char {
     ServerOffset = 100, // a server's answer to command c is c + 100
 };
 
-// Connects to one address within limitMs; the socket is returned non-blocking, or -1 with errno set.
-int ConnectWithin(const addrinfo& ai, unsigned limitMs) {
-    int fd = ::socket(ai.ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    if (::connect(fd, ai.ai_addr, ai.ai_addrlen) == 0)
-        return fd;
-    int error = errno;
-    if (error == EINPROGRESS) {
-        int events = PollFor(fd, POLLOUT, int(limitMs));
-        socklen_t length = sizeof error;
-        if (events == 0)
-            error = ETIMEDOUT;
-        else if (events < 0)
-            error = errno;
-        else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
-            error = errno;
-    }
-    if (error == 0)
-        return fd;
-    ::close(fd);
-    errno = error;
-    return -1;
-}
-
-void SetOption(int fd, int level, int name, int value) {
-    ::setsockopt(fd, level, name, &value, sizeof value); // a refused tuning leaves a working connection
-}
+const NetSocket::TErrors& Errors = NetSocket::Errors;
 
 } // namespace
 
@@ -113,12 +78,13 @@ bool TNetSerialDevice::Fail(int error) {
 }
 
 bool TNetSerialDevice::Ended(int error) {
-    End = error == EPIPE ? TEnd::Closed : error == ECONNRESET ? TEnd::Reset : End;
+    End = error == Errors.Closed ? TEnd::Closed : error == Errors.Reset ? TEnd::Reset : End;
     // A write found the connection gone: what the server said before it hung up may still wait to
     // be read (a busy server's "Port already in use"). A little of it, as it stands, for LostText.
-    for (int i = 0; i < 4 && Fd >= 0; ++i) {
+    for (int i = 0; i < 4 && Sock != NetSocket::NoSocket; ++i) {
         char raw[4096];
-        const ssize_t n = ::recv(Fd, raw, sizeof raw, MSG_DONTWAIT);
+        int ignored = 0;
+        const long n = NetSocket::Receive(Sock, raw, sizeof raw, ignored);
         if (n <= 0)
             break;
         NoteTail(raw, size_t(n));
@@ -149,36 +115,20 @@ bool TNetSerialDevice::Open(const AnsiString& name) {
     std::string host, port;
     if (!ParseName(name, Telnet, host, port)) {
         FailureText = "Not a network port name: " + name + " (tcp://HOST:PORT or rfc2217://HOST:PORT)";
-        return Fail(EINVAL);
+        return Fail(Errors.Invalid);
     }
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    if (int rc = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found); rc != 0) {
-        FailureText = std::string(::gai_strerror(rc)) + ": " + name;
-        return Fail(EHOSTUNREACH);
-    }
-    int fd = -1, error = ECONNREFUSED;
-    for (const addrinfo* ai = found; ai && fd < 0; ai = ai->ai_next) {
-        fd = ConnectWithin(*ai, ConnectMs);
-        if (fd < 0)
-            error = errno;
-    }
-    ::freeaddrinfo(found);
-    if (fd < 0)
+    int error = 0;
+    std::string words;
+    const NetSocket::TSocket socket = NetSocket::Connect(host, port, ConnectMs, error, words);
+    if (socket == NetSocket::NoSocket) {
+        if (!words.empty())
+            FailureText = words + ": " + name;
         return Fail(error);
-
-    // Small lines both ways: no coalescing delay. A server that vanishes without closing the
-    // connection (powered off, cable out) shows as a lost connection within seconds, not minutes.
-    SetOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);
-    SetOption(fd, SOL_SOCKET, SO_KEEPALIVE, 1);
-    SetOption(fd, IPPROTO_TCP, TCP_KEEPIDLE, 5);
-    SetOption(fd, IPPROTO_TCP, TCP_KEEPINTVL, 2);
-    SetOption(fd, IPPROTO_TCP, TCP_KEEPCNT, 3);
-    SetOption(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, 10000);
-    Fd = fd;
+    }
+    // A server that vanishes without closing the connection (powered off, cable out) shows as a
+    // lost connection within seconds, not minutes.
+    NetSocket::Tune(socket);
+    Sock = socket;
     Kept = TDcb{};
     if (!Telnet)
         return true;
@@ -207,7 +157,7 @@ bool TNetSerialDevice::Open(const AnsiString& name) {
     if (!ComPortAccepted) {
         FailureText = "No com-port option (RFC 2217) at " + name;
         Close();
-        return Fail(EPROTO);
+        return Fail(Errors.Protocol);
     }
     return true;
 }
@@ -217,7 +167,7 @@ AnsiString TNetSerialDevice::OpenFailureText(const AnsiString& name) const {
         return FailureText;
     if (End != TEnd::None)
         return LostText(name);
-    if (Error == EPROTO)
+    if (Error == Errors.Protocol)
         return "The server did not confirm the line settings: " + name;
     return DescribeOpenFailure(Error, name);
 }
@@ -236,20 +186,12 @@ AnsiString TNetSerialDevice::LostText(const AnsiString& name) const {
 }
 
 bool TNetSerialDevice::DeviceLost() const {
-    switch (Error) {
-    case ECONNRESET:
-    case EPIPE:
-    case ECONNABORTED:
-    case ENOTCONN:
-    case ETIMEDOUT: // the keep-alive or the user time-out gave up on the server
-    case EHOSTUNREACH:
-    case ENETUNREACH:
-    case ENETDOWN:
-    case EIO:
-        return true;
-    default:
-        return false;
-    }
+    // A timed-out connection is one the keep-alive or the user time-out gave up on.
+    for (int lost : {Errors.Reset, Errors.Closed, Errors.Aborted, Errors.NotConnected, Errors.TimedOut,
+                     Errors.HostUnreachable, Errors.NetUnreachable, Errors.NetDown, Errors.Io})
+        if (Error == lost)
+            return true;
+    return false;
 }
 
 bool TNetSerialDevice::GetState(TDcb& dcb) {
@@ -262,7 +204,7 @@ bool TNetSerialDevice::SetState(const TDcb& dcb) {
     const bool stopValid = dcb.StopBits == TDcb::OneStopBit || dcb.StopBits == TDcb::TwoStopBits ||
                            (dcb.StopBits == TDcb::One5StopBits && dcb.ByteSize == 5);
     if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 || !stopValid)
-        return Fail(EINVAL);
+        return Fail(Errors.Invalid);
     if (!Telnet) {
         // A raw port's line is set in the server's own configuration.
         Kept = dcb;
@@ -315,10 +257,10 @@ bool TNetSerialDevice::SetState(const TDcb& dcb) {
     for (size_t i = 0; i < std::min(Confirmed.size(), lineSettings); ++i)
         if (Confirmed[i].first != sent[i].first + ServerOffset || Confirmed[i].second != sent[i].second) {
             FailureText = Refusal(i, sent[i].second);
-            return Fail(EPROTO);
+            return Fail(Errors.Protocol);
         }
     if (Confirmed.size() < lineSettings)
-        return Fail(EPROTO);
+        return Fail(Errors.Protocol);
     Note.clear();
     if (Confirmed.size() < sent.size())
         Note = sent.size() - lineSettings > 1 && Confirmed.size() == lineSettings
@@ -360,12 +302,12 @@ AnsiString TNetSerialDevice::Refusal(size_t index, const std::vector<unsigned ch
 
 bool TNetSerialDevice::SetupQueues(uint32_t, uint32_t) {
     // The socket's buffers are the system's; the request is met while the connection is open.
-    return IsOpen() || Fail(EBADF);
+    return IsOpen() || Fail(Errors.NotOpen);
 }
 
 bool TNetSerialDevice::SetTimeouts(const TCommTimeouts& timeouts) {
     if (!IsOpen())
-        return Fail(EBADF);
+        return Fail(Errors.NotOpen);
     Timeouts = timeouts;
     return true;
 }
@@ -374,19 +316,18 @@ bool TNetSerialDevice::SendAll(const unsigned char* data, size_t count, unsigned
     const uint32_t start = GetTickCount();
     size_t done = 0;
     while (done < count) {
-        ssize_t n = ::send(Fd, data + done, count - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        int error = 0;
+        const long n = NetSocket::Send(Sock, data + done, count - done, error);
         if (n > 0) {
             done += size_t(n);
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            return Ended(errno);
+        if (n < 0 && error != Errors.WouldBlock)
+            return Ended(error);
         const uint32_t spent = GetTickCount() - start;
         // The server takes no more within the write time-outs: a failed write, the connection stays.
-        if (spent >= limitMs || PollFor(Fd, POLLOUT, int(limitMs - spent)) <= 0)
-            return Fail(EAGAIN);
+        if (spent >= limitMs || NetSocket::Wait(Sock, true, limitMs - spent, error) <= 0)
+            return Fail(Errors.WriteTimeout);
     }
     return true;
 }
@@ -503,15 +444,11 @@ bool TNetSerialDevice::Receive(char* out, size_t room, size_t& got, unsigned wai
     size_t talk = 0;
     for (;;) {
         // Decoding never makes more bytes than it was given, so room bytes of input fit in out.
-        ssize_t n = Telnet ? ::recv(Fd, raw, std::min(room, sizeof raw), MSG_DONTWAIT)
-                           : ::recv(Fd, out, room, MSG_DONTWAIT);
+        int error = 0;
+        const long n = Telnet ? NetSocket::Receive(Sock, raw, std::min(room, sizeof raw), error)
+                              : NetSocket::Receive(Sock, out, room, error);
         if (n > 0) {
-#ifdef TCP_QUICKACK
-            // Acknowledge at once: a server that holds its next bytes until our acknowledgement
-            // (Nagle's algorithm) would otherwise wait for the delayed one, up to 40 ms. The
-            // system clears the option again on its own, so it is set after every read.
-            SetOption(Fd, IPPROTO_TCP, TCP_QUICKACK, 1);
-#endif
+            NetSocket::AfterRead(Sock);
             got = Telnet ? Decode(raw, size_t(n), out) : size_t(n);
             NoteTail(out, got);
             // Only Telnet talk: a drain goes on (for a bounded amount), a wait returns for its
@@ -523,18 +460,16 @@ bool TNetSerialDevice::Receive(char* out, size_t room, size_t& got, unsigned wai
         }
         if (n == 0) {
             End = TEnd::Closed;
-            return Fail(ECONNRESET); // the server closed the connection
+            return Fail(Errors.Reset); // the server closed the connection
         }
-        if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            return Ended(errno);
+        if (error != Errors.WouldBlock)
+            return Ended(error);
         const uint32_t spent = GetTickCount() - start;
         if (spent >= waitMs)
             return true;
-        const int events = PollFor(Fd, POLLIN, int(waitMs - spent));
+        const int events = NetSocket::Wait(Sock, false, waitMs - spent, error);
         if (events < 0)
-            return Fail(errno);
+            return Fail(error);
         if (events == 0)
             return true;
         // Input, a hang-up or an error: the next receive tells which.
@@ -568,22 +503,22 @@ bool TNetSerialDevice::BytesWaiting(uint32_t& count) {
         count = uint32_t(Pending.size());
         return true;
     }
-    int n = 0;
-    if (::ioctl(Fd, FIONREAD, &n) != 0)
-        return Fail(errno);
-    n = std::min(n, int(MaxPendingBytes)); // counted as a local queue would hold it
+    size_t n = 0;
+    int error = 0;
+    if (!NetSocket::Available(Sock, n, error))
+        return Fail(error);
+    n = std::min(n, MaxPendingBytes); // counted as a local queue would hold it
     if (n == 0) {
         // Readable with nothing to read is the server's end of the connection.
-        const int events = PollFor(Fd, POLLIN, 0);
+        const int events = NetSocket::Wait(Sock, false, 0, error);
         if (events > 0) {
-            char byte;
-            const ssize_t peeked = ::recv(Fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+            const int peeked = NetSocket::Peek(Sock, error);
             if (peeked == 0) {
                 End = TEnd::Closed;
-                return Fail(ECONNRESET);
+                return Fail(Errors.Reset);
             }
-            if (peeked < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-                return Ended(errno);
+            if (peeked < 0 && error != Errors.WouldBlock)
+                return Ended(error);
             if (peeked > 0)
                 n = 1;
         }
@@ -597,7 +532,8 @@ bool TNetSerialDevice::WaitForInput(unsigned ms) {
         SleepMs(ms);
         return false;
     }
-    return !Pending.empty() || PollFor(Fd, POLLIN, int(ms)) > 0;
+    int error = 0;
+    return !Pending.empty() || NetSocket::Wait(Sock, false, ms, error) > 0;
 }
 
 bool TNetSerialDevice::Purge() {
@@ -624,9 +560,8 @@ bool TNetSerialDevice::Drain(size_t limitBytes, unsigned limitMs) {
 }
 
 bool TNetSerialDevice::Close() {
-    if (Fd >= 0)
-        ::close(Fd);
-    Fd = -1;
+    NetSocket::Close(Sock);
+    Sock = NetSocket::NoSocket;
     Pending.clear();
     State = TState::Data;
     Sub.clear();

@@ -10,16 +10,18 @@
 // that broke is a lost device, which TCommPort reopens by name. A modem-line control (DTR, RTS) that
 // the server does not confirm is let pass with a note, as a local driver without modem lines is.
 //
-// Errors: the system's error numbers (ECONNREFUSED, ETIMEDOUT...); a server that closed the
-// connection is ECONNRESET; a host name that does not resolve is EHOSTUNREACH, a name that is not
-// HOST:PORT is EINVAL, a server that refuses the com-port option, leaves a line setting unconfirmed
-// or confirms another value is EPROTO. Threads: one at a time, as every serial device.
+// Errors: the system's error numbers (on POSIX ECONNREFUSED, ETIMEDOUT..., on Windows the Winsock
+// codes; NetSocket::Errors names them): a server that closed the connection is Errors.Reset; a host
+// name that does not resolve is HostUnreachable, a name that is not HOST:PORT is Invalid, a server
+// that refuses the com-port option, leaves a line setting unconfirmed or confirms another value is
+// Protocol. Threads: one at a time, as every serial device.
 //
 // A server is not trusted to behave: what is held back from it is bounded (MaxPendingBytes of data,
 // one confirmation per setting asked), and every drain ends after a bounded number of bytes, so that
 // a server that never stops sending costs neither memory nor the caller's time.
 
 #include "platform/SerialDevice.h"
+#include "platform/net/NetSocket.h"
 
 #include <string>
 #include <vector>
@@ -30,7 +32,7 @@ public:
     ~TNetSerialDevice() override; // closes the connection if open
 
     bool Open(const AnsiString& name) override;
-    bool IsOpen() const override { return Fd >= 0; }
+    bool IsOpen() const override { return Sock != NetSocket::NoSocket; }
     bool GetState(TDcb& dcb) override;
     bool SetState(const TDcb& dcb) override;
     bool SetupQueues(uint32_t inputSize, uint32_t outputSize) override;
@@ -83,7 +85,7 @@ private:
     bool Drain(size_t limitBytes, unsigned limitMs);
     AnsiString Refusal(size_t index, const std::vector<unsigned char>& asked) const;
 
-    int Fd = -1;
+    NetSocket::TSocket Sock = NetSocket::NoSocket;
     bool Telnet = false;
     AnsiString Name;
     // How the connection ended, for LostText; kept after Close.

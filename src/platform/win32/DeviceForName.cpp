@@ -1,7 +1,9 @@
-// The backend for a port name on Windows: always the system's own. A network name reaches the
-// system as it stands and fails to open there.
+// The backend for a port name on Windows: a serial device server or the system's COM port.
 #include "platform/SerialDevice.h"
+#include "platform/net/NetSerialDevice.h"
 
-std::unique_ptr<TSerialDevice> TSerialDevice::ForName(const AnsiString&) {
+std::unique_ptr<TSerialDevice> TSerialDevice::ForName(const AnsiString& name) {
+    if (IsNetworkName(name))
+        return std::make_unique<TNetSerialDevice>();
     return std::make_unique<TLocalSerialDevice>();
 }
