@@ -179,9 +179,19 @@ bool TLocalSerialDevice::BytesWaiting(uint32_t& count) {
 }
 
 bool TLocalSerialDevice::WaitForInput(unsigned ms) {
-    // No event wait on a synchronous handle: the bounded pause.
-    Sleep(ms);
-    return false;
+    // A synchronous handle has no comm event wait with a time limit: the input queue is looked at
+    // between short pauses, and the wait ends as soon as it holds a byte. A line that refuses to be
+    // looked at (unplugged) is news for the caller too: its next call reports the failure.
+    const DWORD start = GetTickCount();
+    for (;;) {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!Keep(Error, ClearCommError(Native->Handle, &errors, &status)) || status.cbInQue > 0)
+            return true;
+        if (GetTickCount() - start >= ms)
+            return false;
+        Sleep(1);
+    }
 }
 
 bool TSerialDevice::IsLostError(int error) {
