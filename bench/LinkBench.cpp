@@ -14,6 +14,8 @@
 // Run: korva-link-bench [exchanges]   (python3-serial needed for the side-by-side figure)
 //      korva-link-bench [exchanges] line   only the traffic log's cost and the scan
 //      korva-link-bench [exchanges] network  only the exchange through ser2net, best of 5 rounds
+//      korva-link-bench [exchanges] paired [rounds]  the link against the termios loop, in alternating
+//                                      rounds against a simulator in a process of its own
 //      korva-link-bench --help         the usage
 //      korva-link-bench --check        a few seconds; fails (exit 1) when the paced exchange takes
 //                                      more than 1.10 x its wire time, or the unpaced rate falls
@@ -26,15 +28,20 @@
 #include "link/Traffic.h"
 #include "sim/Simulator.h"
 #include "support/Ser2net.h"
+#include "termios-loop.h"
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fcntl.h>
 #include <fstream>
 #include <memory>
+#include <sched.h>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -46,6 +53,12 @@ constexpr double ByteMs = 10.0 / 9600 * 1000; // one byte on the wire, start and
 double ThreadCpuMs() {
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+double ProcessCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
@@ -380,6 +393,131 @@ void Scan() {
                 units.size(), ms, wire, bytes, silent, perSilent, wire + limits, ms / (wire + limits));
 }
 
+// The unpaced simulator in a process of its own (forked before this process starts any thread),
+// so that the link and the termios loop each have the machine's cores on the same terms and their CPU
+// times count their own process alone. Ended with the object.
+class TSimProcess {
+public:
+    TSimProcess() {
+        int ends[2];
+        if (pipe(ends) != 0)
+            return;
+        Pid = fork();
+        if (Pid == 0) {
+            close(ends[0]);
+            {
+                sim::TSimulator sim(TRig::Options(false));
+                const std::string path = sim.SlavePath() + "\n";
+                if (write(ends[1], path.data(), path.size()) != ssize_t(path.size()))
+                    _exit(1);
+                close(ends[1]);
+                for (;;)
+                    pause(); // until the bench ends it
+            }
+        }
+        close(ends[1]);
+        char buffer[256] = {};
+        ssize_t n = Pid > 0 ? read(ends[0], buffer, sizeof buffer - 1) : 0;
+        close(ends[0]);
+        if (n > 1)
+            Path.assign(buffer, size_t(n) - 1);
+    }
+    ~TSimProcess() {
+        if (Pid > 0) {
+            kill(Pid, SIGTERM);
+            waitpid(Pid, nullptr, 0);
+        }
+    }
+    TSimProcess(const TSimProcess&) = delete;
+    TSimProcess& operator=(const TSimProcess&) = delete;
+    pid_t Pid = -1;
+    std::string Path; // empty when the simulator did not start
+};
+
+struct TSpread {
+    double Median, Low, High; // median, least and greatest
+};
+
+TSpread SpreadOf(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    const double median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    return {median, values.front(), values.back()};
+}
+
+// The link against the termios loop in the same conditions: both in this process, against one
+// unpaced simulator in a process of its own, the process's CPU counted for each, in alternating
+// rounds (link, loop, link, loop...) on the same line, both kept open, so that a round of each follows
+// the other within milliseconds. Each pair of rounds gives a ratio; the median ratio is what a loaded
+// machine moves least, and its least and greatest show how far single pairs stray.
+int Paired(int count, int rounds) {
+    // One core for the simulator and both sides: every exchange is then the same two task switches
+    // on it, and never a wake-up of another core from idle, which costs more than the exchange and
+    // comes and goes with the machine's other load.
+    const int core = sched_getcpu();
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(core, &one);
+    const bool pinned = core >= 0 && sched_setaffinity(0, sizeof one, &one) == 0;
+    TSimProcess sim;
+    if (sim.Path.empty()) {
+        std::fprintf(stderr, "the simulator did not start\n");
+        return 1;
+    }
+    // The loop's descriptor first: the link's open bars later ones (when not root). The link's reads
+    // do not block, so the loop's blocking settings, made after the link's, serve both.
+    const int loopFd = open(sim.Path.c_str(), O_RDWR | O_NOCTTY);
+    TCommPort port;
+    port.Open(sim.Path);
+    TIxaInterface link(&port);
+    link.Connect();
+    if (loopFd < 0 || !link.Connected || TermiosLoopSetup(loopFd) != 0 || TermiosLoopExchange(loopFd) != 0) {
+        std::fprintf(stderr, "no connection to the simulator: %s\n", port.OpenFailure().c_str());
+        return 1;
+    }
+    link.GetCommandForce();
+    std::vector<double> rateRatio, cpuRatio, linkRate, loopRate, linkCpu, loopCpu;
+    bool failed = false;
+    auto round = [&](bool ours, std::vector<double>& rate, std::vector<double>& cpu) {
+        const auto start = TClock::now();
+        const double used = ProcessCpuMs();
+        for (int i = 0; i < count; ++i)
+            if (ours)
+                link.GetCommandForce();
+            else
+                failed |= TermiosLoopExchange(loopFd) != 0;
+        rate.push_back(count / (MsSince(start) / 1000));
+        cpu.push_back((ProcessCpuMs() - used) / count);
+    };
+    for (int i = 0; i < rounds && !failed; ++i) {
+        round(true, linkRate, linkCpu);
+        round(false, loopRate, loopCpu);
+        rateRatio.push_back(linkRate.back() / loopRate.back());
+        cpuRatio.push_back(linkCpu.back() / loopCpu.back());
+    }
+    close(loopFd);
+    if (failed) {
+        std::fprintf(stderr, "the termios loop's exchange failed\n");
+        return 1;
+    }
+    const TSpread rate = SpreadOf(rateRatio), cpu = SpreadOf(cpuRatio);
+    const TSpread ours = SpreadOf(linkRate), theirs = SpreadOf(loopRate);
+    const TSpread oursCpu = SpreadOf(linkCpu), theirsCpu = SpreadOf(loopCpu);
+    std::printf(
+        "unpaced CF? (echo, value, OK), link against the termios loop (C), %d alternating rounds of %d "
+        "exchanges each, both in this process, the simulator in a process of its own, %s; median "
+        "(least-greatest):\n",
+        rounds, count, pinned ? ("all on core " + std::to_string(core)).c_str() : "on any core");
+    std::printf("  link  %7.0f exchanges/s (%.0f-%.0f)   CPU %.5f ms/exchange (%.5f-%.5f)\n", ours.Median,
+                ours.Low, ours.High, oursCpu.Median, oursCpu.Low, oursCpu.High);
+    std::printf("  loop  %7.0f exchanges/s (%.0f-%.0f)   CPU %.5f ms/exchange (%.5f-%.5f)\n", theirs.Median,
+                theirs.Low, theirs.High, theirsCpu.Median, theirsCpu.Low, theirsCpu.High);
+    std::printf(
+        "  link / loop, per pair of rounds: rate %.3f (%.3f-%.3f)   CPU per exchange %.3f (%.3f-%.3f)\n",
+        rate.Median, rate.Low, rate.High, cpu.Median, cpu.Low, cpu.High);
+    return 0;
+}
+
 // The guard of the figures above, in a few seconds: each ratio is the best of several short rounds;
 // one that misses its bound is measured again (up to three times), since a loaded machine only ever
 // makes the figures worse, and a regression misses every time.
@@ -432,6 +570,13 @@ constexpr const char* Usage =
     "       korva-link-bench [EXCHANGES] network  only the CF? exchange through ser2net (raw TCP, RFC 2217,\n"
     "                                             raw TCP with chardelay: false) beside the local one, best\n"
     "                                             of 5 rounds\n"
+    "       korva-link-bench [EXCHANGES] paired [ROUNDS]\n"
+    "                                             the unpaced link against the termios loop in the same\n"
+    "                                             conditions: both in this process on one line to a\n"
+    "                                             simulator in a process of its own, ROUNDS alternating\n"
+    "                                             rounds of EXCHANGES each way (ROUNDS at least 7, 21 when\n"
+    "                                             not given); the median of the per-pair ratios (rate,\n"
+    "                                             CPU per exchange) with their least and greatest\n"
     "       korva-link-bench --check              a few seconds; exit 1 when the paced exchange or the\n"
     "                                             unpaced rate falls short\n"
     "       korva-link-bench --help               this text\n";
@@ -451,7 +596,14 @@ int main(int argc, char** argv) {
         const long asked = std::strtol(argv[1], &end, 10);
         count = *end == '\0' && asked >= 40 && asked <= 10000000 ? int(asked) : 0;
     }
-    if (count == 0 || argc > 3 || (argc == 3 && part != "line" && part != "network")) {
+    int rounds = 21;
+    if (part == "paired" && argc == 4) {
+        char* end = nullptr;
+        const long asked = std::strtol(argv[3], &end, 10);
+        rounds = *end == '\0' && asked >= 7 && asked <= 1000 ? int(asked) : 0;
+    }
+    if (count == 0 || rounds == 0 || argc > (part == "paired" ? 4 : 3) ||
+        (argc >= 3 && part != "line" && part != "network" && part != "paired")) {
         std::fprintf(stderr, "korva-link-bench: EXCHANGES is a number from 40 to 10000000\n%s", Usage);
         return 2;
     }
@@ -460,6 +612,8 @@ int main(int argc, char** argv) {
         Scan();
         return 0;
     }
+    if (part == "paired")
+        return Paired(count, rounds);
     if (part == "network") {
         Network(count / 4, 5);
         return 0;

@@ -157,8 +157,8 @@ void TIxaInterface::WriteString(const AnsiString& text) {
     AssertOpen();
     TTrafficObserver* observer = Observer.load(std::memory_order_acquire);
     try {
-        Port->PutString(text);
-        Port->PutChar('\n');
+        // The line and its end in one write: the controller's side wakes once for it, not twice.
+        Port->PutString(text + '\n');
     } catch (const ECommPort& e) {
         if (observer)
             Notify(observer, TTrafficDirection::Sent, text, TTrafficMark::PortFailed, &e);

@@ -23,6 +23,7 @@ struct TLocalSerialDevice::TNative {
     termios Original{};
     bool HaveOriginal = false;
     std::shared_ptr<TRs485Settings> OriginalRs485; // null when the driver has no RS-485 mode
+    bool Drained = false;                          // the last read emptied the queue
 };
 
 namespace {
@@ -290,21 +291,29 @@ bool TLocalSerialDevice::Write(const char* data, size_t count) {
 
 bool TLocalSerialDevice::Read(char* data, size_t size, size_t& got, unsigned waitMs) {
     got = 0;
-    bool waited = false;
+    // Once a read has emptied the queue, the next bytes are mostly still on their way when the next
+    // read comes (the reply to the command just written): waiting first spares a read that finds
+    // nothing.
+    bool waited = false, waitFirst = Native->Drained && waitMs > 0;
     for (;;) {
-        ssize_t n = ::read(Native->Fd, data, size);
-        if (n > 0) {
-            got = size_t(n);
-            return true;
+        if (!waitFirst) {
+            ssize_t n = ::read(Native->Fd, data, size);
+            if (n > 0) {
+                got = size_t(n);
+                Native->Drained = got < size;
+                return true;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno != EAGAIN) {
+                Error = errno;
+                return false;
+            }
+            Native->Drained = true;
+            if (waited)
+                return true;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno != EAGAIN) {
-            Error = errno;
-            return false;
-        }
-        if (waited)
-            return true;
+        waitFirst = false;
         // Nothing waiting: a hung-up line reads empty too, and only the wait tells the two apart.
         int events = PollFor(Native->Fd, POLLIN, int(waitMs));
         if (events < 0) {
@@ -312,9 +321,10 @@ bool TLocalSerialDevice::Read(char* data, size_t size, size_t& got, unsigned wai
             return false;
         }
         if (events & (POLLHUP | POLLERR | POLLNVAL)) {
-            n = ::read(Native->Fd, data, size);
+            const ssize_t n = ::read(Native->Fd, data, size);
             if (n > 0) {
                 got = size_t(n);
+                Native->Drained = got < size;
                 return true;
             }
             Error = EIO;
@@ -362,6 +372,7 @@ bool TLocalSerialDevice::Purge() {
         Error = errno;
         return false;
     }
+    Native->Drained = true;
     return true;
 }
 
