@@ -447,12 +447,13 @@ TSpread SpreadOf(std::vector<double> values) {
 
 // The link against the termios loop in the same conditions: both in this process, against one
 // unpaced simulator in a process of its own, the process's CPU counted for each, in alternating
-// rounds (link, loop, link, loop...) on the same line, both kept open, so that a round of each follows
+// rounds (link, loop, link, loop...) on the same line, all kept open, so that a round of each follows
 // the other within milliseconds. Each pair of rounds gives a ratio; the median ratio is what a loaded
-// machine moves least, and its least and greatest show how far single pairs stray.
+// machine moves least, and its least and greatest show how far single pairs stray. A third side takes
+// its turn after the loop: the loop waiting with a time limit (poll, then read) as the link must.
 int Paired(int count, int rounds) {
-    // One core for the simulator and both sides: every exchange is then the same two task switches
-    // on it, and never a wake-up of another core from idle, which costs more than the exchange and
+    // One core for the simulator and every side: every exchange is then the same task switches on
+    // it, and never a wake-up of another core from idle, which costs more than the exchange and
     // comes and goes with the machine's other load.
     const int core = sched_getcpu();
     cpu_set_t one;
@@ -464,57 +465,70 @@ int Paired(int count, int rounds) {
         std::fprintf(stderr, "the simulator did not start\n");
         return 1;
     }
-    // The loop's descriptor first: the link's open bars later ones (when not root). The link's reads
-    // do not block, so the loop's blocking settings, made after the link's, serve both.
+    // The loops' descriptors first: the link's open bars later ones (when not root). The link's reads
+    // do not block, so the loop's blocking settings, made after the link's, serve all three.
     const int loopFd = open(sim.Path.c_str(), O_RDWR | O_NOCTTY);
+    const int pollFd = open(sim.Path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     TCommPort port;
     port.Open(sim.Path);
     TIxaInterface link(&port);
     link.Connect();
-    if (loopFd < 0 || !link.Connected || TermiosLoopSetup(loopFd) != 0 || TermiosLoopExchange(loopFd) != 0) {
+    const int limitMs = int(link.Timeout.load());
+    if (loopFd < 0 || pollFd < 0 || !link.Connected || TermiosLoopSetup(loopFd) != 0 ||
+        TermiosLoopExchange(loopFd) != 0 || TermiosPollExchange(pollFd, limitMs) != 0) {
         std::fprintf(stderr, "no connection to the simulator: %s\n", port.OpenFailure().c_str());
         return 1;
     }
     link.GetCommandForce();
-    std::vector<double> rateRatio, cpuRatio, linkRate, loopRate, linkCpu, loopCpu;
+    enum { Link, Loop, Poll, Sides };
+    std::vector<double> rate[Sides], cpu[Sides];
+    std::vector<double> rateRatio, cpuRatio, pollRateRatio, pollCpuRatio;
     bool failed = false;
-    auto round = [&](bool ours, std::vector<double>& rate, std::vector<double>& cpu) {
+    auto round = [&](int side) {
         const auto start = TClock::now();
         const double used = ProcessCpuMs();
         for (int i = 0; i < count; ++i)
-            if (ours)
+            if (side == Link)
                 link.GetCommandForce();
-            else
+            else if (side == Loop)
                 failed |= TermiosLoopExchange(loopFd) != 0;
-        rate.push_back(count / (MsSince(start) / 1000));
-        cpu.push_back((ProcessCpuMs() - used) / count);
+            else
+                failed |= TermiosPollExchange(pollFd, limitMs) != 0;
+        rate[side].push_back(count / (MsSince(start) / 1000));
+        cpu[side].push_back((ProcessCpuMs() - used) / count);
     };
     for (int i = 0; i < rounds && !failed; ++i) {
-        round(true, linkRate, linkCpu);
-        round(false, loopRate, loopCpu);
-        rateRatio.push_back(linkRate.back() / loopRate.back());
-        cpuRatio.push_back(linkCpu.back() / loopCpu.back());
+        for (int side : {Link, Loop, Poll})
+            round(side);
+        rateRatio.push_back(rate[Link].back() / rate[Loop].back());
+        cpuRatio.push_back(cpu[Link].back() / cpu[Loop].back());
+        pollRateRatio.push_back(rate[Link].back() / rate[Poll].back());
+        pollCpuRatio.push_back(cpu[Link].back() / cpu[Poll].back());
     }
     close(loopFd);
+    close(pollFd);
     if (failed) {
-        std::fprintf(stderr, "the termios loop's exchange failed\n");
+        std::fprintf(stderr, "a loop's exchange failed\n");
         return 1;
     }
-    const TSpread rate = SpreadOf(rateRatio), cpu = SpreadOf(cpuRatio);
-    const TSpread ours = SpreadOf(linkRate), theirs = SpreadOf(loopRate);
-    const TSpread oursCpu = SpreadOf(linkCpu), theirsCpu = SpreadOf(loopCpu);
     std::printf(
-        "unpaced CF? (echo, value, OK), link against the termios loop (C), %d alternating rounds of %d "
-        "exchanges each, both in this process, the simulator in a process of its own, %s; median "
+        "unpaced CF? (echo, value, OK), the link against the termios loop (C), %d alternating rounds of "
+        "%d exchanges each, all in this process, the simulator in a process of its own, %s; median "
         "(least-greatest):\n",
         rounds, count, pinned ? ("all on core " + std::to_string(core)).c_str() : "on any core");
-    std::printf("  link  %7.0f exchanges/s (%.0f-%.0f)   CPU %.5f ms/exchange (%.5f-%.5f)\n", ours.Median,
-                ours.Low, ours.High, oursCpu.Median, oursCpu.Low, oursCpu.High);
-    std::printf("  loop  %7.0f exchanges/s (%.0f-%.0f)   CPU %.5f ms/exchange (%.5f-%.5f)\n", theirs.Median,
-                theirs.Low, theirs.High, theirsCpu.Median, theirsCpu.Low, theirsCpu.High);
-    std::printf(
-        "  link / loop, per pair of rounds: rate %.3f (%.3f-%.3f)   CPU per exchange %.3f (%.3f-%.3f)\n",
-        rate.Median, rate.Low, rate.High, cpu.Median, cpu.Low, cpu.High);
+    static const char* const names[Sides] = {"link", "termios loop", "loop with poll"};
+    for (int side : {Link, Loop, Poll}) {
+        const TSpread r = SpreadOf(rate[side]), c = SpreadOf(cpu[side]);
+        std::printf("  %-15s %7.0f exchanges/s (%.0f-%.0f)   CPU %.5f ms/exchange (%.5f-%.5f)\n", names[side],
+                    r.Median, r.Low, r.High, c.Median, c.Low, c.High);
+    }
+    auto ratios = [](const char* what, const std::vector<double>& rates, const std::vector<double>& cpus) {
+        const TSpread r = SpreadOf(rates), c = SpreadOf(cpus);
+        std::printf("  %-28s rate %.3f (%.3f-%.3f)   CPU per exchange %.3f (%.3f-%.3f)\n", what, r.Median,
+                    r.Low, r.High, c.Median, c.Low, c.High);
+    };
+    ratios("link / termios loop:", rateRatio, cpuRatio);
+    ratios("link / loop with poll:", pollRateRatio, pollCpuRatio);
     return 0;
 }
 
@@ -576,7 +590,8 @@ constexpr const char* Usage =
     "                                             simulator in a process of its own, ROUNDS alternating\n"
     "                                             rounds of EXCHANGES each way (ROUNDS at least 7, 21 when\n"
     "                                             not given); the median of the per-pair ratios (rate,\n"
-    "                                             CPU per exchange) with their least and greatest\n"
+    "                                             CPU per exchange) with their least and greatest; and\n"
+    "                                             beside them the loop waiting with poll, as the link does\n"
     "       korva-link-bench --check              a few seconds; exit 1 when the paced exchange or the\n"
     "                                             unpaced rate falls short\n"
     "       korva-link-bench --help               this text\n";
