@@ -481,26 +481,37 @@ int Paired(int count, int rounds) {
     }
     link.GetCommandForce();
     enum { Link, Loop, Poll, Sides };
-    std::vector<double> rate[Sides], cpu[Sides];
-    std::vector<double> rateRatio, cpuRatio, pollRateRatio, pollCpuRatio;
+    // A round's rate is taken from its median exchange time: the machine's other load takes the core
+    // in bursts, which lengthen a few exchanges by whole time slices and move a mean far more than
+    // the median. Its throughput (exchanges over the round's time) is shown beside it.
+    std::vector<double> rate[Sides], throughput[Sides], cpu[Sides];
+    std::vector<double> rateRatio, throughputRatio, cpuRatio, pollRateRatio, pollCpuRatio;
+    std::vector<double> times(size_t(count), 0.0);
     bool failed = false;
     auto round = [&](int side) {
         const auto start = TClock::now();
         const double used = ProcessCpuMs();
-        for (int i = 0; i < count; ++i)
+        auto last = start;
+        for (int i = 0; i < count; ++i) {
             if (side == Link)
                 link.GetCommandForce();
             else if (side == Loop)
                 failed |= TermiosLoopExchange(loopFd) != 0;
             else
                 failed |= TermiosPollExchange(pollFd, limitMs) != 0;
-        rate[side].push_back(count / (MsSince(start) / 1000));
+            const auto now = TClock::now();
+            times[size_t(i)] = std::chrono::duration<double, std::milli>(now - last).count();
+            last = now;
+        }
         cpu[side].push_back((ProcessCpuMs() - used) / count);
+        throughput[side].push_back(count / (MsSince(start) / 1000));
+        rate[side].push_back(1000 / SpreadOf(times).Median);
     };
     for (int i = 0; i < rounds && !failed; ++i) {
         for (int side : {Link, Loop, Poll})
             round(side);
         rateRatio.push_back(rate[Link].back() / rate[Loop].back());
+        throughputRatio.push_back(throughput[Link].back() / throughput[Loop].back());
         cpuRatio.push_back(cpu[Link].back() / cpu[Loop].back());
         pollRateRatio.push_back(rate[Link].back() / rate[Poll].back());
         pollCpuRatio.push_back(cpu[Link].back() / cpu[Poll].back());
@@ -518,9 +529,11 @@ int Paired(int count, int rounds) {
         rounds, count, pinned ? ("all on core " + std::to_string(core)).c_str() : "on any core");
     static const char* const names[Sides] = {"link", "termios loop", "loop with poll"};
     for (int side : {Link, Loop, Poll}) {
-        const TSpread r = SpreadOf(rate[side]), c = SpreadOf(cpu[side]);
-        std::printf("  %-15s %7.0f exchanges/s (%.0f-%.0f)   CPU %.5f ms/exchange (%.5f-%.5f)\n", names[side],
-                    r.Median, r.Low, r.High, c.Median, c.Low, c.High);
+        const TSpread r = SpreadOf(rate[side]), t = SpreadOf(throughput[side]), c = SpreadOf(cpu[side]);
+        std::printf(
+            "  %-15s %7.0f exchanges/s (%.0f-%.0f), throughput %.0f (%.0f-%.0f)   CPU %.5f ms/exchange "
+            "(%.5f-%.5f)\n",
+            names[side], r.Median, r.Low, r.High, t.Median, t.Low, t.High, c.Median, c.Low, c.High);
     }
     auto ratios = [](const char* what, const std::vector<double>& rates, const std::vector<double>& cpus) {
         const TSpread r = SpreadOf(rates), c = SpreadOf(cpus);
@@ -528,6 +541,8 @@ int Paired(int count, int rounds) {
                     r.Low, r.High, c.Median, c.Low, c.High);
     };
     ratios("link / termios loop:", rateRatio, cpuRatio);
+    const TSpread t = SpreadOf(throughputRatio);
+    std::printf("  %-28s throughput %.3f (%.3f-%.3f)\n", "", t.Median, t.Low, t.High);
     ratios("link / loop with poll:", pollRateRatio, pollCpuRatio);
     return 0;
 }
@@ -590,6 +605,7 @@ constexpr const char* Usage =
     "                                             simulator in a process of its own, ROUNDS alternating\n"
     "                                             rounds of EXCHANGES each way (ROUNDS at least 7, 21 when\n"
     "                                             not given); the median of the per-pair ratios (rate,\n"
+    "                                             from each round's median exchange time; throughput;\n"
     "                                             CPU per exchange) with their least and greatest; and\n"
     "                                             beside them the loop waiting with poll, as the link does\n"
     "       korva-link-bench --check              a few seconds; exit 1 when the paced exchange or the\n"
