@@ -211,21 +211,27 @@ void Network(int count, int rounds) {
         return;
     }
     std::printf("CF? exchange through ser2net against the local pseudo-terminal, ms per exchange, best of %d "
-                "rounds:\n",
+                "rounds (no delay: ser2net's chardelay false):\n",
                 rounds);
-    std::printf("  %-10s %10s %10s %10s %16s\n", "", "local", "tcp://", "rfc2217://", "tcp://, no delay");
+    constexpr int Ways = 5;
+    static const char* const heads[Ways] = {"local", "tcp://", "rfc2217://", "tcp://, no delay",
+                                            "rfc2217://, no delay"};
+    std::printf("  %-10s", "");
+    for (const char* head : heads)
+        std::printf(" %*s", head == heads[0] ? 8 : 20, head);
+    std::printf("\n");
     for (bool paced : {false, true}) {
         const int n = paced ? std::max(10, count / 40) : count;
-        double ms[4] = {1e9, 1e9, 1e9, 1e9};
+        double ms[Ways] = {1e9, 1e9, 1e9, 1e9, 1e9};
         for (int round = 0; round < rounds; ++round) {
-            for (int via = 0; via < 4; ++via) {
+            for (int via = 0; via < Ways; ++via) {
                 sim::TSimulator sim(TRig::Options(paced));
                 std::unique_ptr<TSer2net> server;
                 std::string name = sim.SlavePath();
                 if (via > 0) {
-                    // The last one without ser2net's wait for more serial bytes before it sends.
-                    server = std::make_unique<TSer2net>(sim.SlavePath(), via == 2,
-                                                        via == 3 ? "chardelay: false" : "");
+                    // The last two without ser2net's wait for more serial bytes before it sends.
+                    server = std::make_unique<TSer2net>(sim.SlavePath(), via % 2 == 0,
+                                                        via >= 3 ? "chardelay: false" : "");
                     if (!server->Start()) {
                         std::fprintf(stderr, "ser2net did not start\n");
                         return;
@@ -245,11 +251,15 @@ void Network(int count, int rounds) {
                 ms[via] = std::min(ms[via], Measure(n, [&](int) { link.GetCommandForce(); }).WallMs);
             }
         }
-        std::printf("  %-10s %10.3f %10.3f %10.3f %16.3f\n", paced ? "paced" : "unpaced", ms[0], ms[1], ms[2],
-                    ms[3]);
-        std::printf("  %-10s %10s %9.2fx %9.2fx %15.2fx\n", "", "", ms[1] / ms[0], ms[2] / ms[0],
-                    ms[3] / ms[0]);
+        std::printf("  %-10s %8.3f", paced ? "paced" : "unpaced", ms[0]);
+        for (int via = 1; via < Ways; ++via)
+            std::printf(" %20.3f", ms[via]);
+        std::printf("\n  %-10s %8s", "", "");
+        for (int via = 1; via < Ways; ++via)
+            std::printf(" %12.3fx %+5.2f", ms[via] / ms[0], ms[via] - ms[0]);
+        std::printf("\n");
     }
+    std::printf("  (second row: the ratio to local and the difference in ms)\n");
 }
 
 void Transfers(bool paced) {
@@ -597,8 +607,8 @@ constexpr const char* Usage =
     "Usage: korva-link-bench [EXCHANGES]          everything (EXCHANGES unpaced, 2000 when not given)\n"
     "       korva-link-bench [EXCHANGES] line     only the traffic log's cost and the scan\n"
     "       korva-link-bench [EXCHANGES] network  only the CF? exchange through ser2net (raw TCP, RFC 2217,\n"
-    "                                             raw TCP with chardelay: false) beside the local one, best\n"
-    "                                             of 5 rounds\n"
+    "                                             each with ser2net's defaults and with chardelay: false)\n"
+    "                                             beside the local one, unpaced and paced, best of 5 rounds\n"
     "       korva-link-bench [EXCHANGES] paired [ROUNDS]\n"
     "                                             the unpaced link against the termios loop in the same\n"
     "                                             conditions: both in this process on one line to a\n"
