@@ -48,22 +48,30 @@ run() {
 
 # Each fuzz target from its seeds in fuzz/corpus/<target> (read only; what it finds goes to
 # build/fuzz), for a time by its speed: the configuration targets cover their inputs in seconds.
+# Each target uses one core, so they run in two lanes side by side.
+fuzz_one() {
+    local target=${1%%:*} seconds=${KORVA_FUZZ_SECONDS:-${1#*:}} work
+    work=build/fuzz/run/$target
+    mkdir -p "$work/corpus"
+    if ! build/fuzz/fuzz/korva-fuzz-$target -max_total_time="$seconds" -timeout=10 \
+        -rss_limit_mb=2048 -artifact_prefix="$work/" "$work/corpus" "fuzz/corpus/$target" >"$work/log" 2>&1; then
+        tail -n 60 "$work/log"
+        echo "fuzz $target failed; the input is in $work/"
+        return 1
+    fi
+    echo "fuzz $target ($seconds s): $(grep -E '^#[0-9]+.*DONE' "$work/log" || tail -n 1 "$work/log")"
+}
+fuzz_lane() {
+    local target
+    for target in "$@"; do fuzz_one "$target" || return 1; done
+}
 fuzz_run() {
-    local target seconds work
-    for target in reply:30 config:10 configtext:10 sim:30; do
-        seconds=${KORVA_FUZZ_SECONDS:-${target#*:}}
-        target=${target%%:*}
-        work=build/fuzz/run/$target
-        mkdir -p "$work/corpus"
-        echo "fuzz $target: $seconds s"
-        if ! build/fuzz/fuzz/korva-fuzz-$target -max_total_time="$seconds" -timeout=10 \
-            -rss_limit_mb=2048 -artifact_prefix="$work/" "$work/corpus" "fuzz/corpus/$target" >"$work/log" 2>&1; then
-            tail -n 60 "$work/log"
-            echo "fuzz $target failed; the input is in $work/"
-            return 1
-        fi
-        grep -E '^#[0-9]+.*DONE' "$work/log" || tail -n 3 "$work/log"
-    done
+    local a=0 b=0
+    fuzz_lane reply:30 configtext:10 &
+    local lane=$!
+    fuzz_lane sim:30 config:10 || b=$?
+    wait "$lane" || a=$?
+    [ $a -eq 0 ] && [ $b -eq 0 ]
 }
 fuzz() {
     stage "fuzz build" build fuzz

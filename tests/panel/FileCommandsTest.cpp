@@ -89,7 +89,7 @@ TEST_F(TFileCommandsTest, AnUploadedFileDownloadsBackLineByLine) {
             expected.push_back("0:" + line);
         if (answer == mrYes)
             expected.push_back("0:SC 1");
-        EXPECT_EQ(Commands(*Sim), expected);
+        EXPECT_TRUE(SameLines(Commands(*Sim), expected));
         ASSERT_EQ(Dialogs->Boxes.size(), 1u);
         EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows");
         EXPECT_EQ(Dialogs->Boxes[0].Text, "Do you want to save configuration to Non-volatile memory?");

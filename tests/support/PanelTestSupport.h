@@ -29,6 +29,22 @@ inline TLines Commands(const sim::TSimulator& sim) {
     return commands;
 }
 
+// Two long command lists compared with the first difference named (gtest prints only 32 elements).
+inline ::testing::AssertionResult SameLines(const TLines& actual, const TLines& expected) {
+    size_t i = 0;
+    while (i < actual.size() && i < expected.size() && actual[i] == expected[i])
+        ++i;
+    if (i == actual.size() && i == expected.size())
+        return ::testing::AssertionSuccess();
+    auto at = [](const TLines& lines, size_t k) { return k < lines.size() ? "\"" + lines[k] + "\"" : "(none)"; };
+    auto result = ::testing::AssertionFailure();
+    result << actual.size() << " lines where " << expected.size() << " were expected; first difference at "
+           << i << ": " << at(actual, i) << " where " << at(expected, i) << " was expected. Sent:";
+    for (size_t k = i; k < actual.size() && k < i + 8; ++k)
+        result << "\n  " << actual[k];
+    return result;
+}
+
 class TPanelTest : public ::testing::Test {
 protected:
     TPanelTest() { SetSettingsFolder(SettingsDir.path()); }
