@@ -296,14 +296,16 @@ void TIxaInterface::DrainInput() {
 }
 
 void TIxaInterface::Connect() {
-    Connected = false;
     if (!Port) {
+        Connected = false;
         Timeout = OrdinaryTimeLimit; // every handshake ends at the ordinary limit, a failed one too
         return;
     }
-    // Purge and the short time limit come under the lock, so that a reconnect from one thread
-    // cannot cut into an exchange that the other thread has in progress.
+    // Purge, the short time limit and the link's state come under the lock, so that a reconnect
+    // from one thread cannot cut into an exchange that the other thread has in progress, nor show
+    // it a link that is down while the handshake is still going on.
     TLinkLock lock(*this);
+    Connected = false;
     TReplyTimeLimit limit(*this, 500, OrdinaryTimeLimit);
     RefusedVersion = false;
     try {

@@ -106,7 +106,14 @@ void TIxaMonitor::Pass(bool forced) {
 }
 
 void TIxaMonitor::CheckState() {
-    if (!Online && Link.Connected) {
+    // Read under the link lock: a handshake of the main thread's is in progress until it ends, and
+    // its passing "not connected" is no loss.
+    bool connected;
+    {
+        TLinkLock lock(Link);
+        connected = Link.Connected;
+    }
+    if (!Online && connected) {
         Online = true;
         try {
             ConnectAndRefresh();
@@ -115,8 +122,9 @@ void TIxaMonitor::CheckState() {
             throw;
         }
         Period = OnlinePeriod;
+        connected = Link.Connected; // the refresh's own outcome
     }
-    if (Online && !Link.Connected) {
+    if (Online && !connected) {
         Online = false;
         ForgetDelivered();
         // Set before the events so that a failing handler cannot leave the offline monitor polling

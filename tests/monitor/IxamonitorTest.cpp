@@ -518,6 +518,30 @@ TEST_F(MonitorTest, MainThreadCallsInterleaveWithPolling) {
         }
 }
 
+// A handshake on the main thread (after a download, a setup dialog) is no lost line to the monitor:
+// it sees the link's state only when the handshake is over, so it neither goes offline nor
+// handshakes again in the middle of what the main thread does next.
+TEST_F(MonitorTest, AHandshakeOnTheMainThreadIsNoLossToTheMonitor) {
+    Open();
+    ASSERT_TRUE(WaitEvent("ToolWeight"));
+    Link->Timeout = 10000; // a loaded machine must not look like a lost line
+    Events.clear();
+    Sim->ClearReceived();
+    const auto end = TClock::now() + 20s;
+    int rounds = 0;
+    // Each handshake is a few exchanges long; the monitor passes every period among them.
+    for (; (rounds < 15 || Count("AF?") < 5) && TClock::now() < end; ++rounds) {
+        Monitor->ConnectAndRefresh();
+        ASSERT_TRUE(Link->Connected);
+        Link->GetCommandForce(); // what the main thread does next finds the link as it left it
+        ServeUntil([] { return false; }, 30);
+    }
+    EXPECT_GE(Count("AF?"), 5u); // the monitor kept polling throughout
+    EXPECT_EQ(CountEvents("Disconnect"), 0u);
+    // Only the main thread's handshakes: none of the monitor's own.
+    EXPECT_EQ(Count("VER?"), static_cast<size_t>(rounds));
+}
+
 // Closing waits for the exchange in progress, not for the sleep, and serves the event the monitor is
 // waiting to deliver.
 TEST_F(MonitorTest, DestroyingReturnsPromptlyEvenWithAnEventPending) {
