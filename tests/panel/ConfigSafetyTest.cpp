@@ -195,7 +195,7 @@ TEST_F(TConfigSafetyTest, AFileInOtherUnitsWarnsAndAToolFileMeetsTheToolDump) {
 
 TEST_F(TConfigSafetyTest, ABackupIsTwoFilesThatDownloadBackAndFiftyAreKept) {
     TKorvaControlPanel& p = Online();
-    const std::filesystem::path folder = Backups().Folder(p.Link->GetControllerName());
+    const std::filesystem::path folder = Backups().Folder(p.Link->GetControllerName(), 0);
     // 55 older backups are there already, and a file of the technician's.
     std::filesystem::create_directories(folder);
     for (int i = 0; i < 55; ++i)
@@ -213,7 +213,7 @@ TEST_F(TConfigSafetyTest, ABackupIsTwoFilesThatDownloadBackAndFiftyAreKept) {
     EXPECT_EQ(Dialogs->Boxes[0].Icon, TMsgIcon::Information);
     EXPECT_TRUE(
         Dialogs->Boxes[0].Text.contains(QDir::toNativeSeparators(QString::fromStdString(folder.string()))));
-    const auto kept = Backups().List(p.Link->GetControllerName());
+    const auto kept = Backups().List(p.Link->GetControllerName(), 0);
     ASSERT_EQ(kept.size(), 50u);
     EXPECT_EQ(kept.front().Stem, "2020-01-01_00-00-06");
     EXPECT_TRUE(std::filesystem::exists(folder / "notes.txt"));
@@ -254,7 +254,7 @@ TEST_F(TConfigSafetyTest, TheOptionBacksUpBeforeADownloadAndAFailedBackupStopsIt
     Dialogs->AnswerNext(mrNo);
     p.IxaDownloadItem->trigger();
     EXPECT_EQ(Commands(*Sim), (TLines{"0:DCC", "0:DTC", "0:CN " + name}));
-    EXPECT_EQ(Backups().List(name).size(), 1u);
+    EXPECT_EQ(Backups().List(name, 0).size(), 1u);
 
     // The backup folder cannot be made: the download does not start.
     std::filesystem::remove_all(Backups().Root);
@@ -278,7 +278,7 @@ TEST_F(TConfigSafetyTest, TheOptionBacksUpBeforeADownloadAndAFailedBackupStopsIt
     ASSERT_EQ(Dialogs->Boxes.size(), 1u);
     EXPECT_TRUE(Dialogs->Boxes[0].Text.contains("Error 7")) << ToAnsi(Dialogs->Boxes[0].Text);
     EXPECT_EQ(Commands(*Sim), (TLines{"0:DCC", "0:DTC"}));
-    EXPECT_TRUE(Backups().List(name).empty());
+    EXPECT_TRUE(Backups().List(name, 0).empty());
 }
 
 TEST_F(TConfigSafetyTest, TransfersCountTheirLinesAndARefusedLineIsNamed) {
@@ -334,8 +334,8 @@ TEST_F(TConfigSafetyTest, ARefusalMidWayOffersTheBackupThatPutsTheControllerBack
     Dialogs->AnswerNextFile(Path("partial.cfg"));
     Dialogs->AnswerNext(mrYes);
     p.IxaDownloadItem->trigger();
-    ASSERT_EQ(Backups().List(name).size(), 1u);
-    const TConfigBackups::TBackup backup = Backups().List(name).front();
+    ASSERT_EQ(Backups().List(name, 0).size(), 1u);
+    const TConfigBackups::TBackup backup = Backups().List(name, 0).front();
     ASSERT_EQ(Dialogs->Boxes.size(), 2u);
     EXPECT_EQ(
         Dialogs->Boxes[0].Text.toStdString(),
