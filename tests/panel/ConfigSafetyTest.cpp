@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QUrl>
 
 #include <fstream>
 
@@ -234,6 +235,48 @@ TEST_F(TConfigSafetyTest, ABackupIsTwoFilesThatDownloadBackAndFiftyAreKept) {
     }
     EXPECT_EQ(Dump("DCC"), before);
     EXPECT_EQ(Dump("DTC"), toolsBefore);
+}
+
+// The backup's message offers its folder, and File > Open Backup Folder the backup folder, both through
+// the desktop's file manager; F1 in the message asks for the backup's topic.
+TEST_F(TConfigSafetyTest, OpenBackupFolderShowsTheFoldersInTheFileManager) {
+    TKorvaControlPanel& p = Online();
+    ASSERT_NE(p.Files.OpenBackupFolderItem, nullptr);
+    EXPECT_EQ(p.Files.OpenBackupFolderItem->text(), "Open Backup &Folder");
+    const QString root = TFileLauncher::BackupRoot();
+    // No backup yet: said so, nothing opened.
+    p.Files.OpenBackupFolderItem->trigger();
+    ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(Dialogs->Boxes[0].Text,
+              "There is no backup yet. Backups go to " + QDir::toNativeSeparators(root) + ".");
+    EXPECT_TRUE(Dialogs->Urls.empty());
+
+    Dialogs->Boxes.clear();
+    Dialogs->AnswerNext(mrExtra);
+    p.Files.BackupItem->trigger();
+    ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(Dialogs->Boxes[0].Extras.ExtraButton, "Open Backup Folder");
+    EXPECT_EQ(Dialogs->Boxes[0].Extras.HelpContext, BackupHelpContext);
+    const std::filesystem::path folder = Backups().Folder(p.Link->GetControllerName(), 0);
+    ASSERT_TRUE(std::filesystem::is_directory(folder));
+    ASSERT_EQ(Dialogs->Urls.size(), 1u);
+    EXPECT_EQ(Dialogs->Urls[0], QUrl::fromLocalFile(QFile::decodeName(folder.string().c_str())));
+
+    p.Files.OpenBackupFolderItem->trigger();
+    ASSERT_EQ(Dialogs->Urls.size(), 2u);
+    EXPECT_EQ(Dialogs->Urls[1], QUrl::fromLocalFile(root));
+
+    // The box's OK opens nothing.
+    p.Files.BackupItem->trigger();
+    EXPECT_EQ(Dialogs->Urls.size(), 2u);
+
+    // A desktop that cannot show the folder: an error says which.
+    Dialogs->OpenUrlResult = false;
+    Dialogs->Boxes.clear();
+    p.Files.OpenBackupFolderItem->trigger();
+    ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows Error");
+    EXPECT_TRUE(Dialogs->Boxes[0].Text.contains(QDir::toNativeSeparators(root)));
 }
 
 TEST_F(TConfigSafetyTest, TheOptionBacksUpBeforeADownloadAndAFailedBackupStopsIt) {
