@@ -854,9 +854,10 @@ const TCommand Commands[] = {
     {"backup", Backup, "backup [DIR] [--all]", "back up the controller and tool configuration; --all every unit",
      "usage: korva backup [DIR] [--all]\n\n"
      "Uploads the controller and the tool configuration into a new backup,\n"
-     "as the console's Back Up Controller does: DIR/<controller name>/<date>_<time> controller.cfg and\n"
-     "... tool.cfg, keeping the newest 50. DIR defaults to the console's backup folder. --all backs\n"
-     "up every unit a scan finds on the line.\n"},
+     "as the console's Back Up Controller does: DIR/<controller name> (address N)/<date>_<time>\n"
+     "controller.cfg and ... tool.cfg, keeping the newest 50 of that unit (folders named by the\n"
+     "controller name alone, from before, are left as they are). DIR defaults to the console's backup\n"
+     "folder. --all backs up every unit a scan finds on the line.\n"},
     {"diff", Diff, "diff FILE", "compare a configuration file with the controller's; 1 when different",
      "usage: korva diff FILE\n\n"
      "Compares a configuration file with the controller's (the tool dump for a tool\n"

@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <system_error>
+#include <tuple>
 
 namespace {
 
@@ -93,11 +95,20 @@ std::string TConfigBackups::Stem(const std::tm& t) {
     return text;
 }
 
-std::filesystem::path TConfigBackups::Folder(const AnsiString& controllerName) const {
+std::string TConfigBackups::UnitFolderName(const AnsiString& controllerName, int address) {
+    return FolderName(controllerName) + " (address " + std::to_string(address) + ")";
+}
+
+std::filesystem::path TConfigBackups::Folder(const AnsiString& controllerName, int address) const {
+    return Root / UnitFolderName(controllerName, address);
+}
+
+std::filesystem::path TConfigBackups::NameOnlyFolder(const AnsiString& controllerName) const {
     return Root / FolderName(controllerName);
 }
 
-TConfigBackups::TBackup TConfigBackups::NewBackup(const AnsiString& controllerName, std::time_t now) const {
+TConfigBackups::TBackup TConfigBackups::NewBackup(const AnsiString& controllerName, int address,
+                                                  std::time_t now) const {
     std::tm local{};
     {
         // std::localtime shares one result between callers.
@@ -106,7 +117,7 @@ TConfigBackups::TBackup TConfigBackups::NewBackup(const AnsiString& controllerNa
         if (const std::tm* t = std::localtime(&now))
             local = *t;
     }
-    const std::filesystem::path folder = Folder(controllerName);
+    const std::filesystem::path folder = Folder(controllerName, address);
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error)
@@ -147,9 +158,11 @@ TConfigBackups::TBackup TConfigBackups::NewBackup(const AnsiString& controllerNa
     throw EConfig("Couldn't create a backup in " + folder.string() + ": every name of this second is taken.");
 }
 
-std::vector<TConfigBackups::TBackup> TConfigBackups::List(const AnsiString& controllerName) const {
-    const std::filesystem::path folder = Folder(controllerName);
-    std::map<std::pair<std::string, int>, TBackup> found;
+namespace {
+
+// The backups in one folder, by their order; a backup counts when either of its files is there.
+void ListFolder(const std::filesystem::path& folder, bool nameOnly,
+                std::map<std::tuple<std::string, int, bool>, TConfigBackups::TBackup>& found) {
     std::error_code error;
     for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
          it.increment(error)) {
@@ -167,20 +180,40 @@ std::vector<TConfigBackups::TBackup> TConfigBackups::List(const AnsiString& cont
         const auto order = StemOrder(stem);
         if (!order)
             continue;
-        TBackup& backup = found[*order];
+        // A name-only backup sorts before the unit's own of the same second (false < true).
+        TConfigBackups::TBackup& backup = found[{order->first, order->second, !nameOnly}];
         backup.Stem = stem;
         backup.Controller = folder / (stem + ControllerSuffix);
         backup.Tool = folder / (stem + ToolSuffix);
+        backup.NameOnly = nameOnly;
     }
-    std::vector<TBackup> backups;
+}
+
+std::vector<TConfigBackups::TBackup>
+Ordered(std::map<std::tuple<std::string, int, bool>, TConfigBackups::TBackup>& found) {
+    std::vector<TConfigBackups::TBackup> backups;
     for (auto& [order, backup] : found)
         backups.push_back(std::move(backup));
     return backups;
 }
 
-TConfigBackups::TPruneResult TConfigBackups::Prune(const AnsiString& controllerName, size_t keep) const {
+} // namespace
+
+std::vector<TConfigBackups::TBackup> TConfigBackups::List(const AnsiString& controllerName,
+                                                          int address) const {
+    std::map<std::tuple<std::string, int, bool>, TBackup> found;
+    ListFolder(Folder(controllerName, address), false, found);
+    ListFolder(NameOnlyFolder(controllerName), true, found);
+    return Ordered(found);
+}
+
+TConfigBackups::TPruneResult TConfigBackups::Prune(const AnsiString& controllerName, int address,
+                                                   size_t keep) const {
     TPruneResult result;
-    const std::vector<TBackup> backups = List(controllerName);
+    // Only the unit's own folder: a name-only folder may hold another unit's backups.
+    std::map<std::tuple<std::string, int, bool>, TBackup> found;
+    ListFolder(Folder(controllerName, address), false, found);
+    const std::vector<TBackup> backups = Ordered(found);
     for (size_t i = 0; i + keep < backups.size(); ++i)
         for (const auto& file : {backups[i].Controller, backups[i].Tool}) {
             std::error_code error;

@@ -1,6 +1,7 @@
 #include "maintenance/BusOverview.h"
 
 #include "toolkit/Application.h"
+#include "toolkit/Help.h"
 #include "toolkit/Layout.h"
 #include "toolkit/Settings.h"
 #include "toolkit/Text.h"
@@ -76,6 +77,7 @@ TBusOverviewForm::TBusOverviewForm(QWidget* owner, TIxaMonitor& monitor)
     setFont(FormFont(8));
     setModal(false);
     setAttribute(Qt::WA_QuitOnClose, false);
+    SetHelpKey(this, BusOverviewHelpContext);
 
     auto* unitsLabel = new QLabel("&Units:", this);
     UnitsEdit = new QLineEdit(this);

@@ -15,10 +15,14 @@ std::filesystem::path BackupFolder(const std::filesystem::path& userDataFolder) 
 
 TBackupResult BackUpController(TIxaInterface& link, const TConfigBackups& backups, std::time_t now,
                                const TTransferProgress& progress) {
+    TLinkLock lock(link); // the address is ours, not lent to another unit's poll, for the whole run
     link.AssertConnected();
+    // The unit is the name and the address together: a renamed unit, or two of one name on the line,
+    // keep backups of their own.
     const AnsiString name = link.GetControllerName();
+    const int address = link.Address;
     TBackupResult result;
-    result.Backup = backups.NewBackup(name, now);
+    result.Backup = backups.NewBackup(name, address, now);
     try {
         link.UploadIxaCfg(result.Backup.Controller.string(), progress);
         link.UploadToolCfg(result.Backup.Tool.string(), progress);
@@ -27,7 +31,7 @@ TBackupResult BackUpController(TIxaInterface& link, const TConfigBackups& backup
         throw;
     }
     // The backup is made; a folder that cannot be tidied is worth a word, not a failure.
-    TConfigBackups::TPruneResult pruned = backups.Prune(name);
+    TConfigBackups::TPruneResult pruned = backups.Prune(name, address);
     result.Pruned = std::move(pruned.Removed);
     result.Warnings = std::move(pruned.Warnings);
     return result;

@@ -28,8 +28,9 @@ struct TBackupResult {
     std::vector<std::string> Warnings;         // what went wrong without spoiling the backup
 };
 
-// Both dumps of the connected controller ("DCC", then "DTC") into a new backup named by `now`,
-// then the controller's backups pruned to the newest TConfigBackups::KeepCount. A backup that fails
+// Both dumps of the connected controller ("DCC", then "DTC") into a new backup named by `now`, in
+// the folder of the unit (its name and the link's address), then that folder's backups pruned to
+// the newest TConfigBackups::KeepCount. A backup that fails
 // half way is removed whole before the failure passes on: half a backup is none.
 TBackupResult BackUpController(TIxaInterface& link, const TConfigBackups& backups, std::time_t now,
                                const TTransferProgress& progress = {});

@@ -12,11 +12,13 @@
 #include "platform/SysUtils.h"
 #include "toolkit/Application.h"
 #include "toolkit/Dialogs.h"
+#include "toolkit/Help.h"
 #include "toolkit/Settings.h"
 #include "toolkit/Text.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <ctime>
 
@@ -33,8 +35,27 @@ void TFileLauncher::CreateFileCommandItems() {
     BackupItem->setStatusTip("Save the controller and tool configuration into a new backup");
     QObject::connect(CompareItem, &QAction::triggered, &Panel,
                      [this] { GuardedCall([this] { CompareWithFile(); }); });
+    OpenBackupFolderItem = Panel.FileMenu->addAction("Open Backup &Folder");
+    OpenBackupFolderItem->setStatusTip("Show the backup folder in the file manager");
     QObject::connect(BackupItem, &QAction::triggered, &Panel,
                      [this] { GuardedCall([this] { BackUpController(); }); });
+    QObject::connect(OpenBackupFolderItem, &QAction::triggered, &Panel,
+                     [this] { GuardedCall([this] { OpenBackupFolder(); }); });
+}
+
+void TFileLauncher::OpenBackupFolder() {
+    ShowFolder(BackupRoot());
+}
+
+void TFileLauncher::ShowFolder(const QString& folder) {
+    const QString shown = QDir::toNativeSeparators(folder);
+    if (!QFileInfo(folder).isDir()) {
+        MessageBox("Korva Windows", "There is no backup yet. Backups go to " + shown + ".", TMsgButtons::Ok,
+                   TMsgIcon::Information);
+        return;
+    }
+    if (!OpenFolder(folder))
+        ShowError("The folder " + shown + " could not be shown: the desktop has no program to open it.");
 }
 
 void TFileLauncher::PutBackBackup(const TConfigBackups::TBackup& backup) {
@@ -75,11 +96,13 @@ TConfigBackups::TBackup TFileLauncher::TakeBackup() {
 void TFileLauncher::BackUpController() {
     try {
         const TConfigBackups::TBackup backup = TakeBackup();
-        MessageBox("Korva Windows",
-                   QString("The controller is backed up in %1:\n%2\n%3")
-                       .arg(PathText(backup.Controller.parent_path()), PathText(backup.Controller.filename()),
-                            PathText(backup.Tool.filename())),
-                   TMsgButtons::Ok, TMsgIcon::Information);
+        if (MessageBox("Korva Windows",
+                       QString("The controller is backed up in %1:\n%2\n%3")
+                           .arg(PathText(backup.Controller.parent_path()),
+                                PathText(backup.Controller.filename()), PathText(backup.Tool.filename())),
+                       TMsgButtons::Ok, TMsgIcon::Information,
+                       {"Open Backup Folder", BackupHelpContext}) == mrExtra)
+            ShowFolder(FromSystemName(backup.Controller.parent_path().generic_string()));
     } catch (const EIxaInterface& error) {
         ShowError(ToQString(error.Message));
     } catch (const EConfig& error) {

@@ -1,7 +1,8 @@
 #pragma once
 // TFileLauncher: the main window's File menu items after the configuration transfers: compare a
 // file with the controller's configuration (the compare window, whose Download goes to the panel's
-// DownloadFile), back the controller up, and the backup the options ask for before every download.
+// DownloadFile), back the controller up, open the backup folder in the desktop's file manager, and
+// the backup the options ask for before every download.
 //
 // Errors: a link or file failure (EIxaInterface) and a backup folder failure (EConfig) are shown
 // here. Threads: main thread only; the uploads block it, as the panel's transfers do.
@@ -27,8 +28,14 @@ public:
     // File > Compare Configuration with File...: uploads the matching dump into memory and opens the
     // compare window (CompareWindow) on it.
     void CompareWithFile();
-    // File > Back Up Controller: both dumps into a new backup; says where they went.
+    // File > Back Up Controller: both dumps into a new backup; says where they went, in a box whose
+    // "Open Backup Folder" button shows that folder and whose F1 shows the backup's help page.
     void BackUpController();
+    // File > Open Backup Folder: the backup folder, with a folder per unit, in the file manager.
+    void OpenBackupFolder();
+    // Shows folder in the desktop's file manager; says so when there is no such folder yet, or when
+    // the desktop cannot show it.
+    static void ShowFolder(const QString& folder);
     // Uploads both dumps into a new backup under BackupRoot() behind a busy window, then keeps the
     // newest TConfigBackups::KeepCount. A failed upload removes the half backup and passes on.
     TConfigBackups::TBackup TakeBackup();
@@ -41,6 +48,7 @@ public:
 
     QAction* CompareItem = nullptr;
     QAction* BackupItem = nullptr;
+    QAction* OpenBackupFolderItem = nullptr;
     QPointer<QWidget> CompareWindow; // the open compare window, if any
 
 private:

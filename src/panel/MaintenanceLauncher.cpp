@@ -61,6 +61,6 @@ void TMaintenanceLauncher::NetworkItemClick() {
 }
 
 void TMaintenanceLauncher::UseNetworkAddress(int address) {
-    Panel.AddressUpDown->SetPosition(address);
-    Panel.AddressUpDownClick(btNext);
+    // One deliberate choice, not a run of steps: no wait.
+    Panel.SwitchToAddress(address);
 }

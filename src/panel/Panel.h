@@ -14,6 +14,7 @@
 #include "link/CommPort.h"
 #include "link/IxaInterface.h"
 #include "monitor/Ixamonitor.h"
+#include "panel/AddressWait.h"
 #include "panel/FileLauncher.h"
 #include "panel/MaintenanceLauncher.h"
 #include "panel/TrendLauncher.h"
@@ -193,7 +194,13 @@ public:
     void ToolWeightEditKeyPress(char& key);
     void ToolWeightEditExit();
     void SerialOverrideBoxClick();
+    // A step of the address spinner: the switch waits until the steps stop (AddressWait).
     void AddressUpDownClick(TUDBtnType button);
+    // The panel's unit is the one at address now: the spinner shows it, the link's Address is set
+    // without sending anything to the old unit, then the handshake and the forced refresh. A step
+    // still waiting is forgotten. Errors are not caught here.
+    void SwitchToAddress(int address);
+    std::unique_ptr<TAddressWait> AddressWait;
     // Saves the controller's configuration to non-volatile memory ("SC 1" when full, else "SC") behind
     // the busy window; does nothing while offline; a failed save is shown with ShowError.
     void SaveControllerConfig(bool full);

@@ -297,6 +297,14 @@ void TKorvaControlPanel::SerialOverrideBoxClick() {
 }
 
 void TKorvaControlPanel::AddressUpDownClick(TUDBtnType) {
+    // Stepping from 2 to 9 asks none of the units between, and the panel does not go offline for
+    // each address that has none: the switch waits until the steps stop.
+    AddressWait->Step();
+}
+
+void TKorvaControlPanel::SwitchToAddress(int address) {
+    AddressWait->Cancel();
+    AddressUpDown->SetPosition(address);
     // Nothing is sent to the old unit: the new address takes effect with the handshake.
     Link->Address = AddressUpDown->Position();
     Monitor->ConnectAndRefresh();
@@ -325,6 +333,8 @@ void TKorvaControlPanel::ConnectOperatorCommands() {
         GuardedCall([&] { ToolNumberUpDownClick(button); });
     };
     AddressUpDown->OnClick = [this](TUDBtnType button) { GuardedCall([&] { AddressUpDownClick(button); }); };
+    AddressWait = std::make_unique<TAddressWait>(
+        AddressUpDown, [this] { GuardedCall([this] { SwitchToAddress(AddressUpDown->Position()); }); });
     ModeGroup->OnClick = [this] { GuardedCall([this] { ModeGroupClick(); }); };
     CommandValue->OnClick = [this] { GuardedCall([this] { CommandValueClick(); }); };
     ToolWeightValue->OnClick = [this] { GuardedCall([this] { ToolWeightValueClick(); }); };

@@ -1,9 +1,13 @@
 #include "toolkit/Dialogs.h"
 
+#include "toolkit/Help.h"
+
 #include <QApplication>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStringList>
 
 namespace {
@@ -30,6 +34,15 @@ void ShowError(const QString& text) {
 
 TModalResult MessageBox(const QString& caption, const QString& text, TMsgButtons buttons, TMsgIcon icon) {
     return Dialogs().MessageBox(caption, text, buttons, icon);
+}
+
+TModalResult MessageBox(const QString& caption, const QString& text, TMsgButtons buttons, TMsgIcon icon,
+                        const TMsgBoxExtras& extras) {
+    return Dialogs().MessageBox(caption, text, buttons, icon, extras);
+}
+
+bool OpenFolder(const QString& folder) {
+    return Dialogs().OpenUrl(QUrl::fromLocalFile(folder));
 }
 
 QString QtFilter(const QString& filter) {
@@ -63,6 +76,11 @@ QString WithDefaultExt(const QString& fileName, const QString& defaultExt) {
 
 TModalResult TQtDialogs::MessageBox(const QString& caption, const QString& text, TMsgButtons buttons,
                                     TMsgIcon icon) {
+    return MessageBox(caption, text, buttons, icon, TMsgBoxExtras{});
+}
+
+TModalResult TQtDialogs::MessageBox(const QString& caption, const QString& text, TMsgButtons buttons,
+                                    TMsgIcon icon, const TMsgBoxExtras& extras) {
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(caption);
     box.setTextFormat(Qt::PlainText);
@@ -98,7 +116,20 @@ TModalResult TQtDialogs::MessageBox(const QString& caption, const QString& text,
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         break;
     }
-    switch (box.exec()) {
+    QPushButton* extra = nullptr;
+    if (!extras.ExtraButton.isEmpty()) {
+        extra = box.addButton(extras.ExtraButton, QMessageBox::ActionRole);
+        // Enter still gives the standard answer, not the extra one.
+        const bool ok = buttons == TMsgButtons::Ok || buttons == TMsgButtons::OkCancel;
+        if (auto* standard = qobject_cast<QPushButton*>(box.button(ok ? QMessageBox::Ok : QMessageBox::Yes)))
+            box.setDefaultButton(standard);
+    }
+    if (extras.HelpContext)
+        SetHelpKey(&box, extras.HelpContext);
+    const int answer = box.exec();
+    if (extra && box.clickedButton() == extra)
+        return mrExtra;
+    switch (answer) {
     case QMessageBox::Ok:
         return mrOk;
     case QMessageBox::Yes:
@@ -162,4 +193,8 @@ bool TQtDialogs::SaveFile(TFileDialogSpec& form) {
         }
         start = target;
     }
+}
+
+bool TQtDialogs::OpenUrl(const QUrl& url) {
+    return QDesktopServices::openUrl(url);
 }

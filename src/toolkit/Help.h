@@ -30,6 +30,7 @@ inline constexpr long TrafficLogHelpContext = 306;
 inline constexpr long NetworkHelpContext = 307;
 inline constexpr long CompareHelpContext = 308;
 inline constexpr long BackupHelpContext = 309;
+inline constexpr long BusOverviewHelpContext = 310;
 
 class QWidget;
 

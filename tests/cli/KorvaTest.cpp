@@ -528,7 +528,7 @@ TEST_F(KorvaProgram, ThePortComesFromTheEnvironmentOrTheConsolesSetting) {
 TEST_F(KorvaProgram, AnOddEntryInTheBackupFolderNeitherFailsTheBackupNorStopsPruning) {
     const fs::path root = fs::temp_directory_path() / ("korva-odd-backups-" + std::to_string(getpid()));
     fs::remove_all(root);
-    const fs::path folder = root / "IXA Cell 1";
+    const fs::path folder = root / "IXA Cell 1 (address 0)";
     fs::create_directories(folder / "2019-01-01_00-00-00 controller.cfg");
     std::ofstream(folder / "2019-01-01_00-00-00 controller.cfg" / "inside.txt") << "x\n";
     for (int day = 1; day <= 55; ++day) {
@@ -558,7 +558,7 @@ TEST_F(KorvaProgram, BackupThenRestoreRoundTripAndDiffFindsTheChange) {
     ASSERT_EQ(made.size(), 1u);
     const fs::path controllerFile = made[0]["controller"].get<std::string>();
     const fs::path toolFile = made[0]["tool"].get<std::string>();
-    EXPECT_EQ(controllerFile.parent_path(), root / "IXA Cell 1");
+    EXPECT_EQ(controllerFile.parent_path(), root / "IXA Cell 1 (address 0)");
     EXPECT_TRUE(fs::is_regular_file(controllerFile));
     EXPECT_TRUE(fs::is_regular_file(toolFile));
     EXPECT_EQ(controllerFile.filename().string().substr(19),
@@ -595,12 +595,15 @@ TEST_F(KorvaProgram, BackupThenRestoreRoundTripAndDiffFindsTheChange) {
     fs::remove_all(root);
 }
 
-// A backup beside 50 older ones keeps the newest 50: the oldest pair goes, files of other names stay.
+// A backup beside 50 older ones keeps the newest 50: the oldest pair goes, files of other names stay,
+// and so does the folder named by the controller's name alone, from before.
 TEST_F(KorvaProgram, BackupKeepsTheNewestFifty) {
     const fs::path root = fs::temp_directory_path() / ("korva-keep-" + std::to_string(getpid()));
     fs::remove_all(root);
-    const fs::path folder = root / "IXA Cell 1";
+    const fs::path folder = root / "IXA Cell 1 (address 0)";
     fs::create_directories(folder);
+    fs::create_directories(root / "IXA Cell 1");
+    std::ofstream(root / "IXA Cell 1" / "2019-01-01_00-00-00 controller.cfg") << "CN IXA Cell 1\n";
     for (int i = 0; i < 50; ++i) {
         char stem[32];
         std::snprintf(stem, sizeof stem, "2020-01-01_00-00-%02d", i);
@@ -622,6 +625,7 @@ TEST_F(KorvaProgram, BackupKeepsTheNewestFifty) {
     EXPECT_FALSE(fs::exists(folder / "2020-01-01_00-00-00 tool.cfg"));
     EXPECT_TRUE(fs::exists(folder / "2020-01-01_00-00-01 controller.cfg"));
     EXPECT_TRUE(fs::exists(folder / "notes.txt"));
+    EXPECT_TRUE(fs::exists(root / "IXA Cell 1" / "2019-01-01_00-00-00 controller.cfg"));
     fs::remove_all(root);
 }
 
@@ -664,7 +668,7 @@ TEST(KorvaScan, FindsTheUnitsOnTheLineAndBacksThemAllUp) {
     const nlohmann::json made = nlohmann::json::parse(all.Out);
     ASSERT_EQ(made.size(), 3u);
     EXPECT_EQ(made[2]["address"], 7);
-    for (const char* name : {"IXA Cell 1", "IXA Cell 2", "IXA Cell 3"})
+    for (const char* name : {"IXA Cell 1 (address 0)", "IXA Cell 2 (address 3)", "IXA Cell 3 (address 7)"})
         EXPECT_TRUE(fs::is_directory(root / name)) << name;
     fs::remove_all(root);
 }

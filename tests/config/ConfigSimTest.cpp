@@ -104,10 +104,10 @@ TEST_F(ConfigSimTest, AToolFileIsComparedWithTheToolDumpAndOtherUnitsWarn) {
 
 TEST_F(ConfigSimTest, ABackupIsTwoFilesThatDownloadBackCleanly) {
     const TConfigBackups backups(Dir / "backups");
-    const TConfigBackups::TBackup backup = backups.NewBackup(Link.GetControllerName(), std::time(nullptr));
+    const TConfigBackups::TBackup backup = backups.NewBackup(Link.GetControllerName(), 0, std::time(nullptr));
     Link.UploadIxaCfg(backup.Controller.string());
     Link.UploadToolCfg(backup.Tool.string());
-    ASSERT_EQ(backups.List(Link.GetControllerName()).size(), 1u);
+    ASSERT_EQ(backups.List(Link.GetControllerName(), 0).size(), 1u);
     const TStringList controllerBefore = Link.UploadCfgLines("DCC");
     const TStringList toolsBefore = Link.UploadCfgLines("DTC");
 
@@ -156,7 +156,7 @@ TEST_F(ConfigSimTest, ProgressNamesTheRefusedLine) {
 TEST_F(ConfigSimTest, ABackupNeverWritesThroughLinksOutOfItsFolder) {
     const TConfigBackups backups(Dir / "backups");
     const AnsiString name = Link.GetControllerName();
-    const fs::path folder = backups.Folder(name);
+    const fs::path folder = backups.Folder(name, 0);
     const fs::path outside = Dir / "outside";
     fs::create_directories(folder);
     fs::create_directories(outside);
@@ -170,7 +170,7 @@ TEST_F(ConfigSimTest, ABackupNeverWritesThroughLinksOutOfItsFolder) {
         fs::create_symlink(outside / "existing.cfg", folder / (stem + "_2" + part));
     }
 
-    const TConfigBackups::TBackup backup = backups.NewBackup(name, now);
+    const TConfigBackups::TBackup backup = backups.NewBackup(name, 0, now);
     Link.UploadIxaCfg(backup.Controller.string());
     Link.UploadToolCfg(backup.Tool.string());
     EXPECT_EQ(backup.Controller.parent_path(), folder);

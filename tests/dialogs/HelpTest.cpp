@@ -3,12 +3,18 @@
 #include "toolkit/Application.h"
 #include "toolkit/HelpViewer.h"
 
+#include "support/HelpKey.h"
+#include "toolkit/Dialogs.h"
+
 #include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -33,7 +39,8 @@ const TTopicCase ContextTopics[] = {
     {TrafficLogHelpContext, "Traffic Log", "Hide polling"},
     {NetworkHelpContext, "Network", "(panel)"},
     {CompareHelpContext, "Compare Configuration", "Show differences only"},
-    {BackupHelpContext, "Back Up Controller", "50"},
+    {BackupHelpContext, "Back Up Controller", "Open Backup Folder"},
+    {BusOverviewHelpContext, "Bus Overview", "Double-click"},
 };
 
 QString BrowserText(const THelpViewer& viewer) {
@@ -216,4 +223,53 @@ TEST(HelpRequest, ViewerStaysUsableBesideAModalDialogAndOutlivesIt) {
     HelpRequest(HELP_QUIT, 0);
     EXPECT_FALSE(viewer->isVisible());
     TApplication::SetHelpFile({});
+}
+
+namespace {
+// Runs act on the message box once it is the modal window (inside its own loop).
+void WhenBoxShows(std::function<void(QMessageBox*)> act) {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            act(box);
+        }
+    });
+    timer->start();
+}
+} // namespace
+
+// The real message box with an extra button and a topic: F1 asks for the topic and leaves the box
+// open, the extra button answers mrExtra, Enter still gives the standard answer.
+TEST(MessageBoxExtras, F1AsksForTheTopicAndTheExtraButtonAnswers) {
+    TQtDialogs qt;
+    const TMsgBoxExtras extras{"Open Backup Folder", BackupHelpContext};
+    THelpRecorderScope help;
+    bool openAfterF1 = false;
+    WhenBoxShows([&](QMessageBox* box) {
+        PressInWindow(box, Qt::Key_F1);
+        openAfterF1 = box->isVisible();
+        for (QAbstractButton* button : box->buttons())
+            if (button->text() == "Open Backup Folder")
+                button->click();
+    });
+    EXPECT_EQ(qt.MessageBox("Korva Windows", "Backed up.", TMsgButtons::Ok, TMsgIcon::Information, extras),
+              mrExtra);
+    EXPECT_TRUE(openAfterF1);
+    ASSERT_EQ(help.Requests.size(), 1u);
+    EXPECT_EQ(help.Requests[0].Command, HELP_CONTEXT);
+    EXPECT_EQ(help.Requests[0].Data, BackupHelpContext);
+
+    WhenBoxShows([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); });
+    EXPECT_EQ(qt.MessageBox("Korva Windows", "Backed up.", TMsgButtons::Ok, TMsgIcon::Information, extras),
+              mrOk);
+    // A box without a topic asks for none.
+    WhenBoxShows([](QMessageBox* box) {
+        PressInWindow(box, Qt::Key_F1);
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    EXPECT_EQ(qt.MessageBox("Korva Windows", "Plain.", TMsgButtons::Ok, TMsgIcon::Information), mrOk);
+    EXPECT_EQ(help.Requests.size(), 1u);
 }

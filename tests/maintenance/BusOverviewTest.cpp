@@ -4,6 +4,7 @@
 
 #include "maintenance/BusOverview.h"
 #include "WaitFor.h"
+#include "support/HelpKey.h"
 #include "support/PanelTestSupport.h"
 
 #include <QTest>
@@ -29,6 +30,7 @@ TEST_F(BusOverview, EveryUnitLiveSilencedMarkedAndBack) {
     ASSERT_TRUE(form->isVisible());
     EXPECT_FALSE(form->isModal());
     EXPECT_EQ(form->UnitsEdit->text(), "0,3,7,12");
+    ExpectF1AsksFor(form, BusOverviewHelpContext);
 
     auto cell = [&](int address, const char* column) { return form->Cell(address, column).toStdString(); };
     ASSERT_TRUE(WaitFor(

@@ -55,17 +55,18 @@ TEST(BackUpController, BothDumpsIntoANewBackupAndTheNewestKept) {
     const TConfigBackups backups(temp.Path);
     // An older backup of the same controller, and one more than the limit in all.
     for (size_t i = 0; i < TConfigBackups::KeepCount; ++i) {
-        const TConfigBackups::TBackup old = backups.NewBackup("IXA Cell 1", At(1, 0) + std::time_t(i) * 60);
+        const TConfigBackups::TBackup old =
+            backups.NewBackup("IXA Cell 1", 0, At(1, 0) + std::time_t(i) * 60);
         std::ofstream(old.Controller) << "CN IXA Cell 1\n";
         std::ofstream(old.Tool) << "TN 0\n";
     }
-    const auto oldest = backups.List("IXA Cell 1").front();
+    const auto oldest = backups.List("IXA Cell 1", 0).front();
     size_t lines = 0;
     rig.Sim.ClearReceived();
     const TBackupResult made =
         BackUpController(rig.Link, backups, At(8, 12), [&](size_t, size_t, const AnsiString&) { ++lines; });
 
-    EXPECT_EQ(made.Backup.Controller.parent_path(), temp.Path / "IXA Cell 1");
+    EXPECT_EQ(made.Backup.Controller.parent_path(), temp.Path / "IXA Cell 1 (address 0)");
     const std::string controller = ReadAll(made.Backup.Controller), tool = ReadAll(made.Backup.Tool);
     EXPECT_NE(controller.find("CN IXA Cell 1\n"), std::string::npos) << controller;
     EXPECT_EQ(tool.find("CN "), std::string::npos) << tool; // the tool dump, not the controller's again
@@ -74,10 +75,28 @@ TEST(BackUpController, BothDumpsIntoANewBackupAndTheNewestKept) {
     EXPECT_EQ(Without(rig.Sent(), "0:D"), (std::vector<std::string>{"0:DCC", "0:DTC"}));
 
     // Retention: the oldest backup made room for the new one.
-    EXPECT_EQ(backups.List("IXA Cell 1").size(), TConfigBackups::KeepCount);
+    EXPECT_EQ(backups.List("IXA Cell 1", 0).size(), TConfigBackups::KeepCount);
     EXPECT_EQ(made.Pruned, (std::vector<fs::path>{oldest.Controller, oldest.Tool}));
     EXPECT_FALSE(fs::exists(oldest.Controller));
     EXPECT_TRUE(made.Warnings.empty());
+}
+
+// Two units of one name on the line: each backup goes to the folder of the unit the link talks to.
+TEST(BackUpController, TheUnitsAddressIsPartOfItsFolder) {
+    sim::TSimOptions options;
+    options.Units = {0, 3};
+    TLinkRig rig(options);
+    rig.Sim.SetUnitParameter(3, "CN", "IXA Cell 1");
+    TTempFolder temp;
+    const TConfigBackups backups(temp.Path);
+    const TBackupResult first = BackUpController(rig.Link, backups, At(8, 12));
+    rig.Link.Address = 3;
+    rig.Link.Connect();
+    ASSERT_TRUE(rig.Link.Connected);
+    const TBackupResult second = BackUpController(rig.Link, backups, At(8, 12));
+    EXPECT_EQ(first.Backup.Controller.parent_path(), temp.Path / "IXA Cell 1 (address 0)");
+    EXPECT_EQ(second.Backup.Controller.parent_path(), temp.Path / "IXA Cell 1 (address 3)");
+    EXPECT_NE(ReadAll(second.Backup.Controller).find("NA 3\n"), std::string::npos);
 }
 
 TEST(BackUpController, HalfABackupIsRemovedWholeAndNothingPruned) {
@@ -85,15 +104,16 @@ TEST(BackUpController, HalfABackupIsRemovedWholeAndNothingPruned) {
     TTempFolder temp;
     const TConfigBackups backups(temp.Path);
     for (size_t i = 0; i < TConfigBackups::KeepCount; ++i) {
-        const TConfigBackups::TBackup old = backups.NewBackup("IXA Cell 1", At(1, 0) + std::time_t(i) * 60);
+        const TConfigBackups::TBackup old =
+            backups.NewBackup("IXA Cell 1", 0, At(1, 0) + std::time_t(i) * 60);
         std::ofstream(old.Controller) << "CN IXA Cell 1\n";
         std::ofstream(old.Tool) << "TN 0\n";
     }
     rig.Sim.ScriptReply("DTC", {"Error 2", "OK"}); // the controller dump went, the tool dump fails
     EXPECT_THROW(BackUpController(rig.Link, backups, At(8, 12)), EIxa);
-    const auto left = backups.List("IXA Cell 1");
+    const auto left = backups.List("IXA Cell 1", 0);
     EXPECT_EQ(left.size(), TConfigBackups::KeepCount); // the old ones all kept, no half new one
-    for (const auto& entry : fs::directory_iterator(temp.Path / "IXA Cell 1"))
+    for (const auto& entry : fs::directory_iterator(temp.Path / "IXA Cell 1 (address 0)"))
         EXPECT_EQ(entry.path().filename().string().rfind("2026-12-01", 0), 0u) << entry.path();
 }
 

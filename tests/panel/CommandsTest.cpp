@@ -546,6 +546,12 @@ TEST_F(TCommandsTest, SavingWhileOfflineDoesNothing) {
     EXPECT_TRUE(Commands(*Sim).empty());
 }
 
+size_t CountOf(const TLines& lines, const std::string& line) {
+    return size_t(std::count(lines.begin(), lines.end(), line));
+}
+
+// One step: the handshake with the unit at the new address follows once the steps have stopped for
+// half a second, with the display as a click always gave it.
 TEST_F(TCommandsTest, TheAddressSpinnerTalksToTheUnitAtTheNewAddress) {
     sim::TSimOptions options;
     options.NetAddress = 1;
@@ -555,16 +561,69 @@ TEST_F(TCommandsTest, TheAddressSpinnerTalksToTheUnitAtTheNewAddress) {
     ASSERT_TRUE(Sim->WaitReceived(1, 3000));
     EXPECT_EQ(p.OnlineStatus->text(), "Offline");
 
+    const auto clicked = std::chrono::steady_clock::now();
     QTest::mouseClick(p.AddressUpDown->UpButton(), Qt::LeftButton);
+    EXPECT_EQ(p.AddressText->text(), "1");
+    EXPECT_EQ(p.Link->Address, 0); // the steps may not have stopped yet
+    ASSERT_TRUE(QTest::qWaitFor([&] { return CountOf(Sim->Received(), "1:VER?") > 0; }, 5000));
+    EXPECT_GE(std::chrono::steady_clock::now() - clicked, std::chrono::milliseconds(400));
     EXPECT_EQ(p.Link->Address, 1);
+    EXPECT_TRUE(WaitOnline());
     EXPECT_TRUE(p.Link->Connected);
-    // The handshake and the forced refresh ran within the click.
     EXPECT_EQ(p.OnlineStatus->text(), ToQString(Sim->Parameter("CN")));
     EXPECT_TRUE(Commands(*Sim).empty()); // the address change itself sends nothing
-    const TLines received = Sim->Received();
-    EXPECT_NE(std::find(received.begin(), received.end(), "1:VER?"), received.end());
-    EXPECT_TRUE(WaitOnline());
     EXPECT_TRUE(Dialogs->Boxes.empty());
+}
+
+// Steps in quick succession make one switch, to the last address: the units stepped through are
+// never asked, and the panel shows the old unit, not Offline, until the new one answers.
+TEST_F(TCommandsTest, QuickStepsOfTheAddressSpinnerMakeOneHandshakeAtTheLastAddress) {
+    sim::TSimOptions options;
+    options.Units = {0, 3};
+    TKorvaControlPanel& p = Online(options);
+    const QString first = p.OnlineStatus->text();
+    ASSERT_EQ(first, "IXA Cell 1");
+    for (int i = 0; i < 3; ++i)
+        QTest::mouseClick(p.AddressUpDown->UpButton(), Qt::LeftButton);
+    EXPECT_EQ(p.AddressText->text(), "3");
+    EXPECT_EQ(p.Link->Address, 0);
+    EXPECT_EQ(p.OnlineStatus->text(), first);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.OnlineStatus->text() == "IXA Cell 2"; }, 8000));
+    QTest::qWait(300); // anything still on its way
+    const TLines sent = Sim->Received();
+    EXPECT_EQ(CountOf(sent, "1:VER?"), 0u);
+    EXPECT_EQ(CountOf(sent, "2:VER?"), 0u);
+    EXPECT_EQ(CountOf(sent, "3:VER?"), 1u);
+    EXPECT_EQ(p.Link->Address, 3);
+    EXPECT_TRUE(Dialogs->Boxes.empty());
+}
+
+// A click elsewhere while the steps may go on goes to the unit the address field shows: the switch
+// comes first. A unit chosen in the network windows is used at once, and a step waiting is dropped.
+TEST_F(TCommandsTest, ACommandDuringTheAddressWaitGoesToTheNewUnitAndAChosenUnitEndsTheWait) {
+    sim::TSimOptions options;
+    options.Units = {0, 3, 7};
+    TKorvaControlPanel& p = Online(options);
+    p.AddressUpDown->SetPosition(2);
+    QTest::mouseClick(p.AddressUpDown->UpButton(), Qt::LeftButton);
+    ASSERT_EQ(p.Link->Address, 0);
+    QTest::mouseClick(p.ModeGroup->Button(1), Qt::LeftButton);
+    EXPECT_EQ(p.Link->Address, 3);
+    EXPECT_EQ(Commands(*Sim), (TLines{"3:PM 1", "3:CM 0"}));
+    EXPECT_EQ(Sim->UnitParameter(3, "PM"), "1");
+    EXPECT_EQ(Sim->UnitParameter(0, "PM"), "0");
+
+    Sim->ClearReceived();
+    QTest::mouseClick(p.AddressUpDown->DownButton(), Qt::LeftButton);
+    p.Maintenance.UseNetworkAddress(7);
+    EXPECT_EQ(p.Link->Address, 7);
+    EXPECT_EQ(p.AddressText->text(), "7");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return p.OnlineStatus->text() == "IXA Cell 3"; }, 8000));
+    QTest::qWait(2 * TAddressWait::WaitMs);
+    EXPECT_EQ(p.Link->Address, 7);
+    const TLines sent = Sim->Received();
+    EXPECT_EQ(CountOf(sent, "2:VER?"), 0u);
+    EXPECT_EQ(CountOf(sent, "7:VER?"), 1u);
 }
 
 // ---- A protocol failure met by an operator action

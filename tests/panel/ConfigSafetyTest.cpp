@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QUrl>
 
 #include <fstream>
 
@@ -195,7 +196,7 @@ TEST_F(TConfigSafetyTest, AFileInOtherUnitsWarnsAndAToolFileMeetsTheToolDump) {
 
 TEST_F(TConfigSafetyTest, ABackupIsTwoFilesThatDownloadBackAndFiftyAreKept) {
     TKorvaControlPanel& p = Online();
-    const std::filesystem::path folder = Backups().Folder(p.Link->GetControllerName());
+    const std::filesystem::path folder = Backups().Folder(p.Link->GetControllerName(), 0);
     // 55 older backups are there already, and a file of the technician's.
     std::filesystem::create_directories(folder);
     for (int i = 0; i < 55; ++i)
@@ -213,7 +214,7 @@ TEST_F(TConfigSafetyTest, ABackupIsTwoFilesThatDownloadBackAndFiftyAreKept) {
     EXPECT_EQ(Dialogs->Boxes[0].Icon, TMsgIcon::Information);
     EXPECT_TRUE(
         Dialogs->Boxes[0].Text.contains(QDir::toNativeSeparators(QString::fromStdString(folder.string()))));
-    const auto kept = Backups().List(p.Link->GetControllerName());
+    const auto kept = Backups().List(p.Link->GetControllerName(), 0);
     ASSERT_EQ(kept.size(), 50u);
     EXPECT_EQ(kept.front().Stem, "2020-01-01_00-00-06");
     EXPECT_TRUE(std::filesystem::exists(folder / "notes.txt"));
@@ -236,6 +237,48 @@ TEST_F(TConfigSafetyTest, ABackupIsTwoFilesThatDownloadBackAndFiftyAreKept) {
     EXPECT_EQ(Dump("DTC"), toolsBefore);
 }
 
+// The backup's message offers its folder, and File > Open Backup Folder the backup folder, both through
+// the desktop's file manager; F1 in the message asks for the backup's topic.
+TEST_F(TConfigSafetyTest, OpenBackupFolderShowsTheFoldersInTheFileManager) {
+    TKorvaControlPanel& p = Online();
+    ASSERT_NE(p.Files.OpenBackupFolderItem, nullptr);
+    EXPECT_EQ(p.Files.OpenBackupFolderItem->text(), "Open Backup &Folder");
+    const QString root = TFileLauncher::BackupRoot();
+    // No backup yet: said so, nothing opened.
+    p.Files.OpenBackupFolderItem->trigger();
+    ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(Dialogs->Boxes[0].Text,
+              "There is no backup yet. Backups go to " + QDir::toNativeSeparators(root) + ".");
+    EXPECT_TRUE(Dialogs->Urls.empty());
+
+    Dialogs->Boxes.clear();
+    Dialogs->AnswerNext(mrExtra);
+    p.Files.BackupItem->trigger();
+    ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(Dialogs->Boxes[0].Extras.ExtraButton, "Open Backup Folder");
+    EXPECT_EQ(Dialogs->Boxes[0].Extras.HelpContext, BackupHelpContext);
+    const std::filesystem::path folder = Backups().Folder(p.Link->GetControllerName(), 0);
+    ASSERT_TRUE(std::filesystem::is_directory(folder));
+    ASSERT_EQ(Dialogs->Urls.size(), 1u);
+    EXPECT_EQ(Dialogs->Urls[0], QUrl::fromLocalFile(QFile::decodeName(folder.string().c_str())));
+
+    p.Files.OpenBackupFolderItem->trigger();
+    ASSERT_EQ(Dialogs->Urls.size(), 2u);
+    EXPECT_EQ(Dialogs->Urls[1], QUrl::fromLocalFile(root));
+
+    // The box's OK opens nothing.
+    p.Files.BackupItem->trigger();
+    EXPECT_EQ(Dialogs->Urls.size(), 2u);
+
+    // A desktop that cannot show the folder: an error says which.
+    Dialogs->OpenUrlResult = false;
+    Dialogs->Boxes.clear();
+    p.Files.OpenBackupFolderItem->trigger();
+    ASSERT_EQ(Dialogs->Boxes.size(), 1u);
+    EXPECT_EQ(Dialogs->Boxes[0].Caption, "Korva Windows Error");
+    EXPECT_TRUE(Dialogs->Boxes[0].Text.contains(QDir::toNativeSeparators(root)));
+}
+
 TEST_F(TConfigSafetyTest, TheOptionBacksUpBeforeADownloadAndAFailedBackupStopsIt) {
     TKorvaControlPanel& p = Online();
     {
@@ -254,7 +297,7 @@ TEST_F(TConfigSafetyTest, TheOptionBacksUpBeforeADownloadAndAFailedBackupStopsIt
     Dialogs->AnswerNext(mrNo);
     p.IxaDownloadItem->trigger();
     EXPECT_EQ(Commands(*Sim), (TLines{"0:DCC", "0:DTC", "0:CN " + name}));
-    EXPECT_EQ(Backups().List(name).size(), 1u);
+    EXPECT_EQ(Backups().List(name, 0).size(), 1u);
 
     // The backup folder cannot be made: the download does not start.
     std::filesystem::remove_all(Backups().Root);
@@ -278,7 +321,7 @@ TEST_F(TConfigSafetyTest, TheOptionBacksUpBeforeADownloadAndAFailedBackupStopsIt
     ASSERT_EQ(Dialogs->Boxes.size(), 1u);
     EXPECT_TRUE(Dialogs->Boxes[0].Text.contains("Error 7")) << ToAnsi(Dialogs->Boxes[0].Text);
     EXPECT_EQ(Commands(*Sim), (TLines{"0:DCC", "0:DTC"}));
-    EXPECT_TRUE(Backups().List(name).empty());
+    EXPECT_TRUE(Backups().List(name, 0).empty());
 }
 
 TEST_F(TConfigSafetyTest, TransfersCountTheirLinesAndARefusedLineIsNamed) {
@@ -334,8 +377,8 @@ TEST_F(TConfigSafetyTest, ARefusalMidWayOffersTheBackupThatPutsTheControllerBack
     Dialogs->AnswerNextFile(Path("partial.cfg"));
     Dialogs->AnswerNext(mrYes);
     p.IxaDownloadItem->trigger();
-    ASSERT_EQ(Backups().List(name).size(), 1u);
-    const TConfigBackups::TBackup backup = Backups().List(name).front();
+    ASSERT_EQ(Backups().List(name, 0).size(), 1u);
+    const TConfigBackups::TBackup backup = Backups().List(name, 0).front();
     ASSERT_EQ(Dialogs->Boxes.size(), 2u);
     EXPECT_EQ(
         Dialogs->Boxes[0].Text.toStdString(),

@@ -545,7 +545,8 @@ TEST_F(TPanelTest, TheStatusBarShowsTheLinkPortAndUnsavedWrites) {
     const auto at = items.indexOf(p.SaveToControllerItem);
     EXPECT_EQ(items.indexOf(p.FileExitItem), at + 2);
     EXPECT_TRUE(items[at - 1]->isSeparator());
-    EXPECT_EQ(items.indexOf(p.Files.BackupItem), at - 2);
+    EXPECT_EQ(items.indexOf(p.Files.OpenBackupFolderItem), at - 2);
+    EXPECT_EQ(items.indexOf(p.Files.BackupItem), at - 3);
     Sim->ClearReceived();
     p.SaveToControllerItem->trigger();
     EXPECT_EQ(Commands(*Sim), TLines{"0:SC"});

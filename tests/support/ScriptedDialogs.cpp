@@ -2,7 +2,12 @@
 
 TModalResult TScriptedDialogs::MessageBox(const QString& caption, const QString& text, TMsgButtons buttons,
                                           TMsgIcon icon) {
-    Boxes.push_back({caption, text, buttons, icon});
+    return MessageBox(caption, text, buttons, icon, TMsgBoxExtras{});
+}
+
+TModalResult TScriptedDialogs::MessageBox(const QString& caption, const QString& text, TMsgButtons buttons,
+                                          TMsgIcon icon, const TMsgBoxExtras& extras) {
+    Boxes.push_back({caption, text, buttons, icon, extras});
     if (OnBox)
         OnBox(Boxes.back());
     if (!BoxAnswers.empty()) {
@@ -37,6 +42,11 @@ bool TScriptedDialogs::OpenFile(TFileDialogSpec& form) {
 }
 bool TScriptedDialogs::SaveFile(TFileDialogSpec& form) {
     return File(true, form);
+}
+
+bool TScriptedDialogs::OpenUrl(const QUrl& url) {
+    Urls.push_back(url);
+    return OpenUrlResult;
 }
 
 TScriptedDialogsScope::TScriptedDialogsScope() {

@@ -10,7 +10,8 @@
 //     EXPECT_EQ(dialogs->Boxes[0].Caption, "Korva Windows Error");
 //
 // Unscripted message boxes answer mrOk for Ok, else the first button's negative (mrCancel, mrNo);
-// unscripted file dialogs are cancelled. A request never blocks.
+// unscripted file dialogs are cancelled. A request never blocks. Addresses handed to the desktop are
+// recorded in Urls and opened nowhere; OpenUrlResult says what the desktop answers.
 
 #include "toolkit/Dialogs.h"
 
@@ -26,6 +27,7 @@ public:
         QString Text;
         TMsgButtons Buttons;
         TMsgIcon Icon;
+        TMsgBoxExtras Extras;
     };
     struct TFileRequest {
         bool Save;            // save dialog (else open dialog)
@@ -40,11 +42,16 @@ public:
 
     TModalResult MessageBox(const QString& caption, const QString& text, TMsgButtons buttons,
                             TMsgIcon icon) override;
+    TModalResult MessageBox(const QString& caption, const QString& text, TMsgButtons buttons, TMsgIcon icon,
+                            const TMsgBoxExtras& extras) override;
     bool OpenFile(TFileDialogSpec& form) override;
     bool SaveFile(TFileDialogSpec& form) override;
+    bool OpenUrl(const QUrl& url) override;
 
     std::vector<TBox> Boxes;
     std::vector<TFileRequest> Files;
+    std::vector<QUrl> Urls;
+    bool OpenUrlResult = true;
 
 private:
     bool File(bool save, TFileDialogSpec& form);

@@ -304,7 +304,7 @@ TEST_F(TrendWindowTest, ARecordingFollowsTheUnitAcrossAnAddressSwitch) {
     ASSERT_TRUE(form.Log.Recording());
     for (int i = 0; i < 3; ++i)
         QTest::mouseClick(Panel->AddressUpDown->UpButton(), Qt::LeftButton);
-    ASSERT_EQ(Panel->Link->Address, 3);
+    ASSERT_TRUE(WaitFor([&] { return Panel->Link->Address == 3; })); // once the steps have stopped
     ASSERT_TRUE(WaitOnline(12000));
     ASSERT_TRUE(WaitFor([&] { return Panel->OnlineStatus->text() == "IXA Cell 2"; }));
     const uint64_t rows = form.Log.Recorded()->Rows();
