@@ -3,6 +3,7 @@
 #include "panel/Compareconfig.h"
 
 #include "toolkit/Help.h"
+#include "toolkit/Placement.h"
 #include "toolkit/Settings.h"
 #include "toolkit/Text.h"
 
@@ -15,6 +16,8 @@
 #include <QVBoxLayout>
 
 namespace {
+
+const char* const PlaceKey = "CompareWindowGeometry";
 
 const QColor DiffersColour(255, 214, 214);
 const QColor OneSideColour(255, 238, 186);
@@ -147,15 +150,12 @@ TCompareConfigForm::TCompareConfigForm(QWidget* owner, const QString& fileName,
     CloseButton->setDefault(true);
 
     resize(760, 560);
-    const QByteArray geometry =
-        QByteArray::fromBase64(QByteArray::fromStdString(ReadSetting("CompareWindowGeometry")));
-    if (!geometry.isEmpty())
-        restoreGeometry(geometry);
+    RestorePlace(this, PlaceKey);
     Table->setFocus();
 }
 
 TCompareConfigForm::~TCompareConfigForm() {
-    WriteSetting("CompareWindowGeometry", saveGeometry().toBase64().toStdString());
+    SavePlace(this, PlaceKey);
 }
 
 void TCompareConfigForm::FilterBoxClick() {
