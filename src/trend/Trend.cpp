@@ -159,7 +159,7 @@ void TTrendForm::CreateControls() {
         ranges->addWidget(range.AutoBox);
         ranges->addWidget(range.MinEdit);
         ranges->addWidget(range.MaxEdit);
-        ranges->addSpacing(12);
+        ranges->addSpacing(6); // narrow enough for the window to open beside the panel
     };
     addRange(ForceRange, "Force");
     addRange(PositionRange, "Position");

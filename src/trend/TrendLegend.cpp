@@ -1,11 +1,12 @@
 #include "trend/TrendLegend.h"
 
+#include <QAreaSeries>
 #include <QChart>
 #include <QFontMetrics>
 #include <QGraphicsRectItem>
 #include <QGraphicsSimpleTextItem>
 #include <QLegend>
-#include <QLegendMarker>
+#include <QXYSeries>
 
 namespace {
 
@@ -37,15 +38,21 @@ void TTrendLegend::Relayout() {
     const QFont font = Chart->legend()->font();
     const QFontMetrics metrics(font);
     std::vector<TEntry> entries;
-    for (QLegendMarker* marker : Chart->legend()->markers()) {
-        connect(marker, &QLegendMarker::visibleChanged, this, &TTrendLegend::Relayout, Qt::UniqueConnection);
-        connect(marker, &QLegendMarker::labelChanged, this, &TTrendLegend::Relayout, Qt::UniqueConnection);
-        if (!marker->isVisible())
+    // One entry per name: a channel's later stretches are series of the same name.
+    QStringList named;
+    for (QAbstractSeries* series : Chart->series()) {
+        connect(series, &QAbstractSeries::visibleChanged, this, &TTrendLegend::Relayout,
+                Qt::UniqueConnection);
+        if (!series->isVisible() || named.contains(series->name()))
             continue;
-        const QColor colour =
-            marker->brush().style() != Qt::NoBrush ? marker->brush().color() : marker->pen().color();
+        named << series->name();
+        QColor colour;
+        if (auto* area = qobject_cast<QAreaSeries*>(series))
+            colour = area->color();
+        else if (auto* line = qobject_cast<QXYSeries*>(series))
+            colour = line->color();
         entries.push_back(
-            {marker->label(), colour, Swatch + SwatchGap + metrics.horizontalAdvance(marker->label())});
+            {series->name(), colour, Swatch + SwatchGap + metrics.horizontalAdvance(series->name())});
     }
 
     // Rows as wide as the chart allows, each centred; an entry wider than a row has a row of its own.

@@ -1,9 +1,9 @@
 #pragma once
 // TTrendLegend: the trend chart's legend, in rows that wrap under the plot. The chart's own legend
 // keeps to one row and cuts its entries short ("Force m...") as soon as the chart is narrower than
-// that row; this one shows the same entries (the visible markers of the chart's legend, which it
-// hides), whole, in as many rows as the width needs, inside the chart, so that a picture of the chart
-// carries it. Its rows take the chart's bottom margin.
+// that row; this one, which hides it, shows one entry per name of the chart's visible series, whole,
+// in as many rows as the width needs, inside the chart, so that a picture of the chart carries it.
+// Its rows take the chart's bottom margin.
 //
 // Threads: main thread only. Lifetime: a child of the chart, with its drawn items.
 
