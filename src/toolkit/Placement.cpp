@@ -126,8 +126,11 @@ QRect placement::Beside(const QRect& anchor, const QSize& frameSize, const QSize
     else if (std::max(roomRight, roomLeft) >= minimum.width()) {
         size.setWidth(std::max(roomRight, roomLeft));
         left = rightWider ? anchor.x() + anchor.width() + BesideGap : area.x();
-    } else
+    } else {
+        // Covering the anchor anyway: as little of it as the minimum allows.
+        size.setWidth(std::min(minimum.width(), size.width()));
         left = rightWider ? area.x() + area.width() - size.width() : area.x();
+    }
     return FitInArea(QRect(QPoint(left, anchor.y()), size), area, minimum);
 }
 

@@ -7,7 +7,7 @@
 //    then fitted into that area;
 //  - otherwise it opens centred on its owner's screen, or, for a window that belongs beside another
 //    (the trend beside the panel), next to that one on the side with room, shrunk down to its minimum
-//    width to stay beside it, and where it fits when neither side has room.
+//    width to stay beside it, and where it covers the least of it when neither side has room.
 //
 // All rectangles are in logical pixels, and the rules work on the window's frame (title bar and
 // borders included): before the window system has framed a window, its frame is estimated from the
@@ -34,8 +34,8 @@ QRect FitInArea(const QRect& frame, const QRect& area, const QSize& minimum);
 // The area that holds frame's title strip, if any does (the one holding most of it).
 std::optional<QRect> AreaHolding(const QRect& frame, const QList<QRect>& areas);
 // A frame of the given size beside anchor inside area: right of it, else left of it, else narrowed
-// to the wider side's room when that is at least minimum's width; else against the area's edge on
-// the wider side. Top-aligned with anchor, and fitted into area.
+// to the wider side's room when that is at least minimum's width; else at its minimum width against
+// the area's edge on the wider side. Top-aligned with anchor, and fitted into area.
 QRect Beside(const QRect& anchor, const QSize& frameSize, const QSize& minimum, const QRect& area);
 // The text of a stored place, and back (nullopt for anything else, as an older program's value).
 struct TStoredPlace {

@@ -149,6 +149,7 @@ void TTrendForm::CreateControls() {
         range.MaxEdit = new QLineEdit(this);
         for (QLineEdit* edit : {range.MinEdit, range.MaxEdit}) {
             edit->setMaximumWidth(70);
+            edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance("max") + 14); // its hint whole
             edit->setEnabled(false);
             connect(edit, &QLineEdit::editingFinished, this,
                     [this] { GuardedCall([this] { RangeChange(); }); });
@@ -156,13 +157,18 @@ void TTrendForm::CreateControls() {
         range.MinEdit->setPlaceholderText("min");
         range.MaxEdit->setPlaceholderText("max");
         connect(range.AutoBox, &QCheckBox::clicked, this, [this] { GuardedCall([this] { RangeChange(); }); });
+        if (ranges->count() > 0)
+            ranges->addSpacing(12);
         ranges->addWidget(range.AutoBox);
         ranges->addWidget(range.MinEdit);
         ranges->addWidget(range.MaxEdit);
-        ranges->addSpacing(6); // narrow enough for the window to open beside the panel
     };
     addRange(ForceRange, "Force");
     addRange(PositionRange, "Position");
+    // Two rows, narrow enough for the window to open beside the panel.
+    ranges->addStretch();
+    layout->addLayout(ranges);
+    ranges = new QHBoxLayout;
     addRange(OrientationRange, "Orientation");
     ranges->addStretch();
     layout->addLayout(ranges);
