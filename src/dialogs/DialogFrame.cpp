@@ -3,9 +3,7 @@
 #include "link/IxaInterface.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/Layout.h"
-
-#include <QGuiApplication>
-#include <QScreen>
+#include "toolkit/Placement.h"
 
 void SetupDialogFrame(QDialog* dialog, const char* caption, int width, int height) {
     dialog->setWindowTitle(caption);
@@ -13,10 +11,7 @@ void SetupDialogFrame(QDialog* dialog, const char* caption, int width, int heigh
                            Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     dialog->setFont(FormFont(8));
     dialog->setFixedSize(width, height);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        dialog->move(area.center() - QPoint(width / 2, height / 2));
-    }
+    PlaceOnScreen(dialog);
 }
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, int left, int top, int width,

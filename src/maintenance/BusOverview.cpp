@@ -3,13 +3,13 @@
 #include "toolkit/Application.h"
 #include "toolkit/Help.h"
 #include "toolkit/Layout.h"
+#include "toolkit/Placement.h"
 #include "toolkit/Settings.h"
 #include "toolkit/Text.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QHideEvent>
-#include <QScreen>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -122,11 +122,7 @@ TBusOverviewForm::TBusOverviewForm(QWidget* owner, TIxaMonitor& monitor)
     connect(&RefreshTimer, &QTimer::timeout, this, [this] { GuardedCall([this] { Refresh(); }); });
 
     resize(PointsToPixels(700), PointsToPixels(260));
-    const AnsiString place = ReadSetting(PlaceKey);
-    if (place.empty() || !restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(place)))) {
-        if (QScreen* s = screen())
-            move(s->availableGeometry().center() - rect().center());
-    }
+    RestorePlace(this, PlaceKey);
     Units = KeptUnits(PortName());
     UnitsEdit->setText(UnitsText(Units));
     Poller->SetUnits(Units);
@@ -135,7 +131,7 @@ TBusOverviewForm::TBusOverviewForm(QWidget* owner, TIxaMonitor& monitor)
 TBusOverviewForm::~TBusOverviewForm() {
     RefreshTimer.stop();
     if (isVisible())
-        WriteSetting(PlaceKey, saveGeometry().toBase64().toStdString());
+        SavePlace(this, PlaceKey);
     Listen(false);
 }
 
@@ -164,7 +160,7 @@ void TBusOverviewForm::hideEvent(QHideEvent* event) {
         return; // minimised: still polling
     RefreshTimer.stop();
     Listen(false);
-    WriteSetting(PlaceKey, saveGeometry().toBase64().toStdString());
+    SavePlace(this, PlaceKey);
 }
 
 // The poller works only while the window is shown: the idle wire stays idle otherwise.

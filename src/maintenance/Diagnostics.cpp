@@ -5,10 +5,10 @@
 #include "toolkit/Dialogs.h"
 #include "toolkit/Help.h"
 #include "toolkit/Layout.h"
+#include "toolkit/Placement.h"
 #include "toolkit/Text.h"
 
 #include <QFrame>
-#include <QScreen>
 #include <QShowEvent>
 
 TDiagnosticsForm* DiagnosticsForm = nullptr;
@@ -100,8 +100,7 @@ TDiagnosticsForm::TDiagnosticsForm(QWidget* owner, TIxaMonitor& monitor)
     connect(CancelButton, &QPushButton::clicked, this, [this] { CancelButtonClick(); });
     connect(HelpButton, &QPushButton::clicked, this, [this] { HelpButtonClick(); });
 
-    if (QScreen* s = screen())
-        move(s->availableGeometry().center() - rect().center());
+    PlaceOnScreen(this);
 }
 
 TDiagnosticsForm::~TDiagnosticsForm() {

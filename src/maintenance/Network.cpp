@@ -5,6 +5,7 @@
 #include "toolkit/Application.h"
 #include "toolkit/Help.h"
 #include "toolkit/Layout.h"
+#include "toolkit/Placement.h"
 #include "toolkit/Settings.h"
 #include "toolkit/Text.h"
 
@@ -12,7 +13,6 @@
 #include <QHeaderView>
 #include <QMetaObject>
 #include <QPointer>
-#include <QScreen>
 #include <QVBoxLayout>
 
 namespace {
@@ -84,11 +84,7 @@ TNetworkForm::TNetworkForm(QWidget* owner, TIxaInterface& link, TIxaMonitor& mon
             [this] { GuardedCall([this] { UseButtonClick(); }); });
 
     resize(PointsToPixels(430), PointsToPixels(300));
-    const AnsiString place = ReadSetting(PlaceKey);
-    if (place.empty() || !restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(place)))) {
-        if (QScreen* s = screen())
-            move(s->availableGeometry().center() - rect().center());
-    }
+    RestorePlace(this, PlaceKey);
     UpdateButtons();
 }
 
@@ -103,7 +99,7 @@ int TNetworkForm::ChosenAddress() const {
 
 void TNetworkForm::reject() {
     EndScan();
-    WriteSetting(PlaceKey, saveGeometry().toBase64().toStdString());
+    SavePlace(this, PlaceKey);
     QDialog::reject();
 }
 
@@ -152,7 +148,7 @@ void TNetworkForm::UseButtonClick() {
     const int address = ChosenAddress();
     if (address < 0 || Scanning())
         return;
-    WriteSetting(PlaceKey, saveGeometry().toBase64().toStdString());
+    SavePlace(this, PlaceKey);
     accept();
     if (OnUse)
         OnUse(address);

@@ -4,12 +4,12 @@
 #include "toolkit/Dialogs.h"
 #include "toolkit/Help.h"
 #include "toolkit/Layout.h"
+#include "toolkit/Placement.h"
 #include "toolkit/Settings.h"
 #include "toolkit/Text.h"
 
 #include <QApplication>
 #include <QKeyEvent>
-#include <QScreen>
 #include <QTextBlock>
 #include <QTextCursor>
 
@@ -190,8 +190,7 @@ TTerminalForm::TTerminalForm(QWidget* owner, TCommPort* port) : QDialog(owner), 
     Idle.setInterval(0);
     connect(&Idle, &QTimer::timeout, this, [this] { IdleTick(); });
 
-    if (QScreen* s = screen())
-        move(s->availableGeometry().center() - rect().center());
+    PlaceOnScreen(this);
     TerminalText->setFocus();
 }
 

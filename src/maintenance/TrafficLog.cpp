@@ -4,13 +4,13 @@
 #include "toolkit/Dialogs.h"
 #include "toolkit/Help.h"
 #include "toolkit/Layout.h"
+#include "toolkit/Placement.h"
 #include "toolkit/Settings.h"
 #include "toolkit/Text.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QHBoxLayout>
-#include <QScreen>
 #include <QScrollBar>
 #include <QShowEvent>
 #include <QVBoxLayout>
@@ -80,11 +80,7 @@ TTrafficLogForm::TTrafficLogForm(QWidget* owner, TIxaInterface& link)
     connect(&RefreshTimer, &QTimer::timeout, this, [this] { GuardedCall([this] { Refresh(); }); });
 
     resize(PointsToPixels(560), PointsToPixels(340));
-    const AnsiString place = ReadSetting(PlaceKey);
-    if (place.empty() || !restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(place)))) {
-        if (QScreen* s = screen())
-            move(s->availableGeometry().center() - rect().center());
-    }
+    RestorePlace(this, PlaceKey);
     ShowStatus();
 }
 
@@ -115,7 +111,7 @@ void TTrafficLogForm::hideEvent(QHideEvent* event) {
         Link.SetTrafficObserver(nullptr);
         Listening = false;
     }
-    WriteSetting(PlaceKey, saveGeometry().toBase64().toStdString());
+    SavePlace(this, PlaceKey);
 }
 
 void TTrafficLogForm::NoteLinkState() {

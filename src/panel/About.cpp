@@ -3,9 +3,7 @@
 #include "panel/Panel.h"
 #include "panel/Splash.h"
 #include "toolkit/Layout.h"
-
-#include <QGuiApplication>
-#include <QScreen>
+#include "toolkit/Placement.h"
 
 TAboutForm::TAboutForm(QWidget* owner) : QDialog(owner) {
     setWindowTitle("AboutForm");
@@ -42,6 +40,5 @@ TAboutForm::TAboutForm(QWidget* owner) : QDialog(owner) {
     OkButton->setGeometry(151, 204, 75, 25);
     connect(OkButton, &QPushButton::clicked, this, &QDialog::accept);
 
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    PlaceOnScreen(this);
 }

@@ -3,6 +3,7 @@
 #include "panel/Compareconfig.h"
 
 #include "toolkit/Help.h"
+#include "toolkit/Placement.h"
 #include "toolkit/Settings.h"
 #include "toolkit/Text.h"
 
@@ -10,11 +11,15 @@
 #include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QShowEvent>
 #include <QSignalBlocker>
 #include <QTime>
 #include <QVBoxLayout>
 
 namespace {
+
+const char* const PlaceKey = "CompareWindowGeometry";
+const char* const FilterKey = "CompareDifferencesOnly";
 
 const QColor DiffersColour(255, 214, 214);
 const QColor OneSideColour(255, 238, 186);
@@ -90,6 +95,8 @@ TCompareConfigForm::TCompareConfigForm(QWidget* owner, const QString& fileName,
 
     FilterBox = new QCheckBox("Show &differences only", this);
     FilterBox->setObjectName("FilterBox");
+    FilterBox->setChecked(differences > 0 && ReadSetting(FilterKey, "1") != "0");
+    FilterBox->setEnabled(differences > 0);
     connect(FilterBox, &QCheckBox::clicked, this, [this] { FilterBoxClick(); });
     layout->addWidget(FilterBox);
 
@@ -114,6 +121,8 @@ TCompareConfigForm::TCompareConfigForm(QWidget* owner, const QString& fileName,
         Table->setItem(r, UnitsColumn, Cell(Units(row)));
         Table->setItem(r, StateColumn, Cell(StateText(row.State)));
         if (row.State != TCompareState::Same) {
+            if (FirstDifference < 0)
+                FirstDifference = r;
             const QColor colour = row.State == TCompareState::Differs ? DiffersColour : OneSideColour;
             for (int c = 0; c < Table->columnCount(); ++c) {
                 Table->item(r, c)->setBackground(colour);
@@ -125,6 +134,9 @@ TCompareConfigForm::TCompareConfigForm(QWidget* owner, const QString& fileName,
         }
     }
     quiet.unblock();
+    ApplyFilter();
+    if (FirstDifference >= 0)
+        Table->setCurrentCell(FirstDifference, ParameterColumn);
     Table->resizeColumnsToContents();
     Table->horizontalHeader()->setStretchLastSection(true);
     layout->addWidget(Table, 1);
@@ -147,18 +159,36 @@ TCompareConfigForm::TCompareConfigForm(QWidget* owner, const QString& fileName,
     CloseButton->setDefault(true);
 
     resize(760, 560);
-    const QByteArray geometry =
-        QByteArray::fromBase64(QByteArray::fromStdString(ReadSetting("CompareWindowGeometry")));
-    if (!geometry.isEmpty())
-        restoreGeometry(geometry);
+    RestorePlace(this, PlaceKey);
     Table->setFocus();
 }
 
 TCompareConfigForm::~TCompareConfigForm() {
-    WriteSetting("CompareWindowGeometry", saveGeometry().toBase64().toStdString());
+    SavePlace(this, PlaceKey);
+}
+
+void TCompareConfigForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!Opened)
+        ShowCurrentRow();
+    Opened = true;
+}
+
+void TCompareConfigForm::ShowCurrentRow() {
+    if (!Table->currentItem())
+        return;
+    // The view sets its scroll range only later, after a show or rows hidden or shown: now.
+    Table->doItemsLayout();
+    Table->scrollToItem(Table->currentItem(), QAbstractItemView::PositionAtCenter);
 }
 
 void TCompareConfigForm::FilterBoxClick() {
+    WriteSetting(FilterKey, FilterBox->isChecked() ? "1" : "0");
+    ApplyFilter();
+    ShowCurrentRow();
+}
+
+void TCompareConfigForm::ApplyFilter() {
     const bool only = FilterBox->isChecked();
     for (int r = 0; r < Table->rowCount(); ++r)
         Table->setRowHidden(r, only && Result.Rows[static_cast<size_t>(r)].State == TCompareState::Same);

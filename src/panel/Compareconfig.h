@@ -4,6 +4,11 @@
 // value, units, and what differs. Rows that differ are marked in words and colour; "Show differences
 // only" hides the rest. A units mismatch stands as a warning above the table.
 //
+// It opens at the first difference, selected and scrolled to. "Show differences only" is the
+// operator's last choice of it ("CompareDifferencesOnly" in the settings, on until first turned
+// off), written only when the operator clicks it; with no differences it is off and disabled, so the
+// table is never empty, and the choice is kept for the next comparison.
+//
 // From here, "Download This File..." hands the file to the owner's normal download (OnDownload) and
 // closes the window; "Save Controller Configuration As..." writes the uploaded dump to a file.
 //
@@ -32,6 +37,8 @@ public:
     ~TCompareConfigForm() override;
 
     void FilterBoxClick();
+    // Hides the rows that are the same when the box is ticked.
+    void ApplyFilter();
     void DownloadButtonClick();
     void SaveButtonClick();
 
@@ -51,6 +58,17 @@ public:
     QPushButton* SaveButton = nullptr;
     QPushButton* CloseButton = nullptr;
 
+    // The first row that differs; -1 when none does.
+    int FirstDifference = -1;
+
     // The text of the state column for a row ("" when the same).
     static QString StateText(TCompareState state);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    // Brings the current row into the middle of the view.
+    void ShowCurrentRow();
+    bool Opened = false;
 };

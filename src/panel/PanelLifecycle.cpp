@@ -9,6 +9,7 @@
 #include "toolkit/Application.h"
 #include "toolkit/HelpViewer.h"
 #include "toolkit/Layout.h"
+#include "toolkit/Placement.h"
 #include "toolkit/Settings.h"
 #include "toolkit/SingleInstance.h"
 #include "toolkit/Text.h"
@@ -17,11 +18,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
-#include <QGuiApplication>
 #include <QHelpEvent>
 #include <QLayout>
 #include <QMenuBar>
-#include <QScreen>
 #include <QToolTip>
 
 TKorvaControlPanel::TKorvaControlPanel(QWidget* owner, const AnsiString& portOverride)
@@ -83,8 +82,7 @@ TKorvaControlPanel::TKorvaControlPanel(QWidget* owner, const AnsiString& portOve
     Client->setFixedSize(ClientWidth, ClientHeight);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     adjustSize();
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    PlaceOnScreen(this);
 }
 
 TKorvaControlPanel::~TKorvaControlPanel() {

@@ -4,11 +4,10 @@
 
 #include "toolkit/Controls.h"
 #include "toolkit/Layout.h"
+#include "toolkit/Placement.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QWindow>
 
 namespace {
@@ -36,8 +35,7 @@ TSavingConfig::TSavingConfig(QWidget* owner, int clientWidth, int clientHeight, 
     Message->setText(text);
     Message->setAlignment(Qt::AlignCenter);
     Message->setGeometry(InnerBevel->geometry().adjusted(2, 2, -2, -2));
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->geometry().center() - rect().center());
+    PlaceOnScreen(this);
 }
 
 void TSavingConfig::ShowAndPaint() {
@@ -64,8 +62,7 @@ void TSavingConfig::ShowProgress(const QString& text) {
         Progress->setAlignment(Qt::AlignCenter);
         Progress->setGeometry(inner.left() + 2, inner.bottom() - 4, inner.width() - 4, lineHeight);
         Progress->show();
-        if (QScreen* screen = QGuiApplication::primaryScreen())
-            move(screen->geometry().center() - rect().center());
+        PlaceOnScreen(this);
     }
     Progress->setText(text);
     if (isVisible())

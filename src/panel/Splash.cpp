@@ -2,12 +2,11 @@
 
 #include "panel/Panel.h"
 #include "toolkit/Layout.h"
+#include "toolkit/Placement.h"
 
 #include <QEventLoop>
-#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
-#include <QScreen>
 #include <QTimer>
 
 QPixmap ProgramIcon(int size) {
@@ -83,8 +82,7 @@ TSplashForm::TSplashForm(QWidget* owner)
     for (TStaticText* t : {StaticText5, CopyrightText, StaticText4})
         t->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
 
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    PlaceOnScreen(this);
 }
 
 void TSplashForm::ShowFor(unsigned ms) {

@@ -1,5 +1,7 @@
 #include "toolkit/HelpViewer.h"
 
+#include "toolkit/Placement.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
@@ -106,6 +108,7 @@ std::vector<const THelpTopic*> THelpDocument::Search(const QString& words) const
 THelpViewer::THelpViewer(QWidget* parent) : QWidget(parent, Qt::Window) {
     setWindowTitle("Korva Windows Help");
     resize(760, 520);
+    PlaceOnScreen(this);
 
     Tabs = new QTabWidget;
     TopicList = new QListWidget;

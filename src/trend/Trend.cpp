@@ -1,8 +1,10 @@
 // The trend window: its controls, the plot built from the history, the cursor, recording and export.
 #include "trend/Trend.h"
+#include "trend/TrendLegend.h"
 
 #include "toolkit/Application.h"
 #include "toolkit/Help.h"
+#include "toolkit/Placement.h"
 #include "toolkit/Settings.h"
 #include "toolkit/Text.h"
 
@@ -84,9 +86,7 @@ TTrendForm::TTrendForm(QWidget* owner, TIxaMonitor& monitor, const TTrendValues&
     }
 
     resize(900, 560);
-    const AnsiString geometry = ReadSetting(GeometryKey, "");
-    if (!geometry.empty())
-        restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(geometry)));
+    RestorePlaceBeside(this, GeometryKey, owner);
 
     // Paused or hidden, the view has nothing new to show; the controls redraw it when they change it.
     connect(&RefreshTimer, &QTimer::timeout, this, [this] {
@@ -149,6 +149,7 @@ void TTrendForm::CreateControls() {
         range.MaxEdit = new QLineEdit(this);
         for (QLineEdit* edit : {range.MinEdit, range.MaxEdit}) {
             edit->setMaximumWidth(70);
+            edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance("max") + 14); // its hint whole
             edit->setEnabled(false);
             connect(edit, &QLineEdit::editingFinished, this,
                     [this] { GuardedCall([this] { RangeChange(); }); });
@@ -156,13 +157,18 @@ void TTrendForm::CreateControls() {
         range.MinEdit->setPlaceholderText("min");
         range.MaxEdit->setPlaceholderText("max");
         connect(range.AutoBox, &QCheckBox::clicked, this, [this] { GuardedCall([this] { RangeChange(); }); });
+        if (ranges->count() > 0)
+            ranges->addSpacing(12);
         ranges->addWidget(range.AutoBox);
         ranges->addWidget(range.MinEdit);
         ranges->addWidget(range.MaxEdit);
-        ranges->addSpacing(12);
     };
     addRange(ForceRange, "Force");
     addRange(PositionRange, "Position");
+    // Two rows, narrow enough for the window to open beside the panel.
+    ranges->addStretch();
+    layout->addLayout(ranges);
+    ranges = new QHBoxLayout;
     addRange(OrientationRange, "Orientation");
     ranges->addStretch();
     layout->addLayout(ranges);
@@ -230,7 +236,8 @@ void TTrendForm::CreateChart() {
         Band[b]->attachAxis(BandAxis);
     }
     for (size_t p = 0; p < Plotted.size(); ++p)
-        SeriesAt(p, 0); // the first one carries the legend entry
+        SeriesAt(p, 0);      // the first one carries the legend entry
+    new TTrendLegend(Chart); // the chart's child, wrapping its entries
 
     ChartView->setMouseTracking(true);
     ChartView->viewport()->setMouseTracking(true);
@@ -559,7 +566,7 @@ bool TTrendForm::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TTrendForm::SaveGeometry() {
-    WriteSetting(GeometryKey, saveGeometry().toBase64().toStdString());
+    SavePlace(this, GeometryKey);
     WriteSetting(SpanKey, std::to_string(SpanBox->currentIndex()));
 }
 
