@@ -18,6 +18,9 @@
 #include <fstream>
 #include <sstream>
 
+#include <QElapsedTimer>
+#include <sys/resource.h>
+
 namespace {
 
 using enum TTrendChannel;
@@ -65,6 +68,9 @@ std::vector<QLineSeries*> Drawn(TTrendForm& form, size_t plotted) {
 
 class TrendWindowTest : public TPanelTest {
 protected:
+    // Recordings are offered under the user's data folder: the test's own.
+    TrendWindowTest() { qputenv("XDG_DATA_HOME", Data.path().toLocal8Bit()); }
+    ~TrendWindowTest() override { qunsetenv("XDG_DATA_HOME"); }
     TTrendForm& OpenTrend() {
         QAction* item = Panel->MaintenanceMenu->findChild<QAction*>("TrendItem");
         EXPECT_NE(item, nullptr);
@@ -78,6 +84,7 @@ protected:
         Online(options);
         EXPECT_TRUE(WaitFor([&] { return !std::isnan(Panel->Trend.TrendHeld[size_t(ToolNumber)]); }));
     }
+    QTemporaryDir Data;
     QTemporaryDir Files;
 };
 
@@ -365,7 +372,24 @@ TEST_F(TrendWindowTest, ExportsThePlotAsPng) {
     ASSERT_EQ(Dialogs->Files.back().Form.DefaultExt, "png");
     const QImage image(WithDefaultExt(png, "png"));
     ASSERT_FALSE(image.isNull());
-    EXPECT_EQ(image.size(), form.ChartView->grab().size());
+    // The plot under a line that says what it is.
+    const QSize plot = form.ChartView->grab().size();
+    EXPECT_EQ(image.width(), plot.width());
+    EXPECT_GT(image.height(), plot.height() + 8);
+    const QString title = form.ExportTitle();
+    EXPECT_TRUE(title.startsWith(Panel->OnlineStatus->text() + ", address 0, ")) << title.toStdString();
+    const QDateTime end = QDateTime::fromMSecsSinceEpoch(qint64(form.ToX(form.ViewEnd())));
+    EXPECT_NE(title.indexOf(end.toString("yyyy-MM-dd")), -1) << title.toStdString();
+    EXPECT_TRUE(title.endsWith(" (30 s)")) << title.toStdString();
+    form.SetSpan(3);
+    EXPECT_TRUE(form.ExportTitle().endsWith(" (1 h)")) << form.ExportTitle().toStdString();
+    // The title's band differs from the plot's first rows: text was drawn into it.
+    const QImage top = image.copy(0, 0, image.width(), image.height() - plot.height());
+    int dark = 0;
+    for (int y = 0; y < top.height(); ++y)
+        for (int x = 0; x < top.width(); ++x)
+            dark += qGray(top.pixel(x, y)) < 128;
+    EXPECT_GT(dark, 20);
 }
 
 TEST_F(TrendWindowTest, OpenedOfflineItHoldsNothing) {
@@ -382,4 +406,50 @@ TEST_F(TrendWindowTest, OpenedOfflineItHoldsNothing) {
     EXPECT_EQ(form.StateText->text(), "Offline");
     for (size_t p = 0; p < TTrendForm::Plotted.size(); ++p)
         EXPECT_TRUE(Drawn(form, p).empty()) << p;
+}
+
+// The window's cost in processor time per span, against the same run with the window closed, on a
+// quiet controller (the monitor polling, delivering what changes). Slow: run on demand with
+// KORVA_TREND_CPU=<seconds per measurement>.
+TEST_F(TrendWindowTest, CostPerSpan) {
+    const char* seconds = std::getenv("KORVA_TREND_CPU");
+    if (!seconds)
+        GTEST_SKIP() << "set KORVA_TREND_CPU=<seconds> to measure";
+    const int ms = std::atoi(seconds) * 1000;
+    const auto cpu = [] {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    };
+    const auto share = [&] {
+        const double c0 = cpu();
+        QElapsedTimer wall;
+        wall.start();
+        QTest::qWait(ms);
+        return (cpu() - c0) / (double(wall.elapsed()) / 1000.0) * 100.0;
+    };
+    OnlineWithValues();
+    const double closed = share(); // the monitor and the simulator
+    std::printf("closed: %.2f %% of a core\n", closed);
+    TTrendForm& form = OpenTrend();
+    form.resize(900, 560);
+    // KORVA_TREND_BUSY: a machine at work, every plotted value changing in every 200 ms polling pass.
+    QTimer busy;
+    int pass = 0;
+    QObject::connect(&busy, &QTimer::timeout, [&] {
+        ++pass;
+        form.Deliver(CommandForce, 50 + 40 * std::sin(pass * 0.1));
+        form.Deliver(ActualForce, 49 + 40 * std::sin(pass * 0.1 - 0.2));
+        form.Deliver(Position, 20 + 5 * std::cos(pass * 0.05));
+        form.Deliver(Orientation, pass % 7);
+    });
+    if (std::getenv("KORVA_TREND_BUSY"))
+        busy.start(200);
+    for (int span = 0; span < 4; ++span) {
+        form.SetSpan(span);
+        const double open = share();
+        std::printf("span %d: %.2f %% (window alone %.2f %%)\n", span, open, open - closed);
+        EXPECT_LE(open - closed, 3.0) << span;
+    }
 }
