@@ -708,11 +708,13 @@ void TTrendForm::ChartWheel(const QWheelEvent& event) {
     const double steps = event.angleDelta().y() / 120.0;
     if (steps == 0)
         return;
+    // The time under the mouse in the view as it is now (a redraw may be pending).
     const QPointF inChart = Chart->mapFromScene(ChartView->mapToScene(event.position().toPoint()));
+    const QRectF area = Chart->plotArea();
     const double end = ViewEnd();
-    double at = end - ViewSpan() / 2;
-    if (Chart->plotArea().contains(inChart) && !Series[0].empty())
-        at = std::clamp(FromX(Chart->mapToValue(inChart, Series[0][0]).x()), end - ViewSpan(), end);
+    const double share =
+        area.width() > 0 ? std::clamp((inChart.x() - area.left()) / area.width(), 0.0, 1.0) : 0.5;
+    const double at = end - ViewSpan() * (1 - share);
     Zoom(std::pow(0.8, steps), at); // away from the user: closer
 }
 
