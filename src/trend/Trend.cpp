@@ -390,12 +390,6 @@ void TTrendForm::Zoom(double factor, double at) {
     SetView(at + (PausedAt - at) * span / PausedSpan, span);
 }
 
-void TTrendForm::Pan(double seconds) {
-    if (!Paused)
-        SetPaused(true);
-    SetView(PausedAt + seconds, PausedSpan);
-}
-
 void TTrendForm::RequestRedraw() {
     if (!RedrawTimer.isActive())
         RedrawTimer.start();

@@ -67,10 +67,9 @@ public:
     // The time (steady seconds) at the right edge of the plot, and the seconds it shows.
     double ViewEnd() const;
     double ViewSpan() const { return Paused ? PausedSpan : SpanSeconds[size_t(SpanBox->currentIndex())]; }
-    // Paused: the view scaled by factor (< 1 closer) about the time at, or moved by seconds (< 0
-    // back), kept within the history. Redrawn at the next redraw.
+    // The view scaled by factor (< 1 closer) about the time at, within the history; it pauses the
+    // view. Redrawn at the next redraw.
     void Zoom(double factor, double at);
-    void Pan(double seconds);
     // The line above an exported picture: controller, address, date, times and span.
     QString ExportTitle() const;
     QImage ExportImage();
