@@ -289,6 +289,8 @@ void TTrendForm::CreateChart() {
     ChartView->setMouseTracking(true);
     ChartView->viewport()->setMouseTracking(true);
     ChartView->viewport()->installEventFilter(this);
+    ChartView->setFocusPolicy(Qt::StrongFocus);
+    ChartView->installEventFilter(this);
     CursorLine = new QGraphicsLineItem(Chart);
     CursorLine->setPen(QPen(QColor(80, 80, 80), 1, Qt::DashLine));
     CursorLine->setZValue(1000);
@@ -738,7 +740,36 @@ bool TTrendForm::ChartDrag(const QMouseEvent& event) {
     return false; // the cursor still follows the mouse
 }
 
+// The keyboard's way: Left and Right move the view a tenth, + and - zoom about its middle.
+bool TTrendForm::ChartKey(const QKeyEvent& event) {
+    const double span = ViewSpan();
+    const double middle = ViewEnd() - span / 2;
+    switch (event.key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        if (Following())
+            SetPaused(true);
+        SetView(PausedAt + (event.key() == Qt::Key_Left ? -span : span) / 10, PausedSpan);
+        return true;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        Zoom(0.8, middle);
+        return true;
+    case Qt::Key_Minus:
+        Zoom(1.25, middle);
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool TTrendForm::eventFilter(QObject* watched, QEvent* event) {
+    if (ChartView && watched == ChartView && event->type() == QEvent::KeyPress) {
+        bool used = false;
+        GuardedCall([&] { used = ChartKey(*static_cast<QKeyEvent*>(event)); });
+        if (used)
+            return true;
+    }
     if (ChartView && watched == ChartView->viewport()) {
         const QEvent::Type type = event->type();
         if (type == QEvent::Wheel) {

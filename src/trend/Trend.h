@@ -3,9 +3,9 @@
 // orientation as step lines, the active state and the mode as a band along the bottom), over the
 // last 30 s, 2 min, 10 min or 1 h with the present at the right edge; a CSV recording of it and a
 // PNG of the plot. Paused, the wheel zooms the time axis and a drag pans it, within the history held;
-// "Back to now" follows the present again. Modeless; the panel keeps one and feeds it from the deliveries it
-// receives, with their time of arrival. The data lives in the window: closed, nothing is stored (and a
-// recording in progress ends).
+// the keys Left, Right, + and - do the same. "Back to now" follows the present again. Modeless; the panel
+// keeps one and feeds it from the deliveries it receives, with their time of arrival. The data lives in the
+// window: closed, nothing is stored (and a recording in progress ends).
 //
 // Threads: main thread only. Deliveries arrive through the panel's monitor event handlers; nothing
 // here raises into them (a failing recording stops itself and says why in the window).
@@ -22,6 +22,7 @@
 #include <QDateTimeAxis>
 #include <QGraphicsLineItem>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
@@ -131,6 +132,7 @@ public:
     void ChartMouseMove(const QPoint& position);
     void ChartWheel(const QWheelEvent& event);
     bool ChartDrag(const QMouseEvent& event); // true: the event is used up
+    bool ChartKey(const QKeyEvent& event);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

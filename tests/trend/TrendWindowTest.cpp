@@ -527,6 +527,12 @@ TEST_F(TrendWindowTest, PausedTheViewPansAndZoomsWithinTheHistory) {
     drag(1.0, 0.0);
     EXPECT_LE(form.ViewEnd(), TTrendTime::Now().Seconds);
     EXPECT_GE(form.ViewEnd(), form.Log.History.LastTime());
+    // The keyboard's way: a tenth back, then closer about the middle.
+    const double keyEnd = form.ViewEnd();
+    QTest::keyClick(form.ChartView, Qt::Key_Left);
+    EXPECT_NEAR(form.ViewEnd(), keyEnd - form.ViewSpan() / 10, 1e-9);
+    QTest::keyClick(form.ChartView, Qt::Key_Plus);
+    EXPECT_NEAR(form.ViewSpan(), 2, 1e-9);
     wheel(-40);
     EXPECT_EQ(form.ViewSpan(), 3600);
 
