@@ -553,7 +553,8 @@ void TTrendForm::RecordButtonClick() {
     t.tm_hour = local.time().hour();
     t.tm_min = local.time().minute();
     RecordDialog.InitialDir = folder;
-    RecordDialog.FileName = QDir(folder).filePath(ToQString(TrendRecordingName(unit.ControllerName, t)));
+    const std::string controller = ToQString(unit.ControllerName).toStdString(); // its name in UTF-8
+    RecordDialog.FileName = QDir(folder).filePath(QString::fromStdString(TrendRecordingName(controller, t)));
     if (!Dialogs().SaveFile(RecordDialog))
         return;
     WriteSetting(RecordingsKey, ToSystemName(QFileInfo(RecordDialog.FileName).absolutePath()));
