@@ -229,6 +229,8 @@ void TTrendForm::CreateControls() {
     CursorText->setTextFormat(Qt::PlainText);
     RecordText = new QLabel(this);
     RecordText->setTextFormat(Qt::PlainText);
+    // A long path in the line must not widen the window: what does not fit is in the tool tip.
+    RecordText->setMinimumWidth(80);
     bottom->addWidget(CursorText, 1);
     bottom->addWidget(RecordText);
     layout->addLayout(bottom);
@@ -656,6 +658,7 @@ void TTrendForm::ShowRecordState() {
     } else {
         RecordText->setText(RecordSummary);
     }
+    RecordText->setToolTip(RecordText->text());
 }
 
 QString TTrendForm::Readout(double seconds) const {

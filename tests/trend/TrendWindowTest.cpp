@@ -430,7 +430,11 @@ TEST_F(TrendWindowTest, ARecordingIsOfferedANameAndSummedUpOnStop) {
     ASSERT_TRUE(match.hasMatch()) << offered.FileName.toStdString();
     EXPECT_GE(QDate::fromString(match.captured(1), "yyyy-MM-dd"), today);
 
-    const QString csv = Files.filePath("mine.csv");
+    // In a folder with a long name: the summary names it without widening the window.
+    const QString deep = Files.filePath(QString(150, 'd'));
+    ASSERT_TRUE(QDir().mkpath(deep));
+    const QString csv = deep + "/mine.csv";
+    const int narrowest = form.minimumSizeHint().width();
     Dialogs->AnswerNextFile(csv);
     form.RecordButton->click();
     ASSERT_TRUE(form.Log.Recording());
@@ -450,6 +454,7 @@ TEST_F(TrendWindowTest, ARecordingIsOfferedANameAndSummedUpOnStop) {
     const QRegularExpression summary(QString("^Recorded %1 rows in 00:00:0\\d to ").arg(rows) +
                                      QRegularExpression::escape(QDir::toNativeSeparators(csv)) + "$");
     EXPECT_TRUE(summary.match(form.RecordText->text()).hasMatch()) << form.RecordText->text().toStdString();
+    EXPECT_LE(form.minimumSizeHint().width(), narrowest) << form.RecordText->minimumSizeHint().width() << " " << form.RecordText->text().size();
     EXPECT_EQ(form.RecordButton->text(), "&Record...");
 
     // The next one is offered where this one went, also in a window opened later.
