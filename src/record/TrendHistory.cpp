@@ -88,6 +88,14 @@ double TTrendHistory::ValueAt(TTrendChannel channel, double time) const {
     return after == 0 ? NoValue : ring[after - 1].Value;
 }
 
+double TTrendHistory::FirstTime() const {
+    double first = Latest;
+    for (const TTrendRing& ring : Rings)
+        if (ring.Size() > 0)
+            first = std::min(first, ring[0].Time);
+    return first;
+}
+
 std::vector<TTrendSegment> TTrendHistory::Steps(TTrendChannel channel, double from, double to,
                                                 int columns) const {
     std::vector<TTrendSegment> segments;

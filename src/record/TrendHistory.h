@@ -79,6 +79,9 @@ public:
     // The value held at time: the last point at or before it (NaN in a gap or before the history).
     double ValueAt(TTrendChannel channel, double time) const;
     double LastTime() const { return Latest; }
+    // The time of the oldest point any channel still holds (LastTime() when none holds one): how far
+    // back there is anything to show.
+    double FirstTime() const;
 
     // The steps of [from, to] split at the gaps, thinned to at most four points per column of
     // (to - from) / columns: where a column holds more changes, it shows their range as one vertical

@@ -31,6 +31,42 @@ std::string Pairs(std::initializer_list<std::pair<const char*, TCell>> pairs) {
 
 } // namespace
 
+std::string TrendRecordingName(const std::string& controllerName, const std::tm& t) {
+    std::string name;
+    for (const char c : controllerName) {
+        const auto u = static_cast<unsigned char>(c);
+        const bool unsafe = u < 0x20 || u == 0x7F || std::strchr("<>:\"/\\|?*", c) != nullptr;
+        name += unsafe ? '_' : c;
+    }
+    const auto trimmed = [](char c) { return c == ' ' || c == '.'; };
+    const auto trimEnd = [&] {
+        while (!name.empty() && trimmed(name.back()))
+            name.pop_back();
+    };
+    trimEnd();
+    size_t first = 0;
+    while (first < name.size() && trimmed(name[first]))
+        ++first;
+    name.erase(0, first);
+    if (name.size() > 64) {
+        size_t cut = 64;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+            --cut; // not inside a character
+        name.resize(cut);
+        trimEnd();
+    }
+    if (name.empty())
+        name = "Trend";
+    char stamp[80];
+    std::snprintf(stamp, sizeof stamp, " %04d-%02d-%02d %02d%02d.csv", t.tm_year + 1900, t.tm_mon + 1,
+                  t.tm_mday, t.tm_hour, t.tm_min);
+    return name + stamp;
+}
+
+std::filesystem::path TrendRecordingFolder(const std::filesystem::path& userDataFolder) {
+    return userDataFolder / SettingsOrganization / SettingsApplication / "Recordings";
+}
+
 TTrendRecorder::TTrendRecorder(const std::filesystem::path& path, const TTrendRecordHeader& header,
                                const TTrendTime& start)
     : FilePath(path), Shown(Utf8(path)), Start(start), ForceUnits(header.ForceUnits),

@@ -29,6 +29,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -54,6 +55,15 @@ struct TTrendUnit {
     std::string ControllerName; // empty: not known (offline, or not read yet)
     double Version = 0;
 };
+
+// The name a new recording is offered under, taken at that local time: "IXA Cell 1 2026-12-09 0812.csv".
+// What a file name cannot hold on any system (control characters and < > : " / \ | ? *) becomes
+// '_'; blanks and dots at either end go; the name is cut to 64 bytes (never inside a UTF-8
+// character); an unknown controller (offline) is "Trend".
+std::string TrendRecordingName(const std::string& controllerName, const std::tm& localTime);
+// Where recordings go unless the user chose another folder: beside the console's backups,
+// <data>/Halvane/KorvaWin 3.0/Recordings.
+std::filesystem::path TrendRecordingFolder(const std::filesystem::path& userDataFolder);
 
 class TTrendRecorder {
 public:

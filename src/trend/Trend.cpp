@@ -10,13 +10,17 @@
 
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLocale>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QStandardPaths>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -27,6 +31,7 @@ namespace {
 
 constexpr const char* GeometryKey = "TrendWindow";
 constexpr const char* SpanKey = "TrendSpan";
+constexpr const char* RecordingsKey = "TrendRecordings";
 constexpr std::array<const char*, 4> SeriesNames = {"Command force", "Actual force", "Position",
                                                     "Orientation"};
 const std::array<QColor, 4> SeriesColors = {QColor(0, 90, 220), QColor(220, 40, 30), QColor(0, 150, 60),
@@ -42,6 +47,12 @@ constexpr double BandTop = 22;
 // Refresh interval for each span: the 1 h plot moves a pixel only every few seconds.
 constexpr std::array<int, 4> RefreshMs = {200, 500, 1000, 2000};
 constexpr int TickMs = 200;
+// Paused, the mouse moves the view: redrawn at most this often, however fast the events come.
+constexpr int RedrawMs = 100;
+// The closest zoom; the widest is the longest span.
+constexpr double MinViewSeconds = 2;
+// A value axis shows this many ticks or a few more: its range is rounded out to whole steps.
+constexpr int AxisTicks = 5;
 
 QString Clock(double ms) {
     return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(ms)).toString("hh:mm:ss.zzz");
@@ -53,6 +64,42 @@ QString Elapsed(double seconds) {
         .arg(s / 3600, 2, 10, QChar('0'))
         .arg(s / 60 % 60, 2, 10, QChar('0'))
         .arg(s % 60, 2, 10, QChar('0'));
+}
+
+QString RowsText(uint64_t rows) {
+    return rows == 1 ? QString("1 row") : QString("%1 rows").arg(rows);
+}
+
+// "30 s", "2 min", "1 h", "4 min 10 s": a span as a person reads it.
+QString SpanText(double seconds) {
+    const auto s = std::max<long long>(1, std::llround(seconds));
+    if (s % 3600 == 0)
+        return QString("%1 h").arg(s / 3600);
+    if (s >= 60 && s % 60 == 0)
+        return QString("%1 min").arg(s / 60);
+    if (s >= 60)
+        return QString("%1 min %2 s").arg(s / 60).arg(s % 60);
+    return QString("%1 s").arg(s);
+}
+
+// lo..hi rounded out to whole steps of 1, 2 or 5 times a power of ten, about `ticks` of them. Worked
+// out here rather than by the axis: the axis would redraw once for the raw range and again for this.
+struct TNiceRange {
+    double Min, Max;
+    int Ticks;
+};
+double NiceNumber(double x, bool ceiling) {
+    const double z = std::pow(10.0, std::floor(std::log10(x)));
+    const double q = x / z;
+    if (ceiling)
+        return (q <= 1 ? 1 : q <= 2 ? 2 : q <= 5 ? 5 : 10) * z;
+    return (q < 1.5 ? 1 : q < 3 ? 2 : q < 7 ? 5 : 10) * z;
+}
+TNiceRange NiceRange(double lo, double hi, int ticks) {
+    const double step = NiceNumber(NiceNumber(hi - lo, true) / (ticks - 1), false);
+    const double first = std::floor(lo / step);
+    const double last = std::ceil(hi / step);
+    return {first * step, last * step, int(last - first) + 1};
 }
 
 } // namespace
@@ -93,6 +140,9 @@ TTrendForm::TTrendForm(QWidget* owner, TIxaMonitor& monitor, const TTrendValues&
         if (!Paused && isVisible())
             GuardedCall([this] { Refresh(); });
     });
+    RedrawTimer.setSingleShot(true);
+    RedrawTimer.setInterval(RedrawMs);
+    connect(&RedrawTimer, &QTimer::timeout, this, [this] { GuardedCall([this] { Refresh(); }); });
     connect(&Ticker, &QTimer::timeout, this, [this] { GuardedCall([this] { TickTimer(); }); });
     Ticker.start(TickMs);
     SetSpan(std::atoi(ReadSetting(SpanKey, "0").c_str()));
@@ -112,11 +162,14 @@ void TTrendForm::CreateControls() {
     spanLabel->setBuddy(SpanBox);
     PauseButton = new QPushButton("&Pause", this);
     PauseButton->setCheckable(true);
+    NowButton = new QPushButton("Back to &now", this);
+    NowButton->setEnabled(false);
     RecordButton = new QPushButton("&Record...", this);
     ExportButton = new QPushButton("E&xport PNG...", this);
     top->addWidget(spanLabel);
     top->addWidget(SpanBox);
     top->addWidget(PauseButton);
+    top->addWidget(NowButton);
     top->addSpacing(12);
     top->addWidget(RecordButton);
     top->addWidget(ExportButton);
@@ -182,6 +235,8 @@ void TTrendForm::CreateControls() {
     CursorText->setTextFormat(Qt::PlainText);
     RecordText = new QLabel(this);
     RecordText->setTextFormat(Qt::PlainText);
+    // A long path in the line must not widen the window: what does not fit is in the tool tip.
+    RecordText->setMinimumWidth(80);
     bottom->addWidget(CursorText, 1);
     bottom->addWidget(RecordText);
     layout->addLayout(bottom);
@@ -189,6 +244,7 @@ void TTrendForm::CreateControls() {
     connect(SpanBox, &QComboBox::activated, this, [this] { GuardedCall([this] { SpanBoxChange(); }); });
     connect(PauseButton, &QPushButton::clicked, this,
             [this] { GuardedCall([this] { PauseButtonClick(); }); });
+    connect(NowButton, &QPushButton::clicked, this, [this] { GuardedCall([this] { NowButtonClick(); }); });
     connect(RecordButton, &QPushButton::clicked, this,
             [this] { GuardedCall([this] { RecordButtonClick(); }); });
     connect(ExportButton, &QPushButton::clicked, this,
@@ -242,6 +298,8 @@ void TTrendForm::CreateChart() {
     ChartView->setMouseTracking(true);
     ChartView->viewport()->setMouseTracking(true);
     ChartView->viewport()->installEventFilter(this);
+    ChartView->setFocusPolicy(Qt::StrongFocus);
+    ChartView->installEventFilter(this);
     CursorLine = new QGraphicsLineItem(Chart);
     CursorLine->setPen(QPen(QColor(80, 80, 80), 1, Qt::DashLine));
     CursorLine->setZValue(1000);
@@ -307,21 +365,51 @@ void TTrendForm::SetSpan(int index) {
     SpanBox->setCurrentIndex(index);
     TimeAxis->setFormat(index == 0 ? "hh:mm:ss" : index == 3 ? "hh:mm" : "hh:mm:ss");
     RefreshTimer.start(RefreshMs[index]);
+    if (Paused)
+        SetView(PausedAt, SpanSeconds[size_t(index)]);
     Refresh();
 }
 
 void TTrendForm::SetPaused(bool paused) {
-    if (paused && !Paused)
+    if (paused && !Paused) {
         PausedAt = ViewEnd();
+        PausedSpan = ViewSpan();
+    }
     Paused = paused;
+    Dragging = Dragging && paused;
     PauseButton->setChecked(paused);
     PauseButton->setText(paused ? "Resume" : "&Pause");
+    NowButton->setEnabled(paused);
     Refresh();
 }
 
+void TTrendForm::SetView(double end, double span) {
+    const double latest = std::max(Now().Seconds, Log.History.LastTime());
+    span = std::clamp(span, MinViewSeconds, SpanSeconds.back());
+    end = std::min(end, latest);
+    end = std::max(end, std::min(Log.History.FirstTime() + span, latest));
+    PausedAt = end;
+    PausedSpan = span;
+    RequestRedraw();
+}
+
+void TTrendForm::Zoom(double factor, double at) {
+    if (!Paused)
+        SetPaused(true);
+    const double span = std::clamp(PausedSpan * factor, MinViewSeconds, SpanSeconds.back());
+    // The time under the mouse stays under it.
+    SetView(at + (PausedAt - at) * span / PausedSpan, span);
+}
+
+void TTrendForm::RequestRedraw() {
+    if (!RedrawTimer.isActive())
+        RedrawTimer.start();
+}
+
 void TTrendForm::Refresh() {
+    ++Redraws;
     const double to = ViewEnd();
-    const double from = to - SpanSeconds[size_t(SpanBox->currentIndex())];
+    const double from = to - ViewSpan();
     const int columns = std::max(100, int(Chart->plotArea().width()));
     constexpr double inf = std::numeric_limits<double>::infinity();
     std::array<double, 3> lo = {inf, inf, inf}, hi = {-inf, -inf, -inf};
@@ -411,8 +499,10 @@ void TTrendForm::ApplyRange(TRange& range, double lo, double hi, double bottomRo
         hi += pad;
     }
     const double span = hi - lo;
-    range.Axis->setRange(lo - span * (0.05 + bottomRoom), hi + span * 0.05);
-    range.Axis->applyNiceNumbers();
+    // An axis that keeps its range is not laid out again: setRange and setTickCount do nothing then.
+    const TNiceRange nice = NiceRange(lo - span * (0.05 + bottomRoom), hi + span * 0.05, AxisTicks);
+    range.Axis->setRange(nice.Min, nice.Max);
+    range.Axis->setTickCount(nice.Ticks);
 }
 
 void TTrendForm::SpanBoxChange() {
@@ -421,6 +511,10 @@ void TTrendForm::SpanBoxChange() {
 
 void TTrendForm::PauseButtonClick() {
     SetPaused(!Paused);
+}
+
+void TTrendForm::NowButtonClick() {
+    SetPaused(false);
 }
 
 void TTrendForm::SeriesBoxClick() {
@@ -446,13 +540,33 @@ void TTrendForm::RangeChange() {
 
 void TTrendForm::RecordButtonClick() {
     if (Log.Recording()) {
+        const uint64_t rows = Log.Recorded()->Rows();
+        const double seconds = Log.Recorded()->Elapsed(Now());
         Log.StopRecording();
+        if (Log.RecordError().empty())
+            RecordSummary =
+                QString("Recorded %1 in %2 to %3")
+                    .arg(RowsText(rows), Elapsed(seconds), QDir::toNativeSeparators(RecordingName));
         ShowRecordState();
         return;
     }
+    const TTrendUnit unit = CurrentUnit(true);
+    // Offered: the controller and the minute, in the folder of the last recording.
+    const QString folder = RecordingsFolder();
+    QDir().mkpath(folder);
+    const QDateTime local = QDateTime::currentDateTime();
+    std::tm t{};
+    t.tm_year = local.date().year() - 1900;
+    t.tm_mon = local.date().month() - 1;
+    t.tm_mday = local.date().day();
+    t.tm_hour = local.time().hour();
+    t.tm_min = local.time().minute();
+    RecordDialog.InitialDir = folder;
+    const std::string controller = ToQString(unit.ControllerName).toStdString(); // its name in UTF-8
+    RecordDialog.FileName = QDir(folder).filePath(QString::fromStdString(TrendRecordingName(controller, t)));
     if (!Dialogs().SaveFile(RecordDialog))
         return;
-    const TTrendUnit unit = CurrentUnit(true);
+    WriteSetting(RecordingsKey, ToSystemName(QFileInfo(RecordDialog.FileName).absolutePath()));
     TTrendRecordHeader header;
     header.ControllerName = unit.ControllerName;
     header.Version = unit.Version;
@@ -463,6 +577,7 @@ void TTrendForm::RecordButtonClick() {
     try {
         // The name as the file system spells it: "Запись.csv" stays that, in any locale.
         RecordingName = RecordDialog.FileName;
+        RecordSummary.clear();
         Log.StartRecording(QFileInfo(RecordDialog.FileName).filesystemFilePath(), header, Now());
     } catch (const ETrendRecord& error) {
         ShowError(
@@ -471,11 +586,54 @@ void TTrendForm::RecordButtonClick() {
     ShowRecordState();
 }
 
+QString TTrendForm::RecordingsFolder() {
+    const AnsiString chosen = ReadSetting(RecordingsKey, "");
+    if (!chosen.empty())
+        return FromSystemName(chosen);
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return FromSystemName(TrendRecordingFolder(ToSystemName(data)).generic_string());
+}
+
+QString TTrendForm::ExportTitle() const {
+    const std::string name = CurrentUnit(true).ControllerName;
+    const double end = ViewEnd();
+    const double span = ViewSpan();
+    const QDateTime from = QDateTime::fromMSecsSinceEpoch(qint64(ToX(end - span)));
+    const QDateTime to = QDateTime::fromMSecsSinceEpoch(qint64(ToX(end)));
+    return QString("%1, address %2, %3 to %4 (%5)")
+        .arg(name.empty() ? QString("(offline)") : ToQString(name))
+        .arg(Monitor.Link.Address)
+        .arg(from.toString("yyyy-MM-dd hh:mm:ss"))
+        .arg(to.toString(from.date() == to.date() ? "hh:mm:ss" : "yyyy-MM-dd hh:mm:ss"))
+        .arg(SpanText(span));
+}
+
+// The plot as shown, under a title line that says what it is.
+QImage TTrendForm::ExportImage() {
+    CursorLine->hide();
+    const QPixmap plot = ChartView->grab();
+    const qreal ratio = plot.devicePixelRatio();
+    const int width = int(plot.width() / ratio);
+    QFont font = this->font();
+    font.setBold(true);
+    const QFontMetrics metrics(font);
+    const int titleHeight = metrics.height() + 8;
+    QImage image(plot.width(), plot.height() + int(titleHeight * ratio), QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(QRect(8, 0, width - 16, titleHeight), Qt::AlignLeft | Qt::AlignVCenter,
+                     metrics.elidedText(ExportTitle(), Qt::ElideRight, width - 16));
+    painter.drawPixmap(0, titleHeight, plot);
+    return image;
+}
+
 void TTrendForm::ExportButtonClick() {
     if (!Dialogs().SaveFile(ExportDialog))
         return;
-    CursorLine->hide();
-    if (!ChartView->grab().save(ExportDialog.FileName, "PNG"))
+    if (!ExportImage().save(ExportDialog.FileName, "PNG"))
         ShowError(QString("The picture could not be saved as %1.").arg(ExportDialog.FileName));
 }
 
@@ -499,15 +657,15 @@ void TTrendForm::ShowRecordState() {
     const TTrendRecorder* recorder = Log.Recorded();
     RecordButton->setText(recorder ? "Stop &Recording" : "&Record...");
     if (recorder) {
-        RecordText->setText(QString("Recording %1: %2 rows, %3")
-                                .arg(QFileInfo(RecordingName).fileName())
-                                .arg(recorder->Rows())
-                                .arg(Elapsed(recorder->Elapsed(Now()))));
+        RecordText->setText(QString("Recording %1: %2, %3")
+                                .arg(QFileInfo(RecordingName).fileName(), RowsText(recorder->Rows()),
+                                     Elapsed(recorder->Elapsed(Now()))));
     } else if (!Log.RecordError().empty()) {
         RecordText->setText("Recording stopped: " + QString::fromStdString(Log.RecordError()));
     } else {
-        RecordText->clear();
+        RecordText->setText(RecordSummary);
     }
+    RecordText->setToolTip(RecordText->text());
 }
 
 QString TTrendForm::Readout(double seconds) const {
@@ -553,11 +711,92 @@ void TTrendForm::ChartMouseMove(const QPoint& position) {
     CursorText->setText(Readout(FromX(value.x())));
 }
 
+void TTrendForm::ChartWheel(const QWheelEvent& event) {
+    const double steps = event.angleDelta().y() / 120.0;
+    if (steps == 0)
+        return;
+    // The time under the mouse in the view as it is now (a redraw may be pending).
+    const QPointF inChart = Chart->mapFromScene(ChartView->mapToScene(event.position().toPoint()));
+    const QRectF area = Chart->plotArea();
+    const double end = ViewEnd();
+    const double share =
+        area.width() > 0 ? std::clamp((inChart.x() - area.left()) / area.width(), 0.0, 1.0) : 0.5;
+    const double at = end - ViewSpan() * (1 - share);
+    Zoom(std::pow(0.8, steps), at); // away from the user: closer
+}
+
+// A drag with the left button moves the view: it starts paused from where the press was.
+bool TTrendForm::ChartDrag(const QMouseEvent& event) {
+    const double x = event.position().x();
+    if (event.type() == QEvent::MouseButtonPress && event.button() == Qt::LeftButton) {
+        Dragging = true;
+        DragX = x;
+        DragEnd = ViewEnd();
+        return true;
+    }
+    if (event.type() == QEvent::MouseButtonRelease && event.button() == Qt::LeftButton) {
+        Dragging = false;
+        ChartView->viewport()->unsetCursor();
+        return true;
+    }
+    if (event.type() != QEvent::MouseMove || !Dragging || !(event.buttons() & Qt::LeftButton))
+        return false;
+    const double width = Chart->plotArea().width();
+    if (width <= 0 || (Following() && std::fabs(x - DragX) < 3))
+        return false; // a click, not yet a drag
+    if (Following())
+        SetPaused(true);
+    ChartView->viewport()->setCursor(Qt::ClosedHandCursor);
+    SetView(DragEnd - (x - DragX) / width * PausedSpan, PausedSpan);
+    return false; // the cursor still follows the mouse
+}
+
+// The keyboard's way: Left and Right move the view a tenth, + and - zoom about its middle.
+bool TTrendForm::ChartKey(const QKeyEvent& event) {
+    const double span = ViewSpan();
+    const double middle = ViewEnd() - span / 2;
+    switch (event.key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        if (Following())
+            SetPaused(true);
+        SetView(PausedAt + (event.key() == Qt::Key_Left ? -span : span) / 10, PausedSpan);
+        return true;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        Zoom(0.8, middle);
+        return true;
+    case Qt::Key_Minus:
+        Zoom(1.25, middle);
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool TTrendForm::eventFilter(QObject* watched, QEvent* event) {
+    if (ChartView && watched == ChartView && event->type() == QEvent::KeyPress) {
+        bool used = false;
+        GuardedCall([&] { used = ChartKey(*static_cast<QKeyEvent*>(event)); });
+        if (used)
+            return true;
+    }
     if (ChartView && watched == ChartView->viewport()) {
-        if (event->type() == QEvent::MouseMove)
+        const QEvent::Type type = event->type();
+        if (type == QEvent::Wheel) {
+            GuardedCall([&] { ChartWheel(*static_cast<QWheelEvent*>(event)); });
+            return true;
+        }
+        if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease ||
+            type == QEvent::MouseMove) {
+            bool used = false;
+            GuardedCall([&] { used = ChartDrag(*static_cast<QMouseEvent*>(event)); });
+            if (used)
+                return true;
+        }
+        if (type == QEvent::MouseMove)
             GuardedCall([&] { ChartMouseMove(static_cast<QMouseEvent*>(event)->position().toPoint()); });
-        else if (event->type() == QEvent::Leave) {
+        else if (type == QEvent::Leave) {
             CursorLine->hide();
             CursorText->clear();
         }

@@ -117,6 +117,15 @@ TEST(TrendRing, DropsTheOldestPointsWhenFull) {
     EXPECT_TRUE(std::isnan(history.ValueAt(CommandForce, 1.5)));
     EXPECT_EQ(history.ValueAt(CommandForce, 2.5), 2);
     EXPECT_EQ(history.Points(CommandForce).Dropped(), 2u);
+
+    // How far back there is anything: the oldest point any channel still holds, once the ring drops.
+    EXPECT_EQ(history.FirstTime(), 2);
+    history.Deliver(Mode, 1, 6);
+    EXPECT_EQ(history.FirstTime(), 2);
+    for (int i = 7; i < 12; ++i)
+        history.Deliver(CommandForce, i, i);
+    EXPECT_EQ(history.FirstTime(), 6); // the mode's lone point is now the oldest
+    EXPECT_EQ(TTrendHistory().FirstTime(), 0);
 }
 
 TEST(TrendHistory, HoldsValuesAsStepsAndBreaksAtOfflineStretches) {
@@ -536,4 +545,29 @@ TEST(TrendRecorderLocale, CommaDecimalLocaleStillWritesPoints) {
     EXPECT_EQ(rows[2][1], "0.500");
     EXPECT_EQ(rows[2][3], "1234.5");
     EXPECT_EQ(rows[2][6], "-12.750");
+}
+
+// A recording is offered under the controller's name and the local minute, in the console's folder.
+TEST(TrendRecordingName, NamesTheControllerAndTheMinuteInAFileNameAnySystemTakes) {
+    std::tm t{};
+    t.tm_year = 2026 - 1900;
+    t.tm_mon = 11;
+    t.tm_mday = 9;
+    t.tm_hour = 8;
+    t.tm_min = 2;
+    t.tm_sec = 59;
+    EXPECT_EQ(TrendRecordingName("IXA Cell 1", t), "IXA Cell 1 2026-12-09 0802.csv");
+    EXPECT_EQ(TrendRecordingName(R"(a<b>c:d"e/f\g|h?i*j)", t), "a_b_c_d_e_f_g_h_i_j 2026-12-09 0802.csv");
+    EXPECT_EQ(TrendRecordingName(std::string("tab\there\x7f\n", 10), t), "tab_here__ 2026-12-09 0802.csv");
+    // Blanks and dots at the ends would be lost or refused by Windows; letters of any script stay.
+    EXPECT_EQ(TrendRecordingName(" .Prüfstand 3. ", t), "Prüfstand 3 2026-12-09 0802.csv");
+    EXPECT_EQ(TrendRecordingName("", t), "Trend 2026-12-09 0802.csv");
+    EXPECT_EQ(TrendRecordingName(" ..", t), "Trend 2026-12-09 0802.csv");
+    // A long name is cut at a character's start: 63 bytes, then a two-byte letter across byte 64.
+    const std::string longName = std::string(63, 'x') + "\xC3\xBC" + "tail";
+    EXPECT_EQ(TrendRecordingName(longName, t), std::string(63, 'x') + " 2026-12-09 0802.csv");
+    EXPECT_EQ(TrendRecordingName(std::string(70, 'y'), t), std::string(64, 'y') + " 2026-12-09 0802.csv");
+
+    EXPECT_EQ(TrendRecordingFolder("/home/u/.local/share"),
+              std::filesystem::path("/home/u/.local/share/Halvane/KorvaWin 3.0/Recordings"));
 }

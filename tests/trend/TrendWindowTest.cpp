@@ -18,6 +18,12 @@
 #include <fstream>
 #include <sstream>
 
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QWheelEvent>
+#include <sys/resource.h>
+
 namespace {
 
 using enum TTrendChannel;
@@ -65,6 +71,9 @@ std::vector<QLineSeries*> Drawn(TTrendForm& form, size_t plotted) {
 
 class TrendWindowTest : public TPanelTest {
 protected:
+    // Recordings are offered under the user's data folder: the test's own.
+    TrendWindowTest() { qputenv("XDG_DATA_HOME", Data.path().toLocal8Bit()); }
+    ~TrendWindowTest() override { qunsetenv("XDG_DATA_HOME"); }
     TTrendForm& OpenTrend() {
         QAction* item = Panel->MaintenanceMenu->findChild<QAction*>("TrendItem");
         EXPECT_NE(item, nullptr);
@@ -78,6 +87,7 @@ protected:
         Online(options);
         EXPECT_TRUE(WaitFor([&] { return !std::isnan(Panel->Trend.TrendHeld[size_t(ToolNumber)]); }));
     }
+    QTemporaryDir Data;
     QTemporaryDir Files;
 };
 
@@ -365,7 +375,24 @@ TEST_F(TrendWindowTest, ExportsThePlotAsPng) {
     ASSERT_EQ(Dialogs->Files.back().Form.DefaultExt, "png");
     const QImage image(WithDefaultExt(png, "png"));
     ASSERT_FALSE(image.isNull());
-    EXPECT_EQ(image.size(), form.ChartView->grab().size());
+    // The plot under a line that says what it is.
+    const QSize plot = form.ChartView->grab().size();
+    EXPECT_EQ(image.width(), plot.width());
+    EXPECT_GT(image.height(), plot.height() + 8);
+    const QString title = form.ExportTitle();
+    EXPECT_TRUE(title.startsWith(Panel->OnlineStatus->text() + ", address 0, ")) << title.toStdString();
+    const QDateTime end = QDateTime::fromMSecsSinceEpoch(qint64(form.ToX(form.ViewEnd())));
+    EXPECT_NE(title.indexOf(end.toString("yyyy-MM-dd")), -1) << title.toStdString();
+    EXPECT_TRUE(title.endsWith(" (30 s)")) << title.toStdString();
+    form.SetSpan(3);
+    EXPECT_TRUE(form.ExportTitle().endsWith(" (1 h)")) << form.ExportTitle().toStdString();
+    // The title's band differs from the plot's first rows: text was drawn into it.
+    const QImage top = image.copy(0, 0, image.width(), image.height() - plot.height());
+    int dark = 0;
+    for (int y = 0; y < top.height(); ++y)
+        for (int x = 0; x < top.width(); ++x)
+            dark += qGray(top.pixel(x, y)) < 128;
+    EXPECT_GT(dark, 20);
 }
 
 TEST_F(TrendWindowTest, OpenedOfflineItHoldsNothing) {
@@ -382,4 +409,236 @@ TEST_F(TrendWindowTest, OpenedOfflineItHoldsNothing) {
     EXPECT_EQ(form.StateText->text(), "Offline");
     for (size_t p = 0; p < TTrendForm::Plotted.size(); ++p)
         EXPECT_TRUE(Drawn(form, p).empty()) << p;
+}
+
+// A recording is offered under the controller's name and the minute, in the recordings folder beside
+// the backups, then in the folder last chosen; its rows are counted in words and Stop sums it up.
+TEST_F(TrendWindowTest, ARecordingIsOfferedANameAndSummedUpOnStop) {
+    OnlineWithValues();
+    TTrendForm& form = OpenTrend();
+    const QString controller = Panel->OnlineStatus->text();
+    const QDate today = QDate::currentDate();
+    form.RecordButton->click(); // cancelled
+    ASSERT_FALSE(form.Log.Recording());
+    const QString folder = Data.filePath("Halvane/KorvaWin 3.0/Recordings");
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+    const TFileDialogSpec offered = Dialogs->Files.back().Form;
+    EXPECT_EQ(offered.InitialDir, folder);
+    const QRegularExpression name("^" + QRegularExpression::escape(folder + "/" + controller + " ") +
+                                  R"((\d{4}-\d\d-\d\d) \d{4}\.csv$)");
+    const auto match = name.match(offered.FileName);
+    ASSERT_TRUE(match.hasMatch()) << offered.FileName.toStdString();
+    EXPECT_GE(QDate::fromString(match.captured(1), "yyyy-MM-dd"), today);
+
+    // In a folder with a long name: the summary names it without widening the window.
+    const QString deep = Files.filePath(QString(150, 'd'));
+    ASSERT_TRUE(QDir().mkpath(deep));
+    const QString csv = deep + "/mine.csv";
+    const int narrowest = form.minimumSizeHint().width();
+    Dialogs->AnswerNextFile(csv);
+    form.RecordButton->click();
+    ASSERT_TRUE(form.Log.Recording());
+    ASSERT_EQ(form.Log.Recorded()->Rows(), 1u); // the values held at the start
+    EXPECT_TRUE(form.RecordText->text().startsWith("Recording mine.csv: 1 row, "))
+        << form.RecordText->text().toStdString();
+    ASSERT_TRUE(WaitFor([&] {
+        form.TickTimer();
+        return form.Log.Recorded()->Rows() >= 2;
+    }));
+    const uint64_t rows = form.Log.Recorded()->Rows();
+    EXPECT_TRUE(form.RecordText->text().startsWith(QString("Recording mine.csv: %1 rows, ").arg(rows)))
+        << form.RecordText->text().toStdString();
+
+    form.RecordButton->click();
+    ASSERT_FALSE(form.Log.Recording());
+    const QRegularExpression summary(QString("^Recorded %1 rows in 00:00:0\\d to ").arg(rows) +
+                                     QRegularExpression::escape(QDir::toNativeSeparators(csv)) + "$");
+    EXPECT_TRUE(summary.match(form.RecordText->text()).hasMatch()) << form.RecordText->text().toStdString();
+    QApplication::processEvents();
+    EXPECT_LE(form.minimumSizeHint().width(), narrowest);
+    EXPECT_EQ(form.RecordButton->text(), "&Record...");
+
+    // The next one is offered where this one went, also in a window opened later.
+    form.close();
+    ASSERT_TRUE(WaitFor([&] { return Panel->Trend.TrendWindow.isNull(); }));
+    OpenTrend().RecordButton->click();
+    EXPECT_EQ(Dialogs->Files.back().Form.InitialDir, QFileInfo(csv).absolutePath());
+    EXPECT_TRUE(
+        Dialogs->Files.back().Form.FileName.startsWith(QFileInfo(csv).absolutePath() + "/" + controller))
+        << Dialogs->Files.back().Form.FileName.toStdString();
+}
+
+// Paused, the wheel zooms the time axis about the mouse and a drag pans it, within the history;
+// "Back to now" follows the present again at the chosen span.
+TEST_F(TrendWindowTest, PausedTheViewPansAndZoomsWithinTheHistory) {
+    OnlineWithValues();
+    TTrendForm& form = OpenTrend();
+    form.resize(900, 560);
+    QApplication::processEvents();
+    QWidget* plot = form.ChartView->viewport();
+    const auto at = [&](double fx) {
+        const QRectF area = form.Chart->plotArea();
+        return form.ChartView->mapFromScene(
+            form.Chart->mapToScene(QPointF(area.left() + area.width() * fx, area.center().y())));
+    };
+    const auto wheel = [&](int notches) {
+        QWheelEvent event(at(0.5), plot->mapToGlobal(at(0.5)), QPoint(), QPoint(0, 120 * notches),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(plot, &event);
+    };
+    const auto mouse = [&](QEvent::Type type, QPoint position, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, position, plot->mapToGlobal(position), Qt::LeftButton, buttons,
+                          Qt::NoModifier);
+        QApplication::sendEvent(plot, &event);
+    };
+    const auto drag = [&](double fromX, double toX) {
+        mouse(QEvent::MouseButtonPress, at(fromX), Qt::LeftButton);
+        mouse(QEvent::MouseMove, at((fromX + toX) / 2), Qt::LeftButton);
+        mouse(QEvent::MouseMove, at(toX), Qt::LeftButton);
+        mouse(QEvent::MouseButtonRelease, at(toX), Qt::NoButton);
+    };
+    const auto shown = [&] { return double(form.TimeAxis->min().msecsTo(form.TimeAxis->max())); };
+    const auto axisEnd = [&] { return double(form.TimeAxis->max().toMSecsSinceEpoch()); };
+    ASSERT_TRUE(form.Following());
+    EXPECT_FALSE(form.NowButton->isEnabled());
+
+    // A few seconds of history to move in, then the closest zoom: it pauses the view.
+    ASSERT_TRUE(WaitFor([&] { return TTrendTime::Now().Seconds - form.Log.History.FirstTime() > 4; }));
+    wheel(20);
+    EXPECT_FALSE(form.Following());
+    EXPECT_TRUE(form.NowButton->isEnabled());
+    ASSERT_TRUE(WaitFor([&] { return shown() == 2000; })) << shown();
+    const double oldest = form.ToX(form.Log.History.FirstTime());
+
+    // Dragged to the right: back in time, but not before the oldest point.
+    drag(0.9, 0.4);
+    const double end = form.ViewEnd();
+    drag(0.1, 0.6);
+    EXPECT_NEAR(form.ViewEnd(), end - 1, 0.05);
+    ASSERT_TRUE(WaitFor([&] { return std::fabs(axisEnd() - form.ToX(form.ViewEnd())) <= 1; }));
+    drag(0.0, 1.0);
+    drag(0.0, 1.0);
+    drag(0.0, 1.0);
+    ASSERT_TRUE(WaitFor([&] { return std::fabs(axisEnd() - form.ToX(form.ViewEnd())) <= 1; }));
+    EXPECT_NEAR(double(form.TimeAxis->min().toMSecsSinceEpoch()), oldest, 1);
+    // The time under the mouse stays there as it zooms out (away from the bounds).
+    drag(0.5, 0.25);
+    const double anchor = form.ViewEnd() - form.ViewSpan() / 2;
+    wheel(-1);
+    EXPECT_NEAR(form.ViewSpan(), 2.5, 1e-9);
+    EXPECT_NEAR(form.ViewEnd() - form.ViewSpan() / 2, anchor, 0.005); // a pixel or two
+    // Never past the present, nor wider than the widest span.
+    drag(1.0, 0.0);
+    drag(1.0, 0.0);
+    drag(1.0, 0.0);
+    EXPECT_LE(form.ViewEnd(), TTrendTime::Now().Seconds);
+    EXPECT_GE(form.ViewEnd(), form.Log.History.LastTime());
+    // The keyboard's way: a tenth back, then closer about the middle.
+    const double keyEnd = form.ViewEnd();
+    QTest::keyClick(form.ChartView, Qt::Key_Left);
+    EXPECT_NEAR(form.ViewEnd(), keyEnd - form.ViewSpan() / 10, 1e-9);
+    QTest::keyClick(form.ChartView, Qt::Key_Plus);
+    EXPECT_NEAR(form.ViewSpan(), 2, 1e-9);
+    wheel(-40);
+    EXPECT_EQ(form.ViewSpan(), 3600);
+
+    // Data coming in leaves the paused view alone; "Back to now" follows again at the span chosen.
+    const double paused = form.ViewEnd();
+    ASSERT_TRUE(WaitFor([&] { return TTrendTime::Now().Seconds > paused + 0.5; }));
+    EXPECT_EQ(form.ViewEnd(), paused);
+    form.NowButton->click();
+    EXPECT_TRUE(form.Following());
+    EXPECT_FALSE(form.NowButton->isEnabled());
+    EXPECT_EQ(form.PauseButton->text(), "&Pause");
+    EXPECT_EQ(shown(), 30000);
+    EXPECT_GT(form.ViewEnd(), paused + 0.5);
+
+    // A click in the plot is no drag: the view keeps following.
+    mouse(QEvent::MouseButtonPress, at(0.5), Qt::LeftButton);
+    mouse(QEvent::MouseButtonRelease, at(0.5), Qt::NoButton);
+    EXPECT_TRUE(form.Following());
+}
+
+// The plot is redrawn on the follow timer, never per delivery, and a redraw that changes no value
+// range leaves the value axes alone: their layout is the costly part of a redraw.
+TEST_F(TrendWindowTest, RedrawsFollowTheTimerNotTheDeliveries) {
+    OnlineWithValues();
+    TTrendForm& form = OpenTrend();
+    // A burst far beyond the monitor's rate: not one redraw comes of it by itself.
+    int redraws = form.Redraws;
+    for (int i = 0; i < 2000; ++i)
+        form.Deliver(ActualForce, 40 + i % 20);
+    EXPECT_EQ(form.Redraws, redraws);
+
+    // Steady deliveries for a while: at most one redraw per 200 ms, and some.
+    QElapsedTimer clock;
+    clock.start();
+    redraws = form.Redraws;
+    int delivered = 0;
+    ASSERT_TRUE(WaitFor([&] {
+        form.Deliver(ActualForce, 40 + ++delivered % 20);
+        return clock.elapsed() >= 1500;
+    }));
+    const int made = form.Redraws - redraws;
+    EXPECT_GE(made, 1);
+    EXPECT_LE(made, clock.elapsed() / 200 + 1) << delivered << " deliveries";
+
+    // Values that stay: redraws leave the value axes as they are.
+    form.Deliver(ActualForce, 45);
+    form.Refresh();
+    std::vector<std::unique_ptr<QSignalSpy>> spies;
+    for (QValueAxis* axis : {form.ForceRange.Axis, form.PositionRange.Axis, form.OrientationRange.Axis}) {
+        spies.push_back(std::make_unique<QSignalSpy>(axis, &QValueAxis::rangeChanged));
+        spies.push_back(std::make_unique<QSignalSpy>(axis, &QValueAxis::tickCountChanged));
+    }
+    redraws = form.Redraws;
+    ASSERT_TRUE(WaitFor([&] { return form.Redraws >= redraws + 3; }));
+    for (const auto& spy : spies)
+        EXPECT_EQ(spy->count(), 0);
+}
+
+// The window's cost in processor time per span, against the same run with the window closed, on a
+// quiet controller (the monitor polling, delivering what changes). Slow: run on demand with
+// KORVA_TREND_CPU=<seconds per measurement>.
+TEST_F(TrendWindowTest, CostPerSpan) {
+    const char* seconds = std::getenv("KORVA_TREND_CPU");
+    if (!seconds)
+        GTEST_SKIP() << "set KORVA_TREND_CPU=<seconds> to measure";
+    const int ms = std::atoi(seconds) * 1000;
+    const auto cpu = [] {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    };
+    const auto share = [&] {
+        const double c0 = cpu();
+        QElapsedTimer wall;
+        wall.start();
+        QTest::qWait(ms);
+        return (cpu() - c0) / (double(wall.elapsed()) / 1000.0) * 100.0;
+    };
+    OnlineWithValues();
+    const double closed = share(); // the monitor and the simulator
+    std::printf("closed: %.2f %% of a core\n", closed);
+    TTrendForm& form = OpenTrend();
+    form.resize(900, 560);
+    // KORVA_TREND_BUSY: a machine at work, every plotted value changing in every 200 ms polling pass.
+    QTimer busy;
+    int pass = 0;
+    QObject::connect(&busy, &QTimer::timeout, [&] {
+        ++pass;
+        form.Deliver(CommandForce, 50 + 40 * std::sin(pass * 0.1));
+        form.Deliver(ActualForce, 49 + 40 * std::sin(pass * 0.1 - 0.2));
+        form.Deliver(Position, 20 + 5 * std::cos(pass * 0.05));
+        form.Deliver(Orientation, pass % 7);
+    });
+    if (std::getenv("KORVA_TREND_BUSY"))
+        busy.start(200);
+    for (int span = 0; span < 4; ++span) {
+        form.SetSpan(span);
+        const double open = share();
+        std::printf("span %d: %.2f %% (window alone %.2f %%)\n", span, open, open - closed);
+        EXPECT_LE(open - closed, 3.0) << span;
+    }
 }
