@@ -194,7 +194,12 @@ struct TBroker {
         const std::string pw = (Dir / "passwords").string();
         EXPECT_TRUE(
             Run({Tool("mosquitto_passwd"), "-c", "-b", pw, "bridge", "secret"}, (Dir / "pw.log").string()));
-        EXPECT_TRUE(Run({Tool("mosquitto_passwd"), "-b", pw, "plant", "secret"}, (Dir / "pw.log").string()));
+        EXPECT_TRUE(Run({Tool("mosquitto_passwd"), "-c", "-b", pw + "-plant", "plant", "secret"},
+                        (Dir / "pw.log").string()));
+        std::filesystem::copy_file(pw + "-plant", pw + "-all");
+        EXPECT_TRUE(Run({Tool("mosquitto_passwd"), "-b", pw + "-all", "bridge", "secret"},
+                        (Dir / "pw.log").string()));
+        std::filesystem::copy_file(pw + "-all", pw, std::filesystem::copy_options::overwrite_existing);
         chmod(pw.c_str(), 0600);
         std::ofstream(Dir / "acl") << "user bridge\ntopic readwrite korva/#\ntopic readwrite replies/#\n"
                                       "user plant\ntopic readwrite korva/#\ntopic readwrite replies/#\n";
@@ -229,6 +234,14 @@ struct TBroker {
             << "the broker did not start: " << Process.Text();
     }
     void Stop() { Process.Stop(); }
+    // Only the plant's user may log in (false), or every user again (true); the running broker
+    // reads its password file again.
+    void LetBridgeIn(bool allowed) {
+        const auto pw = (Dir / "passwords").string();
+        std::filesystem::copy_file(pw + (allowed ? "-all" : "-plant"), pw,
+                                   std::filesystem::copy_options::overwrite_existing);
+        Process.Signal(SIGHUP);
+    }
     std::string Url() const { return "mqtt://127.0.0.1:" + std::to_string(Port); }
     std::string TlsUrl(const std::string& host = "localhost") const {
         return "mqtts://" + host + ":" + std::to_string(TlsPort);
