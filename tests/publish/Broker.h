@@ -211,7 +211,7 @@ struct TBroker {
         // Started by root (a container), mosquitto would turn into the user "mosquitto", who cannot
         // read this private folder: it stays whoever started it.
         const passwd* me = getpwuid(getuid());
-        conf << "per_listener_settings true\npersistence false\nlog_dest stdout\nlog_type all\n"
+        conf << "per_listener_settings true\npersistence false\nlog_dest stdout\n"
              << "user " << (me ? me->pw_name : "root") << "\n"
              << "listener " << Port << " 127.0.0.1\nallow_anonymous false\npassword_file " << pw
              << "\nacl_file " << (Dir / "acl").string() << "\n"
