@@ -202,7 +202,8 @@ TEST_F(Publish, WritesNotAllowedOrRefusedByTheRegistrySendNothingToTheController
         {"CF", "\"abc\"", "abc"},
         {"CF", "\"12.5abc\"", "12.5abc"},
         {"CF", "99999", "maximum force"}, // above what the controller takes: checked before the write
-        {"CF", "12.5", "ok"},             // the last: once it is done, the others are too
+        {"CF", std::string(5000, '1'), "longer than"},
+        {"CF", "12.5", "ok"}, // the last: once it is done, the others are too
     };
     for (const auto& row : rows)
         ASSERT_TRUE(Shared->Publish(t + "/set/" + row.Mnemonic, row.Payload));
@@ -219,7 +220,7 @@ TEST_F(Publish, WritesNotAllowedOrRefusedByTheRegistrySendNothingToTheController
     EXPECT_EQ(Sets(received, "CF"), std::vector<std::string>{"0:CF 12.500"});
     EXPECT_TRUE(Sets(received, "FL").empty());
     EXPECT_TRUE(Sets(received, "ACT").empty());
-    EXPECT_EQ(unit.Publisher->Status().RefusedWrites, 5u);
+    EXPECT_EQ(unit.Publisher->Status().RefusedWrites, 6u);
 }
 
 TEST_F(Publish, AnAllowedWriteIsAnsweredOnResultAndOnTheRequestsResponseTopic) {
@@ -408,7 +409,12 @@ TEST_F(Publish, TheMonitorsWireTrafficIsTheSameWithThePublisherOnAndOff) {
     const size_t n = std::min(off.Commands(1000).size(), on.Commands(1000).size());
     ASSERT_GE(n, 4 * passes);
     EXPECT_EQ(off.Commands(n), on.Commands(n));
-    EXPECT_NEAR(on.MedianPeriodMs(), off.MedianPeriodMs(), 20.0);
+#ifdef KORVA_SANITIZED
+    constexpr double spread = 40; // a sanitizer's cost falls unevenly on the two runs
+#else
+    constexpr double spread = 20;
+#endif
+    EXPECT_NEAR(on.MedianPeriodMs(), off.MedianPeriodMs(), spread);
     EXPECT_NEAR(on.MedianPeriodMs(), double(TIxaMonitor::OnlinePeriod), 60.0);
 }
 
