@@ -307,6 +307,29 @@ TEST_F(Publish, TheBrokersLastWillMarksAKilledBridgeOffline) {
     EXPECT_NE(WaitLine(sub, {unit + "/status offline"}, 8000, before), "") << sub.Text();
 }
 
+TEST_F(Publish, TheBridgeTellsThePlantWhenTheControllerStopsAnsweringAndWhenItIsBack) {
+    sim::TSimulator sim;
+    TChild sub = Shared->Subscribe(Root + "/#", "sub-link");
+    TChild bridge({KORVA_PROGRAM, "--port", sim.SlavePath(), "bridge", "--broker", Shared->Url(), "--root",
+                   Root, "--credentials", Shared->Credentials()},
+                  (Shared->Dir / "bridge-link.log").string());
+    const std::string unit = Root + "/" + UnitLevel(sim.SlavePath(), 0);
+    ASSERT_NE(WaitLine(sub, {unit + "/event ", "\"link-regained\""}, 8000), "")
+        << sub.Text() << bridge.Errors();
+    const size_t before = broker::Lines(sub).size();
+    sim.InjectFault(sim::TSimFault::Silent, -1);
+    EXPECT_NE(WaitLine(sub,
+                       {unit + "/event ", "\"link-lost\"", "\"reason\":\"the controller does not answer\""},
+                       8000, before),
+              "")
+        << sub.Text();
+    sim.ClearFaults();
+    EXPECT_NE(WaitLine(sub, {unit + "/event ", "\"link-regained\"", "answers again"}, 8000, before), "")
+        << sub.Text();
+    // The bridge itself stays: its status is still online.
+    EXPECT_EQ(WaitLine(sub, {unit + "/status offline"}, 10, before), "") << sub.Text();
+}
+
 TEST_F(Publish, TheBridgeForTheWholeLinePublishesEachUnitAndWritesToTheOneNamed) {
     sim::TSimOptions options;
     options.Units = {0, 3};
