@@ -67,7 +67,7 @@ fuzz_lane() {
 }
 fuzz_run() {
     local a=0 b=0
-    fuzz_lane reply:30 configtext:10 &
+    fuzz_lane reply:30 configtext:10 plant:10 &
     local lane=$!
     fuzz_lane sim:30 config:10 || b=$?
     wait "$lane" || a=$?
