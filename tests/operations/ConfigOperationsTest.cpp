@@ -190,7 +190,6 @@ struct TBusRig : TLinkRig {
     static sim::TSimOptions Bus() {
         sim::TSimOptions options;
         options.Units = {0, 3, 7};
-        options.Paced = true;
         return options;
     }
     TBusRig() : TLinkRig(Bus(), false) {
