@@ -530,7 +530,7 @@ TEST_F(TPanelTest, TheStatusBarShowsTheLinkPortAndUnsavedWrites) {
         ClosePanel();
     }
     sim::TSimOptions options;
-    options.WeighMs = 300; // the weighing below is about its save question, not its time
+    options.WeighMs = 1200; // past the ordinary reply limit, as a real weighing is
     TKorvaControlPanel& p = Online(options);
     ASSERT_TRUE(QTest::qWaitFor([&] { return p.LinkStateText->text() == "Online"; }, 2000));
     EXPECT_EQ(p.PortText->text(), ToQString(Sim->SlavePath()) + ", address 0");
