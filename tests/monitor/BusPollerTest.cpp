@@ -153,16 +153,16 @@ const TStrings FastGroup = {"CF?", "AF?", "POS?", "SA?"};
 
 TEST_F(BusPollerTest, OtherUnitsFillTheIdleTimeWithoutMovingThePanelsPasses) {
     // The panel's passes with and without the other units, in turns, so that the machine's load
-    // weighs on both figures alike: some 16 passes each.
+    // weighs on both figures alike: some 18 passes each.
     Start(true);
     const auto from = TClock::now();
     std::vector<double> alone, shared;
-    for (int turn = 0; turn < 4; ++turn) {
+    for (int turn = 0; turn < 6; ++turn) {
         const bool bus = turn % 2 == 1;
         Monitor->SetBusPoller(bus ? Poller : nullptr);
         ServeUntil([] { return false; }, 300); // the change is in effect from the next pass
         const auto at = TClock::now();
-        ServeUntil([] { return false; }, 1800);
+        ServeUntil([] { return false; }, 1500);
         auto periods = PanelPeriods(at);
         periods.pop_back(); // may span the next change
         (bus ? shared : alone).insert((bus ? shared : alone).end(), periods.begin(), periods.end());
