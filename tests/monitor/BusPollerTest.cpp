@@ -173,10 +173,11 @@ TEST_F(BusPollerTest, OtherUnitsFillTheIdleTimeWithoutMovingThePanelsPasses) {
     // Polling steadily, each of the three others is refreshed at least every 2 s.
     const auto steady = TClock::now();
     ServeUntil([] { return false; }, 3000);
-    for (int address : {3, 7, 12})
+    for (int address : {3, 7, 12}) {
         EXPECT_LT(LongestRefresh(address, steady, TClock::now()), 2000.0) << address;
-        // Only a slower pass is a fault of the poller; a faster median is the load's doing. A sanitizer
-        // build's own cost spreads the medians wider than the poller's effect under test here.
+    }
+    // Only a slower pass is a fault of the poller; a faster median is the load's doing. A sanitizer
+    // build's own cost spreads the medians wider than the poller's effect under test here.
 #ifdef KORVA_SANITIZED
     constexpr double Margin = 20.0;
 #else
