@@ -143,7 +143,8 @@ TSimDevice::TSimDevice(const TSimOptions& options, TSimClock::time_point now)
       DinNames{"None",       "Activate",   "Retract",    "Tool Bit 0",
                "Tool Bit 1", "Tool Bit 2", "Tool Bit 3", "Emergency Stop"},
       DoutNames{"None", "Active", "Tool Connected", "In Position", "Force Reached", "At Limit"},
-      AoutNames{"None", "Actual Force", "Command Force", "Position"}, Start(now), Last(now) {
+      AoutNames{"None", "Actual Force", "Command Force", "Position"}, Start(now), Last(now),
+      WeighMs(options.WeighMs) {
     const char* types[] = {"Deburring Spindle", "Gripper", "Sanding Head", "Polishing Pad"};
     std::vector<double> weights(ToolCount), levels(16), contour(11);
     for (int i = 0; i < ToolCount; ++i) {
@@ -592,7 +593,7 @@ TSimReply TSimDevice::Execute(const std::string& command, TSimClock::time_point 
         if (!Flag("TC"))
             return ErrorReply(5);
         At("TW", number) = ToolMass[static_cast<size_t>(number)];
-        return {{"OK"}, 3000};
+        return {{"OK"}, WeighMs};
     }
 
     const TParamDef* def = Find(name);

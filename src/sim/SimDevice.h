@@ -97,6 +97,7 @@ private:
     // Name counts reported beyond the real lists (a broken controller); their extra names are made up.
     std::map<const std::vector<std::string>*, int> ReportedCounts;
     TSimClock::time_point Start, Last;
+    unsigned WeighMs;
 };
 
 } // namespace sim

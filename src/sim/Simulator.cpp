@@ -203,6 +203,8 @@ void TSimulator::TImpl::Serve() {
         const bool blocked = WriteDue(now, next);
         if (Out.empty() && !Pending.empty())
             next = std::min(next, Pending.front().ReadyAt);
+        if (Out.empty() && !Endless.empty())
+            next = now; // an endless dump streams on without a pause
 
         auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(IdleWait);
         if (next != TClock::time_point::max())

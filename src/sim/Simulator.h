@@ -34,6 +34,7 @@ struct TSimOptions {
     std::vector<int> Units;
     bool ToolConnected = true; // a tool is plugged in at start
     bool Paced = false;        // every byte (both ways) takes the 9600-baud byte time
+    unsigned WeighMs = 3000;   // how long "ATW" weighs before its "OK"
     bool CrLf = false;         // end the simulator's lines with CR LF instead of LF
     // If not empty, a symbolic link made to point at the pseudo-terminal, replacing what is there,
     // and removed again at the end (if it still points here): a stable name for the console while

@@ -210,7 +210,6 @@ struct TBusRig : TLinkRig {
     static sim::TSimOptions Bus() {
         sim::TSimOptions options;
         options.Units = {0, 3, 7};
-        options.Paced = true;
         return options;
     }
     TBusRig() : TLinkRig(Bus(), false) {
@@ -349,7 +348,10 @@ TEST(RestoreFile, ARefusalMidWayNamesTheAppliedLinesAndTheBackupPutsThemBack) {
 }
 
 TEST(WeighTool, WeighsReadsAndSavesOnlyWhenAsked) {
-    TLinkRig rig;
+    // A weighing of 1.2 s instead of 3: still past the ordinary reply limit, which it must not meet.
+    sim::TSimOptions options;
+    options.WeighMs = 1200;
+    TLinkRig rig(options);
     rig.Sim.ClearReceived();
     const TWeighResult saved = WeighTool(rig.Link, true);
     EXPECT_TRUE(saved.Saved);

@@ -474,8 +474,15 @@ TEST_F(TCommandsTest, ARefusedToolWeightNamesTheCommandAndValue) {
     EXPECT_EQ(Dialogs->Boxes[0].Text, "Error 3: value out of range\n\nRefused: TW 0 -5.000");
 }
 
+// A weighing of 1.2 s instead of 3: still past the ordinary reply limit, which it must not meet.
+static sim::TSimOptions ShortWeighing() {
+    sim::TSimOptions options;
+    options.WeighMs = 1200;
+    return options;
+}
+
 TEST_F(TCommandsTest, WeighingAsksBeforeItSavesAndADeviceErrorAsksNothing) {
-    TKorvaControlPanel& p = Online();
+    TKorvaControlPanel& p = Online(ShortWeighing());
     Sim->ScriptReply("ATW 0", {"Error 5", "OK"});
     QTest::mouseClick(p.WeighButton, Qt::LeftButton);
     ASSERT_EQ(Dialogs->Boxes.size(), 1u);
@@ -502,7 +509,7 @@ TEST_F(TCommandsTest, WeighingAsksBeforeItSavesAndADeviceErrorAsksNothing) {
 }
 
 TEST_F(TCommandsTest, ABusyWindowStandsWhileTheToolIsWeighed) {
-    TKorvaControlPanel& p = Online();
+    TKorvaControlPanel& p = Online(ShortWeighing());
     // What the controller had received when the busy window came and when it went.
     struct TBusy {
         QString Text;

@@ -207,7 +207,6 @@ TEST_F(TFileCommandsTest, AFailedUploadLeavesThePreviousFileAsItWas) {
 TEST_F(TFileCommandsTest, AnotherUnitsFileKeepsTheTargetsAddressAndNameUnlessTheOperatorMovesIt) {
     sim::TSimOptions bus;
     bus.Units = {0, 3, 7};
-    bus.Paced = true;
     TKorvaControlPanel& p = Online(bus);
     Sim->SetUnitParameter(0, "FL", "77.000", 3);
     Dialogs->AnswerNextFile(Path("cell1.cfg"));

@@ -529,7 +529,9 @@ TEST_F(TPanelTest, TheStatusBarShowsTheLinkPortAndUnsavedWrites) {
         EXPECT_EQ(p.SimulatorText->text(), "Simulator");
         ClosePanel();
     }
-    TKorvaControlPanel& p = Online();
+    sim::TSimOptions options;
+    options.WeighMs = 1200; // past the ordinary reply limit, as a real weighing is
+    TKorvaControlPanel& p = Online(options);
     ASSERT_TRUE(QTest::qWaitFor([&] { return p.LinkStateText->text() == "Online"; }, 2000));
     EXPECT_EQ(p.PortText->text(), ToQString(Sim->SlavePath()) + ", address 0");
     EXPECT_TRUE(p.SaveToControllerItem->isEnabled());
