@@ -24,7 +24,7 @@ MAY_INCLUDE = {
     "operations": CORE,
     # The plant bridge publishes what the operations report.
     "publish": CORE | {"operations"},
-    "cli": CORE | {"operations"},
+    "cli": CORE | {"operations", "publish"},
     # An independent controller: it shares nothing with the console but the platform.
     "sim": {"platform"},
     # The controller's texts reach the windows through the link's one code-page conversion.
@@ -34,7 +34,7 @@ MAY_INCLUDE = {
     "maintenance": FRONT,
     "trend": FRONT,
     # The console's main window over every front-end room; its program starts the built-in simulator.
-    "panel": FRONT | {"dialogs", "maintenance", "trend", "sim"},
+    "panel": FRONT | {"dialogs", "maintenance", "trend", "sim", "publish"},
 }
 QT_FREE = {"platform", "link", "monitor", "config", "operations", "record", "bus", "cli", "sim", "publish"}
 

@@ -58,7 +58,9 @@ AnsiString FormatTrafficLine(const TTrafficEvent& event, bool withDate) {
     if (withDate)
         std::snprintf(date, sizeof date, "%04d-%02d-%02d ", local.tm_year + 1900, local.tm_mon + 1,
                       local.tm_mday);
-    const char* origin = event.Origin == TTrafficOrigin::Polling ? "polling" : "operator";
+    const char* origin = event.Origin == TTrafficOrigin::Polling ? "polling"
+                         : event.Origin == TTrafficOrigin::Plant ? "plant"
+                                                                  : "operator";
     char head[128];
     if (event.Direction == TTrafficDirection::Link)
         std::snprintf(head, sizeof head, "%s%02d:%02d:%02d.%03d  link      ", date, local.tm_hour,

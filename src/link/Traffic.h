@@ -25,7 +25,8 @@
 // Link: no line of the wire but the link's own state changing (lost or regained), noticed by whoever
 // watches the link; its Line says what happened and why.
 enum class TTrafficDirection : uint8_t { Sent, Received, Link };
-enum class TTrafficOrigin : uint8_t { Operator, Polling };
+// Plant: a write from the plant's broker (the bridge or the console's publisher).
+enum class TTrafficOrigin : uint8_t { Operator, Polling, Plant };
 enum class TTrafficMark : uint8_t {
     None,
     ErrorReply, // a line beginning "Error"
@@ -74,6 +75,7 @@ private:
 // One line of plain text, local time to the millisecond (with the date before it when withDate), e.g.
 //   "14:03:07.412  operator  sent      0.0 ms  0:CF 12.500"
 //   "14:03:07.441  polling   recv     28.6 ms  Error 3  [error reply]"
+//   "14:03:07.512  plant     sent      0.0 ms  0:ACT 1"
 //   "14:03:08.002  polling   recv   1000.2 ms    [port failed: Error reading from serial port! ...]"
 //   "2026-12-09 14:03:09.120  link      *** link lost: time-out"
 AnsiString FormatTrafficLine(const TTrafficEvent& event, bool withDate = false);
