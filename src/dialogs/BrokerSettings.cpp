@@ -1,10 +1,8 @@
 #include "dialogs/BrokerSettings.h"
 
-#include "link/IxaParameterTable.h"
+#include "publish/Publisher.h"
 #include "toolkit/Settings.h"
 #include "toolkit/Text.h"
-
-#include <QSysInfo>
 
 #include <algorithm>
 #include <charconv>
@@ -101,37 +99,12 @@ AnsiString TBrokerSettings::AllowedText() const {
     return text;
 }
 
-AnsiString DefaultTopicRoot() {
-    AnsiString host = ToSystemName(QSysInfo::machineHostName());
-    // A host name never holds these, but a topic level must not.
-    std::replace_if(
-        host.begin(), host.end(), [](char c) { return c == '+' || c == '#' || c == '/'; }, '_');
-    return "korva/" + (host.empty() ? AnsiString("console") : host);
-}
-
-std::vector<AnsiString> ParseAllowedWrites(const AnsiString& text) {
-    std::vector<AnsiString> allowed;
-    size_t from = 0;
-    while (from <= text.size()) {
-        const auto comma = std::min(text.find(',', from), text.size());
-        AnsiString entry = Trimmed(text.substr(from, comma - from));
-        from = comma + 1;
-        if (entry.empty())
-            continue; // "CF, ,ACT," as "CF,ACT"
-        AnsiString mnemonic = entry;
-        std::transform(mnemonic.begin(), mnemonic.end(), mnemonic.begin(),
-                       [](unsigned char c) { return static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c); });
-        const TIxaParameter* p = FindIxaMnemonic(mnemonic);
-        if (!p)
-            throw EBrokerSettings(TBrokerField::AllowedWrites,
-                                  "Allowed writes: \"" + entry + "\" is no parameter of the controller");
-        if (!p->Writable())
-            throw EBrokerSettings(TBrokerField::AllowedWrites,
-                                  "Allowed writes: \"" + entry + "\" (" + p->Name + ") can only be read");
-        if (std::find(allowed.begin(), allowed.end(), mnemonic) == allowed.end())
-            allowed.push_back(mnemonic);
+std::vector<AnsiString> ParseAllowedWritesField(const AnsiString& text) {
+    try {
+        return ParseAllowedWrites(text);
+    } catch (const EPublish& error) {
+        throw EBrokerSettings(TBrokerField::AllowedWrites, AnsiString("Allowed writes: ") + error.what());
     }
-    return allowed;
 }
 
 TBrokerSettings CheckBrokerSettings(TBrokerSettings settings) {
@@ -142,10 +115,17 @@ TBrokerSettings CheckBrokerSettings(TBrokerSettings settings) {
     if (!settings.Url.empty())
         CheckUrl(settings.Url);
     if (settings.TopicRoot.empty())
-        settings.TopicRoot = DefaultTopicRoot();
+        settings.TopicRoot = DefaultRoot();
     CheckTopicRoot(settings.TopicRoot);
-    if (!settings.CredentialsFile.empty())
+    if (!settings.CredentialsFile.empty()) {
         CheckReadableFile(TBrokerField::CredentialsFile, "Credentials file", settings.CredentialsFile);
+        try {
+            ReadCredentials(settings.CredentialsFile); // kept private, with a user name
+        } catch (const EPublish& error) {
+            throw EBrokerSettings(TBrokerField::CredentialsFile,
+                                  "Credentials file \"" + settings.CredentialsFile + "\": " + error.what());
+        }
+    }
     if (!settings.CaFile.empty())
         CheckReadableFile(TBrokerField::CaFile, "CA file", settings.CaFile);
     return settings;
@@ -157,12 +137,12 @@ TBrokerSettings ReadBrokerSettings() {
     settings.Url = ReadSetting("BrokerUrl");
     settings.TopicRoot = ReadSetting("BrokerTopicRoot");
     if (settings.TopicRoot.empty())
-        settings.TopicRoot = DefaultTopicRoot();
+        settings.TopicRoot = DefaultRoot();
     settings.CredentialsFile = ReadSetting("BrokerCredentialsFile");
     settings.CaFile = ReadSetting("BrokerCaFile");
     try {
         settings.AllowedWrites = ParseAllowedWrites(ReadSetting("BrokerAllowedWrites"));
-    } catch (const EBrokerSettings&) {
+    } catch (const EPublish&) {
         // A settings file edited by hand into nonsense allows no write at all.
         settings.AllowedWrites.clear();
     }

@@ -9,7 +9,9 @@
 //
 // CheckBrokerSettings reads every field whole or refuses it (EBrokerSettings, whose message names
 // the field and the entry refused); it returns the settings as they are kept (the allowed writes in
-// upper case, without blanks or repeats; an empty topic root as the default one).
+// upper case, without blanks or repeats; an empty topic root as the default one). The allowed
+// writes, the credentials file and the default root follow the publisher's own rules
+// (publish/Publisher.h), so the console and the bridge take the same settings.
 //
 // Threads: main thread only (the settings are the main thread's).
 
@@ -20,7 +22,7 @@
 struct TBrokerSettings {
     bool Enabled = false;
     AnsiString Url;
-    AnsiString TopicRoot; // empty: DefaultTopicRoot()
+    AnsiString TopicRoot; // empty: the publisher's DefaultRoot()
     AnsiString CredentialsFile;
     AnsiString CaFile;
     std::vector<AnsiString> AllowedWrites; // mnemonics of the parameter registry
@@ -40,14 +42,11 @@ public:
     TBrokerField Field;
 };
 
-// "korva/<this machine's host name>".
-AnsiString DefaultTopicRoot();
 
 TBrokerSettings ReadBrokerSettings();
 void WriteBrokerSettings(const TBrokerSettings& settings);
 
-// Parses the comma list of allowed writes ("CF, act,"): each entry a writable parameter of the
-// registry. Raises EBrokerSettings naming the first entry refused.
-std::vector<AnsiString> ParseAllowedWrites(const AnsiString& text);
+// The comma list of allowed writes ("CF, act"), refused as EBrokerSettings naming the entry.
+std::vector<AnsiString> ParseAllowedWritesField(const AnsiString& text);
 // The settings checked whole (EBrokerSettings), as they are to be kept.
 TBrokerSettings CheckBrokerSettings(TBrokerSettings settings);

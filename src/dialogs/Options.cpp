@@ -1,6 +1,7 @@
 #include "dialogs/Options.h"
 
 #include "dialogs/DialogFrame.h"
+#include "publish/Publisher.h"
 #include "toolkit/Application.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/Help.h"
@@ -177,7 +178,7 @@ void TOptionsForm::CreateBrokerGroup() {
     };
     BrokerUrlEdit = field(1, "URL", "BrokerUrlEdit", "mqtt://host:1883 or mqtts://host:8883; empty: off");
     BrokerTopicEdit = field(2, "Topic root", "BrokerTopicEdit", "Every topic begins with this");
-    BrokerTopicEdit->setPlaceholderText(FromSystemName(DefaultTopicRoot()));
+    BrokerTopicEdit->setPlaceholderText(FromSystemName(DefaultRoot()));
     BrokerCredentialsEdit =
         field(3, "Credentials file", "BrokerCredentialsEdit",
               "The file that holds the user name and password (never kept in the settings)");
@@ -212,7 +213,7 @@ TBrokerSettings TOptionsForm::BrokerFields() const {
 std::optional<TBrokerSettings> TOptionsForm::CheckBrokerFields() {
     try {
         TBrokerSettings settings = BrokerFields();
-        settings.AllowedWrites = ParseAllowedWrites(ToSystemName(BrokerAllowedEdit->text()));
+        settings.AllowedWrites = ParseAllowedWritesField(ToSystemName(BrokerAllowedEdit->text()));
         return CheckBrokerSettings(std::move(settings));
     } catch (const EBrokerSettings& error) {
         ShowError(FromSystemName(error.what()));
