@@ -16,6 +16,7 @@
 #include "monitor/Ixamonitor.h"
 #include "panel/FileLauncher.h"
 #include "panel/MaintenanceLauncher.h"
+#include "panel/PlantBroker.h"
 #include "panel/TrendLauncher.h"
 #include "record/TrendHistory.h"
 #include "toolkit/Controls.h"
@@ -254,6 +255,9 @@ public:
     // Trend: Maintenance > Trend... and the monitor's deliveries to its window.
     TTrendLauncher Trend{*this};
     // (end of trend)
+
+    // The plant broker (Program Options): its status field and the monitor's deliveries to it.
+    TPlantBroker Broker{*this};
 
     // Help
     QAction* FileExitItem = nullptr;
