@@ -1,5 +1,8 @@
 #include "cli/Commands.h"
 #include "cli/Output.h"
+#ifdef KORVA_WITH_BRIDGE
+#include "cli/Bridge.h"
+#endif
 
 #include "bus/BusScan.h"
 #include "link/IxaInterface.h"
@@ -797,6 +800,19 @@ int Ports(TSession& s, const std::vector<std::string>& args) {
     return ExitOk;
 }
 
+#ifdef KORVA_WITH_BRIDGE
+int Bridge(TSession& s, const std::vector<std::string>& args) {
+    std::string port;
+    try {
+        port = ResolvePort(s.Options);
+    } catch (const EUsage&) {
+        // the bridge may be given its port among its own options
+    }
+    s.PortName = port;
+    return RunBridge(s.Options, port, args);
+}
+#endif
+
 struct TCommand {
     const char* Name;
     int (*Run)(TSession&, const std::vector<std::string>&);
@@ -875,6 +891,9 @@ const TCommand Commands[] = {
      "The parameters that get and set know: mnemonic, access, kind, indices, metric\n"
      "units, the range checked before a value is sent (MF, MP, MW: the controller's maximum\n"
      "force, position, tool weight), meaning.\n"},
+#ifdef KORVA_WITH_BRIDGE
+    {"bridge", Bridge, BridgeSynopsis, "publish the controller on an MQTT broker until stopped", BridgeHelp},
+#endif
 };
 // clang-format on
 

@@ -60,7 +60,7 @@ AnsiString FormatTrafficLine(const TTrafficEvent& event, bool withDate) {
                       local.tm_mday);
     const char* origin = event.Origin == TTrafficOrigin::Polling ? "polling"
                          : event.Origin == TTrafficOrigin::Plant ? "plant"
-                                                                  : "operator";
+                                                                 : "operator";
     char head[128];
     if (event.Direction == TTrafficDirection::Link)
         std::snprintf(head, sizeof head, "%s%02d:%02d:%02d.%03d  link      ", date, local.tm_hour,

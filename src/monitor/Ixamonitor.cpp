@@ -103,6 +103,8 @@ void TIxaMonitor::Pass(bool forced) {
         ReadSlideAcceleration(forced);
     }
     ReadIo();
+    if (OnPassEnd)
+        Raise(OnPassEnd);
 }
 
 void TIxaMonitor::CheckState() {

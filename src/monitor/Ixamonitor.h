@@ -108,6 +108,9 @@ public:
     TMonitorEvent<uint8_t> OnMode; // 0 force mode, 1 position mode, 2 contour mode
     // digital inputs, digital outputs, analogue input, analogue output 0, analogue output 1
     TMonitorEvent<int32_t, int32_t, double, double, double> OnIo;
+    // The end of every online pass that read the unit's values, after their events; no exchange of
+    // its own, so a front end may follow the passes without changing the wire traffic.
+    TMonitorEvent<> OnPassEnd;
     // The other units of the line (SetBusPoller): a unit's values at the end of its turn.
     TMonitorEvent<TBusUnitValues> OnUnitValues;
 

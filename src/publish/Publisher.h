@@ -24,7 +24,7 @@
 // gives the outcome back with Complete.
 //
 // Threads: every public member may be called from any thread, except the constructor, Start and the
-// destructor (the owner's thread). OnWrite and OnStatus are assigned before Start; they run on the
+// destructor (the owner's thread). OnWrite, OnStatus and OnLog are assigned before Start; they run on the
 // publisher's thread and must return at once (queue the work, do not use the link there).
 // Errors: the constructor raises EPublish for options it cannot use (a bad broker URL, a
 // credentials file others may read, a missing CA file); everything that happens later (refused
@@ -121,7 +121,7 @@ struct TPlantWrite {
     const TIxaParameter* Parameter = nullptr;
     int Index = -1; // -1: the parameter takes none
     TIxaValue Value;
-    int Address = 0;
+    int Address = -1; // the unit's, from SetInfo; -1: the link's own
     // Where the result goes besides <root>/<unit>/result (MQTT 5 request/response).
     std::string ResponseTopic;
     std::string CorrelationData;
@@ -186,8 +186,11 @@ public:
     const std::string& Topic() const; // "<root>/<unit>"
 
     std::function<void(const TPlantWrite&)> OnWrite;
-    // Each change of Status().State, with its detail (for a status bar).
+    // Each change of Status().State, with its detail (for a status bar). Runs with no lock held.
     std::function<void(const TPublisherStatus&)> OnStatus;
+    // What the publisher does on its own that an operator may want to read (a refused write, a lost
+    // broker, a reconnect): one line, no line end.
+    std::function<void(const std::string&)> OnLog;
 
 private:
     struct TImpl;

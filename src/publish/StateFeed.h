@@ -1,6 +1,6 @@
 #pragma once
 // TStateFeed: the monitor's deliveries of one pass gathered into one state message. The monitor
-// raises a value's event only when it changed, and OnIo at the end of every online pass; the feed
+// raises a value's event only when it changed, and OnPassEnd at the end of every online pass; the feed
 // keeps the unit's whole state, takes each change, and publishes once at the pass's end when
 // anything changed (or the first time).
 //
@@ -26,15 +26,15 @@ public:
     void ToolNumber(int32_t value);
     void ToolPresent(bool value);
     void EnglishUnits(bool value);
-    // The end of a pass (the monitor's OnIo): publishes when anything changed since the last message.
+    // The end of a pass (the monitor's OnPassEnd): publishes when anything changed since the last message.
     void PassEnd();
     // The link was lost: the next pass after it comes back is published whole.
     void Forget();
 
     TUnitState State() const { return Now; }
 
-    // Wires the monitor's value slots, OnIo, OnConnect and OnDisconnect to the feed and the link
-    // events to the publisher (link lost / regained), overwriting what they held.
+    // Wires the monitor's value slots, the tool's presence and OnPassEnd to the feed, overwriting what
+    // they held; the link's own events (OnConnect, OnDisconnect) stay the front end's.
     void Attach(TIxaMonitor& monitor);
 
 private:
