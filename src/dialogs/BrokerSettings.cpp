@@ -4,11 +4,6 @@
 #include "toolkit/Settings.h"
 #include "toolkit/Text.h"
 
-#include <algorithm>
-#include <charconv>
-#include <filesystem>
-#include <fstream>
-
 namespace {
 
 AnsiString Trimmed(const AnsiString& text) {
@@ -19,75 +14,49 @@ AnsiString Trimmed(const AnsiString& text) {
     return text.substr(first, last - first + 1);
 }
 
-void CheckUrl(const AnsiString& url) {
-    AnsiString rest;
-    if (url.rfind("mqtt://", 0) == 0)
-        rest = url.substr(7);
-    else if (url.rfind("mqtts://", 0) == 0)
-        rest = url.substr(8);
-    else
-        throw EBrokerSettings(TBrokerField::Url,
-                              "Broker URL \"" + url + "\" must begin with mqtt:// or mqtts://");
-    if (!rest.empty() && rest.back() == '/')
-        rest.pop_back();
-    // host, "host:port" or "[v6 address]:port"; nothing else (no path, no user in the URL).
-    AnsiString host = rest;
-    AnsiString port;
-    if (!rest.empty() && rest.front() == '[') {
-        const auto close = rest.find(']');
-        if (close == AnsiString::npos)
-            throw EBrokerSettings(TBrokerField::Url,
-                                  "Broker URL \"" + url + "\": the address lacks its \"]\"");
-        host = rest.substr(0, close + 1);
-        const AnsiString after = rest.substr(close + 1);
-        if (!after.empty()) {
-            if (after.front() != ':')
-                throw EBrokerSettings(TBrokerField::Url,
-                                      "Broker URL \"" + url + "\": \"" + after + "\" after the address");
-            port = after.substr(1);
-            if (port.empty())
-                throw EBrokerSettings(TBrokerField::Url,
-                                      "Broker URL \"" + url + "\": the port is missing after \":\"");
-        }
-    } else if (const auto colon = rest.find(':'); colon != AnsiString::npos) {
-        host = rest.substr(0, colon);
-        port = rest.substr(colon + 1);
-        if (port.empty())
-            throw EBrokerSettings(TBrokerField::Url,
-                                  "Broker URL \"" + url + "\": the port is missing after \":\"");
+const char* FieldName(TBrokerField field) {
+    switch (field) {
+    case TBrokerField::Url:
+        return "Broker URL";
+    case TBrokerField::TopicRoot:
+        return "Topic root";
+    case TBrokerField::CredentialsFile:
+        return "Credentials file";
+    case TBrokerField::CaFile:
+        return "CA file";
+    case TBrokerField::AllowedWrites:
+        break;
     }
-    if (host.empty() || host.find_first_of("/@ \t?#") != AnsiString::npos)
-        throw EBrokerSettings(TBrokerField::Url, "Broker URL \"" + url + "\": no host name");
-    if (!port.empty()) {
-        unsigned value = 0;
-        const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), value);
-        if (error != std::errc{} || end != port.data() + port.size() || value < 1 || value > 65535)
-            throw EBrokerSettings(TBrokerField::Url, "Broker URL \"" + url + "\": the port \"" + port +
-                                                         "\" is no number from 1 to 65535");
+    return "Allowed writes";
+}
+
+// The refusal with the field's name and the entry refused, unless the message names the entry.
+EBrokerSettings Refusal(TBrokerField field, const AnsiString& entry, const AnsiString& message) {
+    if (message.find(entry) != AnsiString::npos)
+        return EBrokerSettings(field, message);
+    return EBrokerSettings(field, AnsiString(FieldName(field)) + " \"" + entry + "\": " + message);
+}
+
+// The publisher's own check of its options (no connection is made, no thread started).
+void CheckWithPublisher(TBrokerField field, const AnsiString& entry, const TBrokerSettings& settings) {
+    TPublisherOptions options;
+    options.Broker = settings.Url;
+    options.Root = settings.TopicRoot;
+    options.CredentialsFile = settings.CredentialsFile;
+    options.CaFile = settings.CaFile;
+    try {
+        TPublisher check(options, "check");
+    } catch (const EPublish& error) {
+        throw Refusal(field, entry, error.what());
     }
 }
 
-void CheckTopicRoot(const AnsiString& root) {
-    // Wildcards subscribe, they cannot be published to; a root of levels only.
-    if (root.find_first_of("+#") != AnsiString::npos)
-        throw EBrokerSettings(TBrokerField::TopicRoot,
-                              "Topic root \"" + root + "\" must not hold \"+\" or \"#\"");
-    for (unsigned char c : root)
-        if (c < 0x20 || c == 0x7f)
-            throw EBrokerSettings(TBrokerField::TopicRoot,
-                                  "Topic root \"" + root + "\" holds a control character");
-    if (root.front() == '/' || root.back() == '/')
-        throw EBrokerSettings(TBrokerField::TopicRoot,
-                              "Topic root \"" + root + "\" must not begin or end with \"/\"");
-}
-
-void CheckReadableFile(TBrokerField field, const char* what, const AnsiString& path) {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(std::filesystem::path(path), error))
-        throw EBrokerSettings(field, AnsiString(what) + " \"" + path + "\" is no file");
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        throw EBrokerSettings(field, AnsiString(what) + " \"" + path + "\" cannot be read");
+void ReadCredentialsField(const AnsiString& file) {
+    try {
+        ReadCredentials(file);
+    } catch (const EPublish& error) {
+        throw Refusal(TBrokerField::CredentialsFile, file, error.what());
+    }
 }
 
 } // namespace
@@ -100,10 +69,17 @@ AnsiString TBrokerSettings::AllowedText() const {
 }
 
 std::vector<AnsiString> ParseAllowedWritesField(const AnsiString& text) {
+    if (Trimmed(text).empty())
+        return {}; // none
     try {
         return ParseAllowedWrites(text);
     } catch (const EPublish& error) {
-        throw EBrokerSettings(TBrokerField::AllowedWrites, AnsiString("Allowed writes: ") + error.what());
+        AnsiString message = error.what();
+        // The command line's option name means nothing in this dialog.
+        const AnsiString option = "--allow-writes: ";
+        if (message.rfind(option, 0) == 0)
+            message.erase(0, option.size());
+        throw EBrokerSettings(TBrokerField::AllowedWrites, "Allowed writes: " + message);
     }
 }
 
@@ -112,22 +88,23 @@ TBrokerSettings CheckBrokerSettings(TBrokerSettings settings) {
     settings.TopicRoot = Trimmed(settings.TopicRoot);
     settings.CredentialsFile = Trimmed(settings.CredentialsFile);
     settings.CaFile = Trimmed(settings.CaFile);
-    if (!settings.Url.empty())
-        CheckUrl(settings.Url);
     if (settings.TopicRoot.empty())
         settings.TopicRoot = DefaultRoot();
-    CheckTopicRoot(settings.TopicRoot);
-    if (!settings.CredentialsFile.empty()) {
-        CheckReadableFile(TBrokerField::CredentialsFile, "Credentials file", settings.CredentialsFile);
-        try {
-            ReadCredentials(settings.CredentialsFile); // kept private, with a user name
-        } catch (const EPublish& error) {
-            throw EBrokerSettings(TBrokerField::CredentialsFile,
-                                  "Credentials file \"" + settings.CredentialsFile + "\": " + error.what());
-        }
+    if (settings.Url.empty()) {
+        if (!settings.CredentialsFile.empty())
+            ReadCredentialsField(settings.CredentialsFile);
+        return settings; // off: nothing else to connect with
     }
-    if (!settings.CaFile.empty())
-        CheckReadableFile(TBrokerField::CaFile, "CA file", settings.CaFile);
+    // Field by field, so that a refusal names the field it belongs to.
+    TBrokerSettings step;
+    step.Url = settings.Url;
+    CheckWithPublisher(TBrokerField::Url, settings.Url, step);
+    step.TopicRoot = settings.TopicRoot;
+    CheckWithPublisher(TBrokerField::TopicRoot, settings.TopicRoot, step);
+    step.CredentialsFile = settings.CredentialsFile;
+    CheckWithPublisher(TBrokerField::CredentialsFile, settings.CredentialsFile, step);
+    step.CaFile = settings.CaFile;
+    CheckWithPublisher(TBrokerField::CaFile, settings.CaFile, step);
     return settings;
 }
 
@@ -141,8 +118,8 @@ TBrokerSettings ReadBrokerSettings() {
     settings.CredentialsFile = ReadSetting("BrokerCredentialsFile");
     settings.CaFile = ReadSetting("BrokerCaFile");
     try {
-        settings.AllowedWrites = ParseAllowedWrites(ReadSetting("BrokerAllowedWrites"));
-    } catch (const EPublish&) {
+        settings.AllowedWrites = ParseAllowedWritesField(ReadSetting("BrokerAllowedWrites"));
+    } catch (const EBrokerSettings&) {
         // A settings file edited by hand into nonsense allows no write at all.
         settings.AllowedWrites.clear();
     }

@@ -9,9 +9,9 @@
 //
 // CheckBrokerSettings reads every field whole or refuses it (EBrokerSettings, whose message names
 // the field and the entry refused); it returns the settings as they are kept (the allowed writes in
-// upper case, without blanks or repeats; an empty topic root as the default one). The allowed
-// writes, the credentials file and the default root follow the publisher's own rules
-// (publish/Publisher.h), so the console and the bridge take the same settings.
+// upper case, without blanks or repeats; an empty topic root as the default one). Every rule is the
+// publisher's own (publish/Publisher.h: its options are made and checked, field by field, without a
+// connection), so the console and the bridge take the same settings.
 //
 // Threads: main thread only (the settings are the main thread's).
 
@@ -41,7 +41,6 @@ public:
     EBrokerSettings(TBrokerField field, AnsiString message) : Exception(std::move(message)), Field(field) {}
     TBrokerField Field;
 };
-
 
 TBrokerSettings ReadBrokerSettings();
 void WriteBrokerSettings(const TBrokerSettings& settings);

@@ -2,8 +2,11 @@
 #include "DialogRig.h"
 #include "dialogs/BrokerSettings.h"
 #include "dialogs/Options.h"
+#include "platform/StoredSetting.h"
+#include "publish/Publisher.h"
 #include "toolkit/Settings.h"
 
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include <fstream>
@@ -48,7 +51,7 @@ TEST(BrokerOptions, OffUntilChosenAndStoredOnlyByOk) {
     const std::string credentials = rig.Credentials();
     {
         TOptionsForm form(nullptr, rig.Link.Link, rig.Link.Port);
-        Fill(form, " mqtt://127.0.0.1:1883 ", "cf, act,");
+        Fill(form, " mqtt://127.0.0.1:1883 ", " cf, act");
         form.BrokerTopicEdit->setText("plant/line4");
         form.BrokerCredentialsEdit->setText(QString::fromStdString(credentials));
         form.OkButton->click();
@@ -95,6 +98,7 @@ TEST(BrokerOptions, RefusedEntriesAreNamedAndNothingIsApplied) {
         {"mqtt://host", "CF,XYZ", "XYZ", &TOptionsForm::BrokerAllowedEdit},
         {"mqtt://host", "MF", "MF", &TOptionsForm::BrokerAllowedEdit}, // read only
         {"mqtt://host", "CF;ACT", "CF;ACT", &TOptionsForm::BrokerAllowedEdit},
+        {"mqtt://host", "CF,,ACT", "Allowed writes", &TOptionsForm::BrokerAllowedEdit},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(std::string(c.Url) + " / " + c.Allowed);
