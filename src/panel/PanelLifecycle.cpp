@@ -154,12 +154,12 @@ void TKorvaControlPanel::WireMonitor() {
         Broker.LinkChanged(false);
     };
     m.OnToolConnect = [this](TIxaMonitor&) {
-        Broker.Deliver(&TStateFeed::ToolPresent, true);
         MonitorToolConnect();
+        Broker.ToolChanged(true);
     };
     m.OnToolDisconnect = [this](TIxaMonitor&) {
-        Broker.Deliver(&TStateFeed::ToolPresent, false);
         MonitorToolDisconnect();
+        Broker.ToolChanged(false);
     };
     m.OnCommandForce = [this](TIxaMonitor&, double v) {
         Trend.TrendFeed(CommandForce, v);

@@ -181,6 +181,11 @@ void TPlantBroker::LinkChanged(bool online) {
     }
 }
 
+void TPlantBroker::ToolChanged(bool present) {
+    Deliver(&TStateFeed::ToolPresent, present);
+    SendInfo(); // the tool's type is part of who the unit is
+}
+
 bool TPlantBroker::ConsoleBusy() const {
     // The terminal owns the line; a busy window's operation runs its exchanges in a row and only
     // lets the event loop paint in between.

@@ -61,6 +61,8 @@ public:
             (Feed.get()->*setter)(value);
     }
     void LinkChanged(bool online);
+    // After the panel showed the tool (its type) or its absence.
+    void ToolChanged(bool present);
 
     QString StatusText() const;
     void UpdateStatusField();
