@@ -16,6 +16,10 @@ packages+=(g++-mingw-w64-x86-64-posix)
 packages+=(wine64)
 # The Debian package: CPack's dependency computation, the validators and the smoke check's X server.
 packages+=(dpkg-dev file lintian desktop-file-utils appstream xvfb xauth xdotool)
+# The plant bridge: libmosquitto for the publisher; the mosquitto broker, its clients and openssl
+# for the tests (a broker with a password file, an ACL and certificates made there); systemd for
+# systemd-analyze, which checks the bridge's service unit.
+packages+=(libmosquitto-dev mosquitto mosquitto-clients openssl systemd)
 # ser2net, a real serial device server, in front of the simulator for the network port tests.
 packages+=(ser2net)
 missing=()

@@ -85,4 +85,31 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     echo "help viewer: ${title:-none}"
     [ -n "$title" ]
 ' help-check "$work/port" "$work"
+# The bridge's service unit as installed, and the installed bridge against a broker of our own.
+echo "== plant bridge"
+unit=/lib/systemd/system/korva-bridge@.service
+[ -f "$unit" ] || unit=/usr/lib/systemd/system/korva-bridge@.service
+cp "$unit" "$work/korva-bridge@line1.service"
+analysis=$(cd "$work" && systemd-analyze verify ./korva-bridge@line1.service 2>&1) || true
+[ -z "$analysis" ] || { echo "$analysis"; echo "systemd-analyze found fault with $unit"; exit 1; }
+broker_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+printf 'listener %s 127.0.0.1\nallow_anonymous false\npassword_file %s\nuser %s\npersistence false\n' \
+    "$broker_port" "$work/passwords" "$(id -un)" >"$work/mosquitto.conf"
+mosquitto_passwd -c -b "$work/passwords" bridge secret
+chmod 600 "$work/passwords"
+printf 'username=bridge\npassword=secret\n' >"$work/credentials"
+chmod 600 "$work/credentials"
+mosquitto -c "$work/mosquitto.conf" >"$work/broker.log" 2>&1 &
+pids+=($!)
+timeout 10 bash -c "until (exec 3<>/dev/tcp/127.0.0.1/$broker_port) 2>/dev/null; do sleep 0.1; done"
+/usr/bin/korva --port "$work/port" bridge --broker "mqtt://127.0.0.1:$broker_port" --root korva/check \
+    --credentials "$work/credentials" 2>"$work/bridge.log" &
+bridge=$!
+pids+=($bridge)
+info=$(timeout 20 mosquitto_sub -p "$broker_port" -u bridge -P secret -t 'korva/check/+/info' -C 1 || true)
+kill -TERM "$bridge"
+timeout 10 tail --pid="$bridge" -f /dev/null || { echo "korva bridge did not end within 10 s"; exit 1; }
+[ -n "$info" ] || { cat "$work/bridge.log" "$work/broker.log"; echo "korva bridge published no info"; exit 1; }
+echo "korva bridge: published $info"
+
 echo "package checks passed"

@@ -50,7 +50,7 @@ run() {
 # build/fuzz), for a time by its speed: the configuration targets cover their inputs in seconds.
 fuzz_run() {
     local target seconds work
-    for target in reply:30 config:10 configtext:10 sim:30; do
+    for target in reply:30 config:10 configtext:10 sim:30 plant:10; do
         seconds=${KORVA_FUZZ_SECONDS:-${target#*:}}
         target=${target%%:*}
         work=build/fuzz/run/$target

@@ -359,5 +359,10 @@ int RunBridge(const TCliOptions& options, const std::string& resolvedPort,
     const int stopFd = WatchStopSignals();
     // Unbuffered lines for the journal.
     std::setvbuf(stderr, nullptr, _IONBF, 0);
-    return b.All ? BridgeAll(b, portName, stopFd, wake) : BridgeOne(b, portName, stopFd, wake);
+    try {
+        return b.All ? BridgeAll(b, portName, stopFd, wake) : BridgeOne(b, portName, stopFd, wake);
+    } catch (const EPublish& e) {
+        // Options the publisher cannot use (the broker's URL, the credentials, the CA file).
+        throw EUsage(e.what());
+    }
 }

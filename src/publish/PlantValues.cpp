@@ -3,7 +3,6 @@
 #include "publish/Publisher.h"
 
 #include "link/IxaInterface.h"
-#include "link/WireFormat.h"
 
 #include <nlohmann/json.hpp>
 
@@ -151,17 +150,9 @@ namespace {
 
 // The value's text as a person would have typed it, for the registry's whole-text rules.
 std::string ValueText(const TIxaParameter& p, const Json& value) {
-    if (value.is_string()) {
-        const std::string& utf8 = value.get_ref<const std::string&>();
-        if (p.Kind != TIxaValueKind::Text)
-            return utf8;
-        AnsiString refused;
-        const auto bytes = Utf8ToControllerText(utf8, &refused);
-        if (!bytes)
-            throw EPublish(std::string(p.Mnemonic) + ": the controller cannot hold " +
-                           (refused.empty() ? std::string("this text") : "\"" + refused + "\""));
-        return *bytes;
-    }
+    // A text goes as UTF-8: the registry turns it into the controller's bytes or refuses it.
+    if (value.is_string())
+        return value.get_ref<const std::string&>();
     if (value.is_boolean()) {
         if (p.Kind != TIxaValueKind::Flag)
             throw EPublish(std::string(p.Mnemonic) + " takes no true/false: it is a " +

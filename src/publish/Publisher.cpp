@@ -12,6 +12,7 @@
 #include <deque>
 #include <mutex>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <thread>
@@ -369,6 +370,7 @@ void TPublisher::TImpl::Result(const TPlantWrite* write, const std::string& mnem
 
 // The publisher's thread: connect, serve until the connection ends, wait out the backoff, again.
 void TPublisher::TImpl::Run() {
+    pthread_setname_np(pthread_self(), "korva-publish"); // for top and the benchmark
     unsigned backoff = Options.BackoffMinMs;
     while (!Stopping()) {
         std::string why;

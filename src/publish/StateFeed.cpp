@@ -9,7 +9,16 @@ template <typename T> void TStateFeed::Take(T& field, T value) {
     if (field != value) {
         field = value;
         Changed = true;
+        if (!SentInPass && !Whole)
+            Send();
     }
+}
+
+void TStateFeed::Send() {
+    Changed = false;
+    SentInPass = true;
+    Now.Time = std::chrono::system_clock::now();
+    Publisher.PublishState(Now);
 }
 
 void TStateFeed::CommandForce(double value) {
@@ -41,15 +50,15 @@ void TStateFeed::EnglishUnits(bool value) {
 }
 
 void TStateFeed::PassEnd() {
-    if (!Changed)
-        return;
-    Changed = false;
-    Now.Time = std::chrono::system_clock::now();
-    Publisher.PublishState(Now);
+    if (Changed && !SentInPass)
+        Send();
+    SentInPass = false;
+    Whole = false;
 }
 
 void TStateFeed::Forget() {
     Changed = true;
+    Whole = true;
 }
 
 void TStateFeed::Attach(TIxaMonitor& monitor) {
