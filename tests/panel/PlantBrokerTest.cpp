@@ -1,12 +1,12 @@
 // The console's plant broker against Debian's mosquitto: what the console publishes, its status
 // field, the plant's writes, Program Options turning it on and off, and nothing at all while off.
 #include "support/AnswerModal.h"
-#include "support/Mosquitto.h"
 #include "support/PanelTestSupport.h"
 
 #include "dialogs/BrokerSettings.h"
 #include "dialogs/Options.h"
 #include "maintenance/TrafficLog.h"
+#include "publish/Broker.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -26,18 +26,34 @@ double Number(const std::string& json, const std::string& key) {
     return std::strtod(json.c_str() + at + key.size() + 3, nullptr);
 }
 
+// The milliseconds of the day of a message's "time":"...THH:MM:SS.mmmZ".
+long TimeMs(const std::string& json) {
+    const auto at = json.find("\"time\":\"");
+    const auto t = at == std::string::npos ? std::string::npos : json.find('T', at + 8);
+    if (t == std::string::npos)
+        return -1;
+    const int h = std::stoi(json.substr(t + 1, 2)), m = std::stoi(json.substr(t + 4, 2));
+    const double sec = std::stod(json.substr(t + 7, 6));
+    return long(h) * 3600000 + long(m) * 60000 + std::lround(sec * 1000);
+}
+
 class TPlantBrokerTest : public TPanelTest {
 protected:
     void SetUp() override {
-        if (!TMosquitto::Installed())
-            GTEST_SKIP() << "mosquitto is not installed";
+        if (const std::string missing = broker::Missing(); !missing.empty())
+            GTEST_SKIP() << missing;
+        // The console's event loop runs while a test waits on the broker's clients.
+        broker::ServeHook() = [] { QCoreApplication::processEvents(); };
     }
-    // Settings pointing at url, on (or off).
-    static void Store(const std::string& url, bool enabled = true, const std::string& allowed = {}) {
+    void TearDown() override { broker::ServeHook() = nullptr; }
+    // Settings pointing at url, on (or off), with the broker's credentials when given.
+    static void Store(const std::string& url, bool enabled = true, const std::string& allowed = {},
+                      const std::string& credentials = {}) {
         TBrokerSettings settings;
         settings.Enabled = enabled;
         settings.Url = url;
-        settings.TopicRoot = "korva-test";
+        settings.TopicRoot = "korva/test";
+        settings.CredentialsFile = credentials;
         if (!allowed.empty())
             settings.AllowedWrites = ParseAllowedWritesField(allowed);
         WriteBrokerSettings(settings);
@@ -46,10 +62,34 @@ protected:
     bool WaitBrokerText(const QString& prefix) {
         return QTest::qWaitFor([&] { return BrokerText().startsWith(prefix); }, Deadline);
     }
-    // The unit's topic: "korva-test/<port>-<address>".
+    // The unit's topic: "korva/test/<port>-<address>".
     std::string Topic() const { return Panel->Broker.Publisher()->Topic(); }
-    bool WaitLine(TMosquittoSub& sub, const std::string& text, const std::string& also = {}) {
-        return QTest::qWaitFor([&] { return sub.Has(text, also); }, Deadline);
+    // A line of the subscriber ("<retained> <topic> <payload>") that holds both texts.
+    static bool Has(const broker::TChild& sub, const std::string& text, const std::string& also = {}) {
+        for (const std::string& line : broker::Lines(sub))
+            if (line.find(text) != std::string::npos && line.find(also) != std::string::npos)
+                return true;
+        return false;
+    }
+    bool WaitLine(const broker::TChild& sub, const std::string& text, const std::string& also = {}) {
+        return QTest::qWaitFor([&] { return Has(sub, text, also); }, Deadline);
+    }
+    // The payloads published on exactly this topic.
+    static std::vector<std::string> Payloads(const broker::TChild& sub, const std::string& topic) {
+        std::vector<std::string> payloads;
+        for (const std::string& line : broker::Lines(sub))
+            if (const auto at = line.find(" " + topic + " "); at != std::string::npos)
+                payloads.push_back(line.substr(at + topic.size() + 2));
+        return payloads;
+    }
+    // The subscriber in place: the publisher's retained status comes back to it.
+    static bool Subscribed(const broker::TBroker& b, const broker::TChild& sub) {
+        return QTest::qWaitFor(
+            [&] {
+                b.Publish("korva/probe", "probe");
+                return Has(sub, "korva/probe probe");
+            },
+            Deadline);
     }
 };
 
@@ -91,16 +131,22 @@ TEST_F(TPlantBrokerTest, OffMakesNoConnectionAndListensToNothing) {
 }
 
 TEST_F(TPlantBrokerTest, StatusFieldFollowsTheBroker) {
-    TMosquitto broker;
-    Store(broker.Url()); // not started yet: nobody listens
+    broker::TBroker b;
+    b.Stop(); // nobody listens yet
+    Store(b.Url(), true, {}, b.Credentials());
     OpenPanel();
     EXPECT_TRUE(WaitBrokerText("Broker: offline (")) << BrokerText().toStdString();
-    ASSERT_TRUE(broker.Start());
+    b.Start();
     EXPECT_TRUE(WaitBrokerText("Broker: online")) << BrokerText().toStdString();
-    broker.Kill();
+    b.Process.Stop(SIGKILL); // gone without a word
     EXPECT_TRUE(WaitBrokerText("Broker: offline (")) << BrokerText().toStdString();
-    ASSERT_TRUE(broker.Start());
+    b.Start();
     EXPECT_TRUE(WaitBrokerText("Broker: online")) << BrokerText().toStdString();
+    // The broker refuses the console's user: offline, and why.
+    b.LetBridgeIn(false);
+    b.Process.Stop(SIGKILL);
+    b.Start();
+    EXPECT_TRUE(WaitBrokerText("Broker: offline (")) << BrokerText().toStdString();
 
     // A setting the publisher refuses: off, and why.
     Store("mqtts://127.0.0.1:1", true);
@@ -113,11 +159,10 @@ TEST_F(TPlantBrokerTest, StatusFieldFollowsTheBroker) {
 }
 
 TEST_F(TPlantBrokerTest, ConsoleEventsReachTheBroker) {
-    TMosquitto broker;
-    ASSERT_TRUE(broker.Start());
-    TMosquittoSub sub(broker, "korva-test/#");
-    ASSERT_TRUE(sub.Ready());
-    Store(broker.Url());
+    broker::TBroker b;
+    broker::TChild sub = b.Subscribe("korva/#", "sub.txt");
+    ASSERT_TRUE(Subscribed(b, sub));
+    Store(b.Url(), true, {}, b.Credentials());
     TKorvaControlPanel& p = Online();
     ASSERT_TRUE(WaitBrokerText("Broker: online"));
     const std::string topic = Topic();
@@ -127,17 +172,30 @@ TEST_F(TPlantBrokerTest, ConsoleEventsReachTheBroker) {
     EXPECT_TRUE(WaitLine(sub, topic + "/info ", "\"toolType\":\"" + Sim->Parameter("TT") + "\""));
     ASSERT_TRUE(WaitLine(sub, topic + "/state "));
 
-    // One state message per pass, with all that pass delivered: two values changed while the
-    // monitor is parked come back in the same pass, so no message has one without the other.
+    // At most one state message per pass: three values changed while the monitor is parked come
+    // back in one pass; the first change goes out at once, the others with the next pass. Passes
+    // are a period apart (the monitor sleeps between them), so two messages never come closer.
     p.Monitor->SetPolling(false);
+    const size_t before = Payloads(sub, topic + "/state").size();
+    Sim->SetParameter("TN", "3");
     Sim->SetParameter("CF", "42.000");
     Sim->SetMountingAngle(30);
     p.Monitor->SetPolling(true);
-    ASSERT_TRUE(WaitLine(sub, topic + "/state ", "\"commandForce\":42"));
-    for (const std::string& state : sub.Payloads(topic + "/state"))
-        if (state.find("\"commandForce\":42") != std::string::npos) {
-            EXPECT_GT(Number(state, "orientation"), 29.0) << state;
-        }
+    const auto all = [&](const std::string& state) {
+        return state.find("\"commandForce\":42") != std::string::npos && Number(state, "orientation") > 29 &&
+               Number(state, "tool") == 3;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto states = Payloads(sub, topic + "/state");
+            return !states.empty() && all(states.back());
+        },
+        Deadline));
+    const auto states = Payloads(sub, topic + "/state");
+    for (size_t i = before + 1; i < states.size(); ++i)
+        EXPECT_GE(TimeMs(states[i]) - TimeMs(states[i - 1]), TIxaMonitor::OnlinePeriod / 2)
+            << states[i - 1] << "\n"
+            << states[i];
 
     // The operator's save: the command and the save, as events.
     ASSERT_TRUE(QTest::qWaitFor([&] { return p.SaveToControllerItem->isEnabled(); }, Deadline));
@@ -151,23 +209,22 @@ TEST_F(TPlantBrokerTest, ConsoleEventsReachTheBroker) {
     } catch (const EIxa&) {
     }
     EXPECT_TRUE(WaitLine(sub, topic + "/event ", "\"error-reply\""));
-    EXPECT_TRUE(sub.Has("\"error-reply\"", "CF 99999"));
+    EXPECT_TRUE(Has(sub, "\"error-reply\"", "CF 99999"));
 
     // The link lost, with why, and regained.
     Sim->InjectFault(sim::TSimFault::Silent, -1);
     EXPECT_TRUE(WaitLine(sub, topic + "/event ", "\"link-lost\""));
-    EXPECT_TRUE(sub.Has("\"link-lost\"", "time-out")) << "the reason";
+    EXPECT_TRUE(Has(sub, "\"link-lost\"", "time-out")) << "the reason";
     Sim->ClearFaults();
     EXPECT_TRUE(WaitLine(sub, topic + "/event ", "\"link-regained\""));
-    EXPECT_TRUE(sub.Has("\"link-regained\"", "version"));
+    EXPECT_TRUE(Has(sub, "\"link-regained\"", "version"));
 }
 
 TEST_F(TPlantBrokerTest, PlantWriteShowsInTheTrafficLogAsThePlants) {
-    TMosquitto broker;
-    ASSERT_TRUE(broker.Start());
-    TMosquittoSub sub(broker, "korva-test/#");
-    ASSERT_TRUE(sub.Ready());
-    Store(broker.Url(), true, "CF");
+    broker::TBroker b;
+    broker::TChild sub = b.Subscribe("korva/#", "sub.txt");
+    ASSERT_TRUE(Subscribed(b, sub));
+    Store(b.Url(), true, "CF", b.Credentials());
     TKorvaControlPanel& p = Online();
     ASSERT_TRUE(WaitBrokerText("Broker: online"));
     const std::string topic = Topic();
@@ -179,9 +236,9 @@ TEST_F(TPlantBrokerTest, PlantWriteShowsInTheTrafficLogAsThePlants) {
     // The publisher subscribes after it connects: publish until the write is answered.
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
-            if (!sub.Has(topic + "/result ", "\"ok\":true"))
-                broker.Publish(topic + "/set/CF", "12.5");
-            return sub.Has(topic + "/result ", "\"ok\":true");
+            if (!Has(sub, topic + "/result ", "\"ok\":true"))
+                b.Publish(topic + "/set/CF", "12.5");
+            return Has(sub, topic + "/result ", "\"ok\":true");
         },
         Deadline));
     EXPECT_EQ(Sim->Parameter("CF"), "12.500");
@@ -192,18 +249,20 @@ TEST_F(TPlantBrokerTest, PlantWriteShowsInTheTrafficLogAsThePlants) {
             plant = line.contains(" plant ") && !line.contains("operator");
     EXPECT_TRUE(plant) << log->ShownText().toStdString();
     // The plant's write is not the operator's command.
-    EXPECT_FALSE(sub.Has("\"operator-command\"", "CF 12.500"));
+    EXPECT_FALSE(Has(sub, "\"operator-command\"", "CF 12.500"));
 }
 
 TEST_F(TPlantBrokerTest, ProgramOptionsTurnsItOnAndOffWithoutARestart) {
-    TMosquitto broker;
-    ASSERT_TRUE(broker.Start());
+    broker::TBroker b;
+    const std::string credentials = b.Credentials();
     TKorvaControlPanel& p = Online();
     EXPECT_EQ(BrokerText(), "Broker: off");
     QAction* options = p.findChild<QAction*>("ProgramOptionsItem");
     ASSERT_TRUE(AnswerModal<TOptionsForm>(options, [&](TOptionsForm& form) {
         form.BrokerEnabledBox->setChecked(true);
-        form.BrokerUrlEdit->setText(QString::fromStdString(broker.Url()));
+        form.BrokerUrlEdit->setText(QString::fromStdString(b.Url()));
+        form.BrokerTopicEdit->setText("korva/test");
+        form.BrokerCredentialsEdit->setText(QString::fromStdString(credentials));
         form.OkButton->click();
     }));
     EXPECT_NE(p.Broker.Publisher(), nullptr);
