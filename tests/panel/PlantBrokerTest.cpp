@@ -146,7 +146,8 @@ TEST_F(TPlantBrokerTest, StatusFieldFollowsTheBroker) {
     b.LetBridgeIn(false);
     b.Process.Stop(SIGKILL);
     b.Start();
-    EXPECT_TRUE(WaitBrokerText("Broker: offline (")) << BrokerText().toStdString();
+    EXPECT_TRUE(WaitBrokerText("Broker: offline (the broker refused")) << BrokerText().toStdString();
+    EXPECT_EQ(Panel->Broker.StatusField->toolTip().contains(QString::fromStdString(b.Url())), true);
 
     // A setting the publisher refuses: off, and why.
     Store("mqtts://127.0.0.1:1", true);
