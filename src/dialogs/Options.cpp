@@ -187,8 +187,7 @@ void TOptionsForm::CreateBrokerGroup() {
                          "certificate (mqtts://)");
     BrokerAllowedEdit = field(5, "Allowed writes", "BrokerAllowedEdit",
                               "Parameters the plant may set, e.g. CF,ACT; empty: none");
-    FBrokerAtOpen = ReadBrokerSettings();
-    ShowBrokerSettings(FBrokerAtOpen);
+    ShowBrokerSettings(ReadBrokerSettings());
 }
 
 void TOptionsForm::ShowBrokerSettings(const TBrokerSettings& settings) {
@@ -254,7 +253,6 @@ bool TOptionsForm::OkButtonClick() {
     // Stored last: an OK that failed on the way, then Cancel, leaves the setting as it was.
     WriteSetting("BackupBeforeDownload", BackupBox->isChecked() ? "1" : "0");
     WriteBrokerSettings(*broker);
-    FBrokerChanged = !(*broker == FBrokerAtOpen);
     return true;
 }
 

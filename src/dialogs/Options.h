@@ -66,8 +66,6 @@ public:
 
     // The broker fields as they stand (not checked).
     TBrokerSettings BrokerFields() const;
-    // Whether the OK that closed the dialog stored broker settings other than those at opening.
-    bool BrokerChanged() const { return FBrokerChanged; }
 
     TCommPort& Port;
     TIxaInterface& Link;
@@ -100,8 +98,6 @@ private:
     // The broker fields checked whole; a refusal is shown, its field takes the focus, and nothing is
     // returned.
     std::optional<TBrokerSettings> CheckBrokerFields();
-    TBrokerSettings FBrokerAtOpen;
-    bool FBrokerChanged = false;
     bool FPortSwitched = false;
     AnsiString FPortAtOpen; // open, or lost and waiting to be reopened
 };
