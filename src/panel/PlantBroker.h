@@ -38,10 +38,6 @@ class TKorvaControlPanel;
 
 class TPlantBroker {
 public:
-    // How long a plant write waits for the console to be free (a busy window, the terminal) before
-    // it is refused.
-    static constexpr std::chrono::milliseconds BusyWait{5000};
-
     explicit TPlantBroker(TKorvaControlPanel& panel);
     ~TPlantBroker();
     TPlantBroker(const TPlantBroker&) = delete;
@@ -70,6 +66,9 @@ public:
     const TBrokerSettings& Settings() const { return FSettings; }
 
     QLabel* StatusField = nullptr;
+    // How long a plant write waits for the console to be free (a busy window, the terminal) before
+    // it is refused.
+    std::chrono::milliseconds BusyWait{5000};
 
 private:
     // The link's traffic: the operator's commands, error replies, and why the link was lost.

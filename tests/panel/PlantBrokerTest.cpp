@@ -6,6 +6,7 @@
 #include "dialogs/BrokerSettings.h"
 #include "dialogs/Options.h"
 #include "maintenance/TrafficLog.h"
+#include "panel/Saveconfig.h"
 #include "publish/Broker.h"
 
 #include <QTcpServer>
@@ -251,6 +252,15 @@ TEST_F(TPlantBrokerTest, PlantWriteShowsInTheTrafficLogAsThePlants) {
     EXPECT_TRUE(plant) << log->ShownText().toStdString();
     // The plant's write is not the operator's command.
     EXPECT_FALSE(Has(sub, "\"operator-command\"", "CF 12.500"));
+
+    // While a busy window's operation runs its exchanges, a write waits, then is refused.
+    p.Broker.BusyWait = std::chrono::milliseconds(300);
+    TSavingConfig busy(&p);
+    busy.show();
+    b.Publish(topic + "/set/CF", "7.5");
+    EXPECT_TRUE(WaitLine(sub, topic + "/result ", "busy"));
+    EXPECT_EQ(Sim->Parameter("CF"), "12.500");
+    EXPECT_FALSE(log->ShownText().contains("CF 7.500"));
 }
 
 TEST_F(TPlantBrokerTest, ProgramOptionsTurnsItOnAndOffWithoutARestart) {
