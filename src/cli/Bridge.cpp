@@ -239,6 +239,12 @@ int BridgeOne(const TBridgeArgs& b, const std::string& portName, int stopFd, TWa
     return ExitOk;
 }
 
+bool Changed(const TUnitState& a, const TUnitState& b) {
+    return a.CommandForce != b.CommandForce || a.ActualForce != b.ActualForce || a.Position != b.Position ||
+           a.Active != b.Active || a.Mode != b.Mode || a.ToolPresent != b.ToolPresent ||
+           a.ToolNumber != b.ToolNumber || a.EnglishUnits != b.EnglishUnits;
+}
+
 int BridgeAll(const TBridgeArgs& b, const std::string& portName, int stopFd, TWake& wake) {
     TCommPort port;
     TIxaInterface link(&port);
@@ -288,6 +294,7 @@ int BridgeAll(const TBridgeArgs& b, const std::string& portName, int stopFd, TWa
     poller.SetUnits(addresses);
     std::map<int, std::unique_ptr<TPublisher>> publishers;
     std::map<int, bool> online;
+    std::map<int, TUnitState> published;
     for (int address : poller.Units()) {
         auto& p = publishers[address];
         p = std::make_unique<TPublisher>(b.Publisher, UnitLevel(portName, address));
@@ -306,20 +313,25 @@ int BridgeAll(const TBridgeArgs& b, const std::string& portName, int stopFd, TWa
         try {
             if (!port.IsOpen() && !OpenPort(port, portName))
                 throw EIxaInterface(TLinkError::PortNotOpen, port.OpenFailure());
-            while (std::chrono::steady_clock::now() < due &&
-                   poller.Poll(
-                       due, [&](int address) { return done.count(address) != 0; }, {},
-                       [&](const TBusUnitValues& v) {
-                           done.insert(v.Address);
-                           TPublisher& p = *publishers.at(v.Address);
-                           const bool was = online.count(v.Address) ? online[v.Address] : !v.Online;
-                           if (was != v.Online)
-                               p.PublishEvent(v.Online ? TPlantEvent::LinkRegained : TPlantEvent::LinkLost,
-                                              v.Online ? "the unit answers" : "the unit does not answer");
-                           online[v.Address] = v.Online;
-                           if (v.Online)
-                               p.PublishState(StateOf(v, infos[v.Address].EnglishUnits));
-                       })) {
+            // One round: every unit due has its turn, as korva watch --all makes them.
+            const auto far = std::chrono::steady_clock::now() + std::chrono::hours(1);
+            while (poller.Poll(
+                far, [&](int address) { return done.count(address) != 0; }, {},
+                [&](const TBusUnitValues& v) {
+                    done.insert(v.Address);
+                    TPublisher& p = *publishers.at(v.Address);
+                    const bool was = online.count(v.Address) ? online[v.Address] : !v.Online;
+                    if (was != v.Online)
+                        p.PublishEvent(v.Online ? TPlantEvent::LinkRegained : TPlantEvent::LinkLost,
+                                       v.Online ? "the unit answers" : "the unit does not answer");
+                    online[v.Address] = v.Online;
+                    // A turn is the unit's pass: one message at most, and only for a change.
+                    const TUnitState state = StateOf(v, infos[v.Address].EnglishUnits);
+                    if (v.Online && (!was || Changed(published[v.Address], state))) {
+                        p.PublishState(state);
+                        published[v.Address] = state;
+                    }
+                })) {
             }
         } catch (const std::exception& e) {
             // The port is gone or refuses: every unit's link is lost until it opens again.

@@ -107,6 +107,8 @@ struct TMessage {
     std::string CorrelationData; // MQTT 5, for a result sent to a response topic
 };
 
+constexpr uint32_t MaxPacket = 64 * 1024;
+
 void LibraryInit() {
     static std::once_flag once;
     std::call_once(once, [] { mosquitto_lib_init(); });
@@ -450,8 +452,13 @@ bool TPublisher::TImpl::ConnectOnce(std::string& why) {
             static_cast<TImpl*>(self)->OnMessage(message, props);
         });
     ConnAckSeen = false;
+    // The broker is told not to send a packet larger than this at all; a payload above MaxPayload
+    // that still fits is refused when it is read.
+    mosquitto_property* connectProps = nullptr;
+    mosquitto_property_add_int32(&connectProps, MQTT_PROP_MAXIMUM_PACKET_SIZE, MaxPacket);
     int rc = mosquitto_connect_bind_v5(Mosq, Broker.Host.c_str(), Broker.Port, int(Options.KeepAliveSeconds),
-                                       nullptr, nullptr);
+                                       nullptr, connectProps);
+    mosquitto_property_free_all(&connectProps);
     const auto refused = [&](const std::string& text, bool tls) {
         why = text;
         SetState(tls ? TPublisherState::Refused : TPublisherState::Connecting, why);

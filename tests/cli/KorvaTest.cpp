@@ -850,9 +850,9 @@ TEST(KorvaHelp, TheUsageListsEveryCommand) {
     for (const std::string& line : Lines(usage.substr(start, end - start)))
         if (line.size() > 2 && line[0] == ' ' && line[2] != ' ')
             listed.push_back(line.substr(2, line.find(' ', 2) - 2));
-    const std::vector<std::string> commands = {"info",  "get",     "set",    "send", "watch",
-                                               "weigh", "restore", "backup", "diff", "scan",
-                                               "ports", "params",  "help"};
+    const std::vector<std::string> commands = {"info",  "get",     "set",    "send",   "watch",
+                                               "weigh", "restore", "backup", "diff",   "scan",
+                                               "ports", "params",  "bridge", "help"};
     EXPECT_EQ(listed, commands);
     for (const std::string& command : commands) {
         if (command == "help")

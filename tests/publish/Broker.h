@@ -284,6 +284,9 @@ struct TBroker {
         return Run(argv, (Dir / "pub.log").string());
     }
 
+    // Waits until the subscriber receives what is published on topic: then it listens.
+    bool Listening(const TChild& sub, const std::string& topic) const;
+
 private:
     void MakeCertificates() {
         const auto p = [this](const char* f) { return (Dir / f).string(); };
@@ -334,6 +337,13 @@ inline std::string WaitLine(const TChild& sub, const std::vector<std::string>& p
         },
         ms);
     return found;
+}
+
+inline bool TBroker::Listening(const TChild& sub, const std::string& topic) const {
+    return WaitFor([&] {
+        Publish(topic, "listening?");
+        return WaitLine(sub, {topic + " ", "listening?"}, 50) != "";
+    });
 }
 
 } // namespace broker

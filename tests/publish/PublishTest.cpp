@@ -171,10 +171,7 @@ TEST_F(Publish, TheBrokerStoppedAndStartedAgainGetsTheLatestState) {
     Shared->LetBridgeIn(false);
     Shared->Start();
     TChild sub = Shared->Subscribe(Root + "/#", "sub-restart");
-    ASSERT_TRUE(broker::WaitFor([&] {
-        Shared->Publish(Root + "/marker", "here");
-        return WaitLine(sub, {Root + "/marker here"}, 100) != "";
-    }));
+    ASSERT_TRUE(Shared->Listening(sub, Root + "/marker"));
     ASSERT_TRUE(broker::WaitFor([&] { return unit.Publisher->Status().State == TPublisherState::Refused; }));
     Shared->LetBridgeIn(true);
     // The broker kept nothing (no persistence): what the subscriber sees was published again.
@@ -196,7 +193,7 @@ TEST_F(Publish, WritesNotAllowedOrRefusedByTheRegistrySendNothingToTheController
     ASSERT_TRUE(broker::WaitFor([&] { return unit.Connected(); }));
     TChild sub = Shared->Subscribe(t + "/result", "sub-refused");
     ASSERT_TRUE(broker::WaitFor([&] { return unit.Publisher->Status().Published >= 2; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // mosquitto_sub's subscription
+    ASSERT_TRUE(Shared->Listening(sub, t + "/result"));
     const struct {
         std::string Mnemonic, Payload, Why;
     } rows[] = {
@@ -205,7 +202,8 @@ TEST_F(Publish, WritesNotAllowedOrRefusedByTheRegistrySendNothingToTheController
         {"CF", "\"abc\"", "abc"},
         {"CF", "\"12.5abc\"", "12.5abc"},
         {"CF", "99999", "maximum force"}, // above what the controller takes: checked before the write
-        {"CF", "12.5", "ok"},             // the last: once it is done, the others are too
+        {"CF", std::string(5000, '1'), "longer than"},
+        {"CF", "12.5", "ok"}, // the last: once it is done, the others are too
     };
     for (const auto& row : rows)
         ASSERT_TRUE(Shared->Publish(t + "/set/" + row.Mnemonic, row.Payload));
@@ -222,7 +220,7 @@ TEST_F(Publish, WritesNotAllowedOrRefusedByTheRegistrySendNothingToTheController
     EXPECT_EQ(Sets(received, "CF"), std::vector<std::string>{"0:CF 12.500"});
     EXPECT_TRUE(Sets(received, "FL").empty());
     EXPECT_TRUE(Sets(received, "ACT").empty());
-    EXPECT_EQ(unit.Publisher->Status().RefusedWrites, 5u);
+    EXPECT_EQ(unit.Publisher->Status().RefusedWrites, 6u);
 }
 
 TEST_F(Publish, AnAllowedWriteIsAnsweredOnResultAndOnTheRequestsResponseTopic) {
@@ -233,9 +231,10 @@ TEST_F(Publish, AnAllowedWriteIsAnsweredOnResultAndOnTheRequestsResponseTopic) {
     ASSERT_TRUE(broker::WaitFor([&] { return unit.Connected(); }));
     TChild results = Shared->Subscribe(t + "/result", "sub-result");
     TChild replies({broker::Tool("mosquitto_sub"), "-h", "127.0.0.1", "-p", std::to_string(Shared->Port),
-                    "-u", "plant", "-P", "secret", "-V", "mqttv5", "-F", "%D|%p", "-t", "replies/" + Root},
+                    "-u", "plant", "-P", "secret", "-V", "mqttv5", "-F", "%t %D|%p", "-t", "replies/" + Root},
                    (Shared->Dir / "sub-replies").string());
-    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the subscriptions
+    ASSERT_TRUE(Shared->Listening(results, t + "/result"));
+    ASSERT_TRUE(Shared->Listening(replies, "replies/" + Root));
     ASSERT_TRUE(Shared->Publish(t + "/set/CF", "{\"value\": 42.5}",
                                 {"-D", "publish", "response-topic", "replies/" + Root, "-D", "publish",
                                  "correlation-data", "req-17"}));
@@ -306,6 +305,59 @@ TEST_F(Publish, TheBrokersLastWillMarksAKilledBridgeOffline) {
     const size_t before = broker::Lines(sub).size();
     bridge.Stop(SIGKILL);
     EXPECT_NE(WaitLine(sub, {unit + "/status offline"}, 8000, before), "") << sub.Text();
+}
+
+TEST_F(Publish, TheBridgeTellsThePlantWhenTheControllerStopsAnsweringAndWhenItIsBack) {
+    sim::TSimulator sim;
+    TChild sub = Shared->Subscribe(Root + "/#", "sub-link");
+    TChild bridge({KORVA_PROGRAM, "--port", sim.SlavePath(), "bridge", "--broker", Shared->Url(), "--root",
+                   Root, "--credentials", Shared->Credentials()},
+                  (Shared->Dir / "bridge-link.log").string());
+    const std::string unit = Root + "/" + UnitLevel(sim.SlavePath(), 0);
+    ASSERT_NE(WaitLine(sub, {unit + "/event ", "\"link-regained\""}, 8000), "")
+        << sub.Text() << bridge.Errors();
+    const size_t before = broker::Lines(sub).size();
+    sim.InjectFault(sim::TSimFault::Silent, -1);
+    EXPECT_NE(WaitLine(sub,
+                       {unit + "/event ", "\"link-lost\"", "\"reason\":\"the controller does not answer\""},
+                       8000, before),
+              "")
+        << sub.Text();
+    sim.ClearFaults();
+    EXPECT_NE(WaitLine(sub, {unit + "/event ", "\"link-regained\"", "answers again"}, 8000, before), "")
+        << sub.Text();
+    // The bridge itself stays: its status is still online.
+    EXPECT_EQ(WaitLine(sub, {unit + "/status offline"}, 10, before), "") << sub.Text();
+}
+
+TEST_F(Publish, TheBridgeForTheWholeLinePublishesEachUnitAndWritesToTheOneNamed) {
+    sim::TSimOptions options;
+    options.Units = {0, 3};
+    sim::TSimulator sim(options);
+    TChild sub = Shared->Subscribe(Root + "/#", "sub-all");
+    TChild bridge({KORVA_PROGRAM, "--port", sim.SlavePath(), "bridge", "--all", "--units", "0,3", "--broker",
+                   Shared->Url(), "--root", Root, "--credentials", Shared->Credentials(), "--allow-writes",
+                   "CF"},
+                  (Shared->Dir / "bridge-all.log").string());
+    const std::string unit0 = Root + "/" + UnitLevel(sim.SlavePath(), 0);
+    const std::string unit3 = Root + "/" + UnitLevel(sim.SlavePath(), 3);
+    for (const auto& unit : {unit0, unit3}) {
+        EXPECT_NE(WaitLine(sub, {unit + "/status online"}, 8000), "") << sub.Text() << bridge.Errors();
+        EXPECT_NE(WaitLine(sub, {unit + "/state ", "\"commandForce\":50.0"}, 8000), "") << sub.Text();
+    }
+    sim.SetUnitParameter(3, "CF", "71.000");
+    EXPECT_NE(WaitLine(sub, {unit3 + "/state ", "\"commandForce\":71.0"}), "") << sub.Text();
+    ASSERT_TRUE(Shared->Publish(unit3 + "/set/CF", "12.5"));
+    EXPECT_NE(WaitLine(sub, {unit3 + "/result ", "\"ok\":true"}), "") << sub.Text() << bridge.Errors();
+    EXPECT_EQ(sim.UnitParameter(3, "CF"), "12.500");
+    EXPECT_EQ(sim.UnitParameter(0, "CF"), "50.000");
+    // Stopped by the system, it says goodbye for every unit and ends well.
+    const size_t before = broker::Lines(sub).size();
+    bridge.Signal(SIGTERM);
+    ASSERT_TRUE(broker::WaitFor([&] { return bridge.Exited().has_value(); }, 8000));
+    EXPECT_TRUE(WIFEXITED(bridge.Status) && WEXITSTATUS(bridge.Status) == 0) << bridge.Errors();
+    for (const auto& unit : {unit0, unit3})
+        EXPECT_NE(WaitLine(sub, {unit + "/status offline"}, 3000, before), "") << sub.Text();
 }
 
 TEST_F(Publish, TheBridgeRefusesACredentialsFileOthersMayRead) {
@@ -380,7 +432,12 @@ TEST_F(Publish, TheMonitorsWireTrafficIsTheSameWithThePublisherOnAndOff) {
     const size_t n = std::min(off.Commands(1000).size(), on.Commands(1000).size());
     ASSERT_GE(n, 4 * passes);
     EXPECT_EQ(off.Commands(n), on.Commands(n));
-    EXPECT_NEAR(on.MedianPeriodMs(), off.MedianPeriodMs(), 20.0);
+#ifdef KORVA_SANITIZED
+    constexpr double spread = 40; // a sanitizer's cost falls unevenly on the two runs
+#else
+    constexpr double spread = 20;
+#endif
+    EXPECT_NEAR(on.MedianPeriodMs(), off.MedianPeriodMs(), spread);
     EXPECT_NEAR(on.MedianPeriodMs(), double(TIxaMonitor::OnlinePeriod), 60.0);
 }
 
