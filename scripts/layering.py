@@ -30,7 +30,8 @@ MAY_INCLUDE = {
     # The controller's texts reach the windows through the link's one code-page conversion.
     "toolkit": {"platform", "link"},
     "widgets": {"platform"},
-    "dialogs": FRONT,
+    # Program Options checks the plant broker's settings by the publisher's own rules.
+    "dialogs": FRONT | {"publish"},
     "maintenance": FRONT,
     "trend": FRONT,
     # The console's main window over every front-end room; its program starts the built-in simulator.

@@ -1,6 +1,7 @@
 #include "dialogs/Options.h"
 
 #include "dialogs/DialogFrame.h"
+#include "publish/Publisher.h"
 #include "toolkit/Application.h"
 #include "toolkit/Dialogs.h"
 #include "toolkit/Help.h"
@@ -18,6 +19,9 @@ constexpr int ClientWidth = 275;
 constexpr int ClientHeight = 127;
 constexpr int UnitsTop = 56;
 constexpr int BackupHeight = 24; // the backup check box under the units
+constexpr int BrokerRow = 24;    // one line of the broker group
+constexpr int BrokerHeight = 22 + 6 * BrokerRow + 4;
+constexpr int BrokerTop = UnitsTop + 63 + 4 + BackupHeight; // under the backup box
 } // namespace
 
 std::vector<TSerialPortInfo> TOptionsForm::SerialDevices(const AnsiString& root) {
@@ -101,6 +105,8 @@ TOptionsForm::TOptionsForm(QWidget* owner, TIxaInterface& link, TCommPort& port)
     BackupBox->setChecked(ReadSetting("BackupBeforeDownload", "0") == "1");
     Place(BackupBox, 8, UnitsTop + 63 + 4, 259, 17);
 
+    CreateBrokerGroup();
+
     OkButton = MakeButton(this, "OkButton", "OK", 192, 8, 75, 25, true);
     CancelButton = MakeButton(this, "CancelButton", "Cancel", 192, 40, 75, 25);
     HelpButton = MakeButton(this, "HelpButton", "Help", 192, 72, 75, 25);
@@ -139,7 +145,8 @@ void TOptionsForm::ShowPortStatus() {
     // The dialog grows by the texts' height; the units move down below them.
     UnitsGroup->move(UnitsGroup->x(), UnitsTop + extra);
     BackupBox->move(BackupBox->x(), UnitsTop + 63 + 4 + extra);
-    setFixedSize(ClientWidth, ClientHeight + BackupHeight + extra);
+    BrokerGroup->move(BrokerGroup->x(), BrokerTop + extra);
+    setFixedSize(ClientWidth, ClientHeight + BackupHeight + BrokerHeight + 8 + extra);
 }
 
 void TOptionsForm::SwitchPort(const AnsiString& name) {
@@ -153,7 +160,78 @@ void TOptionsForm::SwitchPort(const AnsiString& name) {
     Link.Connect();
 }
 
+void TOptionsForm::CreateBrokerGroup() {
+    BrokerGroup = new QGroupBox("Plant broker", this);
+    BrokerGroup->setObjectName("BrokerGroup");
+    BrokerGroup->setFont(FormFont(8));
+    Place(BrokerGroup, 8, BrokerTop, 259, BrokerHeight);
+    BrokerEnabledBox = new QCheckBox("P&ublish to the plant broker", BrokerGroup);
+    BrokerEnabledBox->setObjectName("BrokerEnabledBox");
+    Place(BrokerEnabledBox, 8, 18, 243, 17);
+    const auto field = [this](int row, const char* caption, const char* name, const char* tip) {
+        MakeLabel(BrokerGroup, 8, 20 + row * BrokerRow + 3, caption);
+        auto* edit = new QLineEdit(BrokerGroup);
+        edit->setObjectName(name);
+        edit->setToolTip(tip);
+        Place(edit, 88, 20 + row * BrokerRow, 163, 21);
+        return edit;
+    };
+    BrokerUrlEdit = field(1, "URL", "BrokerUrlEdit", "mqtt://host:1883 or mqtts://host:8883; empty: off");
+    BrokerTopicEdit = field(2, "Topic root", "BrokerTopicEdit", "Every topic begins with this");
+    BrokerTopicEdit->setPlaceholderText(FromSystemName(DefaultRoot()));
+    BrokerCredentialsEdit =
+        field(3, "Credentials file", "BrokerCredentialsEdit",
+              "The file that holds the user name and password (never kept in the settings)");
+    BrokerCaEdit = field(4, "CA file", "BrokerCaEdit",
+                         "The certificate authority that signs the broker's "
+                         "certificate (mqtts://)");
+    BrokerAllowedEdit = field(5, "Allowed writes", "BrokerAllowedEdit",
+                              "Parameters the plant may set, e.g. CF,ACT; empty: none");
+    ShowBrokerSettings(ReadBrokerSettings());
+}
+
+void TOptionsForm::ShowBrokerSettings(const TBrokerSettings& settings) {
+    BrokerEnabledBox->setChecked(settings.Enabled);
+    BrokerUrlEdit->setText(FromSystemName(settings.Url));
+    BrokerTopicEdit->setText(FromSystemName(settings.TopicRoot));
+    BrokerCredentialsEdit->setText(FromSystemName(settings.CredentialsFile));
+    BrokerCaEdit->setText(FromSystemName(settings.CaFile));
+    BrokerAllowedEdit->setText(FromSystemName(settings.AllowedText()));
+}
+
+TBrokerSettings TOptionsForm::BrokerFields() const {
+    TBrokerSettings settings;
+    settings.Enabled = BrokerEnabledBox->isChecked();
+    settings.Url = ToSystemName(BrokerUrlEdit->text());
+    settings.TopicRoot = ToSystemName(BrokerTopicEdit->text());
+    settings.CredentialsFile = ToSystemName(BrokerCredentialsEdit->text());
+    settings.CaFile = ToSystemName(BrokerCaEdit->text());
+    return settings;
+}
+
+std::optional<TBrokerSettings> TOptionsForm::CheckBrokerFields() {
+    try {
+        TBrokerSettings settings = BrokerFields();
+        settings.AllowedWrites = ParseAllowedWritesField(ToSystemName(BrokerAllowedEdit->text()));
+        return CheckBrokerSettings(std::move(settings));
+    } catch (const EBrokerSettings& error) {
+        ShowError(FromSystemName(error.what()));
+        QLineEdit* edit = error.Field == TBrokerField::Url               ? BrokerUrlEdit
+                          : error.Field == TBrokerField::TopicRoot       ? BrokerTopicEdit
+                          : error.Field == TBrokerField::CredentialsFile ? BrokerCredentialsEdit
+                          : error.Field == TBrokerField::CaFile          ? BrokerCaEdit
+                                                                         : BrokerAllowedEdit;
+        edit->setFocus();
+        edit->selectAll();
+        return std::nullopt;
+    }
+}
+
 bool TOptionsForm::OkButtonClick() {
+    // Checked before anything is applied: a refused entry changes nothing.
+    const std::optional<TBrokerSettings> broker = CheckBrokerFields();
+    if (!broker)
+        return false;
     // The text as typed or chosen, unchanged: it may name a device the list does not hold.
     const QString chosen = PortComboBox->currentText();
     if (chosen != FromSystemName(Port.Name)) {
@@ -174,6 +252,7 @@ bool TOptionsForm::OkButtonClick() {
         Link.SetEnglishUnits(UnitsGroup->ItemIndex() == 1);
     // Stored last: an OK that failed on the way, then Cancel, leaves the setting as it was.
     WriteSetting("BackupBeforeDownload", BackupBox->isChecked() ? "1" : "0");
+    WriteBrokerSettings(*broker);
     return true;
 }
 

@@ -16,12 +16,18 @@
 // console's download take a backup of the controller first; OK stores it once the port and the
 // units have been applied, so an OK that failed on the way, then Cancel, leaves it as it was.
 //
+// "Plant broker" (under the backup box): whether and where the console publishes its state and
+// events, and which parameters the plant may write (BrokerSettings.h). OK checks these first, before
+// anything is applied: a bad entry is shown by name and the dialog stays open with nothing changed.
+// They are stored with the backup choice, last; the main window then applies them at once.
+//
 // Errors: an ECommPort while switching is shown ("Korva Windows Error") and the units step is
 // skipped; errors of the units step go to the application's error report (the dialog stays open).
 //
 // Threads: main thread only. The port is closed and opened under the link lock, so the monitor
 // never meets it half switched.
 
+#include "dialogs/BrokerSettings.h"
 #include "link/CommPort.h"
 #include "link/IxaInterface.h"
 #include "platform/SerialPorts.h"
@@ -30,8 +36,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QGroupBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QStringList>
+#include <optional>
 #include <vector>
 
 class TOptionsForm : public QDialog {
@@ -55,6 +64,9 @@ public:
     // Cancel, Escape or the close box: the port in use at opening comes back if OK had switched it.
     void reject() override;
 
+    // The broker fields as they stand (not checked).
+    TBrokerSettings BrokerFields() const;
+
     TCommPort& Port;
     TIxaInterface& Link;
     bool UnitsAtOpen = false;
@@ -65,6 +77,13 @@ public:
     TStaticText* PortStatusText = nullptr; // why the port is not open; hidden while there is no reason
     TRadioGroup* UnitsGroup = nullptr;
     QCheckBox* BackupBox = nullptr;
+    QGroupBox* BrokerGroup = nullptr;
+    QCheckBox* BrokerEnabledBox = nullptr;
+    QLineEdit* BrokerUrlEdit = nullptr;
+    QLineEdit* BrokerTopicEdit = nullptr;
+    QLineEdit* BrokerCredentialsEdit = nullptr;
+    QLineEdit* BrokerCaEdit = nullptr;
+    QLineEdit* BrokerAllowedEdit = nullptr;
     QPushButton* OkButton = nullptr;
     QPushButton* CancelButton = nullptr;
     QPushButton* HelpButton = nullptr;
@@ -74,6 +93,11 @@ private:
     void ShowPortInfo();
     std::vector<TSerialPortInfo> Devices; // as listed
     void SwitchPort(const AnsiString& name);
+    void CreateBrokerGroup();
+    void ShowBrokerSettings(const TBrokerSettings& settings);
+    // The broker fields checked whole; a refusal is shown, its field takes the focus, and nothing is
+    // returned.
+    std::optional<TBrokerSettings> CheckBrokerFields();
     bool FPortSwitched = false;
     AnsiString FPortAtOpen; // open, or lost and waiting to be reopened
 };

@@ -127,11 +127,36 @@ void TIxaInterface::AssertConnected() {
 
 void TIxaInterface::SetTrafficObserver(TTrafficObserver* observer) {
     TLinkLock lock(*this);
-    Observer = observer;
+    Observers[0] = observer;
 }
 
-void TIxaInterface::Notify(TTrafficObserver* observer, TTrafficDirection direction, const AnsiString& line,
-                           TTrafficMark mark, const ECommPort* failure) {
+bool TIxaInterface::AddTrafficObserver(TTrafficObserver* observer) {
+    TLinkLock lock(*this);
+    for (size_t i = 1; i < Observers.size(); ++i) {
+        if (!Observers[i].load()) {
+            Observers[i] = observer;
+            return true;
+        }
+    }
+    return false;
+}
+
+void TIxaInterface::RemoveTrafficObserver(TTrafficObserver* observer) {
+    TLinkLock lock(*this);
+    for (size_t i = 1; i < Observers.size(); ++i)
+        if (Observers[i].load() == observer)
+            Observers[i] = nullptr;
+}
+
+bool TIxaInterface::Observed() const {
+    for (const auto& slot : Observers)
+        if (slot.load(std::memory_order_acquire))
+            return true;
+    return false;
+}
+
+void TIxaInterface::Notify(TTrafficDirection direction, const AnsiString& line, TTrafficMark mark,
+                           const ECommPort* failure) {
     const auto now = std::chrono::steady_clock::now();
     if (direction == TTrafficDirection::Sent)
         ExchangeStart = now;
@@ -150,24 +175,26 @@ void TIxaInterface::Notify(TTrafficObserver* observer, TTrafficDirection directi
         if (Port && Port->Lost())
             event.Detail.append(" ").append(Port->OpenFailure());
     }
-    observer->OnTraffic(event);
+    for (const auto& slot : Observers)
+        if (TTrafficObserver* observer = slot.load(std::memory_order_acquire))
+            observer->OnTraffic(event);
 }
 
 void TIxaInterface::WriteString(const AnsiString& text) {
     AssertOpen();
-    TTrafficObserver* observer = Observer.load(std::memory_order_acquire);
+    const bool observer = Observed();
     try {
         // The line and its end in one write: the controller's side wakes once for it, not twice.
         Port->PutString(text + '\n');
     } catch (const ECommPort& e) {
         if (observer)
-            Notify(observer, TTrafficDirection::Sent, text, TTrafficMark::PortFailed, &e);
+            Notify(TTrafficDirection::Sent, text, TTrafficMark::PortFailed, &e);
         if (Port->Lost())
             Connected = false; // a vanished device, not one refused write
         throw;
     }
     if (observer)
-        Notify(observer, TTrafficDirection::Sent, text, TTrafficMark::None);
+        Notify(TTrafficDirection::Sent, text, TTrafficMark::None);
 }
 
 AnsiString TIxaInterface::ReadString() {
@@ -176,13 +203,13 @@ AnsiString TIxaInterface::ReadString() {
 
 AnsiString TIxaInterface::ReadLine(const AnsiString* echoOf) {
     AssertOpen();
-    TTrafficObserver* observer = Observer.load(std::memory_order_acquire);
+    const bool observer = Observed();
     AnsiString line;
     try {
         line = Port->ReadUntil('\n', unsigned(Timeout.load()), MaxReplyLine);
     } catch (const ECommPort& e) {
         if (observer)
-            Notify(observer, TTrafficDirection::Received, "",
+            Notify(TTrafficDirection::Received, "",
                    e.Error() == TCommPortError::Timeout ? TTrafficMark::Timeout : TTrafficMark::PortFailed,
                    e.Error() == TCommPortError::Timeout ? nullptr : &e);
         Connected = false;
@@ -190,7 +217,7 @@ AnsiString TIxaInterface::ReadLine(const AnsiString* echoOf) {
     }
     if (line.size() > MaxReplyLine) {
         if (observer) // its start is enough to see what it was; the ring keeps 20,000 of them
-            Notify(observer, TTrafficDirection::Received, line.substr(0, 80) + "...", TTrafficMark::BadReply);
+            Notify(TTrafficDirection::Received, line.substr(0, 80) + "...", TTrafficMark::BadReply);
         throw EIxaInterface(TLinkError::CommunicationError); // a stream without line ends is no reply
     }
     if (!line.empty() && line.back() == '\r')
@@ -201,7 +228,7 @@ AnsiString TIxaInterface::ReadLine(const AnsiString* echoOf) {
             mark = line == *echoOf ? TTrafficMark::None : TTrafficMark::WrongEcho;
         else if (line.compare(0, 5, "Error") == 0)
             mark = TTrafficMark::ErrorReply;
-        Notify(observer, TTrafficDirection::Received, line, mark);
+        Notify(TTrafficDirection::Received, line, mark);
     }
     return line;
 }

@@ -24,14 +24,16 @@
 // that strings them together holds Lock itself (TLinkLock). Connected, Version, Address and Timeout
 // are plain shared values (atomic), read by both threads without the lock.
 //
-// Traffic: every line written or read goes to the traffic observer, if one is set (Traffic.h), on
-// the thread of the exchange. Set and clear it with SetTrafficObserver only, which takes the link
-// lock, so that no exchange is calling the old one after it returns.
+// Traffic: every line written or read goes to the traffic observers, if any are set (Traffic.h), on
+// the thread of the exchange: the one of SetTrafficObserver (the traffic log's) and those added
+// beside it (AddTrafficObserver). Each of these calls takes the link lock, so that no exchange is
+// calling an observer after it was cleared or removed.
 
 #include "link/CommPort.h"
 #include "link/Traffic.h"
 #include "platform/SysUtils.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -290,6 +292,11 @@ public:
 
     // nullptr: nobody listens. The observer must outlive its setting.
     void SetTrafficObserver(TTrafficObserver* observer);
+    // Observers beside that one, at most MaxTrafficObservers - 1; false when that many listen. One
+    // removed stops being called when the call returns.
+    static constexpr size_t MaxTrafficObservers = 4;
+    bool AddTrafficObserver(TTrafficObserver* observer);
+    void RemoveTrafficObserver(TTrafficObserver* observer);
 
     // The last command line sent (with its address prefix), shared by all links.
     static AnsiString LastCommand();
@@ -310,8 +317,9 @@ public:
 
 private:
     AnsiString ReadLine(const AnsiString* echoOf); // ReadString; checks the echo of echoOf if given
-    void Notify(TTrafficObserver* observer, TTrafficDirection direction, const AnsiString& line,
-                TTrafficMark mark, const ECommPort* failure = nullptr);
+    bool Observed() const;
+    void Notify(TTrafficDirection direction, const AnsiString& line, TTrafficMark mark,
+                const ECommPort* failure = nullptr);
     void SetUnitTexts(bool english);
     void CheckBetweenExchanges();
     // Counts a dump line against the dump's bounds; past them the link is out of step (the rest of
@@ -321,6 +329,7 @@ private:
     TStringList& LoadFunctionNames(TStringList& list, const char* countName, const char* nameName);
     std::atomic<bool> RefusedVersion{false};
     AnsiString SentCommand; // the command of the exchange in progress (under the lock)
-    std::atomic<TTrafficObserver*> Observer{nullptr};
+    // [0]: SetTrafficObserver's; the others: AddTrafficObserver's.
+    std::array<std::atomic<TTrafficObserver*>, MaxTrafficObservers> Observers{};
     std::chrono::steady_clock::time_point ExchangeStart{}; // under the lock, while observed
 };

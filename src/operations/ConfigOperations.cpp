@@ -1,4 +1,5 @@
 #include "operations/ConfigOperations.h"
+#include "operations/OperationNotices.h"
 
 #include "bus/BusScan.h"
 #include "link/IxaParameterTable.h"
@@ -34,6 +35,7 @@ TBackupResult BackUpController(TIxaInterface& link, const TConfigBackups& backup
     TConfigBackups::TPruneResult pruned = backups.Prune(name, address);
     result.Pruned = std::move(pruned.Removed);
     result.Warnings = std::move(pruned.Warnings);
+    NotifyOperation(link, TOperationNotice::BackupTaken, result.Backup.Stem);
     return result;
 }
 
@@ -218,6 +220,7 @@ EConfigRefused::EConfigRefused(std::vector<TRefusedLine> refused)
 
 TDownloadPlan PlanDownload(TIxaInterface& link, const std::filesystem::path& file) {
     TDownloadPlan plan;
+    plan.Source = file;
     try {
         plan.File = ReadConfigurationFile(file);
     } catch (const EConfig& error) {
@@ -320,6 +323,8 @@ TRestoreResult DownloadPlanned(TIxaInterface& link, const TDownloadPlan& plan,
             }
         }
     }
+    NotifyOperation(link, TOperationNotice::ConfigurationDownloaded,
+                    plan.Source.filename().string() + " (" + std::to_string(result.Lines) + " lines)");
     return result;
 }
 
@@ -349,4 +354,5 @@ TWeighResult WeighTool(TIxaInterface& link, bool save) {
 
 void SaveControllerConfiguration(TIxaInterface& link, bool full) {
     link.SaveConfiguration(full);
+    NotifyOperation(link, TOperationNotice::SavedToController, full ? "full" : "");
 }

@@ -99,6 +99,7 @@ struct TIdentityChange {
 };
 
 struct TDownloadPlan {
+    std::filesystem::path Source; // the file read
     TConfigText File;
     std::vector<TIdentityChange> Changes; // in file order
     bool Active = false;                  // the carriage is active now

@@ -17,6 +17,7 @@
 #include "panel/AddressWait.h"
 #include "panel/FileLauncher.h"
 #include "panel/MaintenanceLauncher.h"
+#include "panel/PlantBroker.h"
 #include "panel/TrendLauncher.h"
 #include "record/TrendHistory.h"
 #include "toolkit/Controls.h"
@@ -261,6 +262,9 @@ public:
     // Trend: Maintenance > Trend... and the monitor's deliveries to its window.
     TTrendLauncher Trend{*this};
     // (end of trend)
+
+    // The plant broker (Program Options): its status field and the monitor's deliveries to it.
+    TPlantBroker Broker{*this};
 
     // Help
     QAction* FileExitItem = nullptr;

@@ -98,6 +98,8 @@ void TKorvaControlPanel::ProgramOptionsItemClick() {
     // window follow the port as it now is. The setting keeps its port either way.
     if (!accepted && !form->PortSwitched())
         return;
+    // The broker's settings as stored by OK, and its unit on the port as it now is.
+    Broker.Apply(accepted);
     // Under an override the setting keeps the stored port: only a port chosen here replaces it.
     if (accepted && (PortOverride.empty() || Port->Name != PortOverride)) {
         CommPortName = Port->Name;

@@ -79,6 +79,7 @@ TKorvaControlPanel::TKorvaControlPanel(QWidget* owner, const AnsiString& portOve
     CreateMaintenanceWindows();
 
     CreateStatusBar();
+    Broker.Apply(false); // as the settings say; a refused setting shows in its status field
     Client->setFixedSize(ClientWidth, ClientHeight);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     adjustSize();
@@ -87,6 +88,7 @@ TKorvaControlPanel::TKorvaControlPanel(QWidget* owner, const AnsiString& portOve
 
 TKorvaControlPanel::~TKorvaControlPanel() {
     SaveSettings();
+    Broker.Stop();                    // it listens to the monitor and the link
     Maintenance.DestroyBusOverview(); // it polls through the monitor
     Monitor.reset();
     Link.reset();
@@ -137,43 +139,60 @@ void TKorvaControlPanel::WireMonitor() {
     TIxaMonitor& m = *Monitor;
     // Each delivery goes to the trend first, so a display handler's error cannot keep it from there.
     using enum TTrendChannel;
+    // The broker's feed takes the value before the display too; the link's events after it, so that
+    // what it tells (the controller's name, the offline reason) is what the panel shows.
     m.OnConnect = [this](TIxaMonitor&) {
         Trend.TrendOnline(true);
         MonitorConnect();
+        Broker.LinkChanged(true);
     };
     m.OnDisconnect = [this](TIxaMonitor&) {
         Trend.TrendOnline(false);
         MonitorDisconnect();
+        Broker.LinkChanged(false);
     };
-    m.OnToolConnect = [this](TIxaMonitor&) { MonitorToolConnect(); };
-    m.OnToolDisconnect = [this](TIxaMonitor&) { MonitorToolDisconnect(); };
+    m.OnToolConnect = [this](TIxaMonitor&) {
+        MonitorToolConnect();
+        Broker.ToolChanged(true);
+    };
+    m.OnToolDisconnect = [this](TIxaMonitor&) {
+        MonitorToolDisconnect();
+        Broker.ToolChanged(false);
+    };
     m.OnCommandForce = [this](TIxaMonitor&, double v) {
         Trend.TrendFeed(CommandForce, v);
+        Broker.Deliver(&TStateFeed::CommandForce, v);
         ShowCommandValue(v);
     };
     m.OnActualForce = [this](TIxaMonitor&, double v) {
         Trend.TrendFeed(ActualForce, v);
+        Broker.Deliver(&TStateFeed::ActualForce, v);
         ShowActualForce(v);
     };
     m.OnPosition = [this](TIxaMonitor&, double v) {
         Trend.TrendFeed(Position, v);
+        Broker.Deliver(&TStateFeed::Position, v);
         ShowPosition(v);
     };
     m.OnSlideAcceleration = [this](TIxaMonitor&, double v) {
         Trend.TrendFeed(Orientation, OrientationDegrees(v));
+        Broker.Deliver(&TStateFeed::SlideAcceleration, v);
         ShowOrientation(v);
     };
     m.OnToolWeight = [this](TIxaMonitor&, double v) { ShowToolWeight(v); };
     m.OnActive = [this](TIxaMonitor&, bool v) {
         Trend.TrendFeed(Active, v);
+        Broker.Deliver(&TStateFeed::Active, v);
         ShowActive(v);
     };
     m.OnToolNumber = [this](TIxaMonitor&, int32_t v) {
         Trend.TrendFeed(ToolNumber, v);
+        Broker.Deliver(&TStateFeed::ToolNumber, v);
         ShowToolNumber(v);
     };
     m.OnMode = [this](TIxaMonitor&, uint8_t v) {
         Trend.TrendFeed(Mode, v);
+        Broker.Deliver(&TStateFeed::Mode, v);
         ShowMode(v);
     };
     // OnIo belongs to the diagnostics window.
@@ -252,6 +271,7 @@ void TKorvaControlPanel::CreateStatusBar() {
     bar->addWidget(PortText);
     bar->addWidget(SimulatorText);
     bar->addWidget(UnsavedText);
+    Broker.CreateStatusField(bar);
     auto* timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, [this] { UpdateStatusBar(); });
     timer->start(500);

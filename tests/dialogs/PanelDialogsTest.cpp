@@ -1,6 +1,7 @@
 // The main window's setup-dialog, help and exit items against the simulated controller: what the
 // window does after each dialog's OK.
 
+#include "support/AnswerModal.h"
 #include "support/PanelTestSupport.h"
 
 #include "NothingWritten.h"
@@ -24,35 +25,6 @@
 #include <vector>
 
 namespace {
-// Runs the item and, once its modal dialog of type T is up, hands it to answer (which closes it).
-// Returns whether the dialog came up.
-template <typename T> bool AnswerModal(QAction* item, std::function<void(T&)> answer) {
-    struct TState {
-        bool Seen = false;
-        bool Done = false; // the item has returned: stop looking
-        std::function<void(T&)> Answer;
-    };
-    auto state = std::make_shared<TState>();
-    state->Answer = std::move(answer);
-    struct TPoll {
-        std::shared_ptr<TState> State;
-        void operator()() const {
-            if (State->Done)
-                return;
-            if (auto* form = dynamic_cast<T*>(QApplication::activeModalWidget())) {
-                State->Seen = true;
-                State->Answer(*form);
-            } else {
-                QTimer::singleShot(5, TPoll{State});
-            }
-        }
-    };
-    QTimer::singleShot(0, TPoll{state});
-    item->trigger();
-    state->Done = true;
-    return state->Seen;
-}
-
 QAction* Item(TKorvaControlPanel& panel, const char* name) {
     return panel.findChild<QAction*>(name);
 }

@@ -253,3 +253,31 @@ TEST(TrafficLog, RingKeepsTheNewestAndPauseDropsEvents) {
     log.CopySince(0, events);
     ASSERT_EQ(events.size(), 1u);
 }
+
+TEST_F(TrafficTest, ObserversBesideTheLogSeeEveryLineUntilRemoved) {
+    TTrafficLog beside, other;
+    ASSERT_TRUE(Rig.Link.AddTrafficObserver(&beside));
+    ASSERT_TRUE(Rig.Link.AddTrafficObserver(&other));
+    Rig.Link.GetCommandForce();
+    EXPECT_EQ(Log.Size(), 4u); // the log's own slot still has it all: the line, its echo, value, OK
+    EXPECT_EQ(beside.Text(false), Log.Text(false));
+    EXPECT_EQ(other.Text(false), Log.Text(false));
+
+    // Taking the log's slot away leaves the others listening; a removed one hears nothing more.
+    Rig.Link.SetTrafficObserver(nullptr);
+    Rig.Link.RemoveTrafficObserver(&other);
+    Rig.Link.GetCommandForce();
+    EXPECT_EQ(Log.Size(), 4u);
+    EXPECT_EQ(beside.Size(), 8u);
+    EXPECT_EQ(other.Size(), 4u);
+
+    // A bounded number of listeners: the one past it is refused, not dropped silently.
+    std::vector<TTrafficLog> more(TIxaInterface::MaxTrafficObservers);
+    size_t added = 0;
+    for (TTrafficLog& log : more)
+        added += Rig.Link.AddTrafficObserver(&log) ? 1 : 0;
+    EXPECT_EQ(added, TIxaInterface::MaxTrafficObservers - 2); // "beside" holds one of the slots
+    Rig.Link.RemoveTrafficObserver(&beside);
+    for (TTrafficLog& log : more)
+        Rig.Link.RemoveTrafficObserver(&log);
+}

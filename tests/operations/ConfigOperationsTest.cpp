@@ -1,5 +1,6 @@
 // The configuration operations against the simulated controller, through the real port and link.
 #include "operations/ConfigOperations.h"
+#include "operations/OperationNotices.h"
 
 #include "support/LinkRig.h"
 
@@ -371,4 +372,44 @@ TEST(SaveControllerConfiguration, FullOrNotAndAFailureIsRaised) {
     EXPECT_EQ(rig.Sent(2), (std::vector<std::string>{"0:SC", "0:SC 1"}));
     rig.Sim.ScriptReply("SC 1", {"Error 3", "OK"});
     EXPECT_THROW(SaveControllerConfiguration(rig.Link, true), EIxa);
+}
+
+namespace {
+// What the operations told, in order, for one link.
+struct TNoticeRecorder final : TOperationListener {
+    explicit TNoticeRecorder(const TIxaInterface& link) : Link(link) { AddOperationListener(this); }
+    ~TNoticeRecorder() override { RemoveOperationListener(this); }
+    void OnOperation(const TIxaInterface& link, TOperationNotice notice,
+                     const std::string& detail) noexcept override {
+        if (&link == &Link)
+            Notices.emplace_back(notice, detail);
+    }
+    const TIxaInterface& Link;
+    std::vector<std::pair<TOperationNotice, std::string>> Notices;
+};
+} // namespace
+
+TEST(OperationNotices, EachOperationThatSucceededIsToldOnceWithWhatItDid) {
+    using N = TOperationNotice;
+    TLinkRig rig;
+    TTempFolder temp;
+    TNoticeRecorder recorder(rig.Link);
+    const fs::path file = temp.Path / "restore.cfg";
+    std::ofstream(file) << "FL 3 40.000\n\nCN IXA Cell 1\n";
+    RestoreFile(rig.Link, file, true);
+    const TBackupResult backup = BackUpController(rig.Link, TConfigBackups(temp.Path / "Backups"), At(8, 12));
+    SaveControllerConfiguration(rig.Link, false);
+    using TList = std::vector<std::pair<TOperationNotice, std::string>>;
+    EXPECT_EQ(recorder.Notices, (TList{{N::ConfigurationDownloaded, "restore.cfg (2 lines)"},
+                                       {N::SavedToController, "full"},
+                                       {N::BackupTaken, backup.Backup.Stem},
+                                       {N::SavedToController, ""}}));
+
+    // What failed is not told: a refused save, a download refused mid-way.
+    recorder.Notices.clear();
+    rig.Sim.ScriptReply("SC", {"Error 3", "OK"});
+    EXPECT_THROW(SaveControllerConfiguration(rig.Link, false), EIxa);
+    rig.Sim.ScriptReply("CN IXA Cell 1", {"Error 3", "OK"});
+    EXPECT_THROW(RestoreFile(rig.Link, file, false), ERestoreRefused);
+    EXPECT_TRUE(recorder.Notices.empty());
 }
