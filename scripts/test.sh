@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs what the build needs (when missing), builds with 2 jobs and runs every test.
 # Usage: scripts/test.sh          the default preset (every test, the fault soak and the layering
-#                                 check included); then the Qt-free layers' tests (label link,
-#                                 config, sim, monitor, record, bus, cli, operations, soak) under
+#                                 check included; six tests at a time, or KORVA_TEST_JOBS, then
+#                                 the figures against the clock one at a time); then the Qt-free
+#                                 layers' tests (label link, config, sim, monitor, record, bus,
+#                                 cli, operations, publish, soak) under
 #                                 ThreadSanitizer (tsan) and under AddressSanitizer + UBSan (asan),
 #                                 without the link suite's repeats over tcp:// and rfc2217://; then
 #                                 a bounded run of each fuzz target (10 s for the configuration
-#                                 targets, 30 s for the reply grammar and the simulator, or
-#                                 KORVA_FUZZ_SECONDS each); the Windows build of the Qt-free layers
+#                                 targets and the plant's payloads, 30 s for the reply grammar and
+#                                 the simulator, or KORVA_FUZZ_SECONDS each; two at a time); the Windows build of the Qt-free layers
 #                                 and korva.exe, run under Wine against the simulator (win32,
 #                                 wine-check.sh); and the Debian package, installed and checked
 #                                 (package.sh). The default run ends with a short guard of the
@@ -41,9 +43,18 @@ build() {
     cmake --preset "$1" && cmake --build --preset "$1"
 }
 
+# Most tests wait on the simulator's replies and time limits, not on the processor: six at a time
+# on two cores (each is bounded by its own deadlines). The figures against the clock (label timing)
+# then run one at a time on a quiet machine; the sanitizer presets leave them out.
+jobs=${KORVA_TEST_JOBS:-6}
 run() {
     stage "$1 build" build "$1"
-    stage "$1 test" ctest --preset "$1" "${@:2}"
+    if [ "$1" = default ]; then
+        stage "$1 test" ctest --preset "$1" -LE timing -j "$jobs" "${@:2}"
+        stage "$1 timing" ctest --preset "$1" -L timing -j 1 "${@:2}"
+    else
+        stage "$1 test" ctest --preset "$1" -j "$jobs" "${@:2}"
+    fi
 }
 
 # Each fuzz target from its seeds in fuzz/corpus/<target> (read only; what it finds goes to
@@ -93,7 +104,7 @@ win32() {
     stage "win32 wine" scripts/wine-check.sh
 }
 
-sanitized='link|config|sim|monitor|record|bus|cli|operations|soak'
+sanitized='link|config|sim|monitor|record|bus|cli|operations|publish|soak'
 if [ $# -gt 0 ]; then
     case "$1" in
     fuzz) fuzz ;;
