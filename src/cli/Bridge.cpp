@@ -9,6 +9,7 @@
 #include "platform/Thread.h"
 #include "publish/Publisher.h"
 #include "publish/StateFeed.h"
+#include "publish/TrafficEvents.h"
 
 #include <cerrno>
 #include <chrono>
@@ -209,6 +210,15 @@ int BridgeOne(const TBridgeArgs& b, const std::string& portName, int stopFd, TWa
             return ExitOk;
     }
     bool everConnected = false;
+    // Error replies (to the plant's writes) as events.
+    TPlantTraffic traffic;
+    traffic.Publisher = &publisher;
+    link.AddTrafficObserver(&traffic);
+    struct TRemove {
+        TIxaInterface& Link;
+        TPlantTraffic& Traffic;
+        ~TRemove() { Link.RemoveTrafficObserver(&Traffic); }
+    } remove{link, traffic};
     TIxaMonitor monitor(link);
     feed.Attach(monitor);
     monitor.OnConnect = [&](TIxaMonitor&) {

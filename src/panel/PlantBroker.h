@@ -23,6 +23,7 @@
 #include "operations/OperationNotices.h"
 #include "publish/Publisher.h"
 #include "publish/StateFeed.h"
+#include "publish/TrafficEvents.h"
 
 #include <QPointer>
 #include <QString>
@@ -71,16 +72,6 @@ public:
     std::chrono::milliseconds BusyWait{5000};
 
 private:
-    // The link's traffic: the operator's commands, error replies, and why the link was lost.
-    class TTraffic final : public TTrafficObserver {
-    public:
-        void OnTraffic(const TTrafficEvent& event) noexcept override;
-        std::string LostReason();
-        TPublisher* Publisher = nullptr; // set while listening
-    private:
-        std::mutex Mutex;
-        std::string LastCommand, LastFailure;
-    };
     class TOperations final : public TOperationListener {
     public:
         void OnOperation(const TIxaInterface& link, TOperationNotice notice,
@@ -107,6 +98,6 @@ private:
     // The receiver of what the publisher's thread hands to the main thread; freed after the
     // publisher, so that nothing handed over runs against a publisher that is gone.
     QObject* Context = nullptr;
-    TTraffic Traffic;
+    TPlantTraffic Traffic; // the operator's commands, error replies, and why the link was lost
     TOperations Operations;
 };

@@ -329,6 +329,10 @@ TEST(CommPortLost, AVanishedDeviceClosesThePortAndReopenTakesItUpAgain) {
         ASSERT_TRUE(port.Opened) << port.OpenFailure();
 
         first.reset(); // both ends gone, as when the adapter is pulled out
+        // The name now leads nowhere. (Not the old pseudo-terminal's path: the system hands its
+        // number out again at once, perhaps to another test running beside this one.)
+        ::unlink(link.c_str());
+        ASSERT_EQ(::symlink((link + "-gone").c_str(), link.c_str()), 0);
         try {
             row.Call(port);
             ADD_FAILURE() << "a hung-up line must not look like an idle one";

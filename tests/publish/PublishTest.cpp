@@ -330,6 +330,24 @@ TEST_F(Publish, TheBridgeTellsThePlantWhenTheControllerStopsAnsweringAndWhenItIs
     EXPECT_EQ(WaitLine(sub, {unit + "/status offline"}, 10, before), "") << sub.Text();
 }
 
+// A write the registry passes but the controller refuses: the result says so, and the event topic
+// carries the controller's error reply with the command it refused.
+TEST_F(Publish, TheBridgeTellsThePlantOfAnErrorReply) {
+    sim::TSimulator sim;
+    sim.ScriptReply("CF 42.500", {"Error 3", "OK"});
+    TChild sub = Shared->Subscribe(Root + "/#", "sub-error");
+    TChild bridge({KORVA_PROGRAM, "--port", sim.SlavePath(), "bridge", "--broker", Shared->Url(), "--root",
+                   Root, "--credentials", Shared->Credentials(), "--allow-writes", "CF"},
+                  (Shared->Dir / "bridge-error.log").string());
+    const std::string unit = Root + "/" + UnitLevel(sim.SlavePath(), 0);
+    ASSERT_NE(WaitLine(sub, {unit + "/event ", "\"link-regained\""}, 8000), "")
+        << sub.Text() << bridge.Errors();
+    ASSERT_TRUE(Shared->Publish(unit + "/set/CF", "42.5"));
+    EXPECT_NE(WaitLine(sub, {unit + "/result ", "\"ok\":false"}, 8000), "") << sub.Text() << bridge.Errors();
+    EXPECT_NE(WaitLine(sub, {unit + "/event ", "\"error-reply\"", "0:CF 42.500"}, 8000), "")
+        << sub.Text() << bridge.Errors();
+}
+
 TEST_F(Publish, TheBridgeForTheWholeLinePublishesEachUnitAndWritesToTheOneNamed) {
     sim::TSimOptions options;
     options.Units = {0, 3};
