@@ -48,19 +48,24 @@ std::time_t At(int day, int hour) {
     return std::mktime(&t);
 }
 
-} // namespace
-
-TEST(BackUpController, BothDumpsIntoANewBackupAndTheNewestKept) {
-    TLinkRig rig;
-    TTempFolder temp;
-    const TConfigBackups backups(temp.Path);
-    // An older backup of the same controller, and one more than the limit in all.
+// As many older backups of the unit at address 0 as are kept, a minute apart.
+void FillToTheLimit(const TConfigBackups& backups) {
     for (size_t i = 0; i < TConfigBackups::KeepCount; ++i) {
         const TConfigBackups::TBackup old =
             backups.NewBackup("IXA Cell 1", 0, At(1, 0) + std::time_t(i) * 60);
         std::ofstream(old.Controller) << "CN IXA Cell 1\n";
         std::ofstream(old.Tool) << "TN 0\n";
     }
+}
+
+} // namespace
+
+TEST(BackUpController, BothDumpsIntoANewBackupAndTheNewestKept) {
+    TLinkRig rig;
+    TTempFolder temp;
+    const TConfigBackups backups(temp.Path);
+    // Older backups of the same controller: with the new one, one more than the limit in all.
+    FillToTheLimit(backups);
     const auto oldest = backups.List("IXA Cell 1", 0).front();
     size_t lines = 0;
     rig.Sim.ClearReceived();
@@ -104,12 +109,7 @@ TEST(BackUpController, HalfABackupIsRemovedWholeAndNothingPruned) {
     TLinkRig rig;
     TTempFolder temp;
     const TConfigBackups backups(temp.Path);
-    for (size_t i = 0; i < TConfigBackups::KeepCount; ++i) {
-        const TConfigBackups::TBackup old =
-            backups.NewBackup("IXA Cell 1", 0, At(1, 0) + std::time_t(i) * 60);
-        std::ofstream(old.Controller) << "CN IXA Cell 1\n";
-        std::ofstream(old.Tool) << "TN 0\n";
-    }
+    FillToTheLimit(backups);
     rig.Sim.ScriptReply("DTC", {"Error 2", "OK"}); // the controller dump went, the tool dump fails
     EXPECT_THROW(BackUpController(rig.Link, backups, At(8, 12)), EIxa);
     const auto left = backups.List("IXA Cell 1", 0);
