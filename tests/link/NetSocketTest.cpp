@@ -45,17 +45,23 @@ struct TClient {
     NetSocket::TSocket Socket = NetSocket::NoSocket;
 };
 
+// The client connected to the peer, and the peer's end accepted.
+void ConnectTo(TPeer& peer, TClient& client) {
+    ASSERT_FALSE(peer.Port.empty());
+    int error = 0;
+    std::string words;
+    client.Socket = NetSocket::Connect("127.0.0.1", peer.Port, 2000, error, words);
+    ASSERT_NE(client.Socket, NetSocket::NoSocket) << error;
+    ASSERT_TRUE(peer.Accept());
+}
+
 } // namespace
 
 TEST(NetSocket, NothingYetThenBytesThenThePeersCloseAreToldApart) {
     TPeer peer;
-    ASSERT_FALSE(peer.Port.empty());
-    int error = 0;
-    std::string words;
     TClient client;
-    client.Socket = NetSocket::Connect("127.0.0.1", peer.Port, 2000, error, words);
-    ASSERT_NE(client.Socket, NetSocket::NoSocket) << error;
-    ASSERT_TRUE(peer.Accept());
+    ASSERT_NO_FATAL_FAILURE(ConnectTo(peer, client));
+    int error = 0;
     NetSocket::Tune(client.Socket);
 
     // Nothing sent yet: no byte counted, a read that would block, a wait that runs out.
@@ -87,13 +93,9 @@ TEST(NetSocket, NothingYetThenBytesThenThePeersCloseAreToldApart) {
 
 TEST(NetSocket, WritesToAPeerThatHasGoneFailWithAConnectionError) {
     TPeer peer;
-    ASSERT_FALSE(peer.Port.empty());
-    int error = 0;
-    std::string words;
     TClient client;
-    client.Socket = NetSocket::Connect("127.0.0.1", peer.Port, 2000, error, words);
-    ASSERT_NE(client.Socket, NetSocket::NoSocket) << error;
-    ASSERT_TRUE(peer.Accept());
+    ASSERT_NO_FATAL_FAILURE(ConnectTo(peer, client));
+    int error = 0;
     ::close(peer.Accepted);
     peer.Accepted = -1;
     // The first write may still be taken; the peer's reset makes a later one fail. The process
