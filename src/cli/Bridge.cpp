@@ -268,18 +268,7 @@ int BridgeAll(const TBridgeArgs& b, const std::string& portName, int stopFd, TWa
     std::map<int, TUnitInfo> infos;
     for (;;) {
         if (!b.Units.empty()) {
-            for (size_t start = 0; start <= b.Units.size();) {
-                size_t end = b.Units.find(',', start);
-                if (end == std::string::npos)
-                    end = b.Units.size();
-                const std::string text = b.Units.substr(start, end - start);
-                char* stop = nullptr;
-                const long n = std::strtol(text.c_str(), &stop, 10);
-                if (text.empty() || *stop || n < 0 || n > 15)
-                    throw EUsage("--units: \"" + text + "\" is no address from 0 to 15");
-                addresses.push_back(int(n));
-                start = end + 1;
-            }
+            addresses = UnitList(b.Units);
         } else {
             TBusScan scan(link);
             for (const TBusUnit& unit : scan.Run()) {

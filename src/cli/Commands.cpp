@@ -324,24 +324,6 @@ int Send(TSession& s, const std::vector<std::string>& args) {
 
 TBusScanOptions ScanOptions(const TSession& s);
 
-// "0,3,7": addresses 0..15.
-std::vector<int> UnitList(const std::string& text) {
-    std::vector<int> units;
-    size_t at = 0;
-    while (true) {
-        const size_t comma = text.find(',', at);
-        const std::string item = text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
-        char* end = nullptr;
-        const long address = std::strtol(item.c_str(), &end, 10);
-        if (item.empty() || *end != '\0' || address < 0 || address > 15)
-            throw EUsage("--units needs addresses from 0 to 15, such as 0,3,7");
-        units.push_back(static_cast<int>(address));
-        if (comma == std::string::npos)
-            return units;
-        at = comma + 1;
-    }
-}
-
 // Every unit of the line, one row each per round, through the console's bus poller: a round gives
 // each unit not waiting out its backoff one turn; a silent unit costs one time-limit, then shows as
 // offline with its last values until it answers again.
@@ -899,6 +881,23 @@ const TCommand Commands[] = {
 // clang-format on
 
 } // namespace
+
+std::vector<int> UnitList(const std::string& text) {
+    std::vector<int> units;
+    size_t at = 0;
+    while (true) {
+        const size_t comma = text.find(',', at);
+        const std::string item = text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        char* end = nullptr;
+        const long address = std::strtol(item.c_str(), &end, 10);
+        if (item.empty() || *end != '\0' || address < 0 || address > 15)
+            throw EUsage("--units needs addresses from 0 to 15, such as 0,3,7");
+        units.push_back(static_cast<int>(address));
+        if (comma == std::string::npos)
+            return units;
+        at = comma + 1;
+    }
+}
 
 std::string CommandList() {
     // A synopsis too long for its column stands on a line of its own, its summary under it.

@@ -31,3 +31,6 @@ std::string CommandList();
 
 // The help text of one command, or nullptr when there is no such command.
 const char* CommandHelp(const std::string& command);
+
+// "--units 0,3,7": addresses from 0 to 15, or EUsage.
+std::vector<int> UnitList(const std::string& text);
