@@ -108,13 +108,7 @@ void TIxaMonitor::Pass(bool forced) {
 }
 
 void TIxaMonitor::CheckState() {
-    // Read under the link lock: a handshake of the main thread's is in progress until it ends, and
-    // its passing "not connected" is no loss.
-    bool connected;
-    {
-        TLinkLock lock(Link);
-        connected = Link.Connected;
-    }
+    bool connected = LinkConnected();
     if (!Online && connected) {
         Online = true;
         try {
@@ -124,7 +118,7 @@ void TIxaMonitor::CheckState() {
             throw;
         }
         Period = OnlinePeriod;
-        connected = Link.Connected; // the refresh's own outcome
+        connected = LinkConnected(); // the refresh's own outcome, or the handshake after it
     }
     if (Online && !connected) {
         Online = false;
@@ -148,11 +142,22 @@ void TIxaMonitor::CheckState() {
     }
 }
 
+// Read under the link lock: a handshake of the other thread's is in progress until it ends, and its
+// passing "not connected" is no loss.
+bool TIxaMonitor::LinkConnected() {
+    TLinkLock lock(Link);
+    return Link.Connected;
+}
+
 void TIxaMonitor::ConnectAndRefresh() {
     Gate();
-    Link.Connect();
-    if (!Link.Connected)
-        return;
+    {
+        // The outcome of this handshake, not of one the other thread starts right after it.
+        TLinkLock lock(Link);
+        Link.Connect();
+        if (!Link.Connected)
+            return;
+    }
     Raise(OnConnect);
     ReadActive(true);
     ReadMode(true);

@@ -147,6 +147,7 @@ private:
     void Execute() override;
     void Pass(bool forced);
     void CheckState();
+    bool LinkConnected();
     void Gate();
     void PurgePort();
     void ReopenPort();
