@@ -57,8 +57,12 @@ template <typename TExit> bool EditorEnter(char& key, TExit exit) {
 } // namespace
 
 void TKorvaControlPanel::SaveControllerConfig(bool full) {
-    if (!Link->Connected)
+    // The operator asked for the save while the unit was online; a line lost since is no silent skip.
+    if (!Link->Connected) {
+        ShowError(ToQString(EIxaInterface(TLinkError::NotConnected).Message) +
+                  "\n\nThe configuration was not saved to non-volatile memory.");
         return;
+    }
     auto busy = std::make_unique<TSavingConfig>(this);
     busy->ShowAndPaint();
     bool failed = true;

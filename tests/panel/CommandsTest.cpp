@@ -542,13 +542,16 @@ TEST_F(TCommandsTest, ABusyWindowStandsWhileTheToolIsWeighed) {
     EXPECT_EQ(busyAtQuestion, 0);
 }
 
-TEST_F(TCommandsTest, SavingWhileOfflineDoesNothing) {
+// A save asked for just before the line was lost sends nothing and says that it was not made.
+TEST_F(TCommandsTest, SavingWhileOfflineSendsNothingAndSaysSo) {
     StartSimulator().InjectFault(sim::TSimFault::Silent, -1); // a line that would carry a save
     TKorvaControlPanel& p = OpenPanel();
     ASSERT_TRUE(Sim->WaitReceived(1, 3000)); // the monitor's handshake went unanswered
     p.SaveControllerConfig(true);
     p.SaveControllerConfig(false);
-    EXPECT_TRUE(Dialogs->Boxes.empty());
+    ASSERT_EQ(Dialogs->Boxes.size(), 2u);
+    for (const auto& box : Dialogs->Boxes)
+        EXPECT_EQ(box.Text, "IXA not connected!\n\nThe configuration was not saved to non-volatile memory.");
     EXPECT_EQ(SavingWindowsAlive(), 0);
     EXPECT_TRUE(Commands(*Sim).empty());
 }
