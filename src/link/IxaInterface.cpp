@@ -76,6 +76,14 @@ TLinkLock::~TLinkLock() {
     Mutex.unlock();
 }
 
+TConfigTransferScope::TConfigTransferScope(TIxaInterface& link)
+    : Transferring(link.Transferring), Saved(link.Transferring) {
+    Transferring = true;
+}
+TConfigTransferScope::~TConfigTransferScope() {
+    Transferring = Saved;
+}
+
 TReplyTimeLimit::TReplyTimeLimit(TIxaInterface& link, int limitMs)
     : Timeout(link.Timeout), Saved(link.Timeout) {
     Timeout = limitMs;
@@ -166,7 +174,8 @@ void TIxaInterface::Notify(TTrafficDirection direction, const AnsiString& line, 
                         CurrentTrafficOrigin(),
                         mark,
                         line,
-                        {}};
+                        {},
+                        Transferring};
     if (failure) {
         // The port's message, the system's reason, and whether the device went with it.
         event.Detail = failure->what();

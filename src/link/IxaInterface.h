@@ -122,6 +122,20 @@ private:
     int Saved;
 };
 
+// Marks the lines sent in one scope, under the link lock, as a configuration file's for the traffic
+// observers: the plant sees one download, not a command per line.
+class TConfigTransferScope {
+public:
+    explicit TConfigTransferScope(TIxaInterface& link);
+    ~TConfigTransferScope();
+    TConfigTransferScope(const TConfigTransferScope&) = delete;
+    TConfigTransferScope& operator=(const TConfigTransferScope&) = delete;
+
+private:
+    bool& Transferring;
+    bool Saved;
+};
+
 class TIxaInterface {
 public:
     static constexpr size_t MaxReplyLine = 4096; // a longer line is a bad reply
@@ -332,4 +346,6 @@ private:
     // [0]: SetTrafficObserver's; the others: AddTrafficObserver's.
     std::array<std::atomic<TTrafficObserver*>, MaxTrafficObservers> Observers{};
     std::chrono::steady_clock::time_point ExchangeStart{}; // under the lock, while observed
+    bool Transferring = false; // under the lock: a configuration file's lines are being sent
+    friend class TConfigTransferScope;
 };

@@ -142,6 +142,7 @@ void TIxaInterface::DownloadCfg(const AnsiString& fileName, const TTransferProgr
     CheckConfigText(text);
     CheckConfigValues(text);
     const std::vector<AnsiString> lines = SplitLines(text);
+    TConfigTransferScope transfer(*this);
     for (size_t i = 0; i < lines.size(); ++i) {
         const AnsiString& line = lines[i];
         if (i > 0)

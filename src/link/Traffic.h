@@ -44,6 +44,7 @@ struct TTrafficEvent {
     TTrafficMark Mark = TTrafficMark::None;
     AnsiString Line;   // without the line end
     AnsiString Detail; // the port's reason for PortFailed, else empty
+    bool Transfer = false; // a line of a configuration file being sent
 };
 
 class TTrafficObserver {

@@ -285,6 +285,7 @@ TRestoreResult DownloadPlanned(TIxaInterface& link, const TDownloadPlan& plan,
                                const std::vector<size_t>& leaveOut, const TTransferProgress& progress) {
     TLinkLock lock(link);
     link.AssertConnected();
+    TConfigTransferScope transfer(link);
     TRestoreResult result;
     const size_t total = plan.File.Entries.size();
     std::vector<size_t> applied;

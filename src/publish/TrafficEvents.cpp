@@ -10,9 +10,10 @@ void TPlantTraffic::OnTraffic(const TTrafficEvent& event) noexcept {
         if (event.Direction == TTrafficDirection::Sent) {
             LastCommand = event.Line;
             // A command that asks nothing, sent for this console's operator (the plant's writes
-            // have a result of their own, the monitor only asks).
+            // have a result of their own, the monitor only asks). A downloaded file's lines are
+            // one event of their own when the download ends.
             if (event.Origin == TTrafficOrigin::Operator && event.Mark == TTrafficMark::None &&
-                event.Line.find('?') == std::string::npos)
+                !event.Transfer && event.Line.find('?') == std::string::npos)
                 Publisher->PublishEvent(TPlantEvent::OperatorCommand, event.Line);
         } else if (event.Direction == TTrafficDirection::Received && event.Mark == TTrafficMark::ErrorReply) {
             Publisher->PublishEvent(TPlantEvent::ErrorReply,

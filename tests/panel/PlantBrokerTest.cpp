@@ -6,6 +6,7 @@
 #include "dialogs/BrokerSettings.h"
 #include "dialogs/Options.h"
 #include "maintenance/TrafficLog.h"
+#include "operations/ConfigOperations.h"
 #include "panel/Saveconfig.h"
 #include "publish/Broker.h"
 
@@ -204,6 +205,16 @@ TEST_F(TPlantBrokerTest, ConsoleEventsReachTheBroker) {
     p.SaveToControllerItem->trigger();
     EXPECT_TRUE(WaitLine(sub, topic + "/event ", "\"saved-to-controller\""));
     EXPECT_TRUE(WaitLine(sub, topic + "/event ", "\"command\":\"0:SC\""));
+
+    // A downloaded file is one event when it ends, not a command per line.
+    const std::string file = SettingsDir.filePath("unit.cfg").toStdString();
+    p.Link->UploadIxaCfg(file);
+    const size_t commands = Payloads(sub, topic + "/event").size();
+    RestoreFile(*p.Link, file, false);
+    EXPECT_TRUE(WaitLine(sub, topic + "/event ", "\"configuration-downloaded\""));
+    const auto events = Payloads(sub, topic + "/event");
+    for (size_t i = commands; i < events.size(); ++i)
+        EXPECT_EQ(events[i].find("operator-command"), std::string::npos) << events[i];
 
     // A controller's error reply, in words, with the command it refused.
     try {
