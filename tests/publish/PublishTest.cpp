@@ -124,6 +124,7 @@ TEST_F(Publish, RetainedStatusAndInfoThenAtMostOneStateMessagePerPass) {
         << unit.Publisher->Status().Detail;
     // A subscriber that comes later still learns who is there: status and info are retained.
     TChild sub = Shared->Subscribe(Root + "/#", "sub-step");
+    ASSERT_TRUE(Shared->Listening(sub, Root + "/marker")); // what is published next is not missed
     EXPECT_NE(WaitLine(sub, {"1 " + t + "/status online"}), "");
     EXPECT_NE(WaitLine(sub, {"1 " + t + "/info ", "\"controllerName\":\"IXA Cell 1\"", "\"address\":0"}), "");
     // Two values change after every pass for a while: each pass may send one message, no more, and
@@ -296,6 +297,7 @@ TEST_F(Publish, AWrongPasswordIsRefusedWithTheBrokersReason) {
 TEST_F(Publish, TheBrokersLastWillMarksAKilledBridgeOffline) {
     sim::TSimulator sim;
     TChild sub = Shared->Subscribe(Root + "/#", "sub-will");
+    ASSERT_TRUE(Shared->Listening(sub, Root + "/marker")); // what is published next is not missed
     TChild bridge({KORVA_PROGRAM, "--port", sim.SlavePath(), "bridge", "--broker", Shared->Url(), "--root",
                    Root, "--credentials", Shared->Credentials()},
                   (Shared->Dir / "bridge-will.log").string());
@@ -310,6 +312,7 @@ TEST_F(Publish, TheBrokersLastWillMarksAKilledBridgeOffline) {
 TEST_F(Publish, TheBridgeTellsThePlantWhenTheControllerStopsAnsweringAndWhenItIsBack) {
     sim::TSimulator sim;
     TChild sub = Shared->Subscribe(Root + "/#", "sub-link");
+    ASSERT_TRUE(Shared->Listening(sub, Root + "/marker")); // what is published next is not missed
     TChild bridge({KORVA_PROGRAM, "--port", sim.SlavePath(), "bridge", "--broker", Shared->Url(), "--root",
                    Root, "--credentials", Shared->Credentials()},
                   (Shared->Dir / "bridge-link.log").string());
@@ -336,6 +339,7 @@ TEST_F(Publish, TheBridgeTellsThePlantOfAnErrorReply) {
     sim::TSimulator sim;
     sim.ScriptReply("CF 42.500", {"Error 3", "OK"});
     TChild sub = Shared->Subscribe(Root + "/#", "sub-error");
+    ASSERT_TRUE(Shared->Listening(sub, Root + "/marker")); // what is published next is not missed
     TChild bridge({KORVA_PROGRAM, "--port", sim.SlavePath(), "bridge", "--broker", Shared->Url(), "--root",
                    Root, "--credentials", Shared->Credentials(), "--allow-writes", "CF"},
                   (Shared->Dir / "bridge-error.log").string());
@@ -353,6 +357,7 @@ TEST_F(Publish, TheBridgeForTheWholeLinePublishesEachUnitAndWritesToTheOneNamed)
     options.Units = {0, 3};
     sim::TSimulator sim(options);
     TChild sub = Shared->Subscribe(Root + "/#", "sub-all");
+    ASSERT_TRUE(Shared->Listening(sub, Root + "/marker")); // what is published next is not missed
     TChild bridge({KORVA_PROGRAM, "--port", sim.SlavePath(), "bridge", "--all", "--units", "0,3", "--broker",
                    Shared->Url(), "--root", Root, "--credentials", Shared->Credentials(), "--allow-writes",
                    "CF"},
