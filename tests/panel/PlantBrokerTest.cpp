@@ -209,6 +209,7 @@ TEST_F(TPlantBrokerTest, ConsoleEventsReachTheBroker) {
     // A downloaded file is one event when it ends, not a command per line.
     const std::string file = SettingsDir.filePath("unit.cfg").toStdString();
     p.Link->UploadIxaCfg(file);
+    ASSERT_TRUE(WaitLine(sub, topic + "/event ", "\"command\":\"0:DCC\"")); // the upload's own command
     const size_t commands = Payloads(sub, topic + "/event").size();
     RestoreFile(*p.Link, file, false);
     EXPECT_TRUE(WaitLine(sub, topic + "/event ", "\"configuration-downloaded\""));
