@@ -42,7 +42,20 @@ bool ShowsNumber(const TStaticText* readout) {
 // One step of the online display: a failure (a controller error, a reply the link could not read,
 // a value the gauges refuse) is shown by the step's own field, and the display goes on with its
 // next step, so no single reply can leave the panel contradicting the link.
-template <typename TStep, typename TFailed> void DisplayStep(TStep step, TFailed failed) {
+// A step after the line was lost in the middle of the display fails at once: waiting out the reply
+// time limit again for each field would freeze the window for seconds, and the monitor's disconnect
+// follows. The state is read under the link lock, so a handshake in progress is waited for.
+template <typename TStep, typename TFailed>
+void DisplayStep(TIxaInterface& link, TStep step, TFailed failed) {
+    bool lost;
+    {
+        TLinkLock lock(link);
+        lost = !link.Connected;
+    }
+    if (lost) {
+        failed(QString::fromStdString(EIxaInterface(TLinkError::NotConnected).Message));
+        return;
+    }
     try {
         step();
     } catch (const std::exception& error) {
@@ -59,6 +72,7 @@ void SetEnabled(std::initializer_list<QWidget*> controls, bool enabled) {
 void TKorvaControlPanel::MonitorConnect() {
     TUpdatingScope updating(Updating);
     DisplayStep(
+        *Link,
         [&] {
             Link->GetEnglishUnits();
             CommandBarUnits->setText(
@@ -72,11 +86,13 @@ void TKorvaControlPanel::MonitorConnect() {
                 units->setText(UnknownText);
         });
     // Online whatever the name's reply: the status field shows that reply's failure instead.
-    DisplayStep([&] { OnlineStatus->setText(ToQString(Link->GetControllerName())); },
-                [&](const QString& failure) { OnlineStatus->setText(failure); });
+    DisplayStep(
+        *Link, [&] { OnlineStatus->setText(ToQString(Link->GetControllerName())); },
+        [&](const QString& failure) { OnlineStatus->setText(failure); });
     OnlineStatus->SetColor(clr::Green);
     OnlineStatus->setToolTip({});
     DisplayStep(
+        *Link,
         [&] {
             SerialOverrideBox->setChecked(Link->GetSerialOverride());
             SerialOverrideBox->setToolTip({});
@@ -89,7 +105,8 @@ void TKorvaControlPanel::MonitorConnect() {
                 ToolNumberUpDown, SerialOverrideBox},
                true);
     ToolWeightValue->SetColor(clr::Olive);
-    DisplayStep([&] { UpdateModeGroup(); }, [&](const QString&) { ModeGroup->SetItemIndex(-1); });
+    DisplayStep(
+        *Link, [&] { UpdateModeGroup(); }, [&](const QString&) { ModeGroup->SetItemIndex(-1); });
 }
 
 void TKorvaControlPanel::MonitorDisconnect() {
@@ -137,8 +154,9 @@ void TKorvaControlPanel::MonitorToolDisconnect() {
 }
 
 void TKorvaControlPanel::ReadToolType() {
-    DisplayStep([&] { ToolTypeStatus->setText(ToQString(Link->GetToolType())); },
-                [&](const QString& failure) { ToolTypeStatus->setText(failure); });
+    DisplayStep(
+        *Link, [&] { ToolTypeStatus->setText(ToQString(Link->GetToolType())); },
+        [&](const QString& failure) { ToolTypeStatus->setText(failure); });
 }
 
 void TKorvaControlPanel::UpdateModeGroup() {
@@ -278,6 +296,7 @@ void ShowUnknownScale(TCGauge* gauge, std::initializer_list<TStaticText*> marks)
 void TKorvaControlPanel::SetupForceGauge() {
     const auto unknown = [&] { ShowUnknownScale(ForceGauge, {ForceGaugeMax, ForceGaugeMid, ForceGaugeMin}); };
     DisplayStep(
+        *Link,
         [&] {
             const TScaleEnds ends = ForceScaleEnds(*Link);
             if (!ends.Drawable()) {
@@ -294,6 +313,7 @@ void TKorvaControlPanel::SetupPositionGauge() {
     double max = 0;
     bool known = false;
     DisplayStep(
+        *Link,
         [&] {
             const TScaleEnds ends = PositionScaleEnds(*Link);
             max = ends.High;
@@ -313,6 +333,7 @@ void TKorvaControlPanel::SetupPositionGauge() {
     // Limits that cannot be read have no place on the scale: their lines are hidden.
     bool limits = false;
     DisplayStep(
+        *Link,
         [&] {
             PosLimitTicks = GaugeTicks(Link->GetPosPositionLimit(), 100);
             NegLimitTicks = GaugeTicks(Link->GetNegPositionLimit(), 100);
@@ -342,6 +363,7 @@ void TKorvaControlPanel::SetupCommandBar() {
         const char* pattern = position ? "0.00" : "0.0";
         const double factor = position ? 100 : 10;
         DisplayStep(
+            *Link,
             [&] {
                 const TScaleEnds ends = position ? PositionScaleEnds(*Link) : ForceScaleEnds(*Link);
                 const double high = ends.High, low = ends.Low;
@@ -368,6 +390,7 @@ void TKorvaControlPanel::SetupCommandBar() {
             ShowUnknownScale(CommandGauge, {CommandBarMax, CommandBarMid, CommandBarMin});
         }
         DisplayStep(
+            *Link,
             [&] {
                 const double command = position ? Link->GetCommandPosition() : Link->GetCommandForce();
                 // Without a scale the bar stands at 0: the text shows the command itself.
@@ -386,8 +409,9 @@ void TKorvaControlPanel::SetupCommandBar() {
     // The operator commands on a known scale only, and only online with a tool.
     CommandBar->setEnabled(known && ToolShown && Link->Connected);
     bool fromElsewhere = ModeGroup->ItemIndex() == ContourModeItem;
-    DisplayStep([&] { fromElsewhere = fromElsewhere || Link->GetCommandForceInterface() != 0; },
-                [&](const QString&) {});
+    DisplayStep(
+        *Link, [&] { fromElsewhere = fromElsewhere || Link->GetCommandForceInterface() != 0; },
+        [&](const QString&) {});
     const bool showGauge = fromElsewhere && !SerialOverrideBox->isChecked();
     CommandGauge->setVisible(showGauge);
     CommandBar->setVisible(!showGauge);

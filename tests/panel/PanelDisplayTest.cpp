@@ -5,6 +5,7 @@
 #include "toolkit/Text.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace {
@@ -177,6 +178,23 @@ TEST_F(TPanelTest, ASilentControllerGoesOfflineAndComesBackWithWhatChangedMeanwh
     EXPECT_EQ(p.PositionGaugeMax->text(), "6.00");
     EXPECT_EQ(p.PositionGauge->MaxValue(), 600);
     EXPECT_TRUE(Dialogs->Boxes.empty());
+}
+
+// The line lost just as the tool's display is built (the tool's event was on its way): the first
+// field waits out one reply limit, the others say at once that the link is down, so the window is not
+// frozen for a limit per field.
+TEST_F(TPanelTest, ALineLostInTheMiddleOfTheDisplayCostsOneReplyLimit) {
+    TKorvaControlPanel& p = Online();
+    p.Monitor->SetPolling(false); // the monitor must not find the loss first
+    Sim->InjectFault(sim::TSimFault::Silent, -1);
+    Sim->ClearReceived();
+    const auto start = std::chrono::steady_clock::now();
+    p.MonitorToolConnect();
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(Sim->Received().size(), 1u); // one question, the rest not asked
+    EXPECT_LT(took, std::chrono::milliseconds(2 * TIxaInterface::OrdinaryTimeLimit));
+    EXPECT_FALSE(p.Link->Connected);
+    EXPECT_EQ(p.CommandValue->text(), "IXA not connected!");
 }
 
 TEST_F(TPanelTest, CommandsFromElsewhereReplaceTheBarUnlessOverridden) {
