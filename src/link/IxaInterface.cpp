@@ -331,6 +331,11 @@ void TIxaInterface::DrainInput() {
     } while (GetTickCount() - start < DrainLimitMs);
 }
 
+bool TIxaInterface::ConnectedSettled() {
+    TLinkLock lock(*this);
+    return Connected;
+}
+
 void TIxaInterface::Connect() {
     if (!Port) {
         Connected = false;

@@ -22,7 +22,8 @@
 // sending of their command until their last reply line is read, and release it on every path.
 // SendString, ReadString, WriteString, CheckReply and the *Reply operations do not lock; a caller
 // that strings them together holds Lock itself (TLinkLock). Connected, Version, Address and Timeout
-// are plain shared values (atomic), read by both threads without the lock.
+// are plain shared values (atomic), read by both threads without the lock; ConnectedSettled reads
+// Connected once a handshake in progress is over.
 //
 // Traffic: every line written or read goes to the traffic observers, if any are set (Traffic.h), on
 // the thread of the exchange: the one of SetTrafficObserver (the traffic log's) and those added
@@ -158,6 +159,9 @@ public:
     void AssertOpen();
     void AssertConnected();
     void Connect(); // the "VER?" handshake; outcome in Connected and Version
+    // Connected once a handshake in progress on the other thread is over (under the link lock): its
+    // passing "not connected" is no loss.
+    bool ConnectedSettled();
     void WriteString(const AnsiString& text);
     AnsiString ReadString();
     void SendString(const AnsiString& command);

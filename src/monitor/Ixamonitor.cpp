@@ -108,7 +108,7 @@ void TIxaMonitor::Pass(bool forced) {
 }
 
 void TIxaMonitor::CheckState() {
-    bool connected = LinkConnected();
+    bool connected = Link.ConnectedSettled();
     if (!Online && connected) {
         Online = true;
         try {
@@ -118,7 +118,7 @@ void TIxaMonitor::CheckState() {
             throw;
         }
         Period = OnlinePeriod;
-        connected = LinkConnected(); // the refresh's own outcome, or the handshake after it
+        connected = Link.ConnectedSettled(); // the refresh's own outcome, or the handshake after it
     }
     if (Online && !connected) {
         Online = false;
@@ -140,13 +140,6 @@ void TIxaMonitor::CheckState() {
                 std::rethrow_exception(toolError);
         });
     }
-}
-
-// Read under the link lock: a handshake of the other thread's is in progress until it ends, and its
-// passing "not connected" is no loss.
-bool TIxaMonitor::LinkConnected() {
-    TLinkLock lock(Link);
-    return Link.Connected;
 }
 
 void TIxaMonitor::ConnectAndRefresh() {

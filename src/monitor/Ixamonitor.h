@@ -147,7 +147,6 @@ private:
     void Execute() override;
     void Pass(bool forced);
     void CheckState();
-    bool LinkConnected();
     void Gate();
     void PurgePort();
     void ReopenPort();

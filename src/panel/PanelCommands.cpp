@@ -58,13 +58,7 @@ template <typename TExit> bool EditorEnter(char& key, TExit exit) {
 
 void TKorvaControlPanel::SaveControllerConfig(bool full) {
     // The operator asked for the save while the unit was online; a line lost since is no silent skip.
-    // Read under the link lock: the monitor's handshake in progress is waited for, not taken for a loss.
-    bool connected;
-    {
-        TLinkLock lock(*Link);
-        connected = Link->Connected;
-    }
-    if (!connected) {
+    if (!Link->ConnectedSettled()) {
         ShowError(ToQString(EIxaInterface(TLinkError::NotConnected).Message) +
                   "\n\nThe configuration was not saved to non-volatile memory.");
         return;

@@ -47,12 +47,7 @@ bool ShowsNumber(const TStaticText* readout) {
 // follows. The state is read under the link lock, so a handshake in progress is waited for.
 template <typename TStep, typename TFailed>
 void DisplayStep(TIxaInterface& link, TStep step, TFailed failed) {
-    bool lost;
-    {
-        TLinkLock lock(link);
-        lost = !link.Connected;
-    }
-    if (lost) {
+    if (!link.ConnectedSettled()) {
         failed(QString::fromStdString(EIxaInterface(TLinkError::NotConnected).Message));
         return;
     }
